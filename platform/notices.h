@@ -1,0 +1,43 @@
+// The operator's notices: the message box and the busy indicator. The program shows real modal
+// dialogs; flow tests install a scripted operator. Whatever must happen after a box has been
+// closed is passed as a continuation and runs when the box closes (at once when a box was
+// already open and only its text changed).
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace corvane {
+
+enum : int { IDOK = 1, IDCANCEL = 2 };
+
+// The operator's last answer in the message box's "No longer remind" check box.
+extern bool g_bNoLongerRemind;
+
+class INotices {
+public:
+    virtual ~INotices() = default;
+    virtual void ShowMessage(const std::string& text, std::function<void()> then = {}) = 0;
+    // The question form: "Ok", "Cancel" and "No longer remind"; then receives IDOK or IDCANCEL.
+    virtual void AskMessage(const std::string& text, std::function<void(int)> then) = 0;
+    virtual void OpenStatus(const std::string& text) = 0;
+    virtual void FinishStatus(const std::string& text) = 0;
+    virtual void CloseStatus() = 0;
+};
+
+INotices& Notices();
+void InstallNotices(INotices* notices);
+
+inline void ShowMessage(const std::string& text, std::function<void()> then = {})
+{
+    Notices().ShowMessage(text, std::move(then));
+}
+inline void AskMessage(const std::string& text, std::function<void(int)> then)
+{
+    Notices().AskMessage(text, std::move(then));
+}
+inline void OpenStatus(const std::string& text) { Notices().OpenStatus(text); }
+inline void FinishStatus(const std::string& text) { Notices().FinishStatus(text); }
+inline void CloseStatus() { Notices().CloseStatus(); }
+
+}  // namespace corvane

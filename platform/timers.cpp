@@ -1,0 +1,77 @@
+#include "platform/timers.h"
+
+#include <limits>
+
+namespace corvane {
+
+void CVirtualTimers::Attach(const void* owner, TimerHandler handler) { m_handlers[owner] = std::move(handler); }
+
+void CVirtualTimers::Detach(const void* owner)
+{
+    m_handlers.erase(owner);
+    for (auto it = m_timers.begin(); it != m_timers.end();) {
+        if (it->first.first == owner)
+            it = m_timers.erase(it);
+        else
+            ++it;
+    }
+}
+
+void CVirtualTimers::SetTimer(const void* owner, unsigned id, unsigned periodMs)
+{
+    if (periodMs == 0)
+        periodMs = 1;  // a zero period would fire forever at one instant
+    m_timers[{owner, id}] = Entry{m_now + periodMs, periodMs, m_seq++};
+}
+
+void CVirtualTimers::KillTimer(const void* owner, unsigned id) { m_timers.erase({owner, id}); }
+
+bool CVirtualTimers::IsRunning(const void* owner, unsigned id) const { return m_timers.count({owner, id}) != 0; }
+
+int64_t CVirtualTimers::Remaining(const void* owner, unsigned id) const
+{
+    auto it = m_timers.find({owner, id});
+    return it == m_timers.end() ? -1 : it->second.due - m_now;
+}
+
+void CVirtualTimers::Advance(int64_t ms)
+{
+    const int64_t end = m_now + ms;
+    for (;;) {
+        auto next = m_timers.end();
+        for (auto it = m_timers.begin(); it != m_timers.end(); ++it) {
+            if (it->second.due > end)
+                continue;
+            if (next == m_timers.end() || it->second.due < next->second.due ||
+                (it->second.due == next->second.due && it->second.seq < next->second.seq))
+                next = it;
+        }
+        if (next == m_timers.end())
+            break;
+        const Key key = next->first;
+        m_now = next->second.due;
+        next->second.due += next->second.period;  // repeats until killed
+        next->second.seq = m_seq++;
+        auto handler = m_handlers.find(key.first);
+        if (handler != m_handlers.end()) {
+            TimerHandler h = handler->second;  // the handler may detach its owner
+            h(key.second);
+        }
+    }
+    m_now = end;
+}
+
+namespace {
+CVirtualTimers& FallbackTimers()
+{
+    static CVirtualTimers timers;
+    return timers;
+}
+ITimerService* g_timerService = nullptr;
+}  // namespace
+
+ITimerService& Timers() { return g_timerService ? *g_timerService : FallbackTimers(); }
+
+void InstallTimers(ITimerService* service) { g_timerService = service; }
+
+}  // namespace corvane

@@ -1,0 +1,75 @@
+// Window timers with Win32 semantics: keyed by (owner, id); setting a running id restarts it;
+// a timer repeats every period until it is killed. Expiry calls the owner's timer handler.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <utility>
+
+namespace corvane {
+
+using TimerHandler = std::function<void(unsigned id)>;
+
+class ITimerService {
+public:
+    virtual ~ITimerService() = default;
+    // The owner's handler receives every expiry of the owner's timers (its WM_TIMER).
+    virtual void Attach(const void* owner, TimerHandler handler) = 0;
+    // Drops the owner's handler and kills all its timers.
+    virtual void Detach(const void* owner) = 0;
+    virtual void SetTimer(const void* owner, unsigned id, unsigned periodMs) = 0;
+    virtual void KillTimer(const void* owner, unsigned id) = 0;
+    virtual bool IsRunning(const void* owner, unsigned id) const = 0;
+};
+
+// Timers on a virtual clock: nothing fires until the test advances the clock; due timers
+// then fire in order of their due time (ties in order of setting).
+class CVirtualTimers final : public ITimerService {
+public:
+    void Attach(const void* owner, TimerHandler handler) override;
+    void Detach(const void* owner) override;
+    void SetTimer(const void* owner, unsigned id, unsigned periodMs) override;
+    void KillTimer(const void* owner, unsigned id) override;
+    bool IsRunning(const void* owner, unsigned id) const override;
+
+    // Moves the clock forward by ms, firing every timer that falls due on the way.
+    void Advance(int64_t ms);
+    int64_t Now() const { return m_now; }
+    // Remaining time of a running timer, or -1.
+    int64_t Remaining(const void* owner, unsigned id) const;
+
+private:
+    struct Entry {
+        int64_t due;
+        unsigned period;
+        uint64_t seq;
+    };
+    using Key = std::pair<const void*, unsigned>;
+    std::map<Key, Entry> m_timers;
+    std::map<const void*, TimerHandler> m_handlers;
+    int64_t m_now = 0;
+    uint64_t m_seq = 0;
+};
+
+// The timer service every window uses: the program installs real timers at start-up, tests
+// install a CVirtualTimers. Falls back to a process-wide virtual service when none is set.
+ITimerService& Timers();
+void InstallTimers(ITimerService* service);
+
+// Convenience for windows: attaches in the constructor, detaches (killing all timers) in the
+// destructor, so no timer outlives its window.
+class CTimerOwner {
+public:
+    explicit CTimerOwner(TimerHandler handler) { Timers().Attach(this, std::move(handler)); }
+    ~CTimerOwner() { Timers().Detach(this); }
+    CTimerOwner(const CTimerOwner&) = delete;
+    CTimerOwner& operator=(const CTimerOwner&) = delete;
+
+    void SetTimer(unsigned id, unsigned periodMs) { Timers().SetTimer(this, id, periodMs); }
+    void KillTimer(unsigned id) { Timers().KillTimer(this, id); }
+    bool IsRunning(unsigned id) const { return Timers().IsRunning(this, id); }
+};
+
+}  // namespace corvane
