@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "link/link_core.h"
+#include "platform/scripted_notices.h"
+
+namespace corvane {
+namespace {
+
+struct RecordingTransport : ITransport {
+    std::vector<std::vector<uint8_t>> writes;
+    void Write(std::span<const uint8_t> bytes) override { writes.emplace_back(bytes.begin(), bytes.end()); }
+};
+
+class LinkCoreTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetLinkState();
+        InstallTimers(&timers);
+        InstallNotices(&op);
+        core = std::make_unique<CLinkCore>(tx, rx);
+        core->SetTransports(&serial, &tcp);
+        core->SetComModeChecked([this] { return comChecked; });
+        for (uint8_t page : {PAGE_GENERAL, PAGE_EDID, PAGE_MATRIX, PAGE_FIRMWARE})
+            core->SetPageHandler(page, [this, page](const Frame& f) { handled.push_back({page, f}); });
+    }
+    void TearDown() override
+    {
+        core.reset();
+        InstallTimers(nullptr);
+        InstallNotices(nullptr);
+    }
+    void Receive(const Frame& f)
+    {
+        for (uint8_t b : f)
+            core->OnPortByte(b);
+    }
+
+    CVirtualTimers timers;
+    CScriptedNotices op;
+    CTextPane tx, rx;
+    RecordingTransport serial, tcp;
+    bool comChecked = true;
+    std::unique_ptr<CLinkCore> core;
+    std::vector<std::pair<uint8_t, Frame>> handled;
+};
+
+TEST_F(LinkCoreTest, SendGate)
+{
+    struct Case {
+        const char* name;
+        uint8_t mode;
+        bool comOpen, tcpConnected, ready;
+        bool admitted;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"COM closed", MODE_COM, false, true, true, false, "Open COM failed!"},
+        {"TCP not connected", MODE_TCP, true, false, true, false, "Connect to Matrix failed!"},
+        {"busy on COM", MODE_COM, true, false, false, false, nullptr},
+        {"busy on TCP", MODE_TCP, false, true, false, false, nullptr},
+        {"COM ready", MODE_COM, true, false, true, true, nullptr},
+        {"TCP ready", MODE_TCP, false, true, true, true, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CScriptedNotices fresh;
+        InstallNotices(&fresh);
+        g_nControlMode = c.mode;
+        g_bComOpen = c.comOpen;
+        g_bTcpConnected = c.tcpConnected;
+        g_bReady = c.ready;
+        EXPECT_EQ(core->BeginCommand(), c.admitted);
+        EXPECT_EQ(g_bReady, c.admitted ? false : c.ready);
+        if (c.message)
+            EXPECT_EQ(fresh.Messages(), std::vector<std::string>{c.message});
+        else
+            EXPECT_TRUE(fresh.Messages().empty());
+    }
+    InstallNotices(&op);
+}
+
+TEST_F(LinkCoreTest, SenderSealsAndPicksTransportByRadioButton)
+{
+    g_CommandFrame[12] = 0x99;  // stale checksum must be replaced
+    core->SendCommand({0x01, 0x04, 0x01});
+    ASSERT_EQ(serial.writes.size(), 1u);
+    EXPECT_EQ(serial.writes[0], (std::vector<uint8_t>{0xA5, 0x5B, 1, 4, 1, 0, 0, 0, 0, 0, 0, 0, 0xFA}));
+    EXPECT_EQ(tx.Text(), "A5 5B 01 04 01 00 00 00 00 00 00 00 FA \n");
+
+    comChecked = false;  // the radio button decides, not the link flags
+    g_nControlMode = MODE_COM;
+    g_EdidBlock.fill(0);
+    g_EdidBlock[1] = 0xFF;
+    g_EdidBlock[2] = 0x02;
+    core->OnSendRequest(SEND_EDID_BLOCK);
+    ASSERT_EQ(tcp.writes.size(), 1u);
+    EXPECT_EQ(tcp.writes[0].size(), kBlockSize);
+    EXPECT_EQ(tcp.writes[0][0], 0xFF);  // 0x101 sums to 0x01
+    EXPECT_EQ(serial.writes.size(), 1u);
+}
+
+TEST_F(LinkCoreTest, SendRequestCodes)
+{
+    struct Case {
+        unsigned code;
+        std::size_t bytes;  // 0: nothing sent
+    };
+    for (const Case c : {Case{2, 13}, Case{3, 257}, Case{4, 13}, Case{5, 13}, Case{6, 257}, Case{1, 0}, Case{7, 0},
+                         Case{1000, 0}}) {
+        SCOPED_TRACE(c.code);
+        serial.writes.clear();
+        core->OnSendRequest(c.code);
+        if (c.bytes) {
+            ASSERT_EQ(serial.writes.size(), 1u);
+            EXPECT_EQ(serial.writes[0].size(), c.bytes);
+        } else {
+            EXPECT_TRUE(serial.writes.empty());
+        }
+    }
+    core->SetTimer(TIMER_PAGE_TIMEOUT, kPageTimeoutMs);
+    core->OnSendRequest(STOP_PAGE_TIMER);
+    EXPECT_FALSE(core->IsTimerRunning(TIMER_PAGE_TIMEOUT));
+}
+
+TEST_F(LinkCoreTest, StepIsResentOnceThenTimesOut)
+{
+    g_bComOpen = true;
+    ASSERT_TRUE(core->BeginCommand());
+    core->SendCommand({0x01, 0x04, 0x01});
+    core->StartStep(2000);
+    op.OpenStatus("Getting status");
+
+    timers.Advance(2999);
+    EXPECT_EQ(serial.writes.size(), 1u);
+    timers.Advance(1);
+    ASSERT_EQ(serial.writes.size(), 2u);
+    EXPECT_EQ(serial.writes[1], serial.writes[0]);
+    EXPECT_TRUE(core->IsTimerRunning(2001));
+    EXPECT_FALSE(core->IsTimerRunning(2000));
+
+    timers.Advance(3000);
+    EXPECT_EQ(serial.writes.size(), 2u);  // sent at most twice
+    EXPECT_FALSE(op.StatusOpen());
+    EXPECT_TRUE(op.BoxOpen());
+    EXPECT_EQ(op.BoxText(), "Time out!");
+    EXPECT_FALSE(g_bReady);  // ready again only when the operator has closed the box
+    op.CloseBox();
+    EXPECT_TRUE(g_bReady);
+    timers.Advance(60000);
+    EXPECT_EQ(serial.writes.size(), 2u);
+}
+
+TEST_F(LinkCoreTest, ReplyDuringSecondWaitEndsTheStepNormally)
+{
+    core->StartStep(2500);
+    timers.Advance(3000);
+    EXPECT_TRUE(core->IsTimerRunning(2501));
+    core->StopStep(2500);
+    timers.Advance(10000);
+    EXPECT_FALSE(op.BoxOpen());
+}
+
+TEST_F(LinkCoreTest, PageTimeout)
+{
+    g_bReady = false;
+    core->SetTimer(TIMER_PAGE_TIMEOUT, kPageTimeoutMs);
+    timers.Advance(6999);
+    EXPECT_FALSE(op.BoxOpen());
+    timers.Advance(1);
+    EXPECT_EQ(op.BoxText(), "Time out!");
+    op.CloseBox();
+    EXPECT_TRUE(g_bReady);
+    EXPECT_FALSE(core->IsTimerRunning(TIMER_PAGE_TIMEOUT));
+}
+
+TEST_F(LinkCoreTest, ReplyGoesToThePageShownWhenItArrives)
+{
+    const Frame route = MakeFrame({0x02, 0x01, 0x00, 0x00, 0x02});
+    core->SetCurrentPage(PAGE_MATRIX);
+    core->SendCommand({0x02, 0x01, 0x01});
+    core->SetCurrentPage(PAGE_GENERAL);  // the operator switched pages before the reply
+    Receive(route);
+    ASSERT_EQ(handled.size(), 1u);
+    EXPECT_EQ(handled[0].first, PAGE_GENERAL);
+    EXPECT_EQ(handled[0].second, route);
+}
+
+TEST_F(LinkCoreTest, BadChecksumIsLoggedAndDropped)
+{
+    Frame bad = MakeFrame({0x01, 0x04, 0x01});
+    bad[12] ^= 1;
+    Receive(bad);
+    EXPECT_TRUE(handled.empty());
+    EXPECT_EQ(rx.Text(), "A5 5B 01 04 01 00 00 00 00 00 00 00 FB \n");
+}
+
+TEST_F(LinkCoreTest, TcpReadsWithTwoRepliesAndASplitOne)
+{
+    const Frame a = MakeFrame({0x01, 0x0B, 0x00});
+    const Frame b = MakeFrame({0x01, 0x0C, 0x00, 0x00, 0x01});
+    std::vector<uint8_t> read1(a.begin(), a.end());
+    read1.insert(read1.end(), b.begin(), b.begin() + 4);
+    core->OnTcpRead(read1);
+    EXPECT_EQ(handled.size(), 1u);
+    core->OnTcpRead(std::vector<uint8_t>(b.begin() + 4, b.end()));
+    ASSERT_EQ(handled.size(), 2u);
+    EXPECT_EQ(handled[1].second, b);
+}
+
+TEST_F(LinkCoreTest, ClearReleasesTheGateButTimersGoOn)
+{
+    g_bComOpen = true;
+    ASSERT_TRUE(core->BeginCommand());
+    core->SendCommand({0x01, 0x04, 0x01});
+    core->StartStep(2000);
+    Receive(MakeFrame({0x7F}));
+    core->ClearLogs();
+    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(tx.Text().empty());
+    EXPECT_TRUE(rx.Text().empty());
+    EXPECT_TRUE(core->BeginCommand());  // the operator may start another command at once
+    timers.Advance(6000);
+    EXPECT_EQ(op.BoxText(), "Time out!");  // the old step still times out
+}
+
+}  // namespace
+}  // namespace corvane

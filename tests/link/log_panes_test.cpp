@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include "link/log_panes.h"
+
+namespace corvane {
+namespace {
+
+TEST(LogPanes, FrameTakesExactlyOneLine)
+{
+    CTextPane tx, rx;
+    CLogWriter log(tx, rx);
+    const Frame f = MakeFrame({0x01, 0x04, 0x01});
+    log.LogTx(f);
+    log.LogRx(f);
+    EXPECT_EQ(tx.Text(), "A5 5B 01 04 01 00 00 00 00 00 00 00 FA \n");
+    EXPECT_EQ(rx.Text(), tx.Text());
+}
+
+TEST(LogPanes, BlockLayout)
+{
+    CTextPane tx, rx;
+    CLogWriter log(tx, rx);
+    Block b{};
+    log.LogTx(b);
+    // Nineteen lines of 13 bytes, one of 10 and an empty line.
+    std::string expected;
+    for (int line = 0; line < 19; ++line) {
+        for (int i = 0; i < 13; ++i)
+            expected += "00 ";
+        expected += "\n";
+    }
+    for (int i = 0; i < 10; ++i)
+        expected += "00 ";
+    expected += "\n\n";
+    EXPECT_EQ(tx.Text(), expected);
+    // The next frame starts on a fresh line.
+    log.LogTx(MakeFrame({}));
+    EXPECT_EQ(tx.Text().substr(expected.size(), 6), "A5 5B ");
+}
+
+TEST(LogPanes, ShortWritesShareLines)
+{
+    CTextPane tx, rx;
+    CLogWriter log(tx, rx);
+    const uint8_t five[5] = {1, 2, 3, 4, 5};
+    for (int i = 0; i < 3; ++i)
+        log.LogTx(five);
+    EXPECT_EQ(tx.Text(), "01 02 03 04 05 01 02 03 04 05 01 02 03 \n04 05 ");
+}
+
+TEST(LogPanes, PanesEmptyAfterEverySixtiethEntry)
+{
+    struct Case {
+        int entries;
+        bool txEmpty;
+    };
+    for (const Case c : {Case{59, false}, Case{60, true}, Case{61, false}, Case{120, true}}) {
+        CTextPane tx, rx;
+        CLogWriter log(tx, rx);
+        Block block{};
+        for (int i = 0; i < c.entries; ++i) {
+            if (i % 2)
+                log.LogTx(block);  // a block counts as one write
+            else
+                log.LogTx(MakeFrame({}));
+            log.LogRx(MakeFrame({}));
+        }
+        SCOPED_TRACE(c.entries);
+        EXPECT_EQ(tx.Text().empty(), c.txEmpty);
+        EXPECT_EQ(rx.Text().empty(), c.txEmpty);
+    }
+}
+
+TEST(LogPanes, RawDatagramsBreakEveryThirteenBytesWithoutCounting)
+{
+    CTextPane tx, rx;
+    CLogWriter log(tx, rx);
+    std::vector<uint8_t> d(27, 0xAB);
+    log.LogRxRaw(d);
+    EXPECT_EQ(std::count(rx.Text().begin(), rx.Text().end(), '\n'), 2);
+    EXPECT_EQ(log.RxFrames(), 0u);
+}
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/timers.h"
+
+namespace corvane {
+namespace {
+
+TEST(VirtualTimers, Win32Semantics)
+{
+    CVirtualTimers t;
+    std::vector<std::pair<int64_t, unsigned>> fired;
+    int owner;
+    t.Attach(&owner, [&](unsigned id) { fired.push_back({t.Now(), id}); });
+
+    t.SetTimer(&owner, 1, 600);
+    t.SetTimer(&owner, 2, 1000);
+    t.Advance(500);
+    t.SetTimer(&owner, 2, 1000);  // setting a running id restarts it: now due at 1500
+    t.Advance(1300);
+    EXPECT_EQ(fired, (std::vector<std::pair<int64_t, unsigned>>{{600, 1}, {1200, 1}, {1500, 2}, {1800, 1}}));
+
+    t.KillTimer(&owner, 1);
+    fired.clear();
+    t.Advance(1000);
+    EXPECT_EQ(fired, (std::vector<std::pair<int64_t, unsigned>>{{2500, 2}}));
+}
+
+TEST(VirtualTimers, HandlerMayKillAndSetTimers)
+{
+    CVirtualTimers t;
+    int owner;
+    std::vector<unsigned> fired;
+    t.Attach(&owner, [&](unsigned id) {
+        fired.push_back(id);
+        t.KillTimer(&owner, id);
+        if (id < 1003)
+            t.SetTimer(&owner, id + 1, 300);
+    });
+    t.SetTimer(&owner, 1001, 300);
+    t.Advance(10000);
+    EXPECT_EQ(fired, (std::vector<unsigned>{1001, 1002, 1003}));
+    EXPECT_EQ(t.Now(), 10000);
+}
+
+TEST(VirtualTimers, DetachKillsTheOwnersTimers)
+{
+    CVirtualTimers t;
+    InstallTimers(&t);
+    int count = 0;
+    {
+        CTimerOwner owner([&](unsigned) { ++count; });
+        owner.SetTimer(5, 100);
+        t.Advance(100);
+    }
+    t.Advance(1000);
+    EXPECT_EQ(count, 1);
+    InstallTimers(nullptr);
+}
+
+}  // namespace
+}  // namespace corvane
