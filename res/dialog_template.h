@@ -38,4 +38,10 @@ struct DialogTemplate {
 // nullptr for an unknown id.
 const DialogTemplate* Template(int id);
 
+// Adds a template to the table Template() searches. Each dialog_NNN.cpp registers its own
+// table from a static initialiser, so a new template needs no central list:
+//     static const bool registered = RegisterTemplate(kDialog135);
+// A second template with the same id replaces nothing and yields false.
+bool RegisterTemplate(const DialogTemplate& dialog);
+
 }  // namespace corvane

@@ -1,0 +1,72 @@
+// Look and feel shared by every window: dialog units, fonts, the button-face colour, the key
+// filter and the window drag.
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QObject>
+#include <QRect>
+
+class QApplication;
+class QPainter;
+class QWidget;
+
+namespace corvane {
+
+// Dialog units to pixels: x px = round(x * 7 / 4), y px = y * 2 (halves round away from zero).
+int DuX(int x);
+int DuY(int y);
+// A control's pixel rectangle from its template position and size. The corners are mapped, not
+// the size, so neighbouring controls keep sharing their edges.
+QRect DuRect(int x, int y, int w, int h);
+
+// Fusion style with its own palette, so every machine shows the same colours.
+void ApplyPlatformLook(QApplication& app);
+
+// 9 pt "Microsoft YaHei", else "WenQuanYi Micro Hei": the font of every dialog template.
+QFont DialogFont();
+// Bold "Arial" (else the metric-compatible "Liberation Sans"), 16 pixels: title and tab labels.
+QFont TitleFont();
+
+// The platform's button-face colour (QPalette::Button of the application palette).
+QColor ButtonFaceColor();
+// The blue title band of every window, its 1-pixel edge lines, and the tab separators.
+inline QColor BandColor() { return QColor(30, 144, 225); }
+inline QColor BandEdgeColor() { return QColor(30, 120, 255); }
+inline QColor TabSeparatorColor() { return QColor(30, 120, 200); }
+
+// 3D edge colours used by raised buttons.
+QColor ButtonHighlightColor();  // outermost light edge
+QColor Light3dColor();          // inner light edge
+QColor ButtonShadowColor();     // inner dark edge, pressed frame
+QColor DarkShadow3dColor();     // outermost dark edge
+
+// Opaque or translucent 1-pixel lines and outlines with exact end points (both inclusive);
+// alpha blends once per pixel, corners included.
+void FillHLine(QPainter& p, int x0, int x1, int y, const QColor& c);
+void FillVLine(QPainter& p, int x, int y0, int y1, const QColor& c);
+// Outline of the rectangle whose corners are (x, y) and (x + w, y + h).
+void OutlineRect(QPainter& p, int x, int y, int w, int h, const QColor& c);
+
+// Swallows key presses of Return/Enter, Escape and Space (without Alt) for a window and all of
+// its present and future children, so the keyboard cannot end the window or press its buttons.
+class CKeyFilter final : public QObject {
+    Q_OBJECT
+public:
+    explicit CKeyFilter(QObject* parent = nullptr) : QObject(parent) {}
+    // Installs this filter on w and every widget below it.
+    void InstallOn(QWidget* w);
+    static bool IsFilteredKey(int key, Qt::KeyboardModifiers modifiers);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+// Creates a key filter owned by the window and installs it on the window and its children.
+CKeyFilter* InstallKeyFilter(QWidget* window);
+
+// Starts the window manager's move of w's top-level window, as if its title bar had been
+// grabbed. False where the platform cannot (offscreen, or the window is not shown yet).
+bool StartWindowDrag(QWidget* w);
+
+}  // namespace corvane

@@ -1,0 +1,184 @@
+#include "res/icons.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QPolygonF>
+
+namespace corvane {
+
+namespace {
+
+QPixmap Blank(QSize size, const QColor& ground)
+{
+    QPixmap pm(size);
+    pm.fill(ground);
+    return pm;
+}
+
+void Cross(QPainter& p, const QColor& colour)
+{
+    QPen pen(colour, 1.8, Qt::SolidLine, Qt::RoundCap);
+    p.setPen(pen);
+    p.drawLine(QPointF(4.5, 4.5), QPointF(11.5, 11.5));
+    p.drawLine(QPointF(11.5, 4.5), QPointF(4.5, 11.5));
+}
+
+QPixmap PaintProgram()
+{
+    QPixmap pm = Blank({32, 32}, Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QColor(30, 120, 255));
+    p.setBrush(QColor(30, 144, 225));
+    p.drawRoundedRect(QRectF(1.5, 1.5, 29, 29), 5, 5);
+    // Four inputs on the left, two outputs on the right, a route between them.
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    for (int i = 0; i < 4; ++i)
+        p.drawRect(QRectF(6, 6.5 + i * 5.5, 4, 3));
+    for (int i = 0; i < 2; ++i)
+        p.drawRect(QRectF(22, 10 + i * 9, 4, 3));
+    p.setPen(QPen(Qt::white, 1.4));
+    p.drawLine(QPointF(10, 13.5), QPointF(22, 11.5));
+    p.drawLine(QPointF(10, 24.5), QPointF(22, 20.5));
+    return pm;
+}
+
+QPixmap PaintClose(bool hot)
+{
+    QPixmap pm = Blank({16, 16}, hot ? QColor(150, 20, 20) : QColor(Qt::transparent));
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    Cross(p, hot ? QColor(200, 200, 200) : QColor(Qt::white));
+    return pm;
+}
+
+QPixmap PaintMinimize(bool hot)
+{
+    QPixmap pm = Blank({16, 16}, Qt::transparent);
+    QPainter p(&pm);
+    p.fillRect(QRect(3, 10, 10, 2), hot ? QColor(0, 40, 120) : QColor(Qt::white));
+    return pm;
+}
+
+QPixmap PaintTriangle(bool right)
+{
+    QPixmap pm = Blank({32, 32}, Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::black);
+    const QPolygonF tri = right ? QPolygonF({{11, 7}, {24, 16}, {11, 25}}) : QPolygonF({{21, 7}, {8, 16}, {21, 25}});
+    p.drawPolygon(tri);
+    return pm;
+}
+
+QPixmap PaintInformation()
+{
+    QPixmap pm = Blank({36, 36}, Qt::white);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QColor(70, 150, 225));
+    p.setBrush(QColor(110, 180, 240));
+    p.drawEllipse(QRectF(1.5, 1.5, 33, 33));
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.drawEllipse(QRectF(15.5, 7.5, 5, 5));
+    p.drawRoundedRect(QRectF(15.75, 14.5, 4.5, 14), 1, 1);
+    return pm;
+}
+
+QPixmap PaintDone()
+{
+    QPixmap pm = Blank({31, 31}, Qt::white);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(40, 170, 70));
+    p.drawEllipse(QRectF(0.5, 0.5, 30, 30));
+    p.setPen(QPen(Qt::white, 3.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    p.drawPolyline(QPolygonF({{8, 16}, {13, 21}, {23, 10}}));
+    return pm;
+}
+
+}  // namespace
+
+QSize ResourceSize(int id)
+{
+    switch (id) {
+    case IDI_CLOSE:
+    case IDI_MINIMIZE:
+    case IDI_MINIMIZE_HOT:
+    case IDI_CLOSE_HOT:
+        return {16, 16};
+    case IDI_PROGRAM:
+    case IDI_NEXT:
+    case IDI_PREVIOUS:
+        return {32, 32};
+    case IDB_INFORMATION:
+        return {36, 36};
+    case IDB_DONE:
+        return {31, 31};
+    default:
+        return {};
+    }
+}
+
+QPixmap ResourcePixmap(int id)
+{
+    switch (id) {
+    case IDI_PROGRAM:
+        return PaintProgram();
+    case IDI_CLOSE:
+        return PaintClose(false);
+    case IDI_CLOSE_HOT:
+        return PaintClose(true);
+    case IDI_MINIMIZE:
+        return PaintMinimize(false);
+    case IDI_MINIMIZE_HOT:
+        return PaintMinimize(true);
+    case IDB_INFORMATION:
+        return PaintInformation();
+    case IDB_DONE:
+        return PaintDone();
+    case IDI_NEXT:
+        return PaintTriangle(true);
+    case IDI_PREVIOUS:
+        return PaintTriangle(false);
+    default:
+        return {};
+    }
+}
+
+QIcon ResourceIcon(int id)
+{
+    QPixmap pm = ResourcePixmap(id);
+    return pm.isNull() ? QIcon() : QIcon(pm);
+}
+
+QString ResourceDescription(int id)
+{
+    switch (id) {
+    case IDI_PROGRAM:
+        return QStringLiteral("Program");
+    case IDI_CLOSE:
+    case IDI_CLOSE_HOT:
+        return QStringLiteral("Close");
+    case IDI_MINIMIZE:
+    case IDI_MINIMIZE_HOT:
+        return QStringLiteral("Minimize");
+    case IDB_INFORMATION:
+        return QStringLiteral("Information");
+    case IDB_DONE:
+        return QStringLiteral("Done");
+    case IDI_NEXT:
+        return QStringLiteral("Next");
+    case IDI_PREVIOUS:
+        return QStringLiteral("Previous");
+    default:
+        return {};
+    }
+}
+
+}  // namespace corvane

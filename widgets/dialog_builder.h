@@ -1,0 +1,36 @@
+// Builds a dialog template's controls as children of a widget, at their dialog-unit places, in
+// the dialog font. Every control's accessible name is its caption (an icon button's is its tip
+// text, a picture's the picture's description); controls with an id are named "ctl<id>".
+#pragma once
+
+#include <QWidget>
+#include <map>
+
+#include "res/dialog_template.h"
+
+namespace corvane {
+
+using ControlMap = std::map<int, QWidget*>;
+
+// Creates the controls of tpl on parent (which gets the dialog font and, with resizeParent, the
+// template's size) and returns the controls that have an id, by id. Controls are created in
+// template order, so later ones lie above earlier ones (group boxes first, as in the templates).
+// Radio buttons that follow one another in the template form one exclusive group.
+// Statics, pictures and group boxes let the mouse through to the parent, so a press on them
+// reaches the window (window drag, tab labels).
+ControlMap BuildDialog(const DialogTemplate& tpl, QWidget* parent, bool resizeParent = true);
+// The same by template id; an empty map for an unknown id.
+ControlMap BuildDialog(int templateId, QWidget* parent, bool resizeParent = true);
+
+// The template's size in pixels.
+QSize DialogSize(const DialogTemplate& tpl);
+
+// The control with the id, cast to T; nullptr when missing or of another kind.
+template <class T>
+T* Control(const ControlMap& controls, int id)
+{
+    auto it = controls.find(id);
+    return it == controls.end() ? nullptr : qobject_cast<T*>(it->second);
+}
+
+}  // namespace corvane

@@ -1,0 +1,159 @@
+#include "widgets/message_dlg.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+
+#include "platform/notices.h"
+#include "platform/qt_ui.h"
+#include "res/icons.h"
+#include "widgets/icon_button.h"
+
+namespace corvane {
+
+std::string g_strMessageText;
+bool g_bMessageOpen = false;
+bool g_bMessageAsk = false;
+
+namespace {
+constexpr int kBandHeight = 25;
+constexpr int kBottomBandTop = 120;
+const QColor kOutline(128, 128, 128, 150);
+}  // namespace
+
+CMessageDlg::CMessageDlg(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint)
+{
+    setObjectName(QStringLiteral("messageBox"));
+    setAccessibleName(QStringLiteral("Message"));
+    m_controls = BuildDialog(135, this);
+    setFixedSize(size());
+
+    m_btnClose = Control<CIconButton>(m_controls, IDC_CLOSE);
+    m_btnOk = Control<QPushButton>(m_controls, IDC_OK);
+    m_btnCancel = Control<QPushButton>(m_controls, IDC_CANCEL);
+    m_chkNoLongerRemind = Control<QCheckBox>(m_controls, IDC_NO_LONGER_REMIND);
+    m_picture = Control<QLabel>(m_controls, IDC_PICTURE);
+    Q_ASSERT(m_btnClose && m_btnOk && m_btnCancel && m_chkNoLongerRemind && m_picture);
+
+    // The title-band close button, set up like every other one.
+    m_btnClose->SetHoverFrame(false);
+    m_btnClose->SetStateIcons(ResourcePixmap(IDI_CLOSE_HOT), ResourcePixmap(IDI_CLOSE));
+    m_btnClose->SetTipText(QStringLiteral("Close"));
+    m_btnClose->SetStateColor(CIconButton::COLOR_BK_HOT, BandColor());
+    m_btnClose->SetStateColor(CIconButton::COLOR_BK_REST, BandColor());
+    m_btnClose->SetStateColor(CIconButton::COLOR_BK_FOCUS, BandColor());
+    PlaceCloseButton();
+
+    m_btnCancel->hide();
+    m_chkNoLongerRemind->hide();
+    m_chkNoLongerRemind->setChecked(false);
+    if (g_bMessageAsk) {
+        // The question: "Ok" goes left of "Cancel".
+        const QRect ok = m_btnOk->geometry();
+        const QRect cancel = m_btnCancel->geometry();
+        m_btnOk->move(cancel.topLeft());
+        m_btnCancel->move(ok.topLeft());
+        m_btnCancel->show();
+        m_chkNoLongerRemind->show();
+    }
+
+    connect(m_btnOk, &QPushButton::clicked, this, &CMessageDlg::OnOk);
+    connect(m_btnCancel, &QPushButton::clicked, this, &CMessageDlg::OnCancel);
+    connect(m_btnClose, &CIconButton::clicked, this, &CMessageDlg::OnCancel);
+    // Every click counts, whichever button closes the box afterwards.
+    connect(m_chkNoLongerRemind, &QCheckBox::clicked, this, [](bool checked) { g_bNoLongerRemind = checked; });
+
+    InstallKeyFilter(this);
+    RefreshText();
+}
+
+QWidget* CMessageDlg::Item(int id) const
+{
+    auto it = m_controls.find(id);
+    return it == m_controls.end() ? nullptr : it->second;
+}
+
+QRect CMessageDlg::TextRect(const std::string& text)
+{
+    if (text == "Connect to Matrix failed!")
+        return QRect(QPoint(100, 60), QPoint(255 - 1, 100 - 1));
+    if (text == "Please open the file(.fw)!")
+        return QRect(QPoint(100, 60), QPoint(260 - 1, 100 - 1));
+    if (text == kFactoryResetQuestion)
+        return QRect(QPoint(50, 60), QPoint(320 - 1, 100 - 1));
+    return QRect(QPoint(100, 60), QPoint(220 - 1, 100 - 1));
+}
+
+QColor CMessageDlg::BottomBandColor()
+{
+    const QColor face = ButtonFaceColor();
+    return QColor((face.red() + 5) % 256, (face.green() + 10) % 256, face.blue());
+}
+
+void CMessageDlg::RefreshText()
+{
+    setAccessibleDescription(QString::fromStdString(g_strMessageText));
+    update();
+}
+
+void CMessageDlg::OnOk()
+{
+    g_bMessageOpen = false;
+    done(IDOK);
+}
+
+void CMessageDlg::OnCancel()
+{
+    g_bMessageOpen = false;
+    done(IDCANCEL);
+}
+
+void CMessageDlg::reject() { OnCancel(); }
+
+void CMessageDlg::PlaceCloseButton() { m_btnClose->setGeometry(width() - 26, 1, 25, 25); }
+
+void CMessageDlg::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    PlaceCloseButton();
+}
+
+void CMessageDlg::mousePressEvent(QMouseEvent* event)
+{
+    // The whole free surface serves as the title bar.
+    if (event->button() == Qt::LeftButton && StartWindowDrag(this)) {
+        event->accept();
+        return;
+    }
+    QDialog::mousePressEvent(event);
+}
+
+void CMessageDlg::paintEvent(QPaintEvent*)
+{
+    const std::string text = g_strMessageText;
+    if (text == kFactoryResetQuestion && m_picture->pos() != QPoint(9, 60))
+        m_picture->move(9, 60);
+
+    const int w = width(), h = height();
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.fillRect(rect(), Qt::white);
+    OutlineRect(p, 0, 0, w - 1, h - 1, kOutline);
+    p.fillRect(QRect(1, 1, w - 2, kBandHeight), BandColor());
+    if (h > kBottomBandTop + 1)
+        p.fillRect(QRect(1, kBottomBandTop, w - 2, h - kBottomBandTop - 1), BottomBandColor());
+    FillHLine(p, 0, w - 2, 0, BandEdgeColor());
+    FillVLine(p, 0, 0, kBandHeight, BandEdgeColor());
+    FillVLine(p, w - 1, 0, kBandHeight, BandEdgeColor());
+
+    // One line, centred both ways, cut at the rectangle's edges.
+    const QRect box = TextRect(text);
+    p.setClipRect(box);
+    p.setPen(Qt::black);
+    p.setFont(DialogFont());
+    p.drawText(box, Qt::AlignCenter | Qt::TextSingleLine, QString::fromStdString(text));
+}
+
+}  // namespace corvane
