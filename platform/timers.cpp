@@ -34,6 +34,15 @@ int64_t CVirtualTimers::Remaining(const void* owner, unsigned id) const
     return it == m_timers.end() ? -1 : it->second.due - m_now;
 }
 
+int64_t CVirtualTimers::NextDue() const
+{
+    int64_t next = -1;
+    for (const auto& [key, e] : m_timers)
+        if (next < 0 || e.due < next)
+            next = e.due;
+    return next;
+}
+
 void CVirtualTimers::Advance(int64_t ms)
 {
     const int64_t end = m_now + ms;

@@ -37,6 +37,8 @@ public:
     // Moves the clock forward by ms, firing every timer that falls due on the way.
     void Advance(int64_t ms);
     int64_t Now() const { return m_now; }
+    // When the next timer falls due, or -1 when none runs.
+    int64_t NextDue() const;
     // Remaining time of a running timer, or -1.
     int64_t Remaining(const void* owner, unsigned id) const;
 

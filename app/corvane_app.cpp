@@ -1,0 +1,42 @@
+#include "app/corvane_app.h"
+
+#include <QApplication>
+
+#include "app/corvane_dlg.h"
+#include "app/qt_serial_port.h"
+#include "platform/qt_timers.h"
+#include "platform/qt_ui.h"
+#include "widgets/qt_notices.h"
+
+namespace corvane {
+
+CCorvaneApp::CCorvaneApp(int& argc, char** argv)
+{
+    m_app = std::make_unique<QApplication>(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("corvane"));
+    ApplyPlatformLook(*m_app);
+    m_timers = std::make_unique<CQtTimers>();
+    InstallTimers(m_timers.get());
+}
+
+CCorvaneApp::~CCorvaneApp()
+{
+    InstallNotices(nullptr);
+    InstallTimers(nullptr);
+}
+
+int CCorvaneApp::Run()
+{
+    int code = 0;
+    {
+        CCorvaneDlg dlg(std::make_unique<CQtSerialPort>());
+        auto notices = std::make_unique<CQtNotices>(&dlg);
+        InstallNotices(notices.get());
+        dlg.show();
+        code = QApplication::exec();
+        InstallNotices(nullptr);
+    }
+    return code;
+}
+
+}  // namespace corvane

@@ -1,0 +1,115 @@
+// The main window: a borderless window with a painted title band, page tabs, the General page's
+// controls and the two log panes. It owns the conversation with the switcher (CLinkCore).
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "app/serial_port.h"
+#include "link/link_core.h"
+#include "link/serial_device.h"
+
+class QAbstractButton;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+
+namespace corvane {
+
+class CIconButton;
+class CPlainTextPane;
+class IPortCombo;
+
+// A page shown below the band (routing, EDID, firmware); created when its tab is first chosen.
+class IPage {
+public:
+    virtual ~IPage() = default;
+    virtual QWidget* Widget() = 0;
+    virtual void OnReply(const Frame& frame) = 0;
+};
+
+class CCorvaneDlg : public QDialog {
+    Q_OBJECT
+public:
+    // serial: the serial transport (the real one unless a test gives another); paths: where
+    // the serial ports are listed from.
+    explicit CCorvaneDlg(std::unique_ptr<ISerialPort> serial, SPortPaths paths = DefaultPortPaths(),
+                         QWidget* parent = nullptr);
+    ~CCorvaneDlg() override;
+
+    static constexpr const char* kTitle = "4x2 Corvane Controller Ver1.32";
+
+    // Registers the factory of a page (PAGE_MATRIX, PAGE_EDID, PAGE_FIRMWARE).
+    void SetPageFactory(uint8_t page, std::function<std::unique_ptr<IPage>(CCorvaneDlg&)> factory);
+
+    CLinkCore& Link() { return *m_link; }
+    uint8_t CurrentPage() const { return m_link->CurrentPage(); }
+    QWidget* Control(int id) const;
+    // The tab press of the operator (ignored while a command is outstanding).
+    void PressTab(int labelId);
+    void RefreshPortList();
+    // Opens the system menu at a global position.
+    void ShowSystemMenu(const QPoint& globalPos);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void BuildWindow();
+    void WireControls();
+    void LayoutBand();
+    void UpdateTabColours();
+    void SwitchToPage(uint8_t page);
+    void ShowGeneralControls(bool show);
+    void OnOtherTimer(unsigned id);
+    void ShowAbout();
+
+    // General page.
+    void ApplyControlMode();
+    void OnConnectButton();
+    void CloseSerialLink();
+    void OnPortLinkLost();
+    void ClearDeviceInfo();
+    void OnStatusButton();
+    void OnBeepClicked(bool checked);
+    void OnDviClicked(bool checked);
+    void OnFactoryResetButton();
+    void SendResetStep1();
+    void OnGeneralReply(const Frame& frame);
+    bool HandleStatusReply(const Frame& frame);
+    bool HandleResetReply(const Frame& frame);
+
+    template <typename T = QWidget>
+    T* Ctl(int id) const
+    {
+        return qobject_cast<T*>(Control(id));
+    }
+
+    std::map<int, QWidget*> m_controls;
+    QWidget* m_dviGroup = nullptr;
+    CIconButton* m_btnClose = nullptr;
+    CIconButton* m_btnMinimize = nullptr;
+    QLabel* m_tabs[4] = {};  // 1008, 1011, 1012, 1013
+    std::unique_ptr<CPlainTextPane> m_txPane;
+    std::unique_ptr<CPlainTextPane> m_rxPane;
+    std::unique_ptr<CLinkCore> m_link;
+    std::unique_ptr<ISerialPort> m_serial;
+    std::unique_ptr<IPortCombo> m_portCombo;
+    std::map<uint8_t, std::function<std::unique_ptr<IPage>(CCorvaneDlg&)>> m_pageFactories;
+    std::map<uint8_t, std::unique_ptr<IPage>> m_pages;
+    SPortPaths m_portPaths;
+    unsigned m_nPortNumber = 0;
+    QPointer<QMenu> m_systemMenu;
+};
+
+}  // namespace corvane

@@ -1,0 +1,72 @@
+// Template 102: the main window. Controls right of x = 339 lie outside the window at its
+// template size and come into view when the window is maximized.
+#include "res/dialog_template.h"
+
+namespace corvane {
+
+namespace {
+constexpr ControlTemplate kControls102[] = {
+    // Title band: close and minimize (placed at the top right when painted), the tab labels.
+    {1002, Ctl::IconButton, "Close", 325, 0, 14, 12},
+    {1005, Ctl::IconButton, "Minimize", 311, 0, 14, 12},
+    {1008, Ctl::StaticCentered, "General", 1, 16, 50, 12},
+    {1012, Ctl::StaticCentered, "Matrix", 52, 16, 50, 12},
+    {1013, Ctl::StaticCentered, "FW Upgrade", 103, 16, 50, 12},
+    {1011, Ctl::StaticCentered, "EDID", 345, 16, 50, 12},
+
+    // General page, visible part.
+    {1022, Ctl::GroupBox, "Device Information", 7, 36, 186, 146},
+    {1026, Ctl::Static, "HDMI IN1: Disconnect", 12, 50, 85, 10},
+    {1027, Ctl::Static, "HDMI IN2: Disconnect", 12, 64, 85, 10},
+    {1028, Ctl::Static, "Static", 12, 78, 85, 10},
+    {1029, Ctl::Static, "Static", 12, 92, 85, 10},
+    {1030, Ctl::Static, "Static", 12, 106, 85, 10},
+    {1031, Ctl::Static, "Static", 12, 120, 85, 10},
+    {1032, Ctl::Static, "Static", 12, 134, 85, 10},
+    {1033, Ctl::Static, "Static", 12, 148, 85, 10},
+    {1034, Ctl::Static, "HDMI OUTA: Disconnect", 102, 50, 85, 10},
+    {1035, Ctl::Static, "Static", 102, 64, 85, 10},
+    {1036, Ctl::Static, "Static", 102, 78, 85, 10},
+    {1037, Ctl::Static, "Static", 102, 92, 85, 10},
+    {1038, Ctl::Static, "Static", 102, 106, 85, 10},
+    {1039, Ctl::Static, "Static", 102, 120, 85, 10},
+    {1040, Ctl::Static, "Static", 102, 134, 85, 10},
+    {1041, Ctl::Static, "Static", 102, 148, 85, 10},
+    {1024, Ctl::PushButton, "Status", 48, 190, 50, 14},
+    {1025, Ctl::PushButton, "Clear", 104, 190, 50, 14},
+
+    {1018, Ctl::GroupBox, "COM", 200, 36, 132, 60},
+    {1019, Ctl::Static, "Port", 208, 53, 20, 10},
+    {1020, Ctl::DropDown, "", 230, 51, 56, 13},
+    {1021, Ctl::PushButton, "Connect", 208, 72, 50, 14},
+    {0, Ctl::GroupBox, "DVI Compatibility", 200, 102, 132, 36},
+    {1101, Ctl::CheckBox, "Enable DVI Compatibility", 208, 118, 118, 10},
+    {1102, Ctl::Static, "", 200, 146, 132, 10},
+
+    // General page, outside the template width.
+    {1015, Ctl::GroupBox, "Control Mode Select", 345, 36, 150, 44},
+    {1016, Ctl::Radio, "COM Control Mode", 355, 50, 120, 10},
+    {1017, Ctl::Radio, "TCP Control Mode", 355, 64, 120, 10},
+    {1063, Ctl::GroupBox, "TCP Control Mode", 345, 86, 150, 60},
+    {1059, Ctl::Static, "Switcher IP", 353, 102, 44, 10},
+    {1060, Ctl::DropDown, "", 398, 100, 90, 13},
+    {1045, Ctl::PushButton, "Connect", 353, 122, 42, 14},
+    {1046, Ctl::PushButton, "Search", 399, 122, 42, 14},
+    {1047, Ctl::PushButton, "Config...", 445, 122, 42, 14},
+    {1097, Ctl::GroupBox, "Reset to the factory settings", 345, 152, 150, 36},
+    {1095, Ctl::PushButton, "Factory Reset", 355, 167, 60, 14},
+    {1098, Ctl::GroupBox, "Disable/Enable Beep", 345, 194, 150, 32},
+    {1096, Ctl::CheckBox, "Enable Beep", 355, 208, 100, 10},
+
+    // Log panes (never hidden).
+    {0, Ctl::Static, "RX:", 505, 36, 20, 10},
+    {1042, Ctl::MultiEdit, "", 505, 47, 230, 88},
+    {0, Ctl::Static, "TX:", 505, 140, 20, 10},
+    {1043, Ctl::MultiEdit, "", 505, 151, 230, 72},
+    {1123, Ctl::PushButton, "clear", 690, 228, 45, 14},
+};
+}  // namespace
+
+extern const DialogTemplate kDialog102{102, 339, 246, "4x2 Corvane Controller Ver1.31", kControls102};
+
+}  // namespace corvane

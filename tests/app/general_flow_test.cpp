@@ -1,0 +1,295 @@
+// The General page as the operator uses it, against the switcher model on the virtual clock.
+#include "tests/app/app_fixture.h"
+
+#include <QPlainTextEdit>
+
+namespace corvane::test {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class GeneralPage : public AppFixture {};
+
+TEST_F(GeneralPage, ConnectQueriesDviAndStopsPolling)
+{
+    sim::SwitcherSettings s;
+    s.dvi = true;
+    port->device = sim::CSwitcher(s);
+    EXPECT_TRUE(dlg->Link().IsTimerRunning(TIMER_PORT_POLL));
+    Connect();
+    EXPECT_EQ(Ctl<QPushButton>(1021)->text(), QStringLiteral("Disconnect"));
+    EXPECT_FALSE(Ctl<QComboBox>(1020)->isEnabled());
+    EXPECT_FALSE(dlg->Link().IsTimerRunning(TIMER_PORT_POLL));
+    ASSERT_EQ(port->writes.size(), 1u);
+    EXPECT_EQ(port->writes[0], (Bytes{0xA5, 0x5B, 0x01, 0x0C, 0, 0, 0, 0, 0, 0, 0, 0, 0xF3}));
+    EXPECT_TRUE(Ctl<QCheckBox>(1101)->isChecked());
+    EXPECT_TRUE(op.Messages().empty());
+
+    Click(1021);  // Disconnect
+    EXPECT_FALSE(g_bComOpen);
+    EXPECT_FALSE(port->IsRunning());
+    EXPECT_EQ(Ctl<QPushButton>(1021)->text(), QStringLiteral("Connect"));
+    EXPECT_TRUE(Ctl<QComboBox>(1020)->isEnabled());
+    EXPECT_TRUE(dlg->Link().IsTimerRunning(TIMER_PORT_POLL));
+}
+
+TEST_F(GeneralPage, ConnectFailureKeepsPolling)
+{
+    port->openablePort = 8;  // COM7 is listed but cannot be opened
+    Click(1021);
+    EXPECT_EQ(op.Messages(), std::vector<std::string>{"Open COM failed!"});
+    EXPECT_FALSE(g_bComOpen);
+    EXPECT_TRUE(dlg->Link().IsTimerRunning(TIMER_PORT_POLL));
+}
+
+TEST_F(GeneralPage, FullStatusSequence)
+{
+    port->device.SetInputSignal(1, true);
+    port->device.SetInputSignal(2, false);
+    port->device.SetInputSignal(3, true);
+    port->device.SetInputSignal(4, false);
+    port->device.SetOutputSignal(1, false);
+    port->device.SetOutputSignal(2, true);
+    Connect();
+    port->writes.clear();
+
+    Click(1024);
+    EXPECT_TRUE(op.StatusOpen());
+    EXPECT_EQ(op.StatusText(), "Getting status");
+    EXPECT_FALSE(g_bReady);
+    port->Run(0);
+
+    EXPECT_EQ(Sent(), (std::vector<Bytes>{{1, 4, 1, 0, 0}, {1, 5, 1, 0, 0}, {1, 4, 2, 0, 0}, {1, 5, 2, 0, 0},
+                                          {1, 4, 3, 0, 0}, {1, 4, 4, 0, 0}}));
+    const std::pair<int, const char*> expected[] = {
+        {1026, "INPUT 1: Connect"},    {1034, "OUTPUT1: Disconnect"}, {1027, "INPUT 2: Disconnect"},
+        {1035, "OUTPUT2: Connect"},    {1028, "INPUT 3: Connect"},    {1029, "INPUT 4: Disconnect"},
+    };
+    for (const auto& [id, text] : expected)
+        EXPECT_EQ(Text(id), QString::fromLatin1(text)) << id;
+    for (int id : {1030, 1031, 1032, 1033, 1036, 1037, 1038, 1039, 1040, 1041})
+        EXPECT_TRUE(Text(id).isEmpty()) << id;
+    EXPECT_FALSE(op.StatusOpen());
+    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(op.Messages().empty());
+    clock.Advance(20000);
+    EXPECT_TRUE(op.Messages().empty());  // no timer left behind
+}
+
+TEST_F(GeneralPage, SwitcherThatAnswersOnlyInputOneTimesOutOnStepTwo)
+{
+    Connect();
+    port->AddFault("drop:01 05 01");
+    port->writes.clear();
+    Click(1024);
+    port->Run(5999);
+    EXPECT_FALSE(op.BoxOpen());
+    EXPECT_EQ(Sent().size(), 3u);  // input 1, output 1, output 1 again
+    port->Run(1);
+    EXPECT_EQ(op.BoxText(), "Time out!");
+    EXPECT_FALSE(op.StatusOpen());
+    EXPECT_FALSE(Text(1026).isEmpty());
+    for (int id = 1027; id <= 1041; ++id)
+        EXPECT_TRUE(Text(id).isEmpty()) << id;
+    EXPECT_FALSE(g_bReady);
+    op.CloseBox();
+    EXPECT_TRUE(g_bReady);
+    EXPECT_EQ(Sent().size(), 3u);
+}
+
+TEST_F(GeneralPage, BeepAndDviShowTheSwitchersStateNotTheWish)
+{
+    struct Case {
+        const char* name;
+        int box;
+        bool initially;
+        Bytes frame;       // bytes 2..6 the click sends
+        const char* fault; // nullptr: the switcher answers
+        bool after;
+    };
+    const Case cases[] = {
+        {"beep on", 1096, false, {0x06, 0x01, 0x0F, 0x00, 0xDD}, nullptr, true},
+        {"beep off", 1096, true, {0x06, 0x01, 0xF0, 0x00, 0x00}, nullptr, false},
+        {"beep off unanswered", 1096, true, {0x06, 0x01, 0xF0, 0x00, 0x00}, "drop:06 01", true},
+        {"beep on refused", 1096, false, {0x06, 0x01, 0x0F, 0x00, 0xDD}, "refuse:06 01", false},
+        {"DVI on", 1101, false, {0x07, 0x01, 0x0F, 0x00, 0x00}, nullptr, true},
+        {"DVI off", 1101, true, {0x07, 0x01, 0xF0, 0x00, 0xDD}, nullptr, false},
+        {"DVI on unanswered", 1101, false, {0x07, 0x01, 0x0F, 0x00, 0x00}, "drop:07 01", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        Connect();
+        Ctl<QCheckBox>(c.box)->setChecked(c.initially);
+        if (c.fault)
+            port->AddFault(c.fault);
+        port->writes.clear();
+        Click(c.box);
+        EXPECT_EQ(Ctl<QCheckBox>(c.box)->isChecked(), c.initially);  // until the switcher answers
+        EXPECT_TRUE(g_bReady);
+        ASSERT_EQ(Sent().size(), 1u);
+        EXPECT_EQ(Sent()[0], c.frame);
+        port->Run(10000);
+        EXPECT_EQ(Ctl<QCheckBox>(c.box)->isChecked(), c.after);
+        EXPECT_TRUE(op.Messages().empty());
+    }
+}
+
+TEST_F(GeneralPage, GatedActionsWithTheLinkClosed)
+{
+    for (int id : {1024, 1096, 1101, 1095}) {
+        SCOPED_TRACE(id);
+        CScriptedNotices fresh;
+        InstallNotices(&fresh);
+        const bool beep = Ctl<QCheckBox>(1096)->isChecked(), dvi = Ctl<QCheckBox>(1101)->isChecked();
+        Click(id);
+        EXPECT_EQ(fresh.Messages(), std::vector<std::string>{"Open COM failed!"});
+        EXPECT_TRUE(port->writes.empty());
+        EXPECT_EQ(Ctl<QCheckBox>(1096)->isChecked(), beep);
+        EXPECT_EQ(Ctl<QCheckBox>(1101)->isChecked(), dvi);
+        EXPECT_TRUE(g_bReady);
+    }
+    InstallNotices(&op);
+}
+
+TEST_F(GeneralPage, ActionsWhileACommandIsOutstandingAreRefusedSilently)
+{
+    Connect();
+    port->AddFault("drop:01 04 01");
+    Click(1024);
+    const std::size_t sent = port->writes.size();
+    for (int id : {1024, 1096, 1101, 1095})
+        Click(id);
+    EXPECT_EQ(port->writes.size(), sent);
+    EXPECT_TRUE(op.Messages().empty());
+}
+
+const std::vector<Bytes> kResetFrames = {{0x02, 0x03, 0x03, 0x00, 0x01}, {0x0A, 0x06, 0x02, 0x00, 0x01},
+                                         {0x0A, 0x0C, 0x01, 0x00, 0x01}, {0x03, 0x08, 0xF0, 0x00, 0x00},
+                                         {0x03, 0x02, 0x04, 0xF0, 0x03}};
+
+TEST_F(GeneralPage, FactoryResetAccepted)
+{
+    sim::SwitcherSettings s;
+    s.beep = true;
+    port->device = sim::CSwitcher(s);
+    Connect();
+    Ctl<QCheckBox>(1096)->setChecked(true);
+    Click(1096);  // beep off
+    port->Run(0);
+    ASSERT_FALSE(port->device.Beep());
+    port->writes.clear();
+    Click(1095);
+    ASSERT_TRUE(op.BoxOpen());
+    EXPECT_TRUE(op.BoxIsQuestion());
+    EXPECT_EQ(op.BoxText(), "Do you want to reset to factory settings?");
+    EXPECT_TRUE(port->writes.empty());  // nothing before the answer
+    op.CloseBox(IDOK);
+    EXPECT_EQ(op.StatusText(), "Setting");
+    port->Run(0);
+    EXPECT_EQ(Sent(), kResetFrames);
+    EXPECT_TRUE(op.StatusFinished());
+    EXPECT_EQ(op.StatusText(), "Set successfully!");
+    EXPECT_TRUE(g_bReady);
+    clock.Advance(899);
+    EXPECT_TRUE(op.StatusOpen());
+    clock.Advance(1);
+    EXPECT_FALSE(op.StatusOpen());
+    EXPECT_TRUE(port->device.Beep());  // the reset restored the factory settings
+}
+
+TEST_F(GeneralPage, FactoryResetDeclinedAndNoLongerRemind)
+{
+    Connect();
+    port->writes.clear();
+    Click(1095);
+    op.CloseBox(IDCANCEL, /*noLongerRemind=*/true);
+    EXPECT_TRUE(port->writes.empty());
+    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(g_bNoLongerRemind);  // ticked, then Cancel: kept
+
+    Click(1095);  // no question this time
+    EXPECT_FALSE(op.BoxOpen());
+    port->Run(0);
+    EXPECT_EQ(Sent(), kResetFrames);
+}
+
+TEST_F(GeneralPage, FactoryResetTimesOutAtEachStep)
+{
+    const char* drops[] = {"drop:02 03 03", "drop:0A 06 02", "drop:0A 0C 01", "drop:03 08 F0", "drop:03 02 04"};
+    for (std::size_t step = 0; step < std::size(drops); ++step) {
+        SCOPED_TRACE(step + 1);
+        TearDown();
+        SetUp();
+        g_bNoLongerRemind = true;
+        Connect();
+        port->AddFault(drops[step]);
+        port->writes.clear();
+        Click(1095);
+        port->Run(5999);
+        EXPECT_FALSE(op.BoxOpen());
+        port->Run(1);
+        EXPECT_EQ(op.BoxText(), "Time out!");
+        EXPECT_FALSE(op.StatusOpen());
+        // Every step before the silent one once, the silent one twice.
+        std::vector<Bytes> expected(kResetFrames.begin(), kResetFrames.begin() + step + 1);
+        expected.push_back(kResetFrames[step]);
+        EXPECT_EQ(Sent(), expected);
+        op.CloseBox();
+        EXPECT_TRUE(g_bReady);
+    }
+}
+
+TEST_F(GeneralPage, StrayResetAcknowledgementSendsNothing)
+{
+    Connect();
+    port->writes.clear();
+    // A late route-set answer has the bytes of the first reset acknowledgement.
+    for (uint8_t b : MakeFrame({0x02, 0x03, 0x00, 0x00, 0x01}))
+        dlg->Link().OnPortByte(b);
+    EXPECT_TRUE(port->writes.empty());
+    EXPECT_FALSE(op.StatusOpen());
+}
+
+TEST_F(GeneralPage, LinkLostClosesTheLinkAndPollsAgain)
+{
+    Connect();
+    port->AddFault("hangup:01 04 01");
+    Click(1024);
+    port->Run(0);
+    EXPECT_FALSE(g_bComOpen);
+    EXPECT_EQ(Ctl<QPushButton>(1021)->text(), QStringLiteral("Connect"));
+    EXPECT_TRUE(Ctl<QComboBox>(1020)->isEnabled());
+    EXPECT_TRUE(dlg->Link().IsTimerRunning(TIMER_PORT_POLL));
+}
+
+TEST_F(GeneralPage, LogPanesShowEveryExchangeAndClearReleasesTheGate)
+{
+    Connect();
+    auto* tx = Ctl<QPlainTextEdit>(1043);
+    auto* rx = Ctl<QPlainTextEdit>(1042);
+    EXPECT_EQ(tx->toPlainText(), QStringLiteral("A5 5B 01 0C 00 00 00 00 00 00 00 00 F3 \n"));
+    EXPECT_TRUE(rx->toPlainText().startsWith(QStringLiteral("A5 5B 01 0C 00 ")));
+    port->AddFault("drop:01 04 01");
+    Click(1024);
+    EXPECT_FALSE(g_bReady);
+    Click(1123);
+    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(tx->toPlainText().isEmpty());
+    EXPECT_TRUE(rx->toPlainText().isEmpty());
+}
+
+TEST_F(GeneralPage, ClearEmptiesTheDeviceInformation)
+{
+    Connect();
+    Click(1024);
+    port->Run(0);
+    EXPECT_FALSE(Text(1026).isEmpty());
+    Click(1025);
+    for (int id = 1026; id <= 1041; ++id)
+        EXPECT_TRUE(Text(id).isEmpty()) << id;
+}
+
+}  // namespace
+}  // namespace corvane::test
