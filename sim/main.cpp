@@ -1,0 +1,402 @@
+// corvane-sim: the switcher model behind a pseudo-terminal, a TCP port and the UDP search and
+// configuration ports, in one poll loop on one thread.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/options.h"
+#include "sim/session.h"
+#include "sim/switcher.h"
+#include "sim/transports.h"
+
+using namespace corvane;
+using namespace corvane::sim;
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] ssize_t n = write(g_signalPipe[1], &c, 1);
+}
+
+int64_t NowMs()
+{
+    using namespace std::chrono;
+    static const auto start = steady_clock::now();
+    return duration_cast<milliseconds>(steady_clock::now() - start).count();
+}
+
+bool g_quiet = false;
+
+void Line(const std::string& link, const std::string& what, std::span<const uint8_t> bytes = {},
+          const std::string& note = {})
+{
+    if (g_quiet)
+        return;
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm local{};
+    localtime_r(&ts.tv_sec, &local);
+    std::string text = HexBytes(bytes);
+    if (!text.empty())
+        text.pop_back();
+    std::printf("%02d:%02d:%02d.%03ld %s %s%s%s%s%s\n", local.tm_hour, local.tm_min, local.tm_sec,
+                ts.tv_nsec / 1000000, link.c_str(), what.c_str(), text.empty() ? "" : " ", text.c_str(),
+                note.empty() ? "" : (text.empty() ? " " : "  # "), note.c_str());
+    std::fflush(stdout);
+}
+
+TraceFn TraceTo(const std::string& link)
+{
+    return [link](RxEvent e, std::span<const uint8_t> bytes, const std::string& note) {
+        switch (e) {
+        case RxEvent::Frame:
+        case RxEvent::Block:
+        case RxEvent::Datagram: Line(link, "rx", bytes, note); break;
+        case RxEvent::BadFrame: Line(link, "rx", bytes, note); break;
+        case RxEvent::PartialBlock: Line(link, "rx", bytes, note); break;
+        case RxEvent::Skipped: Line(link, "skip", bytes); break;
+        case RxEvent::Ignored: Line(link, "--", {}, note); break;
+        case RxEvent::Fault: Line(link, "fault", {}, note); break;
+        }
+    };
+}
+
+// A byte stream to the panel: the pty master or an accepted TCP connection.
+struct Stream {
+    std::string name;
+    CFd fd;  // unused for the pty, whose descriptor the port owns
+    std::unique_ptr<CStreamSession> session;
+    std::vector<uint8_t> pending;  // what a full kernel buffer did not take yet
+    bool closed = false;
+};
+
+constexpr std::size_t kMaxPending = 64 * 1024;
+
+void WriteOut(Stream& s, int fd, std::span<const uint8_t> bytes)
+{
+    if (s.pending.empty()) {
+        const ssize_t n = s.name == "serial" ? write(fd, bytes.data(), bytes.size())
+                                             : send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n == static_cast<ssize_t>(bytes.size()))
+            return;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            if (s.name != "serial")
+                s.closed = true;
+            return;
+        }
+        bytes = bytes.subspan(n > 0 ? static_cast<std::size_t>(n) : 0);
+    }
+    if (s.pending.size() + bytes.size() > kMaxPending) {
+        Line(s.name, "--", {}, "nobody reads: " + std::to_string(bytes.size()) + " bytes dropped");
+        return;
+    }
+    s.pending.insert(s.pending.end(), bytes.begin(), bytes.end());
+}
+
+void FlushPending(Stream& s, int fd)
+{
+    if (s.pending.empty())
+        return;
+    const ssize_t n = s.name == "serial" ? write(fd, s.pending.data(), s.pending.size())
+                                         : send(fd, s.pending.data(), s.pending.size(), MSG_NOSIGNAL);
+    if (n > 0)
+        s.pending.erase(s.pending.begin(), s.pending.begin() + n);
+    else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && s.name != "serial")
+        s.closed = true;
+}
+
+std::string Ip(const Ipv4& ip)
+{
+    return std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) + "." +
+           std::to_string(ip[3]);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string error;
+    const auto parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!parsed) {
+        std::fprintf(stderr, "corvane-sim: %s\nTry 'corvane-sim --help'.\n", error.c_str());
+        return 2;
+    }
+    Options opt = *parsed;
+    if (opt.help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return 0;
+    }
+    g_quiet = opt.quiet;
+
+    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return std::perror("pipe"), 1;
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    // Transports first: the search reply reports the TCP port actually bound.
+    CPtyPort pty;
+    CFd listener, udpSearch, udpConfig;
+    std::vector<std::string> where;
+    auto fail = [&](const std::string& what) {
+        std::fprintf(stderr, "corvane-sim: %s\n", what.c_str());
+        return 1;
+    };
+    if (opt.serial) {
+        if (!pty.Open(opt.comNumber, kFirstFreeCom, error))
+            return fail(error);
+        where.push_back("serial: com" + std::to_string(pty.ComNumber()) + " -> " + pty.SlavePath());
+    }
+    if (opt.tcp) {
+        listener = ListenTcp(opt.tcpHost, opt.tcpPort, error);
+        if (!listener.Valid())
+            return fail(error);
+        opt.settings.tcpPort = opt.tcpPort;
+        where.push_back("tcp: " + opt.tcpHost + ":" + std::to_string(opt.tcpPort));
+    }
+    if (opt.udp) {
+        udpSearch = BindUdp(opt.udpHost, opt.searchPort, error);
+        if (udpSearch.Valid())
+            udpConfig = BindUdp(opt.udpHost, opt.configPort, error);
+        if (!udpSearch.Valid() || !udpConfig.Valid())
+            return fail(error);
+        where.push_back("udp: " + opt.udpHost + ":" + std::to_string(opt.searchPort) + "," +
+                        std::to_string(opt.configPort));
+    }
+
+    CSwitcher device(opt.settings);
+    CFaultPlan faults;
+    for (const auto& r : opt.faults)
+        faults.Add(r);
+    if (opt.random)
+        faults.SetRandom(*opt.random);
+    device.SetNoteHandler([](const std::string& note) { Line("switcher", "--", {}, note); });
+    if (!opt.fwOut.empty()) {
+        device.SetImageHandler([path = opt.fwOut](const std::vector<uint8_t>& image) {
+            std::ofstream f(path, std::ios::binary | std::ios::trunc);
+            f.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+            if (!f)
+                Line("switcher", "--", {}, "cannot write " + path);
+        });
+    }
+
+    std::string first;
+    for (const auto& w : where)
+        first += (first.empty() ? "" : "; ") + w;
+    std::printf("%s\n", first.c_str());
+    std::fflush(stdout);
+    if (!opt.quiet) {
+        const auto& mac = device.MacAddress();
+        char text[64];
+        std::snprintf(text, sizeof text, "MAC %02X:%02X:%02X:%02X:%02X:%02X, IPv4 ", mac[0], mac[1], mac[2],
+                      mac[3], mac[4], mac[5]);
+        Line("switcher", "--", {}, text + Ip(device.IpAddress()));
+    }
+
+    auto newSession = [&](const std::string& name) {
+        auto s = std::make_unique<CStreamSession>(device, faults);
+        s->SetTrace(TraceTo(name));
+        s->SetBlockWait(opt.blockWaitMs);
+        return s;
+    };
+    Stream serial{"serial", CFd(), nullptr, {}, false};
+    if (opt.serial)
+        serial.session = newSession("serial");
+    std::list<Stream> clients;
+    unsigned clientCount = 0;
+    CDatagramPort searchPort(device, faults, FaultTarget::Search);
+    CDatagramPort configPort(device, faults, FaultTarget::Config);
+    searchPort.SetTrace(TraceTo("udp-search"));
+    configPort.SetTrace(TraceTo("udp-config"));
+
+    auto hangUpSerial = [&] {
+        Line("serial", "--", {}, "hanging up");
+        if (!pty.HangUpAndReopen(error)) {
+            std::fprintf(stderr, "corvane-sim: %s\n", error.c_str());
+            return false;
+        }
+        serial.session = newSession("serial");
+        serial.pending.clear();
+        std::printf("serial: com%d -> %s\n", pty.ComNumber(), pty.SlavePath().c_str());
+        std::fflush(stdout);
+        return true;
+    };
+
+    bool running = true;
+    int exitCode = 0;
+    std::vector<uint8_t> buf(65536);
+    while (running) {
+        std::vector<pollfd> fds;
+        fds.push_back({g_signalPipe[0], POLLIN, 0});
+        const std::size_t ptyAt = fds.size();
+        if (opt.serial)
+            fds.push_back({pty.MasterFd(), static_cast<short>(POLLIN | (serial.pending.empty() ? 0 : POLLOUT)), 0});
+        const std::size_t listenAt = fds.size();
+        if (listener.Valid())
+            fds.push_back({listener.Get(), POLLIN, 0});
+        const std::size_t udpAt = fds.size();
+        if (udpSearch.Valid()) {
+            fds.push_back({udpSearch.Get(), POLLIN, 0});
+            fds.push_back({udpConfig.Get(), POLLIN, 0});
+        }
+        const std::size_t clientsAt = fds.size();
+        for (auto& c : clients)
+            fds.push_back({c.fd.Get(), static_cast<short>(POLLIN | (c.pending.empty() ? 0 : POLLOUT)), 0});
+
+        // Sleep until the next reply falls due.
+        int64_t now = NowMs();
+        std::optional<int64_t> next;
+        auto consider = [&next](std::optional<int64_t> t) {
+            if (t && (!next || *t < *next))
+                next = t;
+        };
+        if (serial.session)
+            consider(serial.session->NextDeadline());
+        for (auto& c : clients)
+            consider(c.session->NextDeadline());
+        consider(searchPort.NextDeadline());
+        consider(configPort.NextDeadline());
+        const int timeout = next ? static_cast<int>(std::clamp<int64_t>(*next - now, 0, 1000)) : 1000;
+        if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
+            std::perror("poll");
+            exitCode = 1;
+            break;
+        }
+        now = NowMs();
+
+        if (fds[0].revents & POLLIN)
+            break;
+
+        if (opt.serial) {
+            const short re = fds[ptyAt].revents;
+            if (re & POLLIN) {
+                const ssize_t n = read(pty.MasterFd(), buf.data(), buf.size());
+                if (n > 0)
+                    serial.session->Feed(std::span(buf.data(), static_cast<std::size_t>(n)), now);
+            } else if (re & (POLLHUP | POLLERR)) {
+                // Only when our own slave descriptor is gone; start over with a fresh pair.
+                if (!hangUpSerial()) {
+                    exitCode = 1;
+                    break;
+                }
+                continue;
+            }
+            if (re & POLLOUT)
+                FlushPending(serial, pty.MasterFd());
+        }
+        if (listener.Valid() && (fds[listenAt].revents & POLLIN)) {
+            sockaddr_in peer{};
+            socklen_t len = sizeof peer;
+            CFd fd(accept4(listener.Get(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC));
+            if (fd.Valid()) {
+                const int one = 1;
+                setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // split writes stay split
+                const std::string name = "tcp#" + std::to_string(++clientCount);
+                Line(name, "--", {}, "connected from " + PeerText(PackPeer(peer)));
+                clients.push_back({name, std::move(fd), newSession(name), {}, false});
+            }
+        }
+        if (udpSearch.Valid()) {
+            for (int k = 0; k < 2; ++k) {
+                if (!(fds[udpAt + k].revents & POLLIN))
+                    continue;
+                const int fd = k == 0 ? udpSearch.Get() : udpConfig.Get();
+                sockaddr_in peer{};
+                socklen_t len = sizeof peer;
+                const ssize_t n = recvfrom(fd, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&peer), &len);
+                if (n >= 0)
+                    (k == 0 ? searchPort : configPort)
+                        .OnDatagram(std::span(buf.data(), static_cast<std::size_t>(n)), PackPeer(peer), now);
+            }
+        }
+        {
+            std::size_t i = clientsAt;
+            for (auto& c : clients) {
+                const short re = fds[i++].revents;
+                if (re & POLLIN) {
+                    const ssize_t n = recv(c.fd.Get(), buf.data(), buf.size(), 0);
+                    if (n > 0)
+                        c.session->Feed(std::span(buf.data(), static_cast<std::size_t>(n)), now);
+                    else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+                        c.closed = true;
+                } else if (re & (POLLHUP | POLLERR)) {
+                    c.closed = true;
+                }
+                if (re & POLLOUT)
+                    FlushPending(c, c.fd.Get());
+            }
+        }
+
+        // Replies that are due.
+        if (serial.session) {
+            for (auto& e : serial.session->TakeDue(now)) {
+                if (e.hangUp) {
+                    if (!hangUpSerial())
+                        running = false, exitCode = 1;
+                    break;  // what was queued for the old link goes with it
+                }
+                Line("serial", "tx", e.bytes);
+                WriteOut(serial, pty.MasterFd(), e.bytes);
+            }
+        }
+        for (auto& c : clients) {
+            for (auto& e : c.session->TakeDue(now)) {
+                if (e.hangUp) {
+                    Line(c.name, "--", {}, "hanging up");
+                    c.closed = true;
+                    break;
+                }
+                Line(c.name, "tx", e.bytes);
+                WriteOut(c, c.fd.Get(), e.bytes);
+            }
+        }
+        for (int k = 0; k < 2 && udpSearch.Valid(); ++k) {
+            CDatagramPort& port = k == 0 ? searchPort : configPort;
+            const int fd = k == 0 ? udpSearch.Get() : udpConfig.Get();
+            const uint16_t ownPort = k == 0 ? opt.searchPort : opt.configPort;
+            for (auto& e : port.TakeDue(now)) {
+                sockaddr_in to = UnpackPeer(e.peer);
+                if (!opt.udpReplyToSource)
+                    to.sin_port = htons(ownPort);
+                Line(k == 0 ? "udp-search" : "udp-config", "tx", e.bytes, "to " + PeerText(PackPeer(to)));
+                sendto(fd, e.bytes.data(), e.bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+            }
+        }
+        for (auto it = clients.begin(); it != clients.end();) {
+            if (it->closed) {
+                Line(it->name, "--", {}, "closed");
+                it = clients.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    pty.Close();
+    Line("switcher", "--", {}, "stopped");
+    return exitCode;
+}
