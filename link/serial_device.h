@@ -1,0 +1,89 @@
+// Serial device nodes on Linux: COM numbers, the port directory with its comN aliases, the
+// kernel console, lock files and the exclusive open shared by the link and the port list.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvane {
+
+// Where ports are looked up. Every root is injectable so tests can use a fake tree.
+struct SPortPaths {
+    std::string portDir;                 // comN aliases
+    std::string devRoot = "/dev";        // device nodes of the numbering table
+    std::string sysRoot = "/sys";        // sysfs (class/tty/*/device)
+    std::string consoles = "/proc/consoles";
+    std::vector<std::string> lockDirs = {"/run/lock", "/var/lock"};
+};
+
+// $CORVANE_PORT_DIR, else $XDG_RUNTIME_DIR/corvane/ports, else /tmp/corvane-<uid>/ports.
+std::string DefaultPortDir();
+SPortPaths DefaultPortPaths();
+
+// A node family of the numbering table: COM(base + i) is <prefix>i for i below count.
+struct SNodeFamily {
+    std::string_view prefix;
+    unsigned base;
+    unsigned count;
+};
+const std::vector<SNodeFamily>& PortNodeFamilies();
+
+// "ttyUSB3" -> 36; 0 when the name is not in the table.
+unsigned ComNumberForNodeName(std::string_view name);
+// 36 -> "ttyUSB3"; empty when the number has no table node.
+std::string NodeNameForComNumber(unsigned n);
+
+// The path COMn is opened by: the alias <portDir>/comN when it exists, else the table's node
+// under devRoot; empty when neither applies.
+std::string DevicePathForCom(unsigned n, const SPortPaths& paths);
+
+// The node serves as the kernel console (matched by device number, or by name under devRoot).
+bool IsConsoleDevice(const std::string& path, const SPortPaths& paths);
+
+// A live LCK..<name> file for the node exists in one of the lock directories.
+bool IsHeldByLockFile(const std::string& path, const SPortPaths& paths);
+
+// Why an exclusive open failed.
+enum class EOpenFailure { None, Missing, Console, Held, NotSerial, OsError };
+
+// An exclusively opened port: O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC, flock(LOCK_EX|LOCK_NB)
+// and TIOCEXCL. Closing clears TIOCEXCL first; the flock goes with the descriptor.
+class CPortHandle {
+public:
+    CPortHandle() = default;
+    ~CPortHandle() { Close(); }
+    CPortHandle(CPortHandle&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    CPortHandle& operator=(CPortHandle&& other) noexcept;
+    CPortHandle(const CPortHandle&) = delete;
+    CPortHandle& operator=(const CPortHandle&) = delete;
+
+    struct SResult;
+    // requireUart: refuse a node whose TIOCGSERIAL type is PORT_UNKNOWN (ttyS without a UART).
+    static SResult Open(const std::string& path, const SPortPaths& paths, bool requireUart);
+
+    int Fd() const { return m_fd; }
+    bool IsOpen() const { return m_fd >= 0; }
+    void Close();
+
+private:
+    explicit CPortHandle(int fd) : m_fd(fd) {}
+    int m_fd = -1;
+};
+
+struct CPortHandle::SResult {
+    CPortHandle handle;
+    EOpenFailure failure = EOpenFailure::None;
+    int error = 0;  // errno of an OsError
+};
+
+// Test open of the port list: exclusive open, HUPCL cleared so the close does not drop DTR,
+// modem lines left alone. True when the port could be held.
+bool ProbePort(const std::string& path, const SPortPaths& paths, bool requireUart);
+
+// "strerror" text of an errno value.
+std::string ErrorText(int error);
+
+}  // namespace corvane
