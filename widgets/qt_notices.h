@@ -7,11 +7,10 @@
 #include <QWidget>
 
 #include "platform/notices.h"
+#include "widgets/message_dlg.h"
+#include "widgets/status_dlg.h"
 
 namespace corvane {
-
-class CMessageDlg;
-class CStatusDlg;
 
 class CQtNotices final : public INotices {
 public:

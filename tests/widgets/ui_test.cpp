@@ -1,0 +1,197 @@
+// Dialog units, the template registry, the dialog builder and the key filter.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "platform/qt_ui.h"
+#include "res/dialog_template.h"
+#include "res/icons.h"
+#include "widgets/dialog_builder.h"
+#include "widgets/icon_button.h"
+#include "widgets_test.h"
+
+namespace corvane::test {
+namespace {
+
+TEST(DialogUnits, MapCornersWithRoundingHalvesUp)
+{
+    struct Case {
+        int du, px;
+    } xs[] = {{0, 0}, {1, 2}, {2, 4}, {3, 5}, {94, 165}, {137, 240}, {178, 312}, {185, 324}, {164, 287}, {-3, -5}};
+    for (auto c : xs)
+        EXPECT_EQ(DuX(c.du), c.px) << c.du;
+    EXPECT_EQ(DuY(73), 146);
+    EXPECT_EQ(DuY(60), 120);
+    // Ok of the message box: corners mapped, so its width follows from both edges.
+    EXPECT_EQ(DuRect(137, 60, 41, 11), QRect(240, 120, 72, 22));
+    EXPECT_EQ(DuRect(94, 60, 41, 11), QRect(165, 120, 71, 22));
+}
+
+TEST(Templates, RegisteredWithTheirSizes)
+{
+    struct Case {
+        int id, w, h;
+    } cases[] = {{100, 170, 62}, {135, 185, 73}, {142, 164, 58}};
+    for (auto c : cases) {
+        const DialogTemplate* t = Template(c.id);
+        ASSERT_NE(t, nullptr) << c.id;
+        EXPECT_EQ(t->w, c.w);
+        EXPECT_EQ(t->h, c.h);
+    }
+    EXPECT_EQ(Template(99999), nullptr);
+    EXPECT_EQ(DialogSize(*Template(135)), QSize(324, 146));
+    EXPECT_EQ(DialogSize(*Template(142)), QSize(287, 116));
+    // A second table with a taken id does not replace the first.
+    static const DialogTemplate impostor{135, 1, 1, "", {}};
+    EXPECT_FALSE(RegisterTemplate(impostor));
+    EXPECT_EQ(Template(135)->w, 185);
+}
+
+TEST(Templates, MessageBoxTable)
+{
+    struct Row {
+        int id;
+        Ctl kind;
+        const char* caption;
+        int x, y, w, h;
+    } expected[] = {
+        {1057, Ctl::IconButton, "", 157, 7, 21, 18},   {1058, Ctl::PushButton, "Ok", 137, 60, 41, 11},
+        {1099, Ctl::PushButton, "Cancel", 94, 60, 41, 11}, {1100, Ctl::Picture, "136", 26, 29, 0, 0},
+        {1101, Ctl::CheckBox, "No longer remind", 3, 60, 69, 10},
+    };
+    const DialogTemplate* t = Template(135);
+    ASSERT_NE(t, nullptr);
+    ASSERT_EQ(t->controls.size(), std::size(expected));
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        const auto& c = t->controls[i];
+        const auto& e = expected[i];
+        EXPECT_EQ(c.id, e.id);
+        EXPECT_EQ(c.kind, e.kind) << e.id;
+        EXPECT_STREQ(c.caption, e.caption);
+        EXPECT_EQ(QRect(c.x, c.y, c.w, c.h), QRect(e.x, e.y, e.w, e.h)) << e.id;
+    }
+}
+
+TEST(Resources, FixedSizesAndPictures)
+{
+    struct Case {
+        int id;
+        QSize size;
+    } cases[] = {{129, {16, 16}}, {130, {16, 16}}, {131, {16, 16}}, {132, {16, 16}}, {161, {32, 32}},
+                 {162, {32, 32}}, {136, {36, 36}}, {143, {31, 31}}, {128, {32, 32}}};
+    for (auto c : cases) {
+        EXPECT_EQ(ResourceSize(c.id), c.size) << c.id;
+        EXPECT_EQ(ResourcePixmap(c.id).size(), c.size) << c.id;
+        EXPECT_FALSE(ResourceDescription(c.id).isEmpty()) << c.id;
+    }
+    EXPECT_TRUE(ResourcePixmap(4711).isNull());
+
+    // The kinds of picture: a white cross on a transparent ground, grey on dark red, a light-blue
+    // disc with a white i, a green disc with a white tick, black triangles.
+    const QImage close = ResourcePixmap(IDI_CLOSE).toImage();
+    EXPECT_EQ(qAlpha(close.pixel(0, 0)), 0);
+    EXPECT_GT(qGray(close.pixel(8, 8)), 240);
+    const QImage closeHot = ResourcePixmap(IDI_CLOSE_HOT).toImage();
+    EXPECT_GT(qRed(closeHot.pixel(0, 0)), 2 * qGreen(closeHot.pixel(0, 0)));
+    const QImage info = ResourcePixmap(IDB_INFORMATION).toImage();
+    EXPECT_GT(qBlue(info.pixel(8, 18)), qRed(info.pixel(8, 18)) + 60);
+    EXPECT_GT(qGray(info.pixel(18, 20)), 240);
+    const QImage done = ResourcePixmap(IDB_DONE).toImage();
+    EXPECT_GT(qGreen(done.pixel(15, 4)), qRed(done.pixel(15, 4)) + 60);
+    EXPECT_GT(qGray(done.pixel(13, 20)), 230);
+    const QImage next = ResourcePixmap(IDI_NEXT).toImage(), previous = ResourcePixmap(IDI_PREVIOUS).toImage();
+    EXPECT_EQ(qAlpha(next.pixel(13, 16)), 255);
+    EXPECT_EQ(qAlpha(next.pixel(6, 16)), 0);
+    EXPECT_EQ(qAlpha(previous.pixel(19, 16)), 255);
+    EXPECT_EQ(qAlpha(previous.pixel(26, 16)), 0);
+}
+
+TEST(DialogBuilder, PlacesNamesAndTypesControls)
+{
+    QWidget parent;
+    const ControlMap controls = BuildDialog(135, &parent);
+    EXPECT_EQ(parent.size(), QSize(324, 146));
+    ASSERT_EQ(controls.size(), 5u);
+
+    auto* ok = Control<QPushButton>(controls, 1058);
+    ASSERT_NE(ok, nullptr);
+    EXPECT_EQ(ok->geometry(), QRect(240, 120, 72, 22));
+    EXPECT_EQ(ok->objectName(), "ctl1058");
+    EXPECT_EQ(ok->accessibleName(), "Ok");
+    EXPECT_EQ(ok->font().family(), DialogFont().family());
+    EXPECT_EQ(ok->font().pointSize(), 9);
+
+    EXPECT_NE(Control<CIconButton>(controls, 1057), nullptr);
+    EXPECT_EQ(Control<QPushButton>(controls, 1057), nullptr);  // wrong kind
+    auto* picture = Control<QLabel>(controls, 1100);
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(picture->geometry(), QRect(46, 58, 36, 36));
+    EXPECT_EQ(picture->accessibleName(), "Information");
+    EXPECT_TRUE(picture->testAttribute(Qt::WA_TransparentForMouseEvents));
+    auto* check = Control<QCheckBox>(controls, 1101);
+    ASSERT_NE(check, nullptr);
+    EXPECT_EQ(check->text(), "No longer remind");
+    EXPECT_EQ(check->geometry(), QRect(5, 120, 121, 20));
+
+    EXPECT_TRUE(BuildDialog(4711, &parent).empty());
+}
+
+TEST(DialogBuilder, AdjacentRadioButtonsFormOneGroup)
+{
+    static const ControlTemplate kControls[] = {
+        {1, Ctl::GroupBox, "A", 0, 0, 100, 40}, {2, Ctl::Radio, "a1", 5, 10, 40, 10},
+        {3, Ctl::Radio, "a2", 5, 20, 40, 10},    {4, Ctl::GroupBox, "B", 0, 50, 100, 40},
+        {5, Ctl::Radio, "b1", 5, 60, 40, 10},    {6, Ctl::Radio, "b2", 5, 70, 40, 10},
+        {0, Ctl::Static, "no id", 5, 80, 40, 10}, {7, Ctl::DropDown, "", 5, 90, 60, 80},
+        {8, Ctl::Edit, "", 5, 100, 40, 12},
+    };
+    static const DialogTemplate kTpl{9001, 120, 120, "", kControls};
+    QWidget parent;
+    const ControlMap c = BuildDialog(kTpl, &parent);
+    EXPECT_EQ(c.size(), 8u);  // the static without an id is not in the map
+    Control<QRadioButton>(c, 2)->click();
+    Control<QRadioButton>(c, 5)->click();
+    Control<QRadioButton>(c, 3)->click();
+    EXPECT_FALSE(Control<QRadioButton>(c, 2)->isChecked());
+    EXPECT_TRUE(Control<QRadioButton>(c, 3)->isChecked());
+    EXPECT_TRUE(Control<QRadioButton>(c, 5)->isChecked());  // the other group keeps its choice
+    EXPECT_TRUE(Control<QGroupBox>(c, 1)->testAttribute(Qt::WA_TransparentForMouseEvents));
+    // A closed drop-down list is one line high, whatever its template reserves for the list.
+    EXPECT_LT(Control<QComboBox>(c, 7)->height(), DuY(80));
+    EXPECT_NE(Control<QLineEdit>(c, 8), nullptr);
+}
+
+TEST(KeyFilter, SwallowsEnterEscapeSpaceOnlyForTheWholeTree)
+{
+    QWidget window;
+    auto* button = new QPushButton("b", &window);
+    auto* edit = new QLineEdit(&window);
+    InstallKeyFilter(&window);
+    auto* later = new QPushButton("later", &window);  // created after the filter
+    window.show();
+
+    QSignalSpy pressed(button, &QPushButton::clicked), pressedLater(later, &QPushButton::clicked);
+    for (int key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) {
+        QTest::keyClick(button, static_cast<Qt::Key>(key));
+        QTest::keyClick(later, static_cast<Qt::Key>(key));
+    }
+    EXPECT_EQ(pressed.count(), 0);
+    EXPECT_EQ(pressedLater.count(), 0);
+
+    QTest::keyClicks(edit, "a b");
+    EXPECT_EQ(edit->text(), "ab");  // other keys pass, the blank does not
+    EXPECT_TRUE(CKeyFilter::IsFilteredKey(Qt::Key_Escape, Qt::NoModifier));
+    EXPECT_TRUE(CKeyFilter::IsFilteredKey(Qt::Key_Enter, Qt::KeypadModifier));
+    EXPECT_FALSE(CKeyFilter::IsFilteredKey(Qt::Key_F4, Qt::AltModifier));
+    EXPECT_FALSE(CKeyFilter::IsFilteredKey(Qt::Key_Space, Qt::AltModifier));  // the system menu
+    EXPECT_FALSE(CKeyFilter::IsFilteredKey(Qt::Key_A, Qt::NoModifier));
+}
+
+}  // namespace
+}  // namespace corvane::test
