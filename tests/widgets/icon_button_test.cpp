@@ -209,3 +209,53 @@ TEST_F(IconButtonTest, ClicksDoubleClicksAndTipText)
 
 }  // namespace
 }  // namespace corvane::test
+
+namespace corvane::test {
+namespace {
+
+// The buttons as the windows set them up: a title-band close and minimize pair, and a raised
+// arrow button; one picture of each state for a person to look at.
+TEST_F(IconButtonTest, TitleBandAndArrowButtons)
+{
+    QWidget band;
+    band.resize(140, 40);
+    band.setAutoFillBackground(true);
+    QPalette pal = band.palette();
+    pal.setColor(QPalette::Window, BandColor());
+    band.setPalette(pal);
+    auto make = [&](int x, int hot, int rest, bool flat) {
+        auto* b = new CIconButton(&band);
+        b->setGeometry(x, 1, flat ? 25 : 36, flat ? 25 : 36);
+        b->SetFlatLook(flat);
+        if (flat) {
+            b->SetHoverFrame(false);
+            for (int slot : {CIconButton::COLOR_BK_HOT, CIconButton::COLOR_BK_REST, CIconButton::COLOR_BK_FOCUS})
+                b->SetStateColor(slot, BandColor());
+        }
+        b->SetStateIcons(ResourcePixmap(hot), rest ? ResourcePixmap(rest) : QPixmap());
+        return b;
+    };
+    CIconButton* minimize = make(0, IDI_MINIMIZE_HOT, IDI_MINIMIZE, true);
+    CIconButton* close = make(25, IDI_CLOSE_HOT, IDI_CLOSE, true);
+    CIconButton* next = make(55, IDI_NEXT, 0, false);
+    CIconButton* previous = make(95, IDI_PREVIOUS, 0, false);
+    band.show();
+    SaveShot(Shot(band), "buttons_rest");
+    Enter(*close);
+    previous->setDown(true);
+    const QImage img = Shot(band);
+    SaveShot(img, "buttons_hot");
+
+    // Hot close: the dark-red square; resting minimize: the white bar on the band blue.
+    const QColor square = img.pixelColor(close->x() + 5, 1 + 5);
+    EXPECT_GT(square.red(), 2 * square.green());
+    EXPECT_RGB(img, minimize->x() + 8, 1 + 4 + 10, Qt::white);
+    EXPECT_RGB(img, minimize->x() + 8, 1 + 2, BandColor());
+    // Arrows: black triangles pointing right and left on the raised face.
+    EXPECT_RGB(img, next->x() + 2 + 13, 1 + 2 + 16, Qt::black);
+    EXPECT_RGB(img, next->x() + 2 + 6, 1 + 2 + 16, ButtonFaceColor());
+    EXPECT_RGB(img, previous->x() + 3 + 19, 1 + 3 + 16, Qt::black);  // pressed: 1 pixel further
+}
+
+}  // namespace
+}  // namespace corvane::test

@@ -195,3 +195,30 @@ TEST(KeyFilter, SwallowsEnterEscapeSpaceOnlyForTheWholeTree)
 
 }  // namespace
 }  // namespace corvane::test
+
+#include "widgets/about_dlg.h"
+#include <QTimer>
+
+namespace corvane::test {
+namespace {
+
+TEST(AboutBox, ProgramNameVersionAndOk)
+{
+    CAboutDlg dlg;
+    const QList<QLabel*> labels = dlg.findChildren<QLabel*>();
+    QStringList texts;
+    for (QLabel* l : labels)
+        texts << l->text();
+    EXPECT_TRUE(texts.contains("4x2 Corvane Controller"));
+    EXPECT_TRUE(texts.contains("Version 1.32"));
+    EXPECT_EQ(dlg.size(), QSize(DuX(170), DuY(62)));
+    dlg.show();
+    SaveShot(Shot(dlg), "about");
+    auto* ok = dlg.findChild<QPushButton*>("ctl1");
+    ASSERT_NE(ok, nullptr);
+    QTimer::singleShot(0, ok, [ok] { ok->click(); });
+    EXPECT_EQ(dlg.exec(), QDialog::Accepted);
+}
+
+}  // namespace
+}  // namespace corvane::test
