@@ -1,0 +1,87 @@
+// The emulator's command line.
+#include <gtest/gtest.h>
+
+#include "sim/options.h"
+
+namespace corvane::sim {
+namespace {
+
+std::optional<Options> Parse(std::vector<std::string> args, std::string* errorOut = nullptr)
+{
+    std::string error;
+    auto o = ParseOptions(args, error);
+    if (errorOut)
+        *errorOut = error;
+    return o;
+}
+
+TEST(SimOptions, DefaultsOpenAllThreeTransports)
+{
+    const auto o = Parse({});
+    ASSERT_TRUE(o);
+    EXPECT_TRUE(o->serial && o->tcp && o->udp);
+    EXPECT_EQ(o->comNumber, 0);
+    EXPECT_EQ(o->tcpHost, "127.0.0.1");
+    EXPECT_EQ(o->tcpPort, 8000);
+    EXPECT_EQ(o->udpHost, "0.0.0.0");
+    EXPECT_EQ(o->searchPort, 30600);
+    EXPECT_EQ(o->configPort, 30601);
+    EXPECT_FALSE(o->udpReplyToSource);
+}
+
+TEST(SimOptions, TransportsAndDeviceSettings)
+{
+    const auto o = Parse({"--serial", "com201", "--tcp", "0", "--udp", "127.0.0.1:0,0", "--udp-reply", "source",
+                          "--mac", "02-11-22-33-44-55", "--ip", "10.0.0.5", "--signals", "1010:01", "--fw-control",
+                          "3:B0", "--fw-control", "5:0xF0", "--build", "ABC", "--fw-version", "2.5", "--device-type",
+                          "0x03", "--reboot-ms", "250", "--fault", "drop:01 04 02", "--fault-random", "9:5%",
+                          "--quiet"});
+    ASSERT_TRUE(o);
+    EXPECT_TRUE(o->serial && o->tcp && o->udp && o->quiet && o->udpReplyToSource);
+    EXPECT_EQ(o->comNumber, 201);
+    EXPECT_EQ(o->tcpPort, 0);
+    EXPECT_EQ(o->udpHost, "127.0.0.1");
+    EXPECT_EQ(o->searchPort, 0);
+    EXPECT_EQ(o->configPort, 0);
+    const SwitcherSettings& s = o->settings;
+    EXPECT_EQ(s.mac, (Mac{0x02, 0x11, 0x22, 0x33, 0x44, 0x55}));
+    EXPECT_EQ(s.ip, (Ipv4{10, 0, 0, 5}));
+    EXPECT_EQ(s.autoIp, (Ipv4{10, 0, 0, 5}));
+    EXPECT_EQ(s.gateway, (Ipv4{10, 0, 0, 1}));
+    EXPECT_EQ(s.inputSignal, (std::array<bool, 4>{true, false, true, false}));
+    EXPECT_EQ(s.outputSignal, (std::array<bool, 2>{false, true}));
+    EXPECT_EQ(s.packetControl, (std::map<unsigned, uint8_t>{{3, 0xB0}, {5, 0xF0}}));
+    EXPECT_EQ(std::string(s.build.begin(), s.build.end()), "ABC     ");
+    EXPECT_EQ(s.versionMajor, 2);
+    EXPECT_EQ(s.versionMinor, 5);
+    EXPECT_EQ(s.deviceType, 3);
+    EXPECT_EQ(s.rebootMs, 250);
+    EXPECT_EQ(o->faults.size(), 1u);
+    ASSERT_TRUE(o->random);
+    EXPECT_EQ(o->random->seed, 9u);
+
+    const auto bare = Parse({"--serial", "--tcp", "--quiet"});
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(bare->comNumber, 0);
+    EXPECT_EQ(bare->tcpPort, 8000);
+    EXPECT_FALSE(bare->udp);
+    EXPECT_EQ(Parse({"--udp", "31000"})->configPort, 31001);
+    EXPECT_EQ(Parse({"--serial", "7"})->comNumber, 7);
+}
+
+TEST(SimOptions, BadValuesAreReported)
+{
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--serial", "com0"}, {"--serial", "com256"}, {"--serial", "tty"}, {"--tcp", "1.2.3:80"},
+             {"--tcp", "70000"}, {"--signals", "12"}, {"--signals", "1111:1"}, {"--signals", "11x1"},
+             {"--mac", "01:02"}, {"--mac", "01:02:03:04:05:06:07"}, {"--ip", "1.2.3.256"}, {"--ip", "1.2.3"},
+             {"--bogus"}, {"--fault", "nope"}, {"--reboot-ms"}, {"--build", "123456789"}, {"--fw-version", "1"},
+             {"--fw-control", "0:B0"}, {"--fw-control", "2:1FF"}, {"--udp-reply", "broadcast"}}) {
+        std::string error;
+        EXPECT_FALSE(Parse(args, &error)) << args[0];
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+}  // namespace
+}  // namespace corvane::sim
