@@ -145,7 +145,8 @@ Faults:
               refuse            the command is not carried out; the reply carries error code
                                 EE (configuration: byte 74 = 01)
               hangup            the link is closed instead of replying (serial: the pty is
-                                closed and a new one published under the same alias)
+                                closed and a new one published under the same alias;
+                                TCP: the connection is closed; datagrams: no reply)
       TARGET  hex bytes 2.. of the command ("01 04 02", "200156"), any, search or config
       RANGE   which matching exchanges: N, N-M or N- (default: all)
       e.g. --fault 'drop:01 04 02'  --fault 'delay=3500:20 01 AA:2'  --fault refuse:config
