@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -33,12 +34,6 @@ void ResetPortListState()
 
 namespace {
 
-std::string RealPath(const std::string& path)
-{
-    char buf[PATH_MAX];
-    return realpath(path.c_str(), buf) ? std::string(buf) : std::string();
-}
-
 std::string Parent(const std::string& path)
 {
     const auto slash = path.find_last_of('/');
@@ -67,18 +62,22 @@ std::string ReadLine(const std::string& path)
     return line;
 }
 
+std::string LinkBaseName(const std::string& link)
+{
+    char buf[PATH_MAX];
+    const ssize_t n = readlink(link.c_str(), buf, sizeof buf - 1);
+    return n > 0 ? BaseName(std::string(buf, std::size_t(n))) : std::string();
+}
+
 // Description of a tty from sysfs: the USB device's product string, else the driver's name,
-// else the node name.
-std::string SysfsDescription(const std::string& sysRoot, const std::string& ttyName, const std::string& nodeName,
-                             bool& usb)
+// else the node name. `top` is the resolved sysfs root; the walk stays below it.
+std::string SysfsDescription(const std::string& sysRoot, const std::string& top, const std::string& ttyName,
+                             const std::string& nodeName, bool& usb)
 {
     usb = false;
-    const std::string device = RealPath(sysRoot + "/class/tty/" + ttyName + "/device");
+    const std::string device = ResolveNode(sysRoot + "/class/tty/" + ttyName + "/device");
     if (device.empty())
         return nodeName;
-    std::string top = RealPath(sysRoot);
-    if (top.empty())
-        top = "/";
     // The USB device sits a level or two above the tty's device (interface, usb-serial port).
     std::string dir = device;
     for (int i = 0; i < 6 && dir.size() > top.size() && dir.compare(0, top.size(), top) == 0; ++i) {
@@ -91,22 +90,23 @@ std::string SysfsDescription(const std::string& sysRoot, const std::string& ttyN
         }
         dir = Parent(dir);
     }
-    const std::string driver = RealPath(device + "/driver");
-    if (!driver.empty())
-        return BaseName(driver);
-    return nodeName;
+    const std::string driver = LinkBaseName(device + "/driver");
+    return driver.empty() ? nodeName : driver;
 }
 
 struct SCandidate {
     SPortInfo info;
+    std::string real;  // the resolved device node
     bool requireUart = false;
 };
 
 std::string ComName(unsigned n) { return "COM" + std::to_string(n); }
 
-SCandidate MakeCandidate(unsigned n, std::string path, std::string description, bool usb, bool requireUart)
+SCandidate MakeCandidate(unsigned n, std::string path, std::string real, std::string description, bool usb,
+                         bool requireUart)
 {
     SCandidate c;
+    c.real = std::move(real);
     c.info.devicePath = std::move(path);
     c.info.portName = ComName(n);
     c.info.friendlyName = description + " (" + c.info.portName + ")";
@@ -136,7 +136,17 @@ unsigned AliasNumber(std::string_view name)
     return n <= 255 ? n : 0;
 }
 
-std::optional<std::string> ListTableNodes(const SPortPaths& paths, std::map<unsigned, SCandidate>& out)
+// The UART type sysfs gives a ttyS port (the TIOCGSERIAL type); -1 when it says nothing.
+int SysfsUartType(const std::string& sysRoot, const std::string& ttyName)
+{
+    const std::string text = ReadLine(sysRoot + "/class/tty/" + ttyName + "/type");
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+        return -1;
+    return std::atoi(text.c_str());
+}
+
+std::optional<std::string> ListTableNodes(const SPortPaths& paths, const std::string& top,
+                                          std::map<unsigned, SCandidate>& out)
 {
     const std::string classDir = paths.sysRoot + "/class/tty";
     DIR* dir = opendir(classDir.c_str());
@@ -150,19 +160,23 @@ std::optional<std::string> ListTableNodes(const SPortPaths& paths, std::map<unsi
         const unsigned n = ComNumberForNodeName(name);
         if (n == 0 || !Exists(classDir + "/" + name + "/device"))
             continue;  // not in the table, or a virtual terminal
+        const bool uart = IsUartFamily(name);
+        if (uart && SysfsUartType(paths.sysRoot, name) == 0)
+            continue;  // PORT_UNKNOWN: no UART behind this ttyS, not even worth a test open
         const std::string node = paths.devRoot + "/" + name;
-        struct stat st {};
-        if (lstat(node.c_str(), &st) != 0)
+        std::string real = ResolveNode(node);
+        if (real.empty())
             continue;
         bool usb = false;
-        std::string description = SysfsDescription(paths.sysRoot, name, name, usb);
-        out[n] = MakeCandidate(n, node, std::move(description), usb, IsUartFamily(name));
+        std::string description = SysfsDescription(paths.sysRoot, top, name, name, usb);
+        out[n] = MakeCandidate(n, node, std::move(real), std::move(description), usb, uart);
     }
     closedir(dir);
     return std::nullopt;
 }
 
-std::optional<std::string> ListAliases(const SPortPaths& paths, std::map<unsigned, SCandidate>& out)
+std::optional<std::string> ListAliases(const SPortPaths& paths, const std::string& top,
+                                       std::map<unsigned, SCandidate>& out)
 {
     if (paths.portDir.empty())
         return std::nullopt;
@@ -177,17 +191,18 @@ std::optional<std::string> ListAliases(const SPortPaths& paths, std::map<unsigne
         if (n == 0)
             continue;
         const std::string alias = paths.portDir + "/" + e->d_name;
-        const std::string target = RealPath(alias);
+        std::string target = ResolveNode(alias);
         if (target.empty())
             continue;  // dangling alias
         const std::string nodeName = target.compare(0, 5, "/dev/") == 0 ? target.substr(5) : BaseName(target);
         const std::string ttyName = BaseName(target);
         bool usb = false;
         std::string description = Exists(paths.sysRoot + "/class/tty/" + ttyName + "/device")
-                                      ? SysfsDescription(paths.sysRoot, ttyName, nodeName, usb)
+                                      ? SysfsDescription(paths.sysRoot, top, ttyName, nodeName, usb)
                                       : nodeName;
         // An alias takes precedence over the table for its number.
-        out[n] = MakeCandidate(n, alias, std::move(description), usb, IsUartFamily(ttyName));
+        const bool uart = target.compare(0, 5, "/dev/") == 0 && IsUartFamily(ttyName);
+        out[n] = MakeCandidate(n, alias, std::move(target), std::move(description), usb, uart);
     }
     closedir(dir);
     return std::nullopt;
@@ -199,13 +214,17 @@ std::optional<std::string> ListSerialPorts(std::vector<SPortInfo>& list, const S
 {
     list.clear();
     std::map<unsigned, SCandidate> candidates;
-    if (auto error = ListTableNodes(paths, candidates))
+    std::string top = ResolveNode(paths.sysRoot);
+    if (top.empty())
+        top = "/";
+    if (auto error = ListTableNodes(paths, top, candidates))
         return error;
-    if (auto error = ListAliases(paths, candidates))
+    if (auto error = ListAliases(paths, top, candidates))
         return error;
+    const CPortChecks checks(paths);
     for (auto& [n, c] : candidates) {
         // Consoles, lock files, ports held by anyone (this process too) fail the test open.
-        if (!ProbePort(c.info.devicePath, paths, c.requireUart))
+        if (!ProbePort(c.info.devicePath, c.real, checks, c.requireUart))
             continue;
         SPortInfo& p = list.emplace_back(std::move(c.info));
         if (p.friendlyName.empty())

@@ -1,5 +1,6 @@
 #include "link/serial_device.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <signal.h>
@@ -90,7 +91,7 @@ std::string DevicePathForCom(unsigned n, const SPortPaths& paths)
 
 namespace {
 
-// The node's name below /dev ("ttyUSB0", "pts/3") after resolving links, or below devRoot.
+// The name of a path below a root ("ttyUSB0", "pts/3"); empty when it is not below it.
 std::string NodeNameBelow(const std::string& path, const std::string& root)
 {
     std::string prefix = root;
@@ -100,53 +101,6 @@ std::string NodeNameBelow(const std::string& path, const std::string& root)
         return path.substr(prefix.size());
     return {};
 }
-
-std::string RealPath(const std::string& path)
-{
-    char buf[PATH_MAX];
-    if (!realpath(path.c_str(), buf))
-        return {};
-    return buf;
-}
-
-}  // namespace
-
-bool IsConsoleDevice(const std::string& path, const SPortPaths& paths)
-{
-    std::ifstream in(paths.consoles);
-    if (!in)
-        return false;
-    struct stat st {};
-    const bool haveDev = stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
-    const std::string byRoot = NodeNameBelow(path, paths.devRoot);
-    const std::string real = RealPath(path);
-    const std::string byDev = NodeNameBelow(real, "/dev");
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string name;
-        fields >> name;
-        if (name.empty())
-            continue;
-        if (name == byRoot || name == byDev)
-            return true;
-        // The device number closes the line: "ttyS0 -W- (EC p a) 4:64".
-        const auto colon = line.rfind(':');
-        const auto blank = line.find_last_of(" \t", colon);
-        if (haveDev && colon != std::string::npos && blank != std::string::npos) {
-            char* end = nullptr;
-            const unsigned long maj = std::strtoul(line.c_str() + blank + 1, &end, 10);
-            if (end != line.c_str() + colon)
-                continue;
-            const unsigned long min = std::strtoul(line.c_str() + colon + 1, &end, 10);
-            if (maj == major(st.st_rdev) && min == minor(st.st_rdev))
-                return true;
-        }
-    }
-    return false;
-}
-
-namespace {
 
 // A lock file is live when it names a process that exists. Text ("  1234\n") and the old
 // binary form (a 4-byte pid) are both found in the wild; an unreadable one counts as live.
@@ -174,23 +128,87 @@ bool LockFileIsLive(const std::string& file)
 
 }  // namespace
 
-bool IsHeldByLockFile(const std::string& path, const SPortPaths& paths)
+std::string ResolveNode(const std::string& path)
 {
-    std::vector<std::string> names;
-    auto add = [&names](std::string name) {
+    char buf[PATH_MAX];
+    return realpath(path.c_str(), buf) ? std::string(buf) : std::string();
+}
+
+CPortChecks::CPortChecks(const SPortPaths& paths) : m_paths(paths)
+{
+    std::ifstream in(paths.consoles);
+    std::string line;
+    while (std::getline(in, line)) {
+        SConsole c;
+        std::istringstream(line) >> c.name;
+        if (c.name.empty())
+            continue;
+        // The device number closes the line: "ttyS0 -W- (EC p a) 4:64".
+        const auto colon = line.rfind(':');
+        const auto blank = colon == std::string::npos ? std::string::npos : line.find_last_of(" \t", colon);
+        if (blank != std::string::npos) {
+            char* end = nullptr;
+            c.major = unsigned(std::strtoul(line.c_str() + blank + 1, &end, 10));
+            const bool majorOk = end == line.c_str() + colon && end != line.c_str() + blank + 1;
+            c.minor = unsigned(std::strtoul(line.c_str() + colon + 1, &end, 10));
+            c.hasDevice = majorOk && end != line.c_str() + colon + 1;
+        }
+        m_consoles.push_back(std::move(c));
+    }
+    for (const std::string& dir : paths.lockDirs) {
+        DIR* d = opendir(dir.c_str());
+        if (!d)
+            continue;
+        while (dirent* e = readdir(d))
+            if (std::strncmp(e->d_name, "LCK..", 5) == 0)
+                m_lockFiles.emplace_back(dir, e->d_name);
+        closedir(d);
+    }
+}
+
+bool CPortChecks::IsConsole(const std::string& path, const std::string& real) const
+{
+    if (m_consoles.empty())
+        return false;
+    struct stat st {};
+    const bool haveDev = stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+    const std::string byRoot = NodeNameBelow(path, m_paths.devRoot);
+    const std::string byDev = NodeNameBelow(real, "/dev");
+    for (const SConsole& c : m_consoles) {
+        if ((!byRoot.empty() && c.name == byRoot) || (!byDev.empty() && c.name == byDev))
+            return true;
+        if (haveDev && c.hasDevice && c.major == major(st.st_rdev) && c.minor == minor(st.st_rdev))
+            return true;
+    }
+    return false;
+}
+
+bool CPortChecks::IsLocked(const std::string& path, const std::string& real) const
+{
+    if (m_lockFiles.empty())
+        return false;
+    auto lockName = [](std::string name) {
         for (char& c : name)
             if (c == '/')
                 c = '_';
-        if (!name.empty())
-            names.push_back("LCK.." + name);
+        return name.empty() ? name : "LCK.." + name;
     };
-    add(NodeNameBelow(path, paths.devRoot));
-    add(NodeNameBelow(RealPath(path), "/dev"));
-    for (const std::string& dir : paths.lockDirs)
+    const std::string names[2] = {lockName(NodeNameBelow(path, m_paths.devRoot)), lockName(NodeNameBelow(real, "/dev"))};
+    for (const auto& [dir, file] : m_lockFiles)
         for (const std::string& name : names)
-            if (LockFileIsLive(dir + "/" + name))
+            if (!name.empty() && file == name && LockFileIsLive(dir + "/" + file))
                 return true;
     return false;
+}
+
+bool IsConsoleDevice(const std::string& path, const SPortPaths& paths)
+{
+    return CPortChecks(paths).IsConsole(path, ResolveNode(path));
+}
+
+bool IsHeldByLockFile(const std::string& path, const SPortPaths& paths)
+{
+    return CPortChecks(paths).IsLocked(path, ResolveNode(path));
 }
 
 std::string ErrorText(int error) { return std::strerror(error); }
@@ -216,17 +234,23 @@ void CPortHandle::Close()
 
 CPortHandle::SResult CPortHandle::Open(const std::string& path, const SPortPaths& paths, bool requireUart)
 {
+    return Open(path, ResolveNode(path), CPortChecks(paths), requireUart);
+}
+
+CPortHandle::SResult CPortHandle::Open(const std::string& path, const std::string& real, const CPortChecks& checks,
+                                       bool requireUart)
+{
     SResult r;
-    if (path.empty()) {
+    if (path.empty() || real.empty()) {
         r.failure = EOpenFailure::Missing;
         return r;
     }
     // Checked before any open: opening a console would already disturb it.
-    if (IsConsoleDevice(path, paths)) {
+    if (checks.IsConsole(path, real)) {
         r.failure = EOpenFailure::Console;
         return r;
     }
-    if (IsHeldByLockFile(path, paths)) {
+    if (checks.IsLocked(path, real)) {
         r.failure = EOpenFailure::Held;
         return r;
     }
@@ -270,9 +294,9 @@ CPortHandle::SResult CPortHandle::Open(const std::string& path, const SPortPaths
     return r;
 }
 
-bool ProbePort(const std::string& path, const SPortPaths& paths, bool requireUart)
+bool ProbePort(const std::string& path, const std::string& real, const CPortChecks& checks, bool requireUart)
 {
-    CPortHandle::SResult r = CPortHandle::Open(path, paths, requireUart);
+    CPortHandle::SResult r = CPortHandle::Open(path, real, checks, requireUart);
     if (!r.handle.IsOpen())
         return false;
     termios tio {};

@@ -40,10 +40,31 @@ std::string NodeNameForComNumber(unsigned n);
 // under devRoot; empty when neither applies.
 std::string DevicePathForCom(unsigned n, const SPortPaths& paths);
 
-// The node serves as the kernel console (matched by device number, or by name under devRoot).
-bool IsConsoleDevice(const std::string& path, const SPortPaths& paths);
+// The resolved node of a path ("/dev/pts/3" for an alias pointing at it); empty if none.
+std::string ResolveNode(const std::string& path);
 
-// A live LCK..<name> file for the node exists in one of the lock directories.
+// What keeps a port from being opened although it exists: the kernel console (matched by
+// device number, or by name under devRoot or /dev) and live LCK..<name> files. Reads
+// /proc/consoles and the lock directories once, so one listing checks every port cheaply.
+class CPortChecks {
+public:
+    explicit CPortChecks(const SPortPaths& paths);
+    // `real` is ResolveNode(path), passed in by callers that have it already.
+    bool IsConsole(const std::string& path, const std::string& real) const;
+    bool IsLocked(const std::string& path, const std::string& real) const;
+
+private:
+    struct SConsole {
+        std::string name;
+        bool hasDevice = false;
+        unsigned major = 0, minor = 0;
+    };
+    const SPortPaths& m_paths;
+    std::vector<SConsole> m_consoles;
+    std::vector<std::pair<std::string, std::string>> m_lockFiles;  // directory, LCK.. name
+};
+
+bool IsConsoleDevice(const std::string& path, const SPortPaths& paths);
 bool IsHeldByLockFile(const std::string& path, const SPortPaths& paths);
 
 // Why an exclusive open failed.
@@ -63,6 +84,8 @@ public:
     struct SResult;
     // requireUart: refuse a node whose TIOCGSERIAL type is PORT_UNKNOWN (ttyS without a UART).
     static SResult Open(const std::string& path, const SPortPaths& paths, bool requireUart);
+    static SResult Open(const std::string& path, const std::string& real, const CPortChecks& checks,
+                        bool requireUart);
 
     int Fd() const { return m_fd; }
     bool IsOpen() const { return m_fd >= 0; }
@@ -81,7 +104,7 @@ struct CPortHandle::SResult {
 
 // Test open of the port list: exclusive open, HUPCL cleared so the close does not drop DTR,
 // modem lines left alone. True when the port could be held.
-bool ProbePort(const std::string& path, const SPortPaths& paths, bool requireUart);
+bool ProbePort(const std::string& path, const std::string& real, const CPortChecks& checks, bool requireUart);
 
 // "strerror" text of an errno value.
 std::string ErrorText(int error);

@@ -291,12 +291,10 @@ bool CSerialLink::ReadAvailable(std::stop_token stop)
     for (;;) {
         const ssize_t n = read(fd, buf, sizeof buf);
         if (n > 0) {
-            for (ssize_t i = 0; i < n; ++i) {
-                if (stop.stop_requested())
-                    return true;
-                if (m_pOwner)
-                    m_pOwner->OnPortByte(buf[i], m_nPortNumber, stop);
-            }
+            if (m_pOwner)
+                m_pOwner->OnPortBytes(std::span<const uint8_t>(buf, std::size_t(n)), m_nPortNumber, stop);
+            if (stop.stop_requested())
+                return true;
             continue;
         }
         if (n == 0)  // VMIN = VTIME = 0: the queue is empty (a hang-up shows as POLLHUP)

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <stop_token>
 #include <utility>
 
@@ -21,6 +22,19 @@ public:
     // its owner may be waiting for the worker): a byte whose handling had not started by then
     // is dropped. Must never wait on anything else.
     virtual void OnPortByte(uint8_t b, unsigned port, std::stop_token stop) = 0;
+
+    // Worker thread: the bytes of one read, in order. The same contract as OnPortByte for each
+    // byte; an owner may cross to its thread once for all of them, as long as each byte is
+    // handled by itself, in order, the stop is checked before each, and the call returns only
+    // when all have been handled or the stop dropped the rest.
+    virtual void OnPortBytes(std::span<const uint8_t> bytes, unsigned port, std::stop_token stop)
+    {
+        for (uint8_t b : bytes) {
+            if (stop.stop_requested())
+                return;
+            OnPortByte(b, port, stop);
+        }
+    }
 
     // Worker thread. Waiting on the port or writing to it failed; posted, must not block.
     virtual void OnPortLinkLost(unsigned port) = 0;

@@ -23,9 +23,13 @@ public:
     void SetOnLinkLost(LinkLostFn fn) { m_onLinkLost = std::move(fn); }
 
     void OnPortByte(uint8_t b, unsigned port, std::stop_token stop) override;
+    // One crossing per read; each byte still reaches the byte callback by itself, in order.
+    void OnPortBytes(std::span<const uint8_t> bytes, unsigned port, std::stop_token stop) override;
     void OnPortLinkLost(unsigned port) override;
 
 private:
+    void Post(std::function<void()> call);
+
     ByteFn m_onByte;
     LinkLostFn m_onLinkLost;
 };

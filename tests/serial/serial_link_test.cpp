@@ -125,17 +125,19 @@ TEST_F(SerialLinkTest, UnsupportedSettingsAreReportedAndThePortStaysOpen)
 
 TEST_F(SerialLinkTest, DeliversTenThousandBytesInOrder)
 {
-    auto link = MakeLink();
-    ASSERT_TRUE(link->OpenPort(&owner, kPort));
-    ASSERT_TRUE(link->Start());
-    const Bytes sent = Pattern(10000);
-    std::thread writer([&] {
+    for (bool batched : {false, true}) {
+        SCOPED_TRACE(batched ? "one crossing per read" : "one crossing per byte");
+        SReceiver got;
+        CThreadOwner<CTaskThread> byteOwner(ui, [&](uint8_t b) { got.Add(b); }, batched);
+        auto link = MakeLink();
+        ASSERT_TRUE(link->OpenPort(&byteOwner, kPort));
+        ASSERT_TRUE(link->Start());
+        const Bytes sent = Pattern(10000);
         for (std::size_t at = 0; at < sent.size(); at += 1000)
             pty.WriteAll(Bytes(sent.begin() + long(at), sent.begin() + long(at + 1000)));
-    });
-    writer.join();
-    ASSERT_TRUE(rx.WaitFor(sent.size()));
-    EXPECT_EQ(rx.Take(), sent);
+        ASSERT_TRUE(got.WaitFor(sent.size()));
+        EXPECT_EQ(got.Take(), sent);
+    }
 }
 
 TEST_F(SerialLinkTest, HandOversInARowEachArriveWholeAndInOrder)
@@ -310,30 +312,33 @@ TEST_F(SerialLinkTest, WaitingForTheWorkerWhileItDeliversDoesNotDeadlock)
 {
     // The user-interface thread is this test's thread: it does not run the worker's delivery
     // while it waits for the worker to end, exactly like a window stopping the link.
-    CHeldQueue held;
-    Bytes got;
-    CThreadOwner<CHeldQueue> blockedOwner(held, [&](uint8_t b) { got.push_back(b); });
-    auto link = MakeLink();
-    ASSERT_TRUE(link->OpenPort(&blockedOwner, kPort));
-    ASSERT_TRUE(link->Start());
-    pty.WriteAll({0x11, 0x22, 0x33});
-    ASSERT_TRUE(held.WaitPending(1));  // the worker is now blocked in the first delivery
+    for (bool batched : {false, true}) {
+        SCOPED_TRACE(batched ? "one crossing per read" : "one crossing per byte");
+        CHeldQueue held;
+        Bytes got;
+        CThreadOwner<CHeldQueue> blockedOwner(held, [&](uint8_t b) { got.push_back(b); }, batched);
+        auto link = MakeLink();
+        ASSERT_TRUE(link->OpenPort(&blockedOwner, kPort));
+        ASSERT_TRUE(link->Start());
+        pty.WriteAll({0x11, 0x22, 0x33});
+        ASSERT_TRUE(held.WaitPending(1));  // the worker is now blocked in the first delivery
 
-    std::promise<void> reopened;
-    auto done = reopened.get_future();
-    std::thread watchdog([&] {
-        if (done.wait_for(20s) != std::future_status::ready)
-            std::abort();  // dead-locked: fail loudly instead of hanging the suite
-    });
-    CPty other;
-    ports.Alias(6, other.SlavePath());
-    EXPECT_TRUE(link->OpenPort(&blockedOwner, 6));  // stops and joins the worker first
-    link.reset();
-    reopened.set_value();
-    watchdog.join();
+        std::promise<void> reopened;
+        auto done = reopened.get_future();
+        std::thread watchdog([&] {
+            if (done.wait_for(20s) != std::future_status::ready)
+                std::abort();  // dead-locked: fail loudly instead of hanging the suite
+        });
+        CPty other;
+        ports.Alias(6, other.SlavePath());
+        EXPECT_TRUE(link->OpenPort(&blockedOwner, 6));  // stops and joins the worker first
+        link.reset();
+        reopened.set_value();
+        watchdog.join();
 
-    held.RunAll();  // a cancelled delivery is dropped, not handled late
-    EXPECT_TRUE(got.empty());
+        held.RunAll();  // a cancelled delivery is dropped, not handled late
+        EXPECT_TRUE(got.empty());
+    }
 }
 
 }  // namespace

@@ -293,12 +293,30 @@ template <class Target>
 class CThreadOwner : public ISerialOwner {
 public:
     using ByteFn = std::function<void(uint8_t)>;
-    CThreadOwner(Target& target, ByteFn onByte) : m_target(target), m_onByte(std::move(onByte)) {}
+    // batched: one crossing per read, as the program's owner does; else one per byte.
+    CThreadOwner(Target& target, ByteFn onByte, bool batched = true)
+        : m_target(target), m_onByte(std::move(onByte)), m_batched(batched)
+    {
+    }
 
     void OnPortByte(uint8_t b, unsigned, std::stop_token stop) override
     {
         DeliverBlocking([this](std::function<void()> call) { m_target.Post(std::move(call)); },
                         [this, b] { m_onByte(b); }, std::move(stop));
+    }
+    void OnPortBytes(std::span<const uint8_t> bytes, unsigned port, std::stop_token stop) override
+    {
+        if (!m_batched)
+            return ISerialOwner::OnPortBytes(bytes, port, std::move(stop));
+        DeliverBlocking([this](std::function<void()> call) { m_target.Post(std::move(call)); },
+                        [this, copy = std::vector<uint8_t>(bytes.begin(), bytes.end()), stop] {
+                            for (uint8_t b : copy) {
+                                if (stop.stop_requested())
+                                    return;
+                                m_onByte(b);
+                            }
+                        },
+                        stop);
     }
     void OnPortLinkLost(unsigned) override
     {
@@ -322,6 +340,7 @@ public:
 private:
     Target& m_target;
     ByteFn m_onByte;
+    bool m_batched;
     std::mutex m_m;
     std::condition_variable m_cv;
     int m_linkLost = 0;
