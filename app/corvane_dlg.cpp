@@ -103,7 +103,6 @@ void CCorvaneDlg::BuildWindow()
         m_tabs[i]->setAutoFillBackground(true);
         m_tabs[i]->setAttribute(Qt::WA_TransparentForMouseEvents);  // presses reach the window
     }
-    UpdateTabColours();
 
     auto* tx = Ctl<QPlainTextEdit>(1043);
     auto* rx = Ctl<QPlainTextEdit>(1042);
@@ -124,6 +123,7 @@ void CCorvaneDlg::BuildWindow()
         });
 
     m_portCombo = std::make_unique<CQtPortCombo>(Ctl<QComboBox>(1020));
+    UpdateTabColours();
 
     InstallKeyFilter(this);
 }

