@@ -110,11 +110,13 @@ void CKeyFilter::InstallOn(QWidget* w)
 {
     w->removeEventFilter(this);  // never twice on one object
     w->installEventFilter(this);
-    for (QWidget* child : w->findChildren<QWidget*>())
-        if (child != w) {
-            child->removeEventFilter(this);
-            child->installEventFilter(this);
-        }
+    for (QObject* child : w->children()) {
+        // Windows of their own (dialogs, popups) decide for themselves: the busy indicator, a
+        // child of the main window, takes Escape and Enter.
+        auto* cw = qobject_cast<QWidget*>(child);
+        if (cw && !cw->isWindow())
+            InstallOn(cw);
+    }
 }
 
 bool CKeyFilter::eventFilter(QObject* watched, QEvent* event)
@@ -138,7 +140,7 @@ bool CKeyFilter::eventFilter(QObject* watched, QEvent* event)
     case QEvent::ChildAdded: {
         // Controls created later (pages built on first use) are filtered as well.
         auto* added = static_cast<QChildEvent*>(event)->child();
-        if (added && added->isWidgetType() && watched->isWidgetType())
+        if (added && added->isWidgetType() && watched->isWidgetType() && !static_cast<QWidget*>(added)->isWindow())
             InstallOn(static_cast<QWidget*>(added));
         break;
     }

@@ -49,12 +49,13 @@ void FillVLine(QPainter& p, int x, int y0, int y1, const QColor& c);
 void OutlineRect(QPainter& p, int x, int y, int w, int h, const QColor& c);
 
 // Swallows key presses of Return/Enter, Escape and Space (without Alt) for a window and all of
-// its present and future children, so the keyboard cannot end the window or press its buttons.
+// its present and future child widgets, so the keyboard cannot end the window or press its
+// buttons. Child windows (dialogs owned by the window, popups) are left to themselves.
 class CKeyFilter final : public QObject {
     Q_OBJECT
 public:
     explicit CKeyFilter(QObject* parent = nullptr) : QObject(parent) {}
-    // Installs this filter on w and every widget below it.
+    // Installs this filter on w and every widget below it that is not a window of its own.
     void InstallOn(QWidget* w);
     static bool IsFilteredKey(int key, Qt::KeyboardModifiers modifiers);
 

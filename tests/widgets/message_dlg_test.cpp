@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -156,7 +157,13 @@ protected:
     {
         QTimer::singleShot(0, [this, f] {
             ASSERT_NE(notices.MessageDlg(), nullptr);
-            f(*notices.MessageDlg());
+            QPointer<CMessageDlg> dlg = notices.MessageDlg();
+            f(*dlg);
+            // A box the test meant to close but did not would block the test for good.
+            if (dlg && dlg->isVisible()) {
+                ADD_FAILURE() << "the box is still open";
+                dlg->done(IDCANCEL);
+            }
         });
     }
     static void Click(CMessageDlg& dlg, int id) { QTest::mouseClick(dlg.Item(id), Qt::LeftButton); }

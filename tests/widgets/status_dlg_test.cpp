@@ -5,6 +5,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "platform/qt_ui.h"
 #include "widgets/status_dlg.h"
 #include "widgets_test.h"
 
@@ -153,6 +154,35 @@ TEST_F(StatusFlowTest, EscapeEndsTheWindowButNotTheOpening)
     notices.OpenStatus("Setting");
     EXPECT_TRUE(g_bStatusOpen);
     notices.CloseStatus();
+}
+
+TEST_F(StatusFlowTest, OwnersKeyFilterLeavesTheBusyWindowAlone)
+{
+    // The main window filters its keys; the busy indicator it owns does not, the message box
+    // filters its own.
+    QWidget owner;
+    InstallKeyFilter(&owner);
+    owner.show();
+    notices.SetOwner(&owner);
+    QTimer::singleShot(0, [&] {
+        EXPECT_EQ(notices.StatusDlg()->parentWidget(), &owner);
+        QTest::keyClick(notices.StatusDlg(), Qt::Key_Escape);
+        if (notices.StatusDlg() && notices.StatusDlg()->isVisible()) {
+            ADD_FAILURE() << "Escape did not end the busy indicator";
+            notices.CloseStatus();
+        }
+    });
+    notices.OpenStatus("Setting");
+    EXPECT_EQ(notices.StatusDlg(), nullptr);
+    notices.CloseStatus();
+
+    QTimer::singleShot(0, [&] {
+        QTest::keyClick(notices.MessageDlg(), Qt::Key_Escape);
+        EXPECT_TRUE(notices.MessageDlg()->isVisible());
+        QTest::mouseClick(notices.MessageDlg()->Item(1058), Qt::LeftButton);
+    });
+    notices.ShowMessage("Time out!");
+    EXPECT_FALSE(g_bMessageOpen);
 }
 
 TEST_F(StatusFlowTest, TimeOutClosesThenReports)
