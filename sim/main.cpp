@@ -309,18 +309,6 @@ int main(int argc, char** argv)
             if (re & POLLOUT)
                 FlushPending(serial, pty.MasterFd());
         }
-        if (listener.Valid() && (fds[listenAt].revents & POLLIN)) {
-            sockaddr_in peer{};
-            socklen_t len = sizeof peer;
-            CFd fd(accept4(listener.Get(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC));
-            if (fd.Valid()) {
-                const int one = 1;
-                setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // split writes stay split
-                const std::string name = "tcp#" + std::to_string(++clientCount);
-                Line(name, "--", {}, "connected from " + PeerText(PackPeer(peer)));
-                clients.push_back({name, std::move(fd), newSession(name), {}, false});
-            }
-        }
         if (udpSearch.Valid()) {
             for (int k = 0; k < 2; ++k) {
                 if (!(fds[udpAt + k].revents & POLLIN))
@@ -352,6 +340,19 @@ int main(int argc, char** argv)
             }
         }
 
+        // Accepted after the clients' events: the new one has no slot in fds yet.
+        if (listener.Valid() && (fds[listenAt].revents & POLLIN)) {
+            sockaddr_in peer{};
+            socklen_t len = sizeof peer;
+            CFd fd(accept4(listener.Get(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC));
+            if (fd.Valid()) {
+                const int one = 1;
+                setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // split writes stay split
+                const std::string name = "tcp#" + std::to_string(++clientCount);
+                Line(name, "--", {}, "connected from " + PeerText(PackPeer(peer)));
+                clients.push_back({name, std::move(fd), newSession(name), {}, false});
+            }
+        }
         // Replies that are due.
         if (serial.session) {
             for (auto& e : serial.session->TakeDue(now)) {

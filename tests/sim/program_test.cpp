@@ -25,6 +25,12 @@ namespace {
 
 constexpr int kWaitMs = 5000;  // only a bound: every wait ends as soon as the bytes are there
 
+// A write to a link the emulator closed must fail the test, not kill the test program.
+const bool kNoSigPipe = [] {
+    signal(SIGPIPE, SIG_IGN);
+    return true;
+}();
+
 class TempDir {
 public:
     TempDir()
@@ -68,9 +74,9 @@ public:
     }
     ~SimProcess()
     {
+        // Every emulator ends cleanly on SIGTERM, whatever the test did with it.
         if (m_pid > 0 && !m_reaped) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
+            EXPECT_EQ(Terminate(), 0) << "corvane-sim did not end cleanly";
         }
         if (m_out >= 0)
             close(m_out);
@@ -323,6 +329,7 @@ TEST(SimProgram, SecondEmulatorTakesTheNextFreeAlias)
     SimProcess c(With({"--serial", "com200"}, kDevice), dir.path);
     EXPECT_NE(c.first.find("com200"), std::string::npos) << "an alias in use is refused: " << c.first;
     EXPECT_EQ(c.first.find("serial:"), std::string::npos);
+    EXPECT_EQ(c.Wait(), 1);
 }
 
 TEST(SimProgram, HangUpClosesThePseudoTerminalAndPublishesAFreshOne)
