@@ -147,15 +147,6 @@ TEST_F(PortComboTest, NumbersComeFromTheFriendlyNamesWithEightBitWrap)
               (std::vector<int>{0, 0, 7, 10, 12, 44, 255}));
 }
 
-TEST_F(PortComboTest, SortIsAscendingOverTheGivenCountOnly)
-{
-    const std::vector<uint8_t> in = {9, 3, 200, 3, 0, 7};
-    std::copy(in.begin(), in.end(), g_PortNumbers.begin());
-    SortPortNumbers(4);
-    EXPECT_EQ(std::vector<uint8_t>(g_PortNumbers.begin(), g_PortNumbers.begin() + 6),
-              (std::vector<uint8_t>{3, 3, 9, 200, 0, 7}));
-}
-
 // A fake machine with ports of every kind, backed by pseudo-terminals.
 class PortEnumerationTest : public ::testing::Test {
 protected:

@@ -298,8 +298,15 @@ TEST_F(SerialLinkTest, ShutdownWhileBytesAreFlowing)
         }
     });
     ASSERT_TRUE(rx.WaitFor(1000));
-    link.reset();  // stops and waits for the worker while bytes keep coming
-    const std::size_t after = rx.Size();
+    // Stopped from the user-interface thread, as the program does, while bytes keep coming.
+    std::size_t after = 0;
+    std::promise<void> stopped;
+    ui.Post([&] {
+        link.reset();
+        after = rx.Size();
+        stopped.set_value();
+    });
+    ASSERT_EQ(stopped.get_future().wait_for(20s), std::future_status::ready);
     writing = false;
     writer.join();
     std::promise<void> drained;
