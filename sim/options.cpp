@@ -36,6 +36,17 @@ bool HostPort(const std::string& text, std::string& host, uint16_t& port)
 
 std::string HexText(const std::string& v) { return v.rfind("0x", 0) == 0 || v.rfind("0X", 0) == 0 ? v : "0x" + v; }
 
+// "04", or "02:3" with the range of a fault rule.
+bool IsHexByteWord(const std::string& w)
+{
+    if (w.size() < 2 || !std::isxdigit(static_cast<unsigned char>(w[0])) ||
+        !std::isxdigit(static_cast<unsigned char>(w[1])))
+        return false;
+    if (w.size() == 2)
+        return true;
+    return w[2] == ':' && w.find_first_not_of("0123456789-*", 3) == std::string::npos;
+}
+
 bool ComNumber(std::string text, int& n)
 {
     if (text.size() > 3 && (text.compare(0, 3, "com") == 0 || text.compare(0, 3, "COM") == 0))
@@ -149,7 +160,7 @@ Faults:
                                 TCP: the connection is closed; datagrams: no reply)
       TARGET  hex bytes 2.. of the command ("01 04 02", "200156"), any, search or config
       RANGE   which matching exchanges: N, N-M or N- (default: all)
-      e.g. --fault 'drop:01 04 02'  --fault 'delay=3500:20 01 AA:2'  --fault refuse:config
+      e.g. --fault drop:01 04 02   --fault delay=3500:20 01 AA:2   --fault refuse:config
   --fault-random SEED:RATE[:KINDS]      each exchange hit with chance RATE (0.1 or 10%) by
                            one of KINDS (default drop,delay,corrupt,split,merge,noise)
 
@@ -295,6 +306,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         } else if (a == "--fault") {
             if (!value(v))
                 return std::nullopt;
+            // Unquoted "--fault drop:01 04 02" arrives as three words: the hex bytes belong to it.
+            while (i + 1 < n && IsHexByteWord(args[i + 1]))
+                v += " " + args[++i];
             std::string why;
             auto rule = ParseFaultRule(v, why);
             if (!rule) {

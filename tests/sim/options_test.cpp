@@ -15,20 +15,6 @@ std::optional<Options> Parse(std::vector<std::string> args, std::string* errorOu
     return o;
 }
 
-TEST(SimOptions, DefaultsOpenAllThreeTransports)
-{
-    const auto o = Parse({});
-    ASSERT_TRUE(o);
-    EXPECT_TRUE(o->serial && o->tcp && o->udp);
-    EXPECT_EQ(o->comNumber, 0);
-    EXPECT_EQ(o->tcpHost, "127.0.0.1");
-    EXPECT_EQ(o->tcpPort, 8000);
-    EXPECT_EQ(o->udpHost, "0.0.0.0");
-    EXPECT_EQ(o->searchPort, 30600);
-    EXPECT_EQ(o->configPort, 30601);
-    EXPECT_FALSE(o->udpReplyToSource);
-}
-
 TEST(SimOptions, TransportsAndDeviceSettings)
 {
     const auto o = Parse({"--serial", "com201", "--tcp", "0", "--udp", "127.0.0.1:0,0", "--udp-reply", "source",
@@ -60,6 +46,11 @@ TEST(SimOptions, TransportsAndDeviceSettings)
     ASSERT_TRUE(o->random);
     EXPECT_EQ(o->random->seed, 9u);
 
+    const auto all = Parse({});  // no transport named: all three, at the switcher's ports
+    ASSERT_TRUE(all);
+    EXPECT_TRUE(all->serial && all->tcp && all->udp);
+    EXPECT_EQ(all->tcpHost + ":" + std::to_string(all->tcpPort), "127.0.0.1:8000");
+    EXPECT_EQ(std::to_string(all->searchPort) + "," + std::to_string(all->configPort), "30600,30601");
     const auto bare = Parse({"--serial", "--tcp", "--quiet"});
     ASSERT_TRUE(bare);
     EXPECT_EQ(bare->comNumber, 0);
@@ -67,6 +58,14 @@ TEST(SimOptions, TransportsAndDeviceSettings)
     EXPECT_FALSE(bare->udp);
     EXPECT_EQ(Parse({"--udp", "31000"})->configPort, 31001);
     EXPECT_EQ(Parse({"--serial", "7"})->comNumber, 7);
+
+    // The fault's hex bytes may come as separate words, as an unquoted shell line gives them.
+    const auto split = Parse({"--fault", "drop:01", "04", "02:2-3", "--tcp", "0"});
+    ASSERT_TRUE(split);
+    ASSERT_EQ(split->faults.size(), 1u);
+    EXPECT_EQ(split->faults[0].pattern, (std::vector<uint8_t>{0x01, 0x04, 0x02}));
+    EXPECT_EQ(split->faults[0].first, 2u);
+    EXPECT_EQ(split->tcpPort, 0);
 }
 
 TEST(SimOptions, BadValuesAreReported)

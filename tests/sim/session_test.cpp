@@ -375,11 +375,9 @@ TEST(FaultRules, ParsedFromTheCommandLineForm)
     const std::vector<Good> good = {
         {"drop:01 04 02", FaultKind::Drop, 0, FaultTarget::Frame, {1, 4, 2}, 1, UINT_MAX},
         {"delay=4000:20 01 AA:3", FaultKind::Delay, 4000, FaultTarget::Frame, {0x20, 1, 0xAA}, 3, 3},
-        {"delay:0104", FaultKind::Delay, kDefaultDelayMs, FaultTarget::Frame, {1, 4}, 1, UINT_MAX},
         {"noise=6:any:2-", FaultKind::Noise, 6, FaultTarget::Any, {}, 2, UINT_MAX},
         {"split:01,05:1-4", FaultKind::Split, kDefaultSplitGapMs, FaultTarget::Frame, {1, 5}, 1, 4},
         {"refuse:config", FaultKind::Refuse, 0, FaultTarget::Config, {}, 1, UINT_MAX},
-        {"hangup:search:*", FaultKind::HangUp, 0, FaultTarget::Search, {}, 1, UINT_MAX},
         {"merge=100:0a-0c", FaultKind::Merge, 100, FaultTarget::Frame, {0x0A, 0x0C}, 1, UINT_MAX},
     };
     for (const auto& g : good) {
