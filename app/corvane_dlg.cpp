@@ -219,7 +219,15 @@ void CCorvaneDlg::paintEvent(QPaintEvent*)
 
     p.setFont(TitleFont());
     p.setPen(Qt::white);
-    p.drawText(QRect(QPoint(1, 1), QPoint(289, 29)), Qt::AlignCenter | Qt::TextSingleLine, QString::fromLatin1(kTitle));
+    // Centred with its trailing blanks; where that would cut the name at the left, the name
+    // starts at the rectangle's left edge instead.
+    const QRect titleRect(QPoint(1, 1), QPoint(289, 29));
+    const QString padded = QString::fromLatin1(kPaintedTitle);
+    if (p.fontMetrics().horizontalAdvance(padded) <= titleRect.width())
+        p.drawText(titleRect, Qt::AlignCenter | Qt::TextSingleLine, padded);
+    else
+        p.drawText(titleRect.adjusted(4, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                   QString::fromLatin1(kTitle));
 }
 
 void CCorvaneDlg::UpdateTabColours()

@@ -43,6 +43,8 @@ public:
     ~CCorvaneDlg() override;
 
     static constexpr const char* kTitle = "4x2 Corvane Controller Ver1.32";
+    // The painted title: the name followed by fourteen blanks, which shift it left of centre.
+    static constexpr const char* kPaintedTitle = "4x2 Corvane Controller Ver1.32              ";
 
     // Registers the factory of a page (PAGE_MATRIX, PAGE_EDID, PAGE_FIRMWARE).
     void SetPageFactory(uint8_t page, std::function<std::unique_ptr<IPage>(CCorvaneDlg&)> factory);

@@ -9,10 +9,10 @@ constexpr ControlTemplate kControls102[] = {
     // Title band: close and minimize (placed at the top right when painted), the tab labels.
     {1002, Ctl::IconButton, "Close", 325, 0, 14, 12},
     {1005, Ctl::IconButton, "Minimize", 311, 0, 14, 12},
-    {1008, Ctl::StaticCentered, "General", 1, 16, 50, 12},
-    {1012, Ctl::StaticCentered, "Matrix", 52, 16, 50, 12},
-    {1013, Ctl::StaticCentered, "FW Upgrade", 103, 16, 50, 12},
-    {1011, Ctl::StaticCentered, "EDID", 345, 16, 50, 12},
+    {1008, Ctl::StaticCentered, "General", 1, 16, 62, 12},
+    {1012, Ctl::StaticCentered, "Matrix", 64, 16, 62, 12},
+    {1013, Ctl::StaticCentered, "FW Upgrade", 127, 16, 62, 12},
+    {1011, Ctl::StaticCentered, "EDID", 345, 16, 62, 12},
 
     // General page, visible part.
     {1022, Ctl::GroupBox, "Device Information", 7, 36, 186, 146},

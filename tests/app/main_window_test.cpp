@@ -17,8 +17,15 @@ protected:
     QImage Grab()
     {
         dlg->show();
-        return dlg->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QImage img = dlg->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        // CORVANE_SHOTS_DIR=dir keeps every grab as a PNG, to look at the window as a person would.
+        if (const QByteArray shots = qgetenv("CORVANE_SHOTS_DIR"); !shots.isEmpty()) {
+            const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+            img.save(QString::fromLocal8Bit(shots) + "/" + info->name() + "-" + QString::number(m_shot++) + ".png");
+        }
+        return img;
     }
+    int m_shot = 0;
     static QColor Blend(const QColor& over, int alpha, const QColor& under)
     {
         auto mix = [&](int a, int b) { return (a * alpha + b * (255 - alpha) + 127) / 255; };
@@ -134,6 +141,9 @@ TEST_F(MainWindow, TabsRefusedWhileACommandIsOutstanding)
 
 TEST_F(MainWindow, GeneralFrameAroundTheDeviceInformation)
 {
+    Connect();
+    Click(1024);
+    port->Run(0);
     const QImage img = Grab();
     const QPoint at = dlg->Control(1026)->pos() - QPoint(2, 9);
     const QColor face = ButtonFaceColor();
