@@ -92,8 +92,16 @@ QColor CMessageDlg::BottomBandColor()
     return QColor((face.red() + 5) % 256, (face.green() + 10) % 256, face.blue());
 }
 
+void CMessageDlg::PlacePicture()
+{
+    // The question's wide text needs the picture out of its way; it never moves back.
+    if (g_strMessageText == kFactoryResetQuestion && m_picture->pos() != QPoint(9, 60))
+        m_picture->move(9, 60);
+}
+
 void CMessageDlg::RefreshText()
 {
+    PlacePicture();
     setAccessibleDescription(QString::fromStdString(g_strMessageText));
     update();
 }
@@ -133,8 +141,7 @@ void CMessageDlg::mousePressEvent(QMouseEvent* event)
 void CMessageDlg::paintEvent(QPaintEvent*)
 {
     const std::string text = g_strMessageText;
-    if (text == kFactoryResetQuestion && m_picture->pos() != QPoint(9, 60))
-        m_picture->move(9, 60);
+    PlacePicture();
 
     const int w = width(), h = height();
     QPainter p(this);

@@ -64,6 +64,7 @@ private:
     void OnOk();
     void OnCancel();
     void PlaceCloseButton();
+    void PlacePicture();
 
     ControlMap m_controls;
     CIconButton* m_btnClose = nullptr;
