@@ -4,29 +4,12 @@
 
 namespace corvane {
 
-void CVirtualTimers::Attach(const void* owner, TimerHandler handler) { m_handlers[owner] = std::move(handler); }
-
-void CVirtualTimers::Detach(const void* owner)
-{
-    m_handlers.erase(owner);
-    for (auto it = m_timers.begin(); it != m_timers.end();) {
-        if (it->first.first == owner)
-            it = m_timers.erase(it);
-        else
-            ++it;
-    }
-}
-
 void CVirtualTimers::SetTimer(const void* owner, unsigned id, unsigned periodMs)
 {
     if (periodMs == 0)
         periodMs = 1;  // a zero period would fire forever at one instant
-    m_timers[{owner, id}] = Entry{m_now + periodMs, periodMs, m_seq++};
+    m_timers[{owner, id}] = SVirtualTimer{m_now + periodMs, periodMs, m_seq++};
 }
-
-void CVirtualTimers::KillTimer(const void* owner, unsigned id) { m_timers.erase({owner, id}); }
-
-bool CVirtualTimers::IsRunning(const void* owner, unsigned id) const { return m_timers.count({owner, id}) != 0; }
 
 int64_t CVirtualTimers::Remaining(const void* owner, unsigned id) const
 {
@@ -61,11 +44,7 @@ void CVirtualTimers::Advance(int64_t ms)
         m_now = next->second.due;
         next->second.due += next->second.period;  // repeats until killed
         next->second.seq = m_seq++;
-        auto handler = m_handlers.find(key.first);
-        if (handler != m_handlers.end()) {
-            TimerHandler h = handler->second;  // the handler may detach its owner
-            h(key.second);
-        }
+        Fire(key.first, key.second);
     }
     m_now = end;
 }

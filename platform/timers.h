@@ -24,15 +24,65 @@ public:
     virtual bool IsRunning(const void* owner, unsigned id) const = 0;
 };
 
+// The (owner, id) table and the owners' handlers, shared by the real and the virtual clock.
+// Timer is what one running timer needs on that clock.
+template <typename Timer>
+class CTimerTable : public ITimerService {
+public:
+    void Attach(const void* owner, TimerHandler handler) override { m_handlers[owner] = std::move(handler); }
+    void Detach(const void* owner) override
+    {
+        m_handlers.erase(owner);
+        for (auto it = m_timers.begin(); it != m_timers.end();) {
+            if (it->first.first == owner) {
+                Release(it->second);
+                it = m_timers.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    void KillTimer(const void* owner, unsigned id) override
+    {
+        auto it = m_timers.find({owner, id});
+        if (it == m_timers.end())
+            return;
+        Release(it->second);
+        m_timers.erase(it);
+    }
+    bool IsRunning(const void* owner, unsigned id) const override { return m_timers.count({owner, id}) != 0; }
+
+protected:
+    using Key = std::pair<const void*, unsigned>;
+    // The owner's handler for an expiry; a copy, since the handler may detach its owner.
+    void Fire(const void* owner, unsigned id)
+    {
+        auto h = m_handlers.find(owner);
+        if (h == m_handlers.end())
+            return;
+        TimerHandler handler = h->second;
+        handler(id);
+    }
+    // A timer leaves the table (killed, or its owner detached).
+    virtual void Release(Timer&) {}
+
+    std::map<Key, Timer> m_timers;
+
+private:
+    std::map<const void*, TimerHandler> m_handlers;
+};
+
+struct SVirtualTimer {
+    int64_t due;
+    unsigned period;
+    uint64_t seq;
+};
+
 // Timers on a virtual clock: nothing fires until the test advances the clock; due timers
 // then fire in order of their due time (ties in order of setting).
-class CVirtualTimers final : public ITimerService {
+class CVirtualTimers final : public CTimerTable<SVirtualTimer> {
 public:
-    void Attach(const void* owner, TimerHandler handler) override;
-    void Detach(const void* owner) override;
     void SetTimer(const void* owner, unsigned id, unsigned periodMs) override;
-    void KillTimer(const void* owner, unsigned id) override;
-    bool IsRunning(const void* owner, unsigned id) const override;
 
     // Moves the clock forward by ms, firing every timer that falls due on the way.
     void Advance(int64_t ms);
@@ -43,14 +93,6 @@ public:
     int64_t Remaining(const void* owner, unsigned id) const;
 
 private:
-    struct Entry {
-        int64_t due;
-        unsigned period;
-        uint64_t seq;
-    };
-    using Key = std::pair<const void*, unsigned>;
-    std::map<Key, Entry> m_timers;
-    std::map<const void*, TimerHandler> m_handlers;
     int64_t m_now = 0;
     uint64_t m_seq = 0;
 };

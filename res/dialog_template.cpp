@@ -4,11 +4,6 @@
 
 namespace corvane {
 
-#if defined(__GNUC__)
-// The main window's table, should its file define it without registering it.
-extern const DialogTemplate kDialog102 __attribute__((weak));
-#endif
-
 namespace {
 // Filled by the static initialisers of the dialog_NNN.cpp files; built on first use so the
 // order in which those files initialise does not matter.
@@ -27,13 +22,7 @@ bool RegisterTemplate(const DialogTemplate& dialog)
 const DialogTemplate* Template(int id)
 {
     auto it = Registry().find(id);
-    if (it != Registry().end())
-        return it->second;
-#if defined(__GNUC__)
-    if (id == 102 && &kDialog102 != nullptr)
-        return &kDialog102;
-#endif
-    return nullptr;
+    return it == Registry().end() ? nullptr : it->second;
 }
 
 }  // namespace corvane
