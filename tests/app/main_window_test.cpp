@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPlainTextEdit>
 
 #include "platform/qt_ui.h"
@@ -169,6 +170,33 @@ TEST_F(MainWindow, EnterEscapeAndSpaceDoNothing)
     }
     EXPECT_TRUE(dlg->isVisible());
     EXPECT_EQ(port->writes.size(), sent);
+}
+
+}  // namespace
+}  // namespace corvane::test
+
+namespace corvane::test {
+namespace {
+
+TEST_F(MainWindow, SystemMenuMaximizesAndShowsTheHiddenControls)
+{
+    dlg->show();
+    dlg->ShowSystemMenu(dlg->mapToGlobal(QPoint(10, 10)));
+    auto* menu = dlg->findChild<QMenu*>();
+    ASSERT_NE(menu, nullptr);
+    QStringList texts;
+    for (QAction* a : menu->actions())
+        if (!a->isSeparator())
+            texts << a->text();
+    EXPECT_EQ(texts, (QStringList{"Restore", "Minimize", "Maximize", "Close\tAlt+F4", "About Corvane..."}));
+    menu->actions()[2]->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dlg->isMaximized());
+    ASSERT_GT(dlg->width(), 593);
+    EXPECT_EQ(dlg->Control(1002)->geometry(), QRect(dlg->width() - 26, 1, 25, 25));  // laid out anew
+    EXPECT_TRUE(dlg->Control(1042)->isVisible());  // the log panes come into view
+    EXPECT_TRUE(dlg->Control(1095)->isVisible());
+    menu->hide();
 }
 
 }  // namespace
