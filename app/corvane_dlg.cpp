@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QWindow>
 
 #include "app/log_pane_widget.h"
@@ -283,18 +284,40 @@ void CCorvaneDlg::ShowSystemMenu(const QPoint& globalPos)
     if (!m_systemMenu) {
         m_systemMenu = new QMenu(this);
         m_systemMenu->setAccessibleName(QStringLiteral("System menu"));
-        m_systemMenu->addAction(QStringLiteral("Restore"), this, [this] { showNormal(); });
+        m_systemMenu->addAction(QStringLiteral("Restore"), this, [this] { Restore(); });
         m_systemMenu->addAction(QStringLiteral("Minimize"), this, [this] { showMinimized(); });
-        m_systemMenu->addAction(QStringLiteral("Maximize"), this, [this] { showMaximized(); });
+        m_systemMenu->addAction(QStringLiteral("Maximize"), this, [this] { Maximize(); });
         m_systemMenu->addSeparator();
         m_systemMenu->addAction(QStringLiteral("Close\tAlt+F4"), this, [] { QCoreApplication::exit(0); });
         m_systemMenu->addSeparator();
         m_systemMenu->addAction(QStringLiteral("About Corvane..."), this, [this] { ShowAbout(); });
     }
     const auto actions = m_systemMenu->actions();
-    actions[0]->setEnabled(isMaximized() || isMinimized());
-    actions[2]->setEnabled(!isMaximized());
+    actions[0]->setEnabled(m_bMaximized || isMinimized());
+    actions[2]->setEnabled(!m_bMaximized);
     m_systemMenu->popup(globalPos);
+}
+
+void CCorvaneDlg::Maximize()
+{
+    if (isMinimized())
+        showNormal();
+    if (m_bMaximized)
+        return;
+    m_normalGeometry = geometry();
+    m_bMaximized = true;
+    if (QScreen* s = screen())
+        setGeometry(s->availableGeometry());
+}
+
+void CCorvaneDlg::Restore()
+{
+    if (isMinimized())
+        showNormal();
+    if (!m_bMaximized)
+        return;
+    m_bMaximized = false;
+    setGeometry(m_normalGeometry);
 }
 
 void CCorvaneDlg::ShowAbout()

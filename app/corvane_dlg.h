@@ -57,6 +57,11 @@ public:
     void RefreshPortList();
     // Opens the system menu at a global position.
     void ShowSystemMenu(const QPoint& globalPos);
+    // The system menu's Maximize and Restore. The window fills the screen's available area by
+    // itself, so it works with any window manager, or none.
+    void Maximize();
+    void Restore();
+    bool IsMaximized() const { return m_bMaximized; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -112,6 +117,8 @@ private:
     SPortPaths m_portPaths;
     unsigned m_nPortNumber = 0;
     QPointer<QMenu> m_systemMenu;
+    bool m_bMaximized = false;
+    QRect m_normalGeometry;
 };
 
 }  // namespace corvane

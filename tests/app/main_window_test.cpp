@@ -191,11 +191,15 @@ TEST_F(MainWindow, SystemMenuMaximizesAndShowsTheHiddenControls)
     EXPECT_EQ(texts, (QStringList{"Restore", "Minimize", "Maximize", "Close\tAlt+F4", "About Corvane..."}));
     menu->actions()[2]->trigger();
     QCoreApplication::processEvents();
-    EXPECT_TRUE(dlg->isMaximized());
+    EXPECT_TRUE(dlg->IsMaximized());
     ASSERT_GT(dlg->width(), 593);
     EXPECT_EQ(dlg->Control(1002)->geometry(), QRect(dlg->width() - 26, 1, 25, 25));  // laid out anew
     EXPECT_TRUE(dlg->Control(1042)->isVisible());  // the log panes come into view
     EXPECT_TRUE(dlg->Control(1095)->isVisible());
+    dlg->ShowSystemMenu(dlg->mapToGlobal(QPoint(10, 10)));
+    EXPECT_FALSE(menu->actions()[2]->isEnabled());
+    menu->actions()[0]->trigger();  // Restore
+    EXPECT_EQ(dlg->size(), QSize(593, 492));
     menu->hide();
 }
 
