@@ -38,7 +38,7 @@ echo "== fuzz targets (${fuzz_seconds}s each)"
 build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DCORVANE_BUILD_FUZZ=ON \
   -DCORVANE_BUILD_GUI=OFF -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCH=OFF
 for target in build/fuzz/fuzz/fuzz_*; do
-  [ -x "$target" ] || continue
+  [ -f "$target" ] && [ -x "$target" ] || continue
   corpus=$(mktemp -d)
   echo "-- $(basename "$target")"
   "$target" -max_total_time="$fuzz_seconds" -print_final_stats=0 "$corpus" 2>&1 | tail -n 2
@@ -47,7 +47,7 @@ done
 
 echo "== benchmarks"
 for b in build/release/bench/bench_*; do
-  [ -x "$b" ] || continue
+  [ -f "$b" ] && [ -x "$b" ] || continue
   "$b" --benchmark_min_time=0.05 2>&1 | grep -v '^\*\*\*'
 done
 
