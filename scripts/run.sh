@@ -20,12 +20,26 @@ ninja -C build/release corvane corvane-sim
 export CORVANE_PORT_DIR
 
 log=$(mktemp -t corvane-sim.XXXXXX)
-build/release/sim/corvane-sim --serial --tcp 127.0.0.1:8000 --udp >"$log" 2>&1 &
-sim=$!
-trap 'kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null; rm -f "$log"' EXIT
-for _ in $(seq 50); do
-  grep -q '^serial:' "$log" && break
-  sleep 0.1
-done
-echo "corvane: switcher emulator: $(grep -m1 '^serial:' "$log" || echo 'not started, see its log')"
+sim=
+trap '[ -n "$sim" ] && kill "$sim" 2>/dev/null; wait 2>/dev/null; rm -f "$log"' EXIT
+
+start_sim() {  # start_sim <options...>: true once the emulator says where it is reachable
+  build/release/sim/corvane-sim "$@" >"$log" 2>&1 &
+  sim=$!
+  for _ in $(seq 50); do
+    grep -q '^serial:' "$log" && return 0
+    kill -0 "$sim" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null; sim=
+  return 1
+}
+
+# Serial, TCP and UDP; where the network ports are taken, serial alone.
+if start_sim --serial --tcp 127.0.0.1:8000 --udp || start_sim --serial; then
+  echo "corvane: switcher emulator: $(grep -m1 '^serial:' "$log")"
+else
+  echo "corvane: the switcher emulator did not start:" >&2
+  cat "$log" >&2
+fi
 build/release/app/corvane "$@"
