@@ -111,9 +111,12 @@ TEST_F(GeneralEndToEnd, ConnectStatusBeepDviResetDisconnect)
     Click(1021);  // Disconnect
     EXPECT_FALSE(g_bComOpen);
     EXPECT_TRUE(op.Messages().empty());
-    // The port is free again: it is listed and can be opened anew.
-    dlg->RefreshPortList();
-    EXPECT_EQ(ports->currentText(), QStringLiteral("COM201"));
+    // The worker closes the port on its own, a moment later; then it is listed again and can
+    // be opened anew.
+    EXPECT_TRUE(WaitFor([&] {
+        dlg->RefreshPortList();
+        return ports->currentText() == QStringLiteral("COM201");
+    }));
     Click(1021);
     EXPECT_TRUE(g_bComOpen);
 }
