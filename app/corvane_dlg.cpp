@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QWindow>
 
 #include "app/log_pane_widget.h"
 #include "app/port_combo_widget.h"
@@ -102,7 +101,6 @@ void CCorvaneDlg::BuildWindow()
         m_tabs[i] = Ctl<QLabel>(kTabIds[i]);
         m_tabs[i]->setFont(TitleFont());
         m_tabs[i]->setAutoFillBackground(true);
-        m_tabs[i]->setAttribute(Qt::WA_TransparentForMouseEvents);  // presses reach the window
     }
 
     auto* tx = Ctl<QPlainTextEdit>(1043);
