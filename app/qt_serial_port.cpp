@@ -1,5 +1,7 @@
 #include "app/qt_serial_port.h"
 
+#include <QMetaObject>
+
 namespace corvane {
 
 CQtSerialPort::CQtSerialPort(SPortPaths paths) : m_link(std::move(paths))
@@ -8,14 +10,39 @@ CQtSerialPort::CQtSerialPort(SPortPaths paths) : m_link(std::move(paths))
         if (onByte)
             onByte(b);
     });
-    m_owner.SetOnLinkLost([this](unsigned) {
-        if (onLinkLost)
-            onLinkLost();
-    });
 }
 
 CQtSerialPort::~CQtSerialPort() = default;
 
-bool CQtSerialPort::OpenPort(unsigned portNumber) { return m_link.OpenPort(&m_owner, portNumber); }
+bool CQtSerialPort::OpenPort(unsigned portNumber)
+{
+    // OpenPort first ends the worker of an earlier opening; whatever it reported since carries
+    // the old number.
+    const bool opened = m_link.OpenPort(this, portNumber);
+    ++m_opening;
+    return opened;
+}
+
+void CQtSerialPort::OnPortByte(uint8_t b, unsigned port, std::stop_token stop)
+{
+    m_owner.OnPortByte(b, port, std::move(stop));
+}
+
+void CQtSerialPort::OnPortBytes(std::span<const uint8_t> bytes, unsigned port, std::stop_token stop)
+{
+    m_owner.OnPortBytes(bytes, port, std::move(stop));
+}
+
+void CQtSerialPort::OnPortLinkLost(unsigned)
+{
+    const unsigned opening = m_opening.load();
+    QMetaObject::invokeMethod(
+        &m_owner,
+        [this, opening] {
+            if (opening == m_opening.load() && onLinkLost)
+                onLinkLost();
+        },
+        Qt::QueuedConnection);
+}
 
 }  // namespace corvane
