@@ -15,7 +15,12 @@ CScriptedNotices& FallbackNotices()
 }
 }  // namespace
 
-INotices& Notices() { return g_notices ? *g_notices : FallbackNotices(); }
+INotices& Notices()
+{
+    if (g_notices)
+        return *g_notices;
+    return FallbackNotices();
+}
 void InstallNotices(INotices* notices) { g_notices = notices; }
 
 void CScriptedNotices::ShowMessage(const std::string& text, std::function<void()> then)

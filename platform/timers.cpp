@@ -58,7 +58,12 @@ CVirtualTimers& FallbackTimers()
 ITimerService* g_timerService = nullptr;
 }  // namespace
 
-ITimerService& Timers() { return g_timerService ? *g_timerService : FallbackTimers(); }
+ITimerService& Timers()
+{
+    if (g_timerService)
+        return *g_timerService;
+    return FallbackTimers();
+}
 
 void InstallTimers(ITimerService* service) { g_timerService = service; }
 
