@@ -20,28 +20,31 @@ void CReplyQueue::Push(Emission e)
 
 void CReplyQueue::Schedule(std::vector<uint8_t> bytes, int64_t dueMs, const FaultSet& f, uint64_t peer)
 {
-    if (f.split) {
-        for (std::size_t i = 0; i < bytes.size(); ++i)
-            Push({dueMs + static_cast<int64_t>(i) * f.splitGapMs, {bytes[i]}, false, peer});
-        return;
-    }
-    Emission e{dueMs, std::move(bytes), false, peer};
-    if (m_held) {
-        // The held reply and this one leave in one write.
-        Emission merged = std::move(*m_held);
+    // A held reply leaves in one write with this one, or with its first byte when this one is
+    // split: it never falls behind the reply that releases it.
+    std::size_t firstWrite = 1;
+    const bool released = m_held.has_value();
+    if (released) {
+        firstWrite += m_held->bytes.size();
+        bytes.insert(bytes.begin(), m_held->bytes.begin(), m_held->bytes.end());
+        dueMs = std::max(dueMs, m_held->dueMs);
         m_held.reset();
-        merged.bytes.insert(merged.bytes.end(), e.bytes.begin(), e.bytes.end());
-        merged.dueMs = std::max(merged.dueMs, e.dueMs);
-        merged.peer = e.peer;
-        Push(std::move(merged));
+    }
+    if (f.split) {
+        int64_t due = dueMs;
+        for (auto at = bytes.begin(); at != bytes.end(); due += f.splitGapMs) {
+            const auto end = at == bytes.begin() ? at + static_cast<std::ptrdiff_t>(firstWrite) : at + 1;
+            Push({due, {at, end}, false, peer});
+            at = end;
+        }
         return;
     }
-    if (f.merge) {
+    if (f.merge && !released) {
         m_heldUntil = dueMs + f.mergeHoldMs;
-        m_held = std::move(e);
+        m_held = Emission{dueMs, std::move(bytes), false, peer};
         return;
     }
-    Push(std::move(e));
+    Push({dueMs, std::move(bytes), false, peer});
 }
 
 void CReplyQueue::ScheduleHangUp(int64_t dueMs) { Push({dueMs, {}, true, 0}); }
@@ -91,10 +94,7 @@ void CStreamSession::Feed(std::span<const uint8_t> bytes, int64_t nowMs)
 {
     if (bytes.empty())
         return;
-    if (m_state == State::Block && nowMs - m_lastByteMs > m_blockWaitMs) {
-        Trace(RxEvent::PartialBlock, std::span(m_block).first(m_blockPos), "block stopped arriving: dropped");
-        m_state = State::Hunt;
-    }
+    DropStalledBlock(nowMs);
     m_lastByteMs = nowMs;
 
     for (uint8_t b : bytes) {
@@ -193,12 +193,17 @@ void CStreamSession::Exchange(const Frame& command, const Block* block, int64_t 
     m_out.Schedule(std::move(bytes), nowMs + f.delayMs, f);
 }
 
-std::vector<Emission> CStreamSession::TakeDue(int64_t nowMs)
+void CStreamSession::DropStalledBlock(int64_t nowMs)
 {
     if (m_state == State::Block && nowMs - m_lastByteMs > m_blockWaitMs) {
         Trace(RxEvent::PartialBlock, std::span(m_block).first(m_blockPos), "block stopped arriving: dropped");
         m_state = State::Hunt;
     }
+}
+
+std::vector<Emission> CStreamSession::TakeDue(int64_t nowMs)
+{
+    DropStalledBlock(nowMs);
     return m_out.TakeDue(nowMs);
 }
 

@@ -45,7 +45,6 @@ public:
     void ScheduleHangUp(int64_t dueMs);
     std::vector<Emission> TakeDue(int64_t nowMs);
     std::optional<int64_t> NextDue() const;
-    bool Empty() const { return m_queue.empty() && !m_held; }
 
 private:
     void Push(Emission e);
@@ -75,6 +74,8 @@ private:
     enum class State { Hunt, Frame, Block };
 
     void OnFrame(int64_t nowMs);
+    // A block that received no byte for the block wait is dropped; the hunt for a header resumes.
+    void DropStalledBlock(int64_t nowMs);
     void Exchange(const Frame& command, const Block* block, int64_t nowMs);
     void FlushSkipped();
     void Trace(RxEvent e, std::span<const uint8_t> bytes, const std::string& note = {});

@@ -222,6 +222,22 @@ TEST(StreamFaults, EachFaultDoesWhatItSays)
         EXPECT_EQ(out[0].bytes, Cat({B(kReply), B(F({0x01, 0x05, 0x01, 0x00, 0x00}))}));
     }
     {
+        SCOPED_TRACE("merge, then a split reply");
+        Harness h;
+        h.Fault("merge:01 04 02");
+        h.Fault("split=5:01 05 01");
+        h.session.Feed(B(kQuery), 0);
+        h.session.Feed(B(F({0x01, 0x05, 0x01})), 20);
+        const auto out = h.Drain(100);
+        ASSERT_EQ(out.size(), 13u);
+        EXPECT_EQ(out[0].bytes, Cat({B(kReply), Bytes{kHeader0}})) << "the held reply leaves first";
+        Bytes stream;
+        for (const auto& e : out)
+            stream.insert(stream.end(), e.bytes.begin(), e.bytes.end());
+        EXPECT_EQ(stream, Cat({B(kReply), B(F({0x01, 0x05, 0x01, 0x00, 0x00}))}));
+        EXPECT_EQ(out.back().dueMs, 20 + 5 * 12);
+    }
+    {
         SCOPED_TRACE("merge with nothing to merge with");
         Harness h;
         h.Fault("merge=300:01 04 02");
