@@ -1,7 +1,6 @@
 #include "sim/faults.h"
 
 #include <charconv>
-#include <cmath>
 #include <cstdlib>
 
 namespace corvane::sim {
@@ -28,6 +27,14 @@ const KindInfo* FindKind(std::string_view name)
 {
     for (const auto& k : kKinds)
         if (k.name == name)
+            return &k;
+    return nullptr;
+}
+
+const KindInfo* FindKind(FaultKind kind)
+{
+    for (const auto& k : kKinds)
+        if (k.kind == kind)
             return &k;
     return nullptr;
 }
@@ -107,10 +114,8 @@ void Apply(FaultSet& f, FaultKind kind, unsigned arg)
 
 std::string_view FaultKindName(FaultKind kind)
 {
-    for (const auto& k : kKinds)
-        if (k.kind == kind)
-            return k.name;
-    return "?";
+    const KindInfo* k = FindKind(kind);
+    return k ? k->name : "?";
 }
 
 std::string FaultSet::Describe() const
@@ -166,6 +171,10 @@ std::optional<FaultRule> ParseFaultRule(std::string_view text, std::string& erro
     rule.arg = kind->defaultArg;
     if (!argText.empty() && !ParseNumber(argText, rule.arg)) {
         error = "bad number '" + std::string(argText) + "'";
+        return std::nullopt;
+    }
+    if (rule.kind == FaultKind::Noise && rule.arg > kMaxNoiseBytes) {
+        error = "noise of at most " + std::to_string(kMaxNoiseBytes) + " bytes";
         return std::nullopt;
     }
 
@@ -292,7 +301,7 @@ FaultSet CFaultPlan::Collect(FaultTarget kind, const Frame* command)
         const double roll = static_cast<double>(Next() >> 11) * 0x1.0p-53;
         if (roll < m_random->rate) {
             const FaultKind k = m_random->kinds[Next() % m_random->kinds.size()];
-            Apply(f, k, FindKind(FaultKindName(k))->defaultArg);
+            Apply(f, k, FindKind(k)->defaultArg);
         }
     }
     return f;

@@ -20,6 +20,7 @@ inline constexpr unsigned kDefaultDelayMs = 1000;
 inline constexpr unsigned kDefaultSplitGapMs = 2;
 inline constexpr unsigned kDefaultMergeHoldMs = 5000;
 inline constexpr unsigned kDefaultNoiseBytes = 4;
+inline constexpr unsigned kMaxNoiseBytes = 4096;
 
 struct FaultRule {
     FaultKind kind = FaultKind::Drop;
@@ -64,7 +65,6 @@ class CFaultPlan {
 public:
     void Add(const FaultRule& rule) { m_rules.push_back({rule, 0}); }
     void SetRandom(const RandomFaults& random);
-    bool Empty() const { return m_rules.empty() && !m_random; }
 
     // The faults for the reply to this exchange; each call counts as one exchange.
     FaultSet ForFrame(const Frame& command);

@@ -152,7 +152,8 @@ Faults:
               split[=MS]        the reply is written one byte at a time, MS apart (default 2)
               merge[=MS]        the reply waits for the next one and both leave in one write
                                 (it leaves alone after MS, default 5000)
-              noise[=N]         N garbage bytes before the reply's header (default 4)
+              noise[=N]         N garbage bytes before the reply's header (default 4, at
+                                most 4096)
               refuse            the command is not carried out; the reply carries error code
                                 EE (configuration: byte 74 = 01)
               hangup            the link is closed instead of replying (serial: the pty is

@@ -19,6 +19,15 @@ constexpr std::array<std::array<uint8_t, 5>, 5> kResetSteps{{
     {0x03, 0x02, 0x04, 0xF0, 0x03},
 }};
 
+// The configuration datagrams' checksum: the plain 8-bit sum, not its two's complement.
+uint8_t PlainSum(std::span<const uint8_t> bytes)
+{
+    unsigned sum = 0;
+    for (uint8_t b : bytes)
+        sum += b;
+    return static_cast<uint8_t>(sum);
+}
+
 std::string Hex(std::size_t v)
 {
     char buf[32];
@@ -234,9 +243,10 @@ std::optional<Frame> CSwitcher::EdidCommand(const Frame& c, const Block* block)
     if (c[4] == 0x56 && (c[3] == 0x06 || c[3] == 0x07)) {  // file data header with its block
         const bool all = c[3] == 0x06;
         const bool targetOk = all ? m_fileTarget == 5 : (m_fileTarget >= 1 && m_fileTarget <= kInputs);
-        if (!block || !targetOk || !BlockChecksumOk(*block)) {
-            if (block && !BlockChecksumOk(*block))
-                Note("EDID block checksum wrong: refused");
+        if (!block || !targetOk)
+            return RefusalFor(c);
+        if (!BlockChecksumOk(*block)) {
+            Note("EDID block checksum wrong: refused");
             return RefusalFor(c);
         }
         Edid data;
@@ -412,16 +422,10 @@ std::optional<std::vector<uint8_t>> CSwitcher::OnConfig(std::span<const uint8_t>
     std::vector<uint8_t> r(d.begin(), d.end());
     auto finish = [&r](uint8_t result) {
         r[74] = result;
-        unsigned sum = 0;
-        for (std::size_t i = 0; i < 75; ++i)
-            sum += r[i];
-        r[75] = static_cast<uint8_t>(sum);
+        r[75] = PlainSum(std::span(r).first(75));
         return r;
     };
-    unsigned sum = 0;
-    for (std::size_t i = 0; i < 75; ++i)
-        sum += d[i];
-    const bool sumOk = static_cast<uint8_t>(sum) == d[75];
+    const bool sumOk = PlainSum(d.first(75)) == d[75];
     const bool automatic = d[18] == 0x01 && d[25] == 0x16;
     const bool fixed = d[18] == 0x00 && d[25] == 0x17;
     const Ipv4 ip{d[6], d[7], d[8], d[9]};

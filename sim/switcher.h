@@ -36,7 +36,6 @@ inline constexpr uint8_t kEdidModeFile = 0xBB;
 
 // Firmware packet acknowledgement control bytes.
 inline constexpr uint8_t kFwControlNone = 0x00;
-inline constexpr uint8_t kFwControlF0 = 0xF0;
 inline constexpr uint8_t kFwControlSkip = 0xB0;  // the next packet starts 4096 bytes further
 inline constexpr std::size_t kFwSkipBytes = 3840;
 inline constexpr std::size_t kFwMaxImage = 1 << 20;
@@ -125,7 +124,6 @@ public:
     const std::vector<uint8_t>& FirmwareImage() const { return m_image; }
     unsigned Upgrades() const { return m_upgrades; }
     unsigned FactoryResets() const { return m_resets; }
-    int ResetProgress() const { return m_resetStep; }
 
 private:
     enum class Fw { Idle, Requested, Erased, Ready };

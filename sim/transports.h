@@ -56,7 +56,6 @@ public:
     int MasterFd() const { return m_master.Get(); }
     int ComNumber() const { return m_com; }
     const std::string& SlavePath() const { return m_slavePath; }
-    const std::string& AliasPath() const { return m_aliasPath; }
 
 private:
     bool OpenPair(std::string& error);

@@ -409,7 +409,8 @@ TEST(FaultRules, ParsedFromTheCommandLineForm)
         EXPECT_EQ(r->last, g.last);
     }
     for (const char* bad : {"drop", "explode:01", "drop:", "drop:0", "drop:01 4", "drop:zz", "delay=x:01",
-                            "drop:01:0", "drop:01:3-2", "drop:01:a", "drop:01 02 03 04 05 06 07 08 09 0A 0B"}) {
+                            "drop:01:0", "drop:01:3-2", "drop:01:a", "drop:01 02 03 04 05 06 07 08 09 0A 0B",
+                            "noise=4097:any", "noise=4000000000:01"}) {
         SCOPED_TRACE(bad);
         std::string error;
         EXPECT_FALSE(ParseFaultRule(bad, error));
