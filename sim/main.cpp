@@ -72,8 +72,8 @@ TraceFn TraceTo(const std::string& link)
         switch (e) {
         case RxEvent::Frame:
         case RxEvent::Block:
-        case RxEvent::Datagram: Line(link, "rx", bytes, note); break;
-        case RxEvent::BadFrame: Line(link, "rx", bytes, note); break;
+        case RxEvent::Datagram:
+        case RxEvent::BadFrame:
         case RxEvent::PartialBlock: Line(link, "rx", bytes, note); break;
         case RxEvent::Skipped: Line(link, "skip", bytes); break;
         case RxEvent::Ignored: Line(link, "--", {}, note); break;
@@ -85,7 +85,7 @@ TraceFn TraceTo(const std::string& link)
 // A byte stream to the panel: the pty master or an accepted TCP connection.
 struct Stream {
     std::string name;
-    CFd fd;  // unused for the pty, whose descriptor the port owns
+    CFd fd;  // the TCP connection; invalid for the pty, whose descriptor the port owns
     std::unique_ptr<CStreamSession> session;
     std::vector<uint8_t> pending;  // what a full kernel buffer did not take yet
     bool closed = false;
@@ -93,18 +93,23 @@ struct Stream {
 
 constexpr std::size_t kMaxPending = 64 * 1024;
 
+// One write of what the link takes now. A TCP connection that fails is closed; the pty never
+// fails this way, since the emulator keeps a slave descriptor of its own.
+ssize_t Put(Stream& s, int fd, std::span<const uint8_t> bytes)
+{
+    const bool tcp = s.fd.Valid();
+    const ssize_t n = tcp ? send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) : write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && tcp)
+        s.closed = true;
+    return n;
+}
+
 void WriteOut(Stream& s, int fd, std::span<const uint8_t> bytes)
 {
     if (s.pending.empty()) {
-        const ssize_t n = s.name == "serial" ? write(fd, bytes.data(), bytes.size())
-                                             : send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n == static_cast<ssize_t>(bytes.size()))
+        const ssize_t n = Put(s, fd, bytes);
+        if (n == static_cast<ssize_t>(bytes.size()) || s.closed)
             return;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            if (s.name != "serial")
-                s.closed = true;
-            return;
-        }
         bytes = bytes.subspan(n > 0 ? static_cast<std::size_t>(n) : 0);
     }
     if (s.pending.size() + bytes.size() > kMaxPending) {
@@ -118,12 +123,8 @@ void FlushPending(Stream& s, int fd)
 {
     if (s.pending.empty())
         return;
-    const ssize_t n = s.name == "serial" ? write(fd, s.pending.data(), s.pending.size())
-                                         : send(fd, s.pending.data(), s.pending.size(), MSG_NOSIGNAL);
-    if (n > 0)
+    if (const ssize_t n = Put(s, fd, s.pending); n > 0)
         s.pending.erase(s.pending.begin(), s.pending.begin() + n);
-    else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && s.name != "serial")
-        s.closed = true;
 }
 
 std::string Ip(const Ipv4& ip)

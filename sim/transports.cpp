@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -59,6 +58,27 @@ bool ResolveHost(const std::string& host, uint16_t port, sockaddr_in& a)
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
     return inet_pton(AF_INET, host.c_str(), &a.sin_addr) == 1;
+}
+
+// A socket bound to host:port with a shared address; port 0 picks a free one, and port
+// receives the port actually bound.
+CFd BoundSocket(int type, const char* what, const std::string& host, uint16_t& port, std::string& error)
+{
+    sockaddr_in a;
+    if (!ResolveHost(host, port, a))
+        return error = "bad address " + host, CFd();
+    CFd fd(socket(AF_INET, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd.Valid())
+        return error = Errno("socket"), CFd();
+    const int one = 1;
+    setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (bind(fd.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        return error = Errno(std::string(what) + " bind " + host + ":" + std::to_string(port)), CFd();
+    socklen_t len = sizeof a;
+    if (getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return error = Errno("getsockname"), CFd();
+    port = ntohs(a.sin_port);
+    return fd;
 }
 
 }  // namespace
@@ -179,40 +199,15 @@ void CPtyPort::Close()
 
 CFd ListenTcp(const std::string& host, uint16_t& port, std::string& error)
 {
-    sockaddr_in a;
-    if (!ResolveHost(host, port, a))
-        return error = "bad address " + host, CFd();
-    CFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!fd.Valid())
-        return error = Errno("socket"), CFd();
-    const int one = 1;
-    setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (bind(fd.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-        return error = Errno("tcp bind " + host + ":" + std::to_string(port)), CFd();
-    if (listen(fd.Get(), 8) != 0)
+    CFd fd = BoundSocket(SOCK_STREAM, "tcp", host, port, error);
+    if (fd.Valid() && listen(fd.Get(), 8) != 0)
         return error = Errno("listen"), CFd();
-    socklen_t len = sizeof a;
-    getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
     return fd;
 }
 
 CFd BindUdp(const std::string& host, uint16_t& port, std::string& error)
 {
-    sockaddr_in a;
-    if (!ResolveHost(host, port, a))
-        return error = "bad address " + host, CFd();
-    CFd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!fd.Valid())
-        return error = Errno("socket"), CFd();
-    const int one = 1;
-    setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (bind(fd.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-        return error = Errno("udp bind " + host + ":" + std::to_string(port)), CFd();
-    socklen_t len = sizeof a;
-    getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    return fd;
+    return BoundSocket(SOCK_DGRAM, "udp", host, port, error);
 }
 
 uint64_t PackPeer(const sockaddr_in& a)
