@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     std::string error;
     if (const auto rule = corvane::sim::ParseFaultRule(text, error)) {
-        if (rule->first == 0 || rule->last < rule->first || rule->pattern.size() > 10)
+        if (rule->first == 0 || rule->last < rule->first || rule->pattern.size() > 10 ||
+            (rule->kind == corvane::sim::FaultKind::Noise && rule->arg > corvane::sim::kMaxNoiseBytes))
             __builtin_trap();
         corvane::sim::CFaultPlan plan;
         plan.Add(*rule);

@@ -1,5 +1,5 @@
-// The EDIDs the switcher carries: fifteen presets (three timing families times three audio
-// layouts for HDMI, three DVI timings), its default and the displays on its outputs.
+// The EDIDs the switcher carries: fifteen presets (four timing families times three audio
+// layouts for HDMI, three DVI ones without audio), its default and the displays on its outputs.
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -66,12 +66,10 @@ Edid Build(uint16_t product, std::string_view name, std::initializer_list<uint8_
     e[98] = 0x53;
     e[99] = 0x11;
     Descriptor(e, 108, 0x10, "");
-    if (audio == Audio::None) {
-        Seal(e, 0);
-        return e;
-    }
-    e[126] = 1;
+    e[126] = audio == Audio::None ? 0 : 1;  // extension blocks
     Seal(e, 0);
+    if (audio == Audio::None)
+        return e;
 
     std::size_t p = 132;
     e[128] = 0x02;
