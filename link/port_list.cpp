@@ -222,21 +222,11 @@ std::optional<std::string> ListSerialPorts(std::vector<SPortInfo>& list, const S
     if (auto error = ListAliases(paths, top, candidates))
         return error;
     const CPortChecks checks(paths);
-    for (auto& [n, c] : candidates) {
-        // Consoles, lock files, ports held by anyone (this process too) fail the test open.
-        if (!ProbePort(c.info.devicePath, c.real, checks, c.requireUart))
-            continue;
-        SPortInfo& p = list.emplace_back(std::move(c.info));
-        if (p.friendlyName.empty())
-            p.friendlyName = p.portName;
-        if (p.description.empty()) {
-            p.description = p.friendlyName;
-            const auto open = p.description.find(" (");
-            const auto close = p.description.find(')');
-            if (open != std::string::npos && open > 0 && close == p.description.size() - 1)
-                p.description.erase(open);
-        }
-    }
+    // Every candidate carries its names already. Consoles, lock files and ports held by anyone
+    // (this process too) fail the test open.
+    for (auto& [n, c] : candidates)
+        if (ProbePort(c.info.devicePath, c.real, checks, c.requireUart))
+            list.push_back(std::move(c.info));
     return std::nullopt;
 }
 

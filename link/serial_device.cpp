@@ -13,9 +13,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 namespace corvane {
@@ -123,6 +125,9 @@ bool LockFileIsLive(const std::string& file)
     }
     if (pid <= 0)
         return true;
+    // A number no process can have is a stale lock; narrowed, it could name a live one.
+    if (pid > std::numeric_limits<pid_t>::max())
+        return false;
     return kill(pid_t(pid), 0) == 0 || errno == EPERM;
 }
 
@@ -134,7 +139,7 @@ std::string ResolveNode(const std::string& path)
     return realpath(path.c_str(), buf) ? std::string(buf) : std::string();
 }
 
-CPortChecks::CPortChecks(const SPortPaths& paths) : m_paths(paths)
+CPortChecks::CPortChecks(const SPortPaths& paths) : m_devRoot(paths.devRoot)
 {
     std::ifstream in(paths.consoles);
     std::string line;
@@ -172,7 +177,7 @@ bool CPortChecks::IsConsole(const std::string& path, const std::string& real) co
         return false;
     struct stat st {};
     const bool haveDev = stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
-    const std::string byRoot = NodeNameBelow(path, m_paths.devRoot);
+    const std::string byRoot = NodeNameBelow(path, m_devRoot);
     const std::string byDev = NodeNameBelow(real, "/dev");
     for (const SConsole& c : m_consoles) {
         if ((!byRoot.empty() && c.name == byRoot) || (!byDev.empty() && c.name == byDev))
@@ -193,22 +198,12 @@ bool CPortChecks::IsLocked(const std::string& path, const std::string& real) con
                 c = '_';
         return name.empty() ? name : "LCK.." + name;
     };
-    const std::string names[2] = {lockName(NodeNameBelow(path, m_paths.devRoot)), lockName(NodeNameBelow(real, "/dev"))};
+    const std::string names[2] = {lockName(NodeNameBelow(path, m_devRoot)), lockName(NodeNameBelow(real, "/dev"))};
     for (const auto& [dir, file] : m_lockFiles)
         for (const std::string& name : names)
             if (!name.empty() && file == name && LockFileIsLive(dir + "/" + file))
                 return true;
     return false;
-}
-
-bool IsConsoleDevice(const std::string& path, const SPortPaths& paths)
-{
-    return CPortChecks(paths).IsConsole(path, ResolveNode(path));
-}
-
-bool IsHeldByLockFile(const std::string& path, const SPortPaths& paths)
-{
-    return CPortChecks(paths).IsLocked(path, ResolveNode(path));
 }
 
 std::string ErrorText(int error) { return std::strerror(error); }

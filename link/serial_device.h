@@ -2,8 +2,6 @@
 // kernel console, lock files and the exclusive open shared by the link and the port list.
 #pragma once
 
-#include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,13 +57,10 @@ private:
         bool hasDevice = false;
         unsigned major = 0, minor = 0;
     };
-    const SPortPaths& m_paths;
+    std::string m_devRoot;
     std::vector<SConsole> m_consoles;
     std::vector<std::pair<std::string, std::string>> m_lockFiles;  // directory, LCK.. name
 };
-
-bool IsConsoleDevice(const std::string& path, const SPortPaths& paths);
-bool IsHeldByLockFile(const std::string& path, const SPortPaths& paths);
 
 // Why an exclusive open failed.
 enum class EOpenFailure { None, Missing, Console, Held, NotSerial, OsError };

@@ -171,10 +171,14 @@ void CSerialLink::Configure(unsigned baud, char parity, unsigned dataBits, unsig
 
 bool CSerialLink::Start()
 {
-    if (!IsOpen() || m_running.load())
+    if (m_running.load())
         return false;
+    // A worker that has stopped may still be on its way out; only after it has gone is the
+    // port's state settled.
     if (m_worker.joinable())
         m_worker.join();
+    if (!IsOpen())
+        return false;
     // Purged here rather than on the worker: bytes that arrive once Start has returned are kept.
     tcflush(m_port.Fd(), TCIOFLUSH);
     m_stop = std::stop_source();
@@ -303,12 +307,10 @@ bool CSerialLink::ReadAvailable(std::stop_token stop)
             continue;
         if (errno == EAGAIN)
             return true;
-        if (errno == EIO || errno == ENXIO || errno == ENODEV) {
-            m_lastError = errno;
-            return false;
-        }
-        Report("read()", errno);
-        return true;
+        // EIO, ENXIO, ENODEV after a hang-up; any other error would repeat on every wake-up
+        // and make the worker spin, so it loses the link as well.
+        m_lastError = errno;
+        return false;
     }
 }
 

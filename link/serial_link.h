@@ -69,7 +69,7 @@ public:
 
 private:
     void WorkerMain(std::stop_token stop);
-    // Reads until the queue is empty, one owner call per byte; false when the port is lost.
+    // Reads until the queue is empty, one owner call per read; false when the port is lost.
     bool ReadAvailable(std::stop_token stop);
     // Writes every queued hand-over; false when the port is lost.
     bool WritePending(std::stop_token stop);

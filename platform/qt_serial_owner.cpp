@@ -16,12 +16,7 @@ void CQtSerialOwner::Post(std::function<void()> call)
 
 void CQtSerialOwner::OnPortByte(uint8_t b, unsigned port, std::stop_token stop)
 {
-    DeliverBlocking([this](std::function<void()> call) { Post(std::move(call)); },
-                    [this, b, port] {
-                        if (m_onByte)
-                            m_onByte(b, port);
-                    },
-                    std::move(stop));
+    OnPortBytes(std::span<const uint8_t>(&b, 1), port, std::move(stop));
 }
 
 void CQtSerialOwner::OnPortBytes(std::span<const uint8_t> bytes, unsigned port, std::stop_token stop)

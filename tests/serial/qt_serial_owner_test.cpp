@@ -2,8 +2,10 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <atomic>
 #include <chrono>
 #include <future>
+#include <thread>
 
 #include "link/serial_link.h"
 #include "platform/qt_serial_owner.h"
@@ -98,6 +100,35 @@ TEST_F(QtSerialOwnerTest, StoppingWhileTheWorkerWaitsForThisThreadDoesNotDeadloc
     watchdog.join();
     QCoreApplication::processEvents();
     EXPECT_EQ(handled, 0);  // the cancelled delivery is dropped
+}
+
+TEST_F(QtSerialOwnerTest, AHandlerThatStopsTheLinkEndsTheDeliveryThere)
+{
+    // The worker is certainly blocked in a delivery: this thread is running it. The handler
+    // stops the link and waits for the worker, as Disconnect does.
+    auto link = MakeLink();
+    std::vector<uint8_t> got;
+    owner.SetOnByte([&](uint8_t b, unsigned) {
+        got.push_back(b);
+        link.reset();
+    });
+    ASSERT_TRUE(link->OpenPort(&owner, 5));
+    ASSERT_TRUE(link->Start());
+    pty.WriteAll({1, 2, 3});
+
+    std::atomic<bool> done{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 2000 && !done.load(); ++i)
+            std::this_thread::sleep_for(10ms);
+        if (!done.load())
+            std::abort();  // dead-locked: fail loudly instead of hanging the suite
+    });
+    const bool stopped = PumpUntil([&] { return link == nullptr; });
+    done = true;
+    watchdog.join();
+    ASSERT_TRUE(stopped);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(got, std::vector<uint8_t>{1});  // the bytes after the stop are dropped
 }
 
 }  // namespace

@@ -258,6 +258,9 @@ TEST_F(SerialLinkTest, PortsThatMayNotBeOpenedAreRefused)
         {"console by name", kPort, [&] { ports.Consoles(ptsName + " -W- (EC p a)\n"); }, false},
         {"live lock file", kPort, [&] { ports.LockFile(lockName, "  " + std::to_string(getpid()) + "\n"); }, false},
         {"stale lock file", kPort, [&] { ports.LockFile(lockName, "  999999999\n"); }, true},
+        // Beyond any process number; cut to 32 bits it would be this very process.
+        {"lock file naming no possible process", kPort,
+         [&] { ports.LockFile(lockName, std::to_string((1LL << 32) + getpid()) + "\n"); }, true},
     };
     for (const SCase& c : cases) {
         ports.Consoles("");
@@ -267,6 +270,46 @@ TEST_F(SerialLinkTest, PortsThatMayNotBeOpenedAreRefused)
         EXPECT_EQ(link->OpenPort(&owner, c.port), c.opens) << c.what;
         EXPECT_EQ(link->IsOpen(), c.opens) << c.what;
     }
+}
+
+std::size_t OpenDescriptors()
+{
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd"))
+        ++n;
+    return n;
+}
+
+TEST_F(SerialLinkTest, EveryWayOfOpeningAndClosingGivesItsDescriptorsBack)
+{
+    ports.Alias(6, pty.SlavePath());  // a second name for the same device
+    ports.Alias(9, "/dev/null");      // not a terminal
+    const std::size_t before = OpenDescriptors();
+    {
+        auto link = MakeLink();
+        auto rival = MakeLink();
+        for (int round = 0; round < 3; ++round) {
+            SCOPED_TRACE(round);
+            EXPECT_FALSE(link->OpenPort(&owner, 9));
+            EXPECT_FALSE(link->OpenPort(&owner, 7));  // no such port
+            ASSERT_TRUE(link->OpenPort(&owner, kPort));
+            link->Stop();  // no worker yet: closed at once
+            EXPECT_FALSE(link->IsOpen());
+
+            ASSERT_TRUE(link->OpenPort(&owner, kPort));
+            EXPECT_FALSE(rival->OpenPort(&owner, 6));  // held
+            ASSERT_TRUE(link->Start());
+            link->Write(Pattern(13));
+            EXPECT_EQ(pty.Read(13).size(), 13u);
+            link->Stop();  // the worker closes the port
+            for (int i = 0; i < 2000 && link->IsOpen(); ++i)
+                std::this_thread::sleep_for(1ms);
+            EXPECT_FALSE(link->IsOpen());
+        }
+        ASSERT_TRUE(link->OpenPort(&owner, kPort));
+        ASSERT_TRUE(link->Start());
+    }  // destroyed with the worker running
+    EXPECT_EQ(OpenDescriptors(), before);
 }
 
 TEST_F(SerialLinkTest, ReopeningClosesTheFirstPort)
