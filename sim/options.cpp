@@ -6,6 +6,9 @@
 namespace corvane::sim {
 namespace {
 
+// Waits are added to the clock; a day is longer than any test needs.
+constexpr int64_t kMaxWaitMs = 24 * 3600 * 1000;
+
 template <typename T>
 bool Number(const std::string& s, T& out)
 {
@@ -138,11 +141,12 @@ Device:
   --fw-version MAJ.MIN     firmware version (default 1.32)
   --build TEXT             eight-character build text (default 20261207)
   --reboot-ms MS           time from the last firmware packet until the reboot check is
-                           answered (default 4000)
+                           answered (default 4000, at most a day)
   --fw-control N:XX        acknowledge firmware packet N (1-based) with control byte XX
                            (F0 or B0; B0 makes the panel skip 3840 bytes); repeatable
   --fw-out FILE            write each received firmware image (descrambled) to FILE
-  --block-wait-ms MS       drop a data block that stops arriving for MS (default 1000)
+  --block-wait-ms MS       drop a data block that stops arriving for MS (default 1000, at
+                           most a day)
 
 Faults:
   --fault KIND[=ARG]:TARGET[:RANGE]     repeatable
@@ -283,12 +287,12 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         } else if (a == "--reboot-ms") {
             if (!value(v))
                 return std::nullopt;
-            if (!Number(v, o.settings.rebootMs) || o.settings.rebootMs < 0)
+            if (!Number(v, o.settings.rebootMs) || o.settings.rebootMs < 0 || o.settings.rebootMs > kMaxWaitMs)
                 return bad(v);
         } else if (a == "--block-wait-ms") {
             if (!value(v))
                 return std::nullopt;
-            if (!Number(v, o.blockWaitMs) || o.blockWaitMs < 1)
+            if (!Number(v, o.blockWaitMs) || o.blockWaitMs < 1 || o.blockWaitMs > kMaxWaitMs)
                 return bad(v);
         } else if (a == "--fw-control") {
             if (!value(v))

@@ -75,7 +75,10 @@ TEST(SimOptions, BadValuesAreReported)
              {"--tcp", "70000"}, {"--signals", "12"}, {"--signals", "1111:1"}, {"--signals", "11x1"},
              {"--mac", "01:02"}, {"--mac", "01:02:03:04:05:06:07"}, {"--ip", "1.2.3.256"}, {"--ip", "1.2.3"},
              {"--bogus"}, {"--fault", "nope"}, {"--reboot-ms"}, {"--build", "123456789"}, {"--fw-version", "1"},
-             {"--fw-control", "0:B0"}, {"--fw-control", "2:1FF"}, {"--udp-reply", "broadcast"}}) {
+             {"--fw-control", "0:B0"}, {"--fw-control", "2:1FF"}, {"--udp-reply", "broadcast"},
+             // Times are added to the clock: a value near the integer limit would overflow it.
+             {"--reboot-ms", "9223372036854775807"}, {"--block-wait-ms", "9223372036854775807"},
+             {"--reboot-ms", "-1"}, {"--block-wait-ms", "0"}}) {
         std::string error;
         EXPECT_FALSE(Parse(args, &error)) << args[0];
         EXPECT_FALSE(error.empty());
