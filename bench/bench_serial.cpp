@@ -1,8 +1,9 @@
 // The serial receive path and the port-list refresh.
 //
-// Receive: switcher frames written into a pseudo-terminal, read by the real worker and handed,
-// one blocking hand-over per byte, to another thread that cuts frames out of them. The line
-// rate of 19200 8N2 is 1,745 bytes/s; the path must keep up with at least 25 times that.
+// Receive: switcher frames written into a pseudo-terminal, read by the real worker and handed
+// with blocking hand-overs (one per byte, or one per read) to another thread that cuts frames
+// out of them byte by byte. The line rate of 19200 8N2 is 1,745 bytes/s; the path must keep
+// up with at least 25 times that.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
