@@ -23,9 +23,11 @@ QRect DuRect(int x, int y, int w, int h);
 // Fusion style with its own palette, so every machine shows the same colours.
 void ApplyPlatformLook(QApplication& app);
 
-// 9 pt "Microsoft YaHei", else "WenQuanYi Micro Hei": the font of every dialog template.
+// The 9-point font of every dialog template, in the first of its families that is installed
+// (the set-up installs the fallback).
 QFont DialogFont();
-// Bold "Arial" (else the metric-compatible "Liberation Sans"), 16 pixels: title and tab labels.
+// Bold sans serif of 16 pixels (the set-up installs a metric-compatible fallback): title and tab
+// labels.
 QFont TitleFont();
 
 // The platform's button-face colour (QPalette::Button of the application palette).

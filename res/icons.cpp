@@ -8,9 +8,10 @@ namespace corvane {
 
 namespace {
 
-QPixmap Blank(QSize size, const QColor& ground)
+// A pixmap of the resource's size, filled with the ground colour.
+QPixmap Blank(int id, const QColor& ground)
 {
-    QPixmap pm(size);
+    QPixmap pm(ResourceSize(id));
     pm.fill(ground);
     return pm;
 }
@@ -25,7 +26,7 @@ void Cross(QPainter& p, const QColor& colour)
 
 QPixmap PaintProgram()
 {
-    QPixmap pm = Blank({32, 32}, Qt::transparent);
+    QPixmap pm = Blank(IDI_PROGRAM, Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QColor(30, 120, 255));
@@ -46,7 +47,7 @@ QPixmap PaintProgram()
 
 QPixmap PaintClose(bool hot)
 {
-    QPixmap pm = Blank({16, 16}, hot ? QColor(150, 20, 20) : QColor(Qt::transparent));
+    QPixmap pm = Blank(hot ? IDI_CLOSE_HOT : IDI_CLOSE, hot ? QColor(150, 20, 20) : QColor(Qt::transparent));
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
     Cross(p, hot ? QColor(200, 200, 200) : QColor(Qt::white));
@@ -55,7 +56,7 @@ QPixmap PaintClose(bool hot)
 
 QPixmap PaintMinimize(bool hot)
 {
-    QPixmap pm = Blank({16, 16}, Qt::transparent);
+    QPixmap pm = Blank(hot ? IDI_MINIMIZE_HOT : IDI_MINIMIZE, Qt::transparent);
     QPainter p(&pm);
     p.fillRect(QRect(3, 10, 10, 2), hot ? QColor(0, 40, 120) : QColor(Qt::white));
     return pm;
@@ -63,7 +64,7 @@ QPixmap PaintMinimize(bool hot)
 
 QPixmap PaintTriangle(bool right)
 {
-    QPixmap pm = Blank({32, 32}, Qt::transparent);
+    QPixmap pm = Blank(right ? IDI_NEXT : IDI_PREVIOUS, Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
@@ -75,7 +76,7 @@ QPixmap PaintTriangle(bool right)
 
 QPixmap PaintInformation()
 {
-    QPixmap pm = Blank({36, 36}, Qt::white);
+    QPixmap pm = Blank(IDB_INFORMATION, Qt::white);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QColor(70, 150, 225));
@@ -90,7 +91,7 @@ QPixmap PaintInformation()
 
 QPixmap PaintDone()
 {
-    QPixmap pm = Blank({31, 31}, Qt::white);
+    QPixmap pm = Blank(IDB_DONE, Qt::white);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
@@ -149,12 +150,6 @@ QPixmap ResourcePixmap(int id)
     default:
         return {};
     }
-}
-
-QIcon ResourceIcon(int id)
-{
-    QPixmap pm = ResourcePixmap(id);
-    return pm.isNull() ? QIcon() : QIcon(pm);
 }
 
 QString ResourceDescription(int id)

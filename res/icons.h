@@ -1,7 +1,6 @@
 // The program's icons and bitmaps, painted at their fixed resource sizes.
 #pragma once
 
-#include <QIcon>
 #include <QPixmap>
 #include <QSize>
 #include <QString>
@@ -25,8 +24,6 @@ QSize ResourceSize(int id);
 // The picture of an icon or bitmap at its resource size; a null pixmap for an unknown id.
 // Each call paints a fresh pixmap, so callers may keep or give away what they get.
 QPixmap ResourcePixmap(int id);
-// The same as an icon (icons only; bitmaps come back as icons too).
-QIcon ResourceIcon(int id);
 // A short description of the picture for assistive technology ("Information", "Done", ...).
 QString ResourceDescription(int id);
 

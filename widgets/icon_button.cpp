@@ -49,16 +49,10 @@ QColor CIconButton::StateColor(int index) const
 int CIconButton::SetStateIcons(const QPixmap& hot, const QPixmap& rest)
 {
     m_Icons = {};
-    if (hot.isNull()) {
-        update();
-        return 0;
+    if (!hot.isNull()) {
+        m_Icons[0] = hot;
+        m_Icons[1] = rest;  // null: the hot icon shows in every state
     }
-    if (hot.size().isEmpty()) {
-        return 1;
-    }
-    m_Icons[0] = hot;
-    if (!rest.isNull())
-        m_Icons[1] = rest;
     update();
     return 0;
 }
@@ -181,10 +175,10 @@ void CIconButton::paintEvent(QPaintEvent*)
     }
 }
 
-void CIconButton::TrackPointer(bool over)
+void CIconButton::TrackPointer(bool over, Qt::MouseButtons buttons)
 {
     // No hover starts while the left button is held (a drag from elsewhere).
-    if ((QGuiApplication::mouseButtons() & Qt::LeftButton) && !m_bMouseOver)
+    if ((buttons & Qt::LeftButton) && !m_bMouseOver)
         return;
     if (!m_bFlatLook)
         return;
@@ -210,7 +204,7 @@ void CIconButton::ResetHover()
 void CIconButton::enterEvent(QEnterEvent* event)
 {
     QAbstractButton::enterEvent(event);
-    TrackPointer(true);
+    TrackPointer(true, QGuiApplication::mouseButtons());  // an enter event carries no buttons
 }
 
 void CIconButton::leaveEvent(QEvent* event)
@@ -222,15 +216,7 @@ void CIconButton::leaveEvent(QEvent* event)
 void CIconButton::mouseMoveEvent(QMouseEvent* event)
 {
     QAbstractButton::mouseMoveEvent(event);
-    if ((event->buttons() & Qt::LeftButton) && !m_bMouseOver)
-        return;
-    TrackPointer(rect().contains(event->position().toPoint()));
-}
-
-void CIconButton::mouseDoubleClickEvent(QMouseEvent* event)
-{
-    // The second press of a fast double click is a press like any other: two clicks.
-    mousePressEvent(event);
+    TrackPointer(rect().contains(event->position().toPoint()), event->buttons());
 }
 
 void CIconButton::focusOutEvent(QFocusEvent* event)

@@ -1,6 +1,7 @@
 // A push button that paints itself: flat title-band buttons that change face and icon while the
 // pointer is over them, and raised buttons with a 2-pixel edge (the routing page's arrows).
-// It reports clicks exactly like any push button (clicked()); only its look is its own.
+// It reports clicks exactly like any push button (clicked()); only its look is its own. The second
+// press of a fast double click is a press like any other (the widget default), so both count.
 #pragma once
 
 #include <QAbstractButton>
@@ -24,8 +25,8 @@ public:
     // One of the three face colours (COLOR_BK_HOT, COLOR_BK_REST, COLOR_BK_FOCUS); others ignored.
     void SetStateColor(int index, const QColor& colour);
     // Hot icon (pointer over or pressed) and rest icon; a null rest icon uses the hot one in every
-    // state, a null hot icon removes both. Each is drawn at its own size. Returns 0, or 1 when
-    // the hot icon is given but empty (both are then removed and nothing is redrawn).
+    // state, a null hot icon removes both. Each is drawn at its own size. Returns 0: a pixmap is
+    // either null or drawable, so there is no icon that cannot be read.
     int SetStateIcons(const QPixmap& hot, const QPixmap& rest = QPixmap());
     // The tooltip, also the accessible name. A null text does nothing.
     void SetTipText(const QString& text);
@@ -47,7 +48,6 @@ protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -58,7 +58,8 @@ protected:
     virtual void DrawEdgeFrame(QPainter& p, const QRect& r);
 
 private:
-    void TrackPointer(bool over);
+    // Hover tracking for a pointer over (or off) the button with these mouse buttons held.
+    void TrackPointer(bool over, Qt::MouseButtons buttons);
     void ResetHover();
 
     bool m_bFlatLook = true;

@@ -48,7 +48,6 @@ CMessageDlg::CMessageDlg(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::Frame
 
     m_btnCancel->hide();
     m_chkNoLongerRemind->hide();
-    m_chkNoLongerRemind->setChecked(false);
     if (g_bMessageAsk) {
         // The question: "Ok" goes left of "Cancel".
         const QRect ok = m_btnOk->geometry();
@@ -69,11 +68,7 @@ CMessageDlg::CMessageDlg(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::Frame
     RefreshText();
 }
 
-QWidget* CMessageDlg::Item(int id) const
-{
-    auto it = m_controls.find(id);
-    return it == m_controls.end() ? nullptr : it->second;
-}
+QWidget* CMessageDlg::Item(int id) const { return Control<QWidget>(m_controls, id); }
 
 QRect CMessageDlg::TextRect(const std::string& text)
 {

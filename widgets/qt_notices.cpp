@@ -1,8 +1,5 @@
 #include "widgets/qt_notices.h"
 
-#include "widgets/message_dlg.h"
-#include "widgets/status_dlg.h"
-
 namespace corvane {
 
 void CQtNotices::ResetState()

@@ -53,25 +53,27 @@ void CStatusDlg::SetCaption(const char* dots)
 void CStatusDlg::OnTimer(unsigned id)
 {
     // Exactly one of the three runs at a time; each step reads the caption afresh.
+    const char* dots = nullptr;
+    unsigned next = 0;
     switch (id) {
     case TIMER_DOTS_1:
-        m_timers.KillTimer(TIMER_DOTS_1);
-        SetCaption(" .");
-        m_timers.SetTimer(TIMER_DOTS_2, kDotPeriodMs);
+        dots = " .";
+        next = TIMER_DOTS_2;
         break;
     case TIMER_DOTS_2:
-        m_timers.KillTimer(TIMER_DOTS_2);
-        SetCaption(" . .");
-        m_timers.SetTimer(TIMER_DOTS_3, kDotPeriodMs);
+        dots = " . .";
+        next = TIMER_DOTS_3;
         break;
     case TIMER_DOTS_3:
-        m_timers.KillTimer(TIMER_DOTS_3);
-        SetCaption(" . . .");
-        m_timers.SetTimer(TIMER_DOTS_1, kDotPeriodMs);
+        dots = " . . .";
+        next = TIMER_DOTS_1;
         break;
     default:
-        break;
+        return;
     }
+    m_timers.KillTimer(id);
+    SetCaption(dots);
+    m_timers.SetTimer(next, kDotPeriodMs);
 }
 
 void CStatusDlg::ShowFinal()
@@ -81,7 +83,6 @@ void CStatusDlg::ShowFinal()
     m_timers.KillTimer(TIMER_DOTS_3);
     m_picture->show();
     SetCaption("");
-    m_bFinal = true;
 }
 
 void CStatusDlg::keyPressEvent(QKeyEvent* event)

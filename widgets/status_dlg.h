@@ -35,7 +35,6 @@ public:
 
     // The final view: no more dots, the check mark, g_strStatusText alone.
     void ShowFinal();
-    bool IsFinal() const { return m_bFinal; }
 
     QString Text() const;
     QLabel* TextLabel() const { return m_text; }
@@ -55,7 +54,6 @@ private:
     ControlMap m_controls;
     QLabel* m_text = nullptr;
     QLabel* m_picture = nullptr;
-    bool m_bFinal = false;
     CTimerOwner m_timers;  // last member: its timers die first
 };
 
