@@ -207,12 +207,6 @@ TEST_F(IconButtonTest, ClicksDoubleClicksAndTipText)
     EXPECT_EQ(button->accessibleName(), "Shut");
 }
 
-}  // namespace
-}  // namespace corvane::test
-
-namespace corvane::test {
-namespace {
-
 // The buttons as the windows set them up: a title-band close and minimize pair, and a raised
 // arrow button; one picture of each state for a person to look at.
 TEST_F(IconButtonTest, TitleBandAndArrowButtons)

@@ -97,6 +97,20 @@ TEST_F(StatusTest, FinalViewStopsTheDots)
 
 class StatusFlowTest : public WidgetTest {
 protected:
+    // Presses the key on the busy indicator the next OpenStatus shows. The key must end it; if it
+    // does not, the window is closed by force so the test fails instead of waiting for good.
+    void PressWhileOpen(Qt::Key key)
+    {
+        QTimer::singleShot(0, [this, key] {
+            ASSERT_NE(notices.StatusDlg(), nullptr);
+            QTest::keyClick(notices.StatusDlg(), key);
+            if (notices.StatusDlg() && notices.StatusDlg()->isVisible()) {
+                ADD_FAILURE() << "key " << key << " did not end the busy indicator";
+                notices.CloseStatus();
+            }
+        });
+    }
+
     CQtNotices notices;
 };
 
@@ -138,9 +152,8 @@ TEST_F(StatusFlowTest, OpenFinishClose)
 
 TEST_F(StatusFlowTest, EscapeEndsTheWindowButNotTheOpening)
 {
-    QTimer::singleShot(0, [&] { QTest::keyClick(notices.StatusDlg(), Qt::Key_Escape); });
+    PressWhileOpen(Qt::Key_Escape);
     notices.OpenStatus("Configuring");
-    EXPECT_EQ(notices.StatusDlg(), nullptr);
     EXPECT_TRUE(g_bStatusOpen);  // until a caller closes it
     notices.OpenStatus("Configuring");  // does not open again, returns at once
     EXPECT_EQ(OpenBusyWindows(), 0);
@@ -150,7 +163,7 @@ TEST_F(StatusFlowTest, EscapeEndsTheWindowButNotTheOpening)
     EXPECT_FALSE(g_bStatusOpen);
 
     // Enter ends it the same way.
-    QTimer::singleShot(0, [&] { QTest::keyClick(notices.StatusDlg(), Qt::Key_Return); });
+    PressWhileOpen(Qt::Key_Return);
     notices.OpenStatus("Setting");
     EXPECT_TRUE(g_bStatusOpen);
     notices.CloseStatus();
@@ -164,16 +177,9 @@ TEST_F(StatusFlowTest, OwnersKeyFilterLeavesTheBusyWindowAlone)
     InstallKeyFilter(&owner);
     owner.show();
     notices.SetOwner(&owner);
-    QTimer::singleShot(0, [&] {
-        EXPECT_EQ(notices.StatusDlg()->parentWidget(), &owner);
-        QTest::keyClick(notices.StatusDlg(), Qt::Key_Escape);
-        if (notices.StatusDlg() && notices.StatusDlg()->isVisible()) {
-            ADD_FAILURE() << "Escape did not end the busy indicator";
-            notices.CloseStatus();
-        }
-    });
+    QTimer::singleShot(0, [&] { EXPECT_EQ(notices.StatusDlg()->parentWidget(), &owner); });
+    PressWhileOpen(Qt::Key_Escape);
     notices.OpenStatus("Setting");
-    EXPECT_EQ(notices.StatusDlg(), nullptr);
     notices.CloseStatus();
 
     QTimer::singleShot(0, [&] {

@@ -1,4 +1,5 @@
-// Dialog units, the template registry, the dialog builder and the key filter.
+// Dialog units, the template registry, the painted resources, the dialog builder, the key filter
+// and the About box.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -8,10 +9,12 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include "platform/qt_ui.h"
 #include "res/dialog_template.h"
 #include "res/icons.h"
+#include "widgets/about_dlg.h"
 #include "widgets/dialog_builder.h"
 #include "widgets/icon_button.h"
 #include "widgets_test.h"
@@ -155,15 +158,6 @@ TEST(KeyFilter, SwallowsEnterEscapeSpaceOnlyForTheWholeTree)
     EXPECT_FALSE(CKeyFilter::IsFilteredKey(Qt::Key_Space, Qt::AltModifier));  // the system menu
     EXPECT_FALSE(CKeyFilter::IsFilteredKey(Qt::Key_A, Qt::NoModifier));
 }
-
-}  // namespace
-}  // namespace corvane::test
-
-#include "widgets/about_dlg.h"
-#include <QTimer>
-
-namespace corvane::test {
-namespace {
 
 TEST(AboutBox, ProgramNameVersionAndOk)
 {
