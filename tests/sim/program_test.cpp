@@ -14,7 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 
@@ -36,9 +37,16 @@ public:
     TempDir()
     {
         char tmpl[] = "/tmp/corvane-sim-test-XXXXXX";
-        path = mkdtemp(tmpl);
+        if (const char* made = mkdtemp(tmpl))
+            path = made;
+        EXPECT_FALSE(path.empty()) << "mkdtemp: " << std::strerror(errno);
     }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+    ~TempDir()
+    {
+        std::error_code ignored;
+        if (!path.empty())
+            std::filesystem::remove_all(path, ignored);
+    }
     std::string path;
 };
 
