@@ -31,12 +31,10 @@ void CReplyQueue::Schedule(std::vector<uint8_t> bytes, int64_t dueMs, const Faul
         m_held.reset();
     }
     if (f.split) {
+        auto n = static_cast<std::ptrdiff_t>(std::min(firstWrite, bytes.size()));
         int64_t due = dueMs;
-        for (auto at = bytes.begin(); at != bytes.end(); due += f.splitGapMs) {
-            const auto end = at == bytes.begin() ? at + static_cast<std::ptrdiff_t>(firstWrite) : at + 1;
-            Push({due, {at, end}, false, peer});
-            at = end;
-        }
+        for (auto at = bytes.begin(); at != bytes.end(); at += n, n = 1, due += f.splitGapMs)
+            Push({due, {at, at + n}, false, peer});
         return;
     }
     if (f.merge && !released) {
