@@ -87,16 +87,11 @@ QColor CMessageDlg::BottomBandColor()
     return QColor((face.red() + 5) % 256, (face.green() + 10) % 256, face.blue());
 }
 
-void CMessageDlg::PlacePicture()
-{
-    // The question's wide text needs the picture out of its way; it never moves back.
-    if (g_strMessageText == kFactoryResetQuestion && m_picture->pos() != QPoint(9, 60))
-        m_picture->move(9, 60);
-}
-
 void CMessageDlg::RefreshText()
 {
-    PlacePicture();
+    // The question's wide text needs the picture out of its way; it never moves back.
+    if (g_strMessageText == kFactoryResetQuestion)
+        m_picture->move(9, 60);
     setAccessibleDescription(QString::fromStdString(g_strMessageText));
     update();
 }
@@ -135,9 +130,6 @@ void CMessageDlg::mousePressEvent(QMouseEvent* event)
 
 void CMessageDlg::paintEvent(QPaintEvent*)
 {
-    const std::string text = g_strMessageText;
-    PlacePicture();
-
     const int w = width(), h = height();
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing, false);
@@ -151,11 +143,11 @@ void CMessageDlg::paintEvent(QPaintEvent*)
     FillVLine(p, w - 1, 0, kBandHeight, BandEdgeColor());
 
     // One line, centred both ways, cut at the rectangle's edges.
-    const QRect box = TextRect(text);
+    const QRect box = TextRect(g_strMessageText);
     p.setClipRect(box);
     p.setPen(Qt::black);
     p.setFont(DialogFont());
-    p.drawText(box, Qt::AlignCenter | Qt::TextSingleLine, QString::fromStdString(text));
+    p.drawText(box, Qt::AlignCenter | Qt::TextSingleLine, QString::fromStdString(g_strMessageText));
 }
 
 }  // namespace corvane

@@ -46,7 +46,8 @@ public:
     // The colour of the bottom band: the button face plus (5, 10, 0), each part modulo 256.
     static QColor BottomBandColor();
 
-    // Repaints after g_strMessageText has changed and tells assistive technology.
+    // Follows a change of g_strMessageText: moves the picture for the question's wide text,
+    // repaints and tells assistive technology. Every writer of the text calls it.
     void RefreshText();
 
     QWidget* Item(int id) const;
@@ -64,7 +65,6 @@ private:
     void OnOk();
     void OnCancel();
     void PlaceCloseButton();
-    void PlacePicture();
 
     ControlMap m_controls;
     CIconButton* m_btnClose = nullptr;

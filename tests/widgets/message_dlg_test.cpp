@@ -203,6 +203,8 @@ TEST_F(MessageFlowTest, SecondMessageOnlyReplacesTheText)
         notices.AskMessage(kFactoryResetQuestion, [&](int r) { answer = r; });
         EXPECT_EQ(answer, IDCANCEL);
         EXPECT_FALSE(dlg.Item(CMessageDlg::IDC_CANCEL)->isVisible());
+        // Its text still replaces the notice's, and the picture makes way for it.
+        EXPECT_EQ(dlg.Item(CMessageDlg::IDC_PICTURE)->pos(), QPoint(9, 60));
         Click(dlg, CMessageDlg::IDC_OK);
     });
     notices.ShowMessage("Time out!", [&] { outerRan = true; });
