@@ -28,9 +28,6 @@
 namespace corvane {
 
 namespace {
-const QColor kBand(30, 144, 225);
-const QColor kBandEdge(30, 120, 255);
-const QColor kSeparator(30, 120, 200);
 const QColor kOutline(128, 128, 128, 50);
 const QColor kGeneralFrame(30, 120, 200, 50);
 
@@ -94,7 +91,7 @@ void CCorvaneDlg::BuildWindow()
         b.button->SetStateIcons(ResourcePixmap(b.hot), ResourcePixmap(b.rest));
         b.button->SetTipText(QString::fromLatin1(b.tip));
         for (int slot : {CIconButton::COLOR_BK_HOT, CIconButton::COLOR_BK_REST, CIconButton::COLOR_BK_FOCUS})
-            b.button->SetStateColor(slot, kBand);
+            b.button->SetStateColor(slot, BandColor());
     }
 
     for (int i = 0; i < 4; ++i) {
@@ -199,20 +196,17 @@ void CCorvaneDlg::paintEvent(QPaintEvent*)
 
     QPainter p(this);
     p.fillRect(r, ButtonFaceColor());
-    p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(kOutline, 1));
-    p.drawRect(0, 0, W - 1, H - 1);
+    OutlineRect(p, 0, 0, W - 1, H - 1, kOutline);
     if (CurrentPage() == PAGE_GENERAL) {
         const QPoint at = Control(1026)->pos() - QPoint(2, 9);
-        p.setPen(QPen(kGeneralFrame, 1));
-        p.drawRect(at.x(), at.y(), 314, 260);
+        OutlineRect(p, at.x(), at.y(), 314, 260, kGeneralFrame);
     }
-    p.fillRect(1, 1, W - 2, 55, kBand);
-    p.setPen(QPen(kBandEdge, 1));
+    p.fillRect(1, 1, W - 2, 55, BandColor());
+    p.setPen(QPen(BandEdgeColor(), 1));
     p.drawLine(0, 0, W - 2, 0);
     p.drawLine(0, 0, 0, 55);
     p.drawLine(W - 1, 0, W - 1, 55);
-    p.setPen(QPen(kSeparator, 1));
+    p.setPen(QPen(TabSeparatorColor(), 1));
     for (int k = 1; k <= 3; ++k)
         p.drawLine(k * w + k, 62 - h, k * w + k, 76 - h);
 
@@ -234,7 +228,7 @@ void CCorvaneDlg::UpdateTabColours()
     for (int i = 0; i < 4; ++i) {
         const bool current = kTabPages[i] == CurrentPage();
         QPalette pal = m_tabs[i]->palette();
-        pal.setColor(QPalette::Window, current ? ButtonFaceColor() : kBand);
+        pal.setColor(QPalette::Window, current ? ButtonFaceColor() : BandColor());
         pal.setColor(QPalette::WindowText, current ? QColor(Qt::black) : QColor(Qt::white));
         m_tabs[i]->setPalette(pal);
     }
