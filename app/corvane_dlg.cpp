@@ -212,10 +212,10 @@ void CCorvaneDlg::paintEvent(QPaintEvent*)
 
     p.setFont(TitleFont());
     p.setPen(Qt::white);
-    // Centred with its trailing blanks; where that would cut the name at the left, the name
-    // starts at the rectangle's left edge instead.
+    // Centred with fourteen trailing blanks, which shift it left of centre; where that would cut
+    // the name at the left, the name starts at the rectangle's left edge instead.
     const QRect titleRect(QPoint(1, 1), QPoint(289, 29));
-    const QString padded = QString::fromLatin1(kPaintedTitle);
+    const QString padded = QString::fromLatin1(kTitle) + QString(14, QLatin1Char(' '));
     if (p.fontMetrics().horizontalAdvance(padded) <= titleRect.width())
         p.drawText(titleRect, Qt::AlignCenter | Qt::TextSingleLine, padded);
     else
@@ -282,7 +282,7 @@ void CCorvaneDlg::ShowSystemMenu(const QPoint& globalPos)
         m_systemMenu->addSeparator();
         m_systemMenu->addAction(QStringLiteral("Close\tAlt+F4"), this, [] { QCoreApplication::exit(0); });
         m_systemMenu->addSeparator();
-        m_systemMenu->addAction(QStringLiteral("About Corvane..."), this, [this] { ShowAbout(); });
+        m_systemMenu->addAction(QStringLiteral("About Corvane..."), this, [this] { ShowAboutBox(this); });
     }
     const auto actions = m_systemMenu->actions();
     actions[0]->setEnabled(m_bMaximized || isMinimized());
@@ -310,11 +310,6 @@ void CCorvaneDlg::Restore()
         return;
     m_bMaximized = false;
     setGeometry(m_normalGeometry);
-}
-
-void CCorvaneDlg::ShowAbout()
-{
-    ShowAboutBox(this);
 }
 
 // ---- Pages -----------------------------------------------------------------------------------

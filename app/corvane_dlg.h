@@ -12,12 +12,8 @@
 #include "link/link_core.h"
 #include "link/serial_device.h"
 
-class QAbstractButton;
-class QCheckBox;
-class QComboBox;
 class QLabel;
 class QMenu;
-class QPlainTextEdit;
 
 namespace corvane {
 
@@ -43,8 +39,6 @@ public:
     ~CCorvaneDlg() override;
 
     static constexpr const char* kTitle = "4x2 Corvane Controller Ver1.32";
-    // The painted title: the name followed by fourteen blanks, which shift it left of centre.
-    static constexpr const char* kPaintedTitle = "4x2 Corvane Controller Ver1.32              ";
 
     // Registers the factory of a page (PAGE_MATRIX, PAGE_EDID, PAGE_FIRMWARE).
     void SetPageFactory(uint8_t page, std::function<std::unique_ptr<IPage>(CCorvaneDlg&)> factory);
@@ -79,7 +73,6 @@ private:
     void SwitchToPage(uint8_t page);
     void ShowGeneralControls(bool show);
     void OnOtherTimer(unsigned id);
-    void ShowAbout();
 
     // General page.
     void ApplyControlMode();

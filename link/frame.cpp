@@ -39,16 +39,20 @@ Frame MakeFrame(std::initializer_list<uint8_t> body)
 
 void ClearCommand(Frame& frame) { std::fill(frame.begin() + 2, frame.end(), 0); }
 
-std::string HexBytes(std::span<const uint8_t> bytes)
+void AppendHex(std::string& out, uint8_t b)
 {
     static constexpr char kDigits[] = "0123456789ABCDEF";
+    out.push_back(kDigits[b >> 4]);
+    out.push_back(kDigits[b & 0xF]);
+    out.push_back(' ');
+}
+
+std::string HexBytes(std::span<const uint8_t> bytes)
+{
     std::string out;
     out.reserve(bytes.size() * 3);
-    for (uint8_t b : bytes) {
-        out.push_back(kDigits[b >> 4]);
-        out.push_back(kDigits[b & 0xF]);
-        out.push_back(' ');
-    }
+    for (uint8_t b : bytes)
+        AppendHex(out, b);
     return out;
 }
 

@@ -41,5 +41,7 @@ void ClearCommand(Frame& frame);
 
 // "A5 5B 01 ..." : upper-case hex pairs, each followed by one blank.
 std::string HexBytes(std::span<const uint8_t> bytes);
+// Appends one byte in that form ("A5 ").
+void AppendHex(std::string& out, uint8_t b);
 
 }  // namespace corvane

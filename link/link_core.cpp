@@ -11,8 +11,6 @@ CLinkCore::CLinkCore(ILogPane& tx, ILogPane& rx)
 {
 }
 
-CLinkCore::~CLinkCore() = default;
-
 bool CLinkCore::BeginCommand()
 {
     if (g_nControlMode == MODE_COM && !g_bComOpen) {
@@ -46,13 +44,7 @@ void CLinkCore::SendFrame(std::size_t length, uint8_t* bytes)
 
 void CLinkCore::SendCommand(std::initializer_list<uint8_t> body)
 {
-    ClearCommand(g_CommandFrame);
-    std::size_t i = 2;
-    for (uint8_t b : body) {
-        if (i >= 12)
-            break;
-        g_CommandFrame[i++] = b;
-    }
+    g_CommandFrame = MakeFrame(body);
     SendFrame(kFrameSize, g_CommandFrame.data());
 }
 
@@ -108,17 +100,16 @@ void CLinkCore::ClearLogs()
     g_bReady = true;
 }
 
-bool CLinkCore::IsResendTimer(unsigned id)
+namespace {
+// The step timers of the status sequence and the factory reset, and their follow-ups.
+bool IsResendTimer(unsigned id)
 {
     return id == 2000 || id == 2002 || id == 2004 || id == 2006 || id == 2100 || id == 2102 ||
            (id >= 2500 && id <= 2508 && id % 2 == 0);
 }
 
-bool CLinkCore::IsStepTimeoutTimer(unsigned id)
-{
-    return id == 2001 || id == 2003 || id == 2005 || id == 2007 || id == 2101 || id == 2103 ||
-           (id >= 2501 && id <= 2509 && id % 2 == 1);
-}
+bool IsStepTimeoutTimer(unsigned id) { return IsResendTimer(id - 1); }
+}  // namespace
 
 void CLinkCore::OnTimer(unsigned id)
 {

@@ -21,10 +21,7 @@ namespace corvane {
 enum : unsigned {
     TIMER_PORT_POLL = 1,
     TIMER_PAGE_TIMEOUT = 1000,
-    TIMER_CONFIG_CONFIRM = 1004,
-    TIMER_CONFIG_CLOSE = 1005,
     TIMER_RESET_CLOSE = 1006,
-    TIMER_CONFIG_TIMEOUT = 1007,
 };
 inline constexpr unsigned kStepTimeoutMs = 3000;
 inline constexpr unsigned kPageTimeoutMs = 7000;
@@ -34,7 +31,6 @@ public:
     using ReplyHandler = std::function<void(const Frame&)>;
 
     CLinkCore(ILogPane& tx, ILogPane& rx);
-    ~CLinkCore();
     CLinkCore(const CLinkCore&) = delete;
     CLinkCore& operator=(const CLinkCore&) = delete;
 
@@ -81,10 +77,6 @@ public:
     void ClearLogs();
 
     CLogWriter& Log() { return m_log; }
-    const CTcpCutter& TcpCutter() const { return m_tcpCut; }
-
-    static bool IsResendTimer(unsigned id);
-    static bool IsStepTimeoutTimer(unsigned id);
 
 private:
     void OnTimer(unsigned id);

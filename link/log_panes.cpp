@@ -2,16 +2,6 @@
 
 namespace corvane {
 
-namespace {
-constexpr char kDigits[] = "0123456789ABCDEF";
-void AppendHex(std::string& out, uint8_t b)
-{
-    out.push_back(kDigits[b >> 4]);
-    out.push_back(kDigits[b & 0xF]);
-    out.push_back(' ');
-}
-}  // namespace
-
 void CLogWriter::LogTx(std::span<const uint8_t> bytes)
 {
     m_scratch.clear();

@@ -45,7 +45,6 @@ public:
     // The "clear" button: both panes emptied; counters untouched.
     void ClearPanes();
 
-    unsigned TxWrites() const { return m_txWrites; }
     unsigned RxFrames() const { return m_rxFrames; }
 
 private:

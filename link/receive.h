@@ -16,7 +16,6 @@ namespace corvane {
 class CSerialHunt {
 public:
     std::optional<Frame> OnPortByte(uint8_t b);
-    bool InFrame() const { return m_inFrame; }
 
 private:
     std::array<uint8_t, 256> m_hunt{};
@@ -33,7 +32,6 @@ class CTcpCutter {
 public:
     std::vector<Frame> Feed(std::span<const uint8_t> bytes);
     std::size_t Pending() const { return m_len; }
-    void Reset() { m_len = 0; }
 
 private:
     Frame m_buf{};

@@ -11,12 +11,6 @@ void CVirtualTimers::SetTimer(const void* owner, unsigned id, unsigned periodMs)
     m_timers[{owner, id}] = SVirtualTimer{m_now + periodMs, periodMs, m_seq++};
 }
 
-int64_t CVirtualTimers::Remaining(const void* owner, unsigned id) const
-{
-    auto it = m_timers.find({owner, id});
-    return it == m_timers.end() ? -1 : it->second.due - m_now;
-}
-
 int64_t CVirtualTimers::NextDue() const
 {
     int64_t next = -1;

@@ -89,8 +89,6 @@ public:
     int64_t Now() const { return m_now; }
     // When the next timer falls due, or -1 when none runs.
     int64_t NextDue() const;
-    // Remaining time of a running timer, or -1.
-    int64_t Remaining(const void* owner, unsigned id) const;
 
 private:
     int64_t m_now = 0;
