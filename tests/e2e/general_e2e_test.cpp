@@ -15,7 +15,7 @@
 #include "link/port_list.h"
 #include "platform/qt_timers.h"
 #include "platform/scripted_notices.h"
-#include "tests/e2e/sim_process.h"
+#include "tests/support/sim_process.h"
 
 namespace corvane::test {
 namespace {
@@ -42,13 +42,17 @@ protected:
         g_bNoLongerRemind = true;
         InstallTimers(&timers);
         InstallNotices(&op);
-        sim = std::make_unique<CSimProcess>(std::move(simArgs));
-        ASSERT_TRUE(sim->Ok()) << sim->ReadyLine();
-        paths.portDir = sim->PortDir();
-        paths.devRoot = sim->Root() + "/dev";
-        paths.sysRoot = sim->Root() + "/sys";
-        paths.consoles = sim->Root() + "/consoles";
+        // Only the emulator's aliases: no sysfs, no /dev of the machine.
+        for (const char* sub : {"/ports", "/dev", "/sys"})
+            std::filesystem::create_directories(dir.path + sub);
+        paths.portDir = dir.path + "/ports";
+        paths.devRoot = dir.path + "/dev";
+        paths.sysRoot = dir.path + "/sys";
+        paths.consoles = dir.path + "/consoles";
         paths.lockDirs = {};
+        simArgs.push_back("--quiet");
+        sim = std::make_unique<SimProcess>(simArgs, paths.portDir);
+        ASSERT_EQ(sim->first.rfind("serial:", 0), 0u) << sim->first;
         dlg = std::make_unique<CCorvaneDlg>(std::make_unique<CQtSerialPort>(paths), paths);
     }
     void TearDown() override
@@ -70,7 +74,8 @@ protected:
     CQtTimers timers;
     CScriptedNotices op;
     SPortPaths paths;
-    std::unique_ptr<CSimProcess> sim;
+    TempDir dir;
+    std::unique_ptr<SimProcess> sim;
     std::unique_ptr<CCorvaneDlg> dlg;
 };
 
@@ -127,7 +132,7 @@ TEST_F(GeneralEndToEnd, EmulatorHangingUpClosesTheLink)
     Click(1021);
     ASSERT_TRUE(g_bComOpen);
     ASSERT_TRUE(WaitFor([&] { return dlg->Link().Log().RxFrames() >= 1; }));
-    sim->Terminate();  // closes its end and removes the alias
+    EXPECT_EQ(sim->Terminate(), 0);  // closes its end and removes the alias
     ASSERT_TRUE(WaitFor([&] { return !g_bComOpen; }));
     EXPECT_EQ(Ctl<QPushButton>(1021)->text(), QStringLiteral("Connect"));
     EXPECT_TRUE(Ctl<QComboBox>(1020)->isEnabled());
