@@ -102,9 +102,24 @@ struct SCandidate {
 
 std::string ComName(unsigned n) { return "COM" + std::to_string(n); }
 
+// The number is read back from the friendly name, and a description (a USB product string
+// above all) is the device's to choose: with its parentheses made brackets, the "(COMn)" we
+// append is the only parenthesis in the name, so no description can forge or break a number.
+std::string SafeDescription(std::string text)
+{
+    for (char& ch : text) {
+        if (ch == '(')
+            ch = '[';
+        else if (ch == ')')
+            ch = ']';
+    }
+    return text;
+}
+
 SCandidate MakeCandidate(unsigned n, std::string path, std::string real, std::string description, bool usb,
                          bool requireUart)
 {
+    description = SafeDescription(std::move(description));
     SCandidate c;
     c.real = std::move(real);
     c.info.devicePath = std::move(path);

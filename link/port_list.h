@@ -21,7 +21,7 @@ struct SPortInfo {
     std::string portName;      // "COM3"; empty when unknown
     std::string friendlyName;  // "<description> (COM3)"
     bool usbDevice = false;
-    std::string description;
+    std::string description;   // parentheses become brackets: only "(COMn)" is in parentheses
 };
 
 inline constexpr int kMaxPorts = 256;

@@ -81,10 +81,11 @@ std::string DevicePathForCom(unsigned n, const SPortPaths& paths)
 {
     if (n < 1 || n > 255)
         return {};
+    // A dangling alias hides nothing, exactly as in the port list: the number then opens the
+    // table's node, the one the list offered.
     if (!paths.portDir.empty()) {
         std::string alias = paths.portDir + "/com" + std::to_string(n);
-        struct stat st {};
-        if (lstat(alias.c_str(), &st) == 0)
+        if (!ResolveNode(alias).empty())
             return alias;
     }
     std::string node = NodeNameForComNumber(n);

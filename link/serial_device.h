@@ -34,8 +34,8 @@ unsigned ComNumberForNodeName(std::string_view name);
 // 36 -> "ttyUSB3"; empty when the number has no table node.
 std::string NodeNameForComNumber(unsigned n);
 
-// The path COMn is opened by: the alias <portDir>/comN when it exists, else the table's node
-// under devRoot; empty when neither applies.
+// The path COMn is opened by: the alias <portDir>/comN when it resolves to an existing file,
+// else the table's node under devRoot; empty when neither applies.
 std::string DevicePathForCom(unsigned n, const SPortPaths& paths);
 
 // The resolved node of a path ("/dev/pts/3" for an alias pointing at it); empty if none.

@@ -40,7 +40,8 @@ public:
 
     // Stops a running worker (and waits for it), then opens COM<portNumber> exclusively and
     // configures it. False only when the device cannot be opened (missing, held, a console);
-    // a failed configuration call is reported through the log and the port stays open.
+    // a failed configuration call is reported through the log, once per opening, and the port
+    // stays open. A pseudo-terminal's missing modem lines are no failure.
     bool OpenPort(ISerialOwner* owner, unsigned portNumber, unsigned baud = kSerialBaud,
                   char parity = kSerialParity, unsigned dataBits = kSerialDataBits,
                   unsigned stopBits = kSerialStopBits, uint32_t eventMask = kSerialEventMask);

@@ -165,6 +165,7 @@ protected:
         ports.Alias(33, aliased.SlavePath());  // takes COM33 from ttyUSB0
         ports.Alias(5, emulator.SlavePath());
         ports.Alias(9, ports.Root() / "gone");
+        ports.Alias(98, ports.Root() / "gone");  // dangling: COM98 stays ttyACM1
         for (const char* bad : {"com0", "com256", "com07", "comx", "COM6", "com"})
             ports.Root().Link(std::string("ports/") + bad, emulator.SlavePath());
     }
@@ -212,6 +213,45 @@ TEST_F(PortEnumerationTest, ListsTableNodesAndAliasesWithTheirNames)
         EXPECT_EQ(list[i].friendlyName, expected[i].friendlyName);
         EXPECT_EQ(list[i].description, expected[i].description);
         EXPECT_EQ(list[i].usbDevice, expected[i].usb);
+    }
+}
+
+// The number the list shows is the number Connect opens: it must reach the very node listed.
+TEST_F(PortEnumerationTest, EveryListedNumberOpensTheNodeListed)
+{
+    CFakeCombo combo;
+    ASSERT_TRUE(RefreshPortList(combo, ports.Paths()));
+    const auto list = List();
+    ASSERT_EQ(combo.Items(), Names(list));
+    for (const SPortInfo& port : list) {
+        SCOPED_TRACE(port.portName);
+        CSerialLink link(ports.Paths());
+        link.SetLog([](const std::string&) {});
+        ASSERT_TRUE(link.OpenPort(nullptr, ParsePortDigits(port.portName.substr(3))));
+        EXPECT_EQ(ResolveNode(link.DevicePath()), ResolveNode(port.devicePath));
+    }
+}
+
+// A USB product string is the adapter's to choose: whatever it says, the adapter keeps its
+// own number and no other port's.
+TEST_F(PortEnumerationTest, ProductStringsCannotForgeThePortNumber)
+{
+    const std::vector<std::string> products = {
+        "Adapter (COM7)",   "Adapter (COM5)", "(COM98) Adapter", "Adapter (COM5",
+        "Adapter (COM)",    "(COM1)(COM2)",   "Adapter ((COM161))",
+    };
+    for (const std::string& product : products) {
+        SCOPED_TRACE(product);
+        ports.Root().WriteFile("sys/devices/usb1/1-ttyUSB2/product", product + "\n");
+        ResetPortListState();
+        CFakeCombo combo;
+        ASSERT_TRUE(RefreshPortList(combo, ports.Paths()));
+        EXPECT_EQ(combo.Items(), (Texts{"COM5", "COM33", "COM35", "COM98", "COM161"}));
+        EXPECT_EQ(g_PortDigitTexts[2], "35");
+        const auto list = List();
+        ASSERT_EQ(list.size(), 5u);
+        EXPECT_EQ(list[2].devicePath, ports.Paths().devRoot + "/ttyUSB2");
+        EXPECT_EQ(list[2].friendlyName, list[2].description + " (COM35)");
     }
 }
 
@@ -360,8 +400,10 @@ TEST(PortNumbers, TableNodesAndAliases)
 
     CFakePorts ports;
     ports.Alias(33, "/dev/null");
+    ports.Alias(35, ports.Root() / "gone");  // dangling: hides nothing
     EXPECT_EQ(DevicePathForCom(33, ports.Paths()), ports.Paths().portDir + "/com33");
     EXPECT_EQ(DevicePathForCom(34, ports.Paths()), ports.Paths().devRoot + "/ttyUSB1");
+    EXPECT_EQ(DevicePathForCom(35, ports.Paths()), ports.Paths().devRoot + "/ttyUSB2");
     EXPECT_EQ(DevicePathForCom(200, ports.Paths()), "");
 }
 
