@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include "app/corvane_dlg.h"
+#include "app/page_factories.h"
 #include "app/qt_serial_port.h"
 #include "platform/qt_timers.h"
 #include "platform/qt_ui.h"
@@ -30,6 +31,7 @@ int CCorvaneApp::Run()
     int code = 0;
     {
         CCorvaneDlg dlg(std::make_unique<CQtSerialPort>());
+        RegisterPages(dlg);
         auto notices = std::make_unique<CQtNotices>(&dlg);
         InstallNotices(notices.get());
         dlg.show();

@@ -103,7 +103,54 @@ QPixmap PaintDone()
     return pm;
 }
 
+// Seven-segment digits: bold white bars on the band's blue, readable from across the room and
+// independent of the fonts installed. Segments a..g: top, upper right, lower right, bottom,
+// lower left, upper left, middle.
+QPixmap PaintDigit(int id, int digit)
+{
+    static constexpr const char* kSegments[] = {"", "bc", "abged", "abgcd", "fgbc"};
+    QPixmap pm = Blank(id, Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QColor(30, 120, 255));
+    p.setBrush(QColor(30, 144, 225));
+    p.drawRoundedRect(QRectF(0.5, 0.5, 79, 79), 8, 8);
+
+    constexpr double L = 24, R = 56, T = 12, B = 68, M = (T + B) / 2, t = 8, gap = 1.5;
+    auto horizontal = [&](double y) { return QRectF(L + t / 2 + gap, y - t / 2, R - L - t - 2 * gap, t); };
+    auto vertical = [&](double x, double y0, double y1) {
+        return QRectF(x - t / 2, y0 + gap, t, y1 - y0 - 2 * gap);
+    };
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    for (const char* s = kSegments[digit]; *s; ++s) {
+        QRectF bar;
+        switch (*s) {
+        case 'a': bar = horizontal(T + t / 2); break;
+        case 'b': bar = vertical(R - t / 2, T + t / 2, M); break;
+        case 'c': bar = vertical(R - t / 2, M, B - t / 2); break;
+        case 'd': bar = horizontal(B - t / 2); break;
+        case 'e': bar = vertical(L + t / 2, M, B - t / 2); break;
+        case 'f': bar = vertical(L + t / 2, T + t / 2, M); break;
+        case 'g': bar = horizontal(M); break;
+        }
+        p.drawRoundedRect(bar, t / 2, t / 2);
+    }
+    return pm;
+}
+
 }  // namespace
+
+int DigitBitmap(int input)
+{
+    switch (input) {
+    case 1: return IDB_DIGIT_1;
+    case 2: return IDB_DIGIT_2;
+    case 3: return IDB_DIGIT_3;
+    case 4: return IDB_DIGIT_4;
+    default: return 0;
+    }
+}
 
 QSize ResourceSize(int id)
 {
@@ -121,6 +168,11 @@ QSize ResourceSize(int id)
         return {36, 36};
     case IDB_DONE:
         return {31, 31};
+    case IDB_DIGIT_1:
+    case IDB_DIGIT_2:
+    case IDB_DIGIT_3:
+    case IDB_DIGIT_4:
+        return {80, 80};
     default:
         return {};
     }
@@ -147,6 +199,14 @@ QPixmap ResourcePixmap(int id)
         return PaintTriangle(true);
     case IDI_PREVIOUS:
         return PaintTriangle(false);
+    case IDB_DIGIT_1:
+        return PaintDigit(id, 1);
+    case IDB_DIGIT_2:
+        return PaintDigit(id, 2);
+    case IDB_DIGIT_3:
+        return PaintDigit(id, 3);
+    case IDB_DIGIT_4:
+        return PaintDigit(id, 4);
     default:
         return {};
     }
@@ -171,6 +231,14 @@ QString ResourceDescription(int id)
         return QStringLiteral("Next");
     case IDI_PREVIOUS:
         return QStringLiteral("Previous");
+    case IDB_DIGIT_1:
+        return QStringLiteral("Digit 1");
+    case IDB_DIGIT_2:
+        return QStringLiteral("Digit 2");
+    case IDB_DIGIT_3:
+        return QStringLiteral("Digit 3");
+    case IDB_DIGIT_4:
+        return QStringLiteral("Digit 4");
     default:
         return {};
     }

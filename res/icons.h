@@ -15,6 +15,10 @@ enum : int {
     IDI_CLOSE_HOT = 132,     // 16 x 16: grey cross on a dark-red square (close, pointer over it)
     IDB_INFORMATION = 136,   // 36 x 36: light-blue disc with a white letter i
     IDB_DONE = 143,          // 31 x 31: green disc with a white check mark
+    IDB_DIGIT_1 = 146,       // 80 x 80: white digit 1 on a blue tile (routing page)
+    IDB_DIGIT_2 = 154,       // 80 x 80: digit 2
+    IDB_DIGIT_3 = 155,       // 80 x 80: digit 3
+    IDB_DIGIT_4 = 156,       // 80 x 80: digit 4
     IDI_NEXT = 161,          // 32 x 32: black right-pointing triangle
     IDI_PREVIOUS = 162,      // 32 x 32: black left-pointing triangle
 };
@@ -24,6 +28,9 @@ QSize ResourceSize(int id);
 // The picture of an icon or bitmap at its resource size; a null pixmap for an unknown id.
 // Each call paints a fresh pixmap, so callers may keep or give away what they get.
 QPixmap ResourcePixmap(int id);
+// The digit bitmap of an input (1..4); 0 for any other input.
+int DigitBitmap(int input);
+
 // A short description of the picture for assistive technology ("Information", "Done", ...).
 QString ResourceDescription(int id);
 

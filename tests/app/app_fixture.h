@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "app/corvane_dlg.h"
+#include "app/page_factories.h"
 #include "link/port_list.h"
 #include "platform/scripted_notices.h"
 #include "tests/app/model_serial_port.h"
@@ -50,6 +51,7 @@ protected:
         auto serial = std::make_unique<CModelSerialPort>(clock);
         port = serial.get();
         dlg = std::make_unique<CCorvaneDlg>(std::move(serial), paths);
+        RegisterPages(*dlg);
     }
     void TearDown() override
     {

@@ -1,0 +1,28 @@
+#include "app/page_factories.h"
+
+#include "app/corvane_dlg.h"
+#include "pages/matrix_dlg.h"
+
+namespace corvane {
+
+namespace {
+
+// The routing page as the main window keeps it.
+class CMatrixPageHost final : public IPage {
+public:
+    explicit CMatrixPageHost(CCorvaneDlg& dlg) : m_dlg(std::make_unique<CMatrixDlg>(dlg.Link(), &dlg)) {}
+    QWidget* Widget() override { return m_dlg.get(); }
+    void OnReply(const Frame& frame) override { m_dlg->OnReply(frame); }
+
+private:
+    std::unique_ptr<CMatrixDlg> m_dlg;
+};
+
+}  // namespace
+
+void RegisterPages(CCorvaneDlg& dlg)
+{
+    dlg.SetPageFactory(PAGE_MATRIX, [](CCorvaneDlg& d) { return std::make_unique<CMatrixPageHost>(d); });
+}
+
+}  // namespace corvane

@@ -1,0 +1,192 @@
+#include "pages/matrix_dlg.h"
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QLabel>
+#include <QPushButton>
+
+#include "platform/qt_ui.h"
+#include "res/icons.h"
+#include "widgets/icon_button.h"
+
+namespace corvane {
+
+namespace {
+
+// Ids by output (index 0 = output 1) and input (index 0 = input 1).
+constexpr int kInputIds[2][4] = {{1101, 1102, 1103, 1104}, {1121, 1122, 1109, 1110}};
+constexpr int kPictureIds[2] = {1114, 1120};
+constexpr int kPreviousIds[2] = {1116, 1119};
+constexpr int kNextIds[2] = {1118, 1123};
+
+const char* const kRouteButtonProperty = "corvaneRouteButton";
+
+// An IN button as assistive technology sees it: a button with a checked state, and both of its
+// actions ("press", "toggle") are a click, so they take the operator's path through the page
+// instead of flipping the check mark behind the switcher's back.
+class CAccessibleRouteButton final : public QAccessibleWidget {
+public:
+    explicit CAccessibleRouteButton(QAbstractButton* b) : QAccessibleWidget(b, QAccessible::Button) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && Button()->accessibleName().isEmpty())
+            return Button()->text();
+        return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.checkable = true;
+        s.checked = Button()->isChecked();
+        s.pressed = Button()->isDown();
+        return s;
+    }
+    QStringList actionNames() const override
+    {
+        QStringList names;
+        if (Button()->isEnabled())
+            names << toggleAction() << pressAction();
+        return names + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override
+    {
+        if (name == toggleAction() || name == pressAction()) {
+            if (Button()->isEnabled())
+                Button()->click();
+            return;
+        }
+        QAccessibleWidget::doAction(name);
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+private:
+    QAbstractButton* Button() const { return static_cast<QAbstractButton*>(widget()); }
+};
+
+QAccessibleInterface* RouteButtonFactory(const QString& className, QObject* object)
+{
+    if (className != QLatin1String("QPushButton") || !object || !object->property(kRouteButtonProperty).toBool())
+        return nullptr;
+    auto* button = qobject_cast<QAbstractButton*>(object);
+    return button ? new CAccessibleRouteButton(button) : nullptr;
+}
+
+void InstallRouteButtonAccessibility()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(RouteButtonFactory);
+        return true;
+    }();
+    (void)installed;
+}
+
+}  // namespace
+
+CMatrixDlg::CMatrixDlg(CLinkCore& link, QWidget* parent) : QWidget(parent), m_page(link, *this)
+{
+    InstallRouteButtonAccessibility();
+    m_controls = BuildDialog(134, this);
+    setAccessibleName(QStringLiteral("Matrix"));
+    // The page's own ground, so it looks the same wherever it is drawn.
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, ButtonFaceColor());
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    for (int o = 1; o <= kRouteOutputs; ++o) {
+        for (int i = 1; i <= kRouteInputs; ++i) {
+            QAbstractButton* b = InputButton(o, i);
+            b->setProperty(kRouteButtonProperty, true);
+            b->setCheckable(true);
+            b->setAccessibleDescription(QStringLiteral("Route input %1 to output %2").arg(i).arg(o));
+            // clicked, not toggled: mouse, keyboard and assistive actions all arrive here. The
+            // click's own toggle is undone at once; only the switcher's answer changes the check.
+            connect(b, &QAbstractButton::clicked, this, [this, b, o, i](bool checked) {
+                b->setChecked(!checked);
+                m_page.OnInputButton(o, i);
+            });
+        }
+        const struct {
+            CIconButton* button;
+            int icon;
+            const char* tip;
+            void (CMatrixPage::*handler)(int);
+        } arrows[] = {{PreviousButton(o), IDI_PREVIOUS, "Output %1: previous input", &CMatrixPage::OnPreviousInput},
+                      {NextButton(o), IDI_NEXT, "Output %1: next input", &CMatrixPage::OnNextInput}};
+        for (const auto& a : arrows) {
+            a.button->SetFlatLook(false);
+            a.button->SetStateIcons(ResourcePixmap(a.icon));
+            a.button->SetTipText(QString::fromLatin1(a.tip).arg(o));
+            connect(a.button, &QAbstractButton::clicked, this, [this, o, h = a.handler] { (m_page.*h)(o); });
+        }
+        SetPictureName(o);
+    }
+    InstallKeyFilter(this);
+}
+
+QWidget* CMatrixDlg::Control(int id) const
+{
+    auto it = m_controls.find(id);
+    return it == m_controls.end() ? nullptr : it->second;
+}
+
+QAbstractButton* CMatrixDlg::InputButton(int output, int input) const
+{
+    if (output < 1 || output > kRouteOutputs || input < 1 || input > kRouteInputs)
+        return nullptr;
+    return qobject_cast<QAbstractButton*>(Control(kInputIds[output - 1][input - 1]));
+}
+
+QLabel* CMatrixDlg::Picture(int output) const
+{
+    if (output < 1 || output > kRouteOutputs)
+        return nullptr;
+    return qobject_cast<QLabel*>(Control(kPictureIds[output - 1]));
+}
+
+CIconButton* CMatrixDlg::PreviousButton(int output) const
+{
+    if (output < 1 || output > kRouteOutputs)
+        return nullptr;
+    return qobject_cast<CIconButton*>(Control(kPreviousIds[output - 1]));
+}
+
+CIconButton* CMatrixDlg::NextButton(int output) const
+{
+    if (output < 1 || output > kRouteOutputs)
+        return nullptr;
+    return qobject_cast<CIconButton*>(Control(kNextIds[output - 1]));
+}
+
+int CMatrixDlg::DigitShown(int output) const
+{
+    return output >= 1 && output <= kRouteOutputs ? m_digit[output - 1] : 0;
+}
+
+void CMatrixDlg::CheckInput(int output, int input)
+{
+    for (int i = 1; i <= kRouteInputs; ++i)
+        if (QAbstractButton* b = InputButton(output, i))
+            b->setChecked(i == input);
+}
+
+void CMatrixDlg::ShowDigit(int output, int input)
+{
+    QLabel* picture = Picture(output);
+    const int bitmap = DigitBitmap(input);
+    if (!picture || bitmap == 0)
+        return;
+    picture->setPixmap(ResourcePixmap(bitmap));
+    m_digit[output - 1] = input;
+    SetPictureName(output);
+}
+
+void CMatrixDlg::SetPictureName(int output)
+{
+    // Read by a screen reader in place of the digit.
+    Picture(output)->setAccessibleName(QStringLiteral("Output %1: input %2").arg(output).arg(m_digit[output - 1]));
+}
+
+}  // namespace corvane
