@@ -5,7 +5,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -14,6 +13,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStyleOptionGroupBox>
+#include <QStylePainter>
 
 #include "app/log_pane_widget.h"
 #include "app/port_combo_widget.h"
@@ -78,6 +79,9 @@ void CCorvaneDlg::BuildWindow()
     for (QGroupBox* g : findChildren<QGroupBox*>())
         if (g->title() == QLatin1String("DVI Compatibility"))
             m_dviGroup = g;
+    // The device information has one frame, the one the window paints: its group box shows only
+    // its title.
+    Control(1022)->installEventFilter(this);
 
     m_btnClose = Ctl<CIconButton>(1002);
     m_btnMinimize = Ctl<CIconButton>(1005);
@@ -121,7 +125,7 @@ void CCorvaneDlg::BuildWindow()
     m_portCombo = std::make_unique<CQtPortCombo>(Ctl<QComboBox>(1020));
     UpdateTabColours();
 
-    InstallKeyFilter(this);
+    InstallKeyFilter(this, [this] { ShowSystemMenu(mapToGlobal(QPoint(1, 56))); });
 }
 
 void CCorvaneDlg::WireControls()
@@ -212,15 +216,10 @@ void CCorvaneDlg::paintEvent(QPaintEvent*)
 
     p.setFont(TitleFont());
     p.setPen(Qt::white);
-    // Centred with fourteen trailing blanks, which shift it left of centre; where that would cut
-    // the name at the left, the name starts at the rectangle's left edge instead.
+    // Centred with its fourteen trailing blanks, which shift the name left of centre.
     const QRect titleRect(QPoint(1, 1), QPoint(289, 29));
-    const QString padded = QString::fromLatin1(kTitle) + QString(14, QLatin1Char(' '));
-    if (p.fontMetrics().horizontalAdvance(padded) <= titleRect.width())
-        p.drawText(titleRect, Qt::AlignCenter | Qt::TextSingleLine, padded);
-    else
-        p.drawText(titleRect.adjusted(4, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                   QString::fromLatin1(kTitle));
+    p.drawText(titleRect, Qt::AlignCenter | Qt::TextSingleLine,
+               QString::fromLatin1(kTitle) + QString(14, QLatin1Char(' ')));
 }
 
 void CCorvaneDlg::UpdateTabColours()
@@ -239,6 +238,23 @@ void CCorvaneDlg::changeEvent(QEvent* event)
     QDialog::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange)
         LayoutBand();
+}
+
+bool CCorvaneDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Paint && watched == Control(1022)) {
+        auto* box = static_cast<QGroupBox*>(watched);
+        QStyleOptionGroupBox opt;
+        opt.initFrom(box);
+        opt.text = box->title();
+        opt.textAlignment = box->alignment();
+        opt.subControls = QStyle::SC_GroupBoxLabel;
+        opt.features = QStyleOptionFrame::None;
+        QStylePainter painter(box);
+        painter.drawComplexControl(QStyle::CC_GroupBox, opt);
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 // ---- Pointer, keys, system menu ----------------------------------------------------------
@@ -262,15 +278,6 @@ void CCorvaneDlg::mousePressEvent(QMouseEvent* event)
     StartWindowDrag(this);
 }
 
-void CCorvaneDlg::keyPressEvent(QKeyEvent* event)
-{
-    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::AltModifier) {
-        ShowSystemMenu(mapToGlobal(QPoint(1, 56)));
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
 void CCorvaneDlg::ShowSystemMenu(const QPoint& globalPos)
 {
     if (!m_systemMenu) {
@@ -282,7 +289,7 @@ void CCorvaneDlg::ShowSystemMenu(const QPoint& globalPos)
         m_systemMenu->addSeparator();
         m_systemMenu->addAction(QStringLiteral("Close\tAlt+F4"), this, [] { QCoreApplication::exit(0); });
         m_systemMenu->addSeparator();
-        m_systemMenu->addAction(QStringLiteral("About Corvane..."), this, [this] { ShowAboutBox(this); });
+        m_systemMenu->addAction(QString::fromUtf8("关于 Corvane(&A)..."), this, [this] { ShowAboutBox(this); });
     }
     const auto actions = m_systemMenu->actions();
     actions[0]->setEnabled(m_bMaximized || isMinimized());

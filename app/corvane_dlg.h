@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QMenu>
 #include <QPointer>
 #include <map>
 #include <memory>
@@ -13,7 +14,6 @@
 #include "link/serial_device.h"
 
 class QLabel;
-class QMenu;
 
 namespace corvane {
 
@@ -56,14 +56,15 @@ public:
     void Maximize();
     void Restore();
     bool IsMaximized() const { return m_bMaximized; }
+    QMenu* SystemMenu() const { return m_systemMenu; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildWindow();

@@ -164,9 +164,14 @@ bool CCorvaneDlg::HandleStatusReply(const Frame& r)
         const StatusStep& s = kStatusSteps[i];
         if (r[2] != 0x01 || r[3] != s.code || r[4] != s.number)
             continue;
-        m_link->StopStep(s.timer);
         const char* state = r[6] == 0x00 ? ": Connect" : ": Disconnect";
         Ctl<QLabel>(s.control)->setText(QString::fromLatin1(s.label) + QLatin1String(state));
+        // Only the step being waited for advances the sequence: a late or doubled answer must
+        // neither overwrite the frame of another exchange (a factory reset's resend) nor
+        // release the gate of one.
+        if (!m_link->IsTimerRunning(s.timer) && !m_link->IsTimerRunning(s.timer + 1))
+            return true;
+        m_link->StopStep(s.timer);
         if (i + 1 < std::size(kStatusSteps)) {
             const StatusStep& next = kStatusSteps[i + 1];
             m_link->SendCommand({0x01, next.code, next.number});

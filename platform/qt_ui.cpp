@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QChildEvent>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyle>
@@ -34,8 +35,7 @@ int DuY(int y) { return y * 2; }
 
 QRect DuRect(int x, int y, int w, int h)
 {
-    const int left = DuX(x), top = DuY(y);
-    return QRect(left, top, DuX(x + w) - left, DuY(y + h) - top);
+    return QRect(DuX(x), DuY(y), DuX(w), DuY(h));
 }
 
 void ApplyPlatformLook(QApplication& app)
@@ -58,8 +58,21 @@ QFont DialogFont()
 QFont TitleFont()
 {
     static const QString family = FirstInstalled({"Arial", "Liberation Sans"});
+    static const int pixelSize = [] {
+        // The largest em whose cell (ascent + descent) still fits 16 pixels.
+        QFont probe(family);
+        probe.setWeight(QFont::Bold);
+        int size = 16;
+        for (; size > 6; --size) {
+            probe.setPixelSize(size);
+            const QFontMetrics m(probe);
+            if (m.ascent() + m.descent() <= 16)
+                break;
+        }
+        return size;
+    }();
     QFont f(family);
-    f.setPixelSize(16);
+    f.setPixelSize(pixelSize);
     f.setWeight(QFont::Bold);
     f.setStyleHint(QFont::SansSerif);
     return f;
@@ -100,10 +113,16 @@ void OutlineRect(QPainter& p, int x, int y, int w, int h, const QColor& c)
 
 bool CKeyFilter::IsFilteredKey(int key, Qt::KeyboardModifiers modifiers)
 {
-    // Alt combinations are system keys and take their ordinary route.
+    // Alt combinations are system keys and take their ordinary route; Alt+Space is handled on
+    // its own.
     if (modifiers & Qt::AltModifier)
         return false;
     return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape || key == Qt::Key_Space;
+}
+
+bool CKeyFilter::IsSystemMenuKey(int key, Qt::KeyboardModifiers modifiers)
+{
+    return key == Qt::Key_Space && (modifiers & Qt::AltModifier);
 }
 
 void CKeyFilter::InstallOn(QWidget* w)
@@ -124,14 +143,26 @@ bool CKeyFilter::eventFilter(QObject* watched, QEvent* event)
     switch (event->type()) {
     case QEvent::KeyPress: {
         auto* key = static_cast<QKeyEvent*>(event);
+        if (IsSystemMenuKey(key->key(), key->modifiers())) {
+            // The menu opens instead of the focused control taking the Space.
+            if (m_systemMenu && !key->isAutoRepeat())
+                m_systemMenu();
+            return true;
+        }
         if (IsFilteredKey(key->key(), key->modifiers()))
+            return true;
+        break;
+    }
+    case QEvent::KeyRelease: {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (IsSystemMenuKey(key->key(), key->modifiers()))
             return true;
         break;
     }
     case QEvent::ShortcutOverride: {
         // Nothing may claim the filtered keys as a shortcut either.
         auto* key = static_cast<QKeyEvent*>(event);
-        if (IsFilteredKey(key->key(), key->modifiers())) {
+        if (IsFilteredKey(key->key(), key->modifiers()) || IsSystemMenuKey(key->key(), key->modifiers())) {
             event->accept();
             return true;
         }
@@ -150,17 +181,29 @@ bool CKeyFilter::eventFilter(QObject* watched, QEvent* event)
     return QObject::eventFilter(watched, event);
 }
 
-CKeyFilter* InstallKeyFilter(QWidget* window)
+CKeyFilter* InstallKeyFilter(QWidget* window, std::function<void()> systemMenu)
 {
-    auto* filter = new CKeyFilter(window);  // owned by the window
+    auto* filter = new CKeyFilter(window, std::move(systemMenu));  // owned by the window
     filter->InstallOn(window);
     return filter;
 }
+
+namespace {
+std::function<bool(QWidget*)>& DragHandler()
+{
+    static std::function<bool(QWidget*)> handler;
+    return handler;
+}
+}  // namespace
+
+void SetWindowDragHandler(std::function<bool(QWidget*)> handler) { DragHandler() = std::move(handler); }
 
 bool StartWindowDrag(QWidget* w)
 {
     if (!w)
         return false;
+    if (DragHandler())
+        return DragHandler()(w);
     QWidget* top = w->window();
     QWindow* handle = top->windowHandle();
     return handle && handle->startSystemMove();

@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QObject>
 #include <QRect>
+#include <functional>
 
 class QApplication;
 class QPainter;
@@ -16,8 +17,8 @@ namespace corvane {
 // Dialog units to pixels: x px = round(x * 7 / 4), y px = y * 2 (halves round away from zero).
 int DuX(int x);
 int DuY(int y);
-// A control's pixel rectangle from its template position and size. The corners are mapped, not
-// the size, so neighbouring controls keep sharing their edges.
+// A control's pixel rectangle from its template position and size. Position and size are
+// converted on their own, so controls of equal template size are equally large on the screen.
 QRect DuRect(int x, int y, int w, int h);
 
 // Fusion style with its own palette, so every machine shows the same colours.
@@ -26,8 +27,8 @@ void ApplyPlatformLook(QApplication& app);
 // The 9-point font of every dialog template, in the first of its families that is installed
 // (the set-up installs the fallback).
 QFont DialogFont();
-// Bold sans serif of 16 pixels (the set-up installs a metric-compatible fallback): title and tab
-// labels.
+// Bold sans serif whose character cell (ascent + descent) is 16 pixels (the set-up installs a
+// metric-compatible fallback): title and tab labels.
 QFont TitleFont();
 
 // The platform's button-face colour (QPalette::Button of the application palette).
@@ -50,26 +51,38 @@ void FillVLine(QPainter& p, int x, int y0, int y1, const QColor& c);
 // Outline of the rectangle whose corners are (x, y) and (x + w, y + h).
 void OutlineRect(QPainter& p, int x, int y, int w, int h, const QColor& c);
 
-// Swallows key presses of Return/Enter, Escape and Space (without Alt) for a window and all of
-// its present and future child widgets, so the keyboard cannot end the window or press its
-// buttons. Child windows (dialogs owned by the window, popups) are left to themselves.
+// Swallows key presses of Return/Enter, Escape and Space for a window and all of its present
+// and future child widgets, so the keyboard cannot end the window or press its buttons.
+// Alt+Space is swallowed too (a focused button would take its Space) and opens the window's
+// system menu instead. Child windows (dialogs owned by the window, popups) are left to
+// themselves.
 class CKeyFilter final : public QObject {
     Q_OBJECT
 public:
-    explicit CKeyFilter(QObject* parent = nullptr) : QObject(parent) {}
+    explicit CKeyFilter(QObject* parent = nullptr, std::function<void()> systemMenu = {})
+        : QObject(parent), m_systemMenu(std::move(systemMenu))
+    {
+    }
     // Installs this filter on w and every widget below it that is not a window of its own.
     void InstallOn(QWidget* w);
     static bool IsFilteredKey(int key, Qt::KeyboardModifiers modifiers);
+    static bool IsSystemMenuKey(int key, Qt::KeyboardModifiers modifiers);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    std::function<void()> m_systemMenu;
 };
 
-// Creates a key filter owned by the window and installs it on the window and its children.
-CKeyFilter* InstallKeyFilter(QWidget* window);
+// Creates a key filter owned by the window and installs it on the window and its children;
+// systemMenu opens the window's system menu on Alt+Space.
+CKeyFilter* InstallKeyFilter(QWidget* window, std::function<void()> systemMenu = {});
 
 // Starts the window manager's move of w's top-level window, as if its title bar had been
 // grabbed. False where the platform cannot (offscreen, or the window is not shown yet).
 bool StartWindowDrag(QWidget* w);
+// Replaces what StartWindowDrag does (tests watch which presses drag); an empty one restores it.
+void SetWindowDragHandler(std::function<bool(QWidget*)> handler);
 
 }  // namespace corvane

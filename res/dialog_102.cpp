@@ -1,5 +1,5 @@
-// Template 102: the main window. Controls right of x = 339 lie outside the window at its
-// template size and come into view when the window is maximized.
+// Template 102: the main window. Controls right of x = 339 or below y = 246 lie outside the
+// window at its template size and come into view when the window is maximized.
 #include "res/dialog_template.h"
 
 namespace corvane {
@@ -43,27 +43,28 @@ constexpr ControlTemplate kControls102[] = {
     {1101, Ctl::CheckBox, "Enable DVI Compatibility", 208, 118, 118, 10},
     {1102, Ctl::Static, "", 200, 146, 132, 10},
 
-    // General page, outside the template width.
-    {1015, Ctl::GroupBox, "Control Mode Select", 345, 36, 150, 44},
-    {1016, Ctl::Radio, "COM Control Mode", 355, 50, 120, 10},
-    {1017, Ctl::Radio, "TCP Control Mode", 355, 64, 120, 10},
-    {1063, Ctl::GroupBox, "TCP Control Mode", 345, 86, 150, 60},
-    {1059, Ctl::Static, "Switcher IP", 353, 102, 44, 10},
-    {1060, Ctl::DropDown, "", 398, 100, 90, 13},
-    {1045, Ctl::PushButton, "Connect", 353, 122, 42, 14},
-    {1046, Ctl::PushButton, "Search", 399, 122, 42, 14},
-    {1047, Ctl::PushButton, "Config...", 445, 122, 42, 14},
-    {1097, Ctl::GroupBox, "Reset to the factory settings", 345, 152, 150, 36},
-    {1095, Ctl::PushButton, "Factory Reset", 355, 167, 60, 14},
-    {1098, Ctl::GroupBox, "Disable/Enable Beep", 345, 194, 150, 32},
-    {1096, Ctl::CheckBox, "Enable Beep", 355, 208, 100, 10},
+    // Outside the template size: they come into view when the window is maximized, all of them
+    // on a 1024 x 768 screen. The log panes lie to the right, the rest of the General page below.
+    {1015, Ctl::GroupBox, "Control Mode Select", 7, 252, 150, 44},
+    {1016, Ctl::Radio, "COM Control Mode", 17, 266, 120, 10},
+    {1017, Ctl::Radio, "TCP Control Mode", 17, 280, 120, 10},
+    {1063, Ctl::GroupBox, "TCP Control Mode", 7, 300, 150, 60},
+    {1059, Ctl::Static, "Switcher IP", 15, 316, 44, 10},
+    {1060, Ctl::DropDown, "", 60, 314, 90, 13},
+    {1045, Ctl::PushButton, "Connect", 15, 336, 42, 14},
+    {1046, Ctl::PushButton, "Search", 61, 336, 42, 14},
+    {1047, Ctl::PushButton, "Config...", 107, 336, 42, 14},
+    {1097, Ctl::GroupBox, "Reset to the factory settings", 163, 252, 150, 36},
+    {1095, Ctl::PushButton, "Factory Reset", 173, 267, 60, 14},
+    {1098, Ctl::GroupBox, "Disable/Enable Beep", 163, 292, 150, 32},
+    {1096, Ctl::CheckBox, "Enable Beep", 173, 306, 100, 10},
 
     // Log panes (never hidden).
-    {0, Ctl::Static, "RX:", 505, 36, 20, 10},
-    {1042, Ctl::MultiEdit, "", 505, 47, 230, 88},
-    {0, Ctl::Static, "TX:", 505, 140, 20, 10},
-    {1043, Ctl::MultiEdit, "", 505, 151, 230, 72},
-    {1123, Ctl::PushButton, "clear", 690, 228, 45, 14},
+    {0, Ctl::Static, "RX:", 345, 36, 20, 10},
+    {1042, Ctl::MultiEdit, "", 345, 47, 230, 88},
+    {0, Ctl::Static, "TX:", 345, 140, 20, 10},
+    {1043, Ctl::MultiEdit, "", 345, 151, 230, 72},
+    {1123, Ctl::PushButton, "clear", 530, 228, 45, 14},
 };
 }  // namespace
 

@@ -12,6 +12,7 @@
 #include <QRadioButton>
 
 #include "platform/qt_ui.h"
+#include "widgets/accessible_button.h"
 #include "res/icons.h"
 #include "widgets/icon_button.h"
 
@@ -19,10 +20,11 @@ namespace corvane {
 
 namespace {
 
+// accessibleName is set only for controls without a text of their own (icon buttons, pictures);
+// every other control is read with the text it shows at the moment.
 QWidget* MakeControl(const ControlTemplate& c, QWidget* parent, QString& accessibleName)
 {
     const QString caption = QString::fromUtf8(c.caption ? c.caption : "");
-    accessibleName = caption;
     switch (c.kind) {
     case Ctl::PushButton: {
         auto* b = new QPushButton(caption, parent);
@@ -30,6 +32,7 @@ QWidget* MakeControl(const ControlTemplate& c, QWidget* parent, QString& accessi
         return b;
     }
     case Ctl::IconButton:
+        accessibleName = caption;  // replaced by the tip text when the window sets one
         return new CIconButton(parent);
     case Ctl::Static: {
         auto* l = new QLabel(caption, parent);
@@ -87,6 +90,7 @@ ControlMap BuildDialog(const DialogTemplate& tpl, QWidget* parent, bool resizePa
     ControlMap controls;
     if (!parent)
         return controls;
+    InstallAccessibleButtons();
     const QFont font = DialogFont();
     parent->setFont(font);
     if (resizeParent)
@@ -99,7 +103,8 @@ ControlMap BuildDialog(const DialogTemplate& tpl, QWidget* parent, bool resizePa
         if (!w)
             continue;
         w->setFont(font);
-        w->setAccessibleName(name);
+        if (!name.isEmpty())
+            w->setAccessibleName(name);
 
         QRect geometry = DuRect(c.x, c.y, c.w, c.h);
         switch (c.kind) {

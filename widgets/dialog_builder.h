@@ -1,6 +1,7 @@
 // Builds a dialog template's controls as children of a widget, at their dialog-unit places, in
-// the dialog font. Every control's accessible name is its caption (an icon button's is its tip
-// text, a picture's the picture's description); controls with an id are named "ctl<id>".
+// the dialog font. Controls are read by assistive technology with the text they show at the
+// moment; only icon buttons (their tip text) and pictures (the picture's description) get an
+// accessible name of their own. Controls with an id are named "ctl<id>".
 #pragma once
 
 #include <QWidget>

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -64,9 +65,22 @@ CMessageDlg::CMessageDlg(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::Frame
     // Every click counts, whichever button closes the box afterwards.
     connect(m_chkNoLongerRemind, &QCheckBox::clicked, this, [](bool checked) { g_bNoLongerRemind = checked; });
 
-    InstallKeyFilter(this);
+    InstallKeyFilter(this, [this] { ShowSystemMenu(); });
     RefreshText();
 }
+
+void CMessageDlg::ShowSystemMenu()
+{
+    if (!m_systemMenu) {
+        m_systemMenu = new QMenu(this);
+        m_systemMenu->setAccessibleName(QStringLiteral("System menu"));
+        // Closing the box is what its close button does: the question's answer is "Cancel".
+        m_systemMenu->addAction(QStringLiteral("Close\tAlt+F4"), this, &CMessageDlg::OnCancel);
+    }
+    m_systemMenu->popup(mapToGlobal(QPoint(1, kBandHeight + 1)));
+}
+
+QMenu* CMessageDlg::SystemMenu() const { return m_systemMenu; }
 
 QWidget* CMessageDlg::Item(int id) const { return Control<QWidget>(m_controls, id); }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QRect>
 #include <string>
 
@@ -11,6 +12,7 @@
 
 class QCheckBox;
 class QLabel;
+class QMenu;
 class QPushButton;
 
 namespace corvane {
@@ -51,6 +53,9 @@ public:
     void RefreshText();
 
     QWidget* Item(int id) const;
+    // The box's system menu (Alt+Space): Close.
+    void ShowSystemMenu();
+    QMenu* SystemMenu() const;
     CIconButton* CloseButton() const { return m_btnClose; }
 
 public slots:
@@ -72,6 +77,7 @@ private:
     QPushButton* m_btnCancel = nullptr;
     QCheckBox* m_chkNoLongerRemind = nullptr;
     QLabel* m_picture = nullptr;
+    QPointer<QMenu> m_systemMenu;
 };
 
 }  // namespace corvane

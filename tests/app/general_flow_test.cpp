@@ -1,6 +1,7 @@
 // The General page as the operator uses it, against the switcher model on the virtual clock.
 #include "tests/app/app_fixture.h"
 
+#include <QAccessible>
 #include <QPlainTextEdit>
 
 namespace corvane::test {
@@ -239,6 +240,120 @@ TEST_F(GeneralPage, FactoryResetTimesOutAtEachStep)
         op.CloseBox();
         EXPECT_TRUE(g_bReady);
     }
+}
+
+TEST_F(GeneralPage, FactoryResetStepAnsweredOnlyAfterItsResend)
+{
+    // A slow switcher answers a step only to its second sending: the step still completes.
+    const char* firstOnly[] = {"drop:02 03 03:1", "drop:0A 06 02:1", "drop:0A 0C 01:1", "drop:03 08 F0:1",
+                               "drop:03 02 04:1"};
+    for (std::size_t step = 0; step < std::size(firstOnly); ++step) {
+        SCOPED_TRACE(step + 1);
+        TearDown();
+        SetUp();
+        g_bNoLongerRemind = true;
+        Connect();
+        port->AddFault(firstOnly[step]);
+        port->writes.clear();
+        Click(1095);
+        port->Run(10000);
+        std::vector<Bytes> expected = kResetFrames;
+        expected.insert(expected.begin() + step, kResetFrames[step]);
+        EXPECT_EQ(Sent(), expected);
+        EXPECT_TRUE(op.Messages().empty());
+        EXPECT_TRUE(g_bReady);
+    }
+}
+
+TEST_F(GeneralPage, StatusReplyOutsideItsSequenceOnlyWritesItsStatic)
+{
+    g_bNoLongerRemind = true;
+    Connect();
+    port->AddFault("drop:02 03 03");  // the reset's first step stays unanswered
+    port->writes.clear();
+    Click(1095);
+    ASSERT_TRUE(op.StatusOpen());
+    // A late status answer, and the last one of a sequence that would release the gate.
+    for (const Frame& late : {MakeFrame({0x01, 0x04, 0x01, 0x00, 0x00}), MakeFrame({0x01, 0x04, 0x04, 0x00, 0x01})})
+        for (uint8_t b : late)
+            dlg->Link().OnPortByte(b);
+    EXPECT_EQ(Text(1026), QStringLiteral("INPUT 1: Connect"));
+    EXPECT_EQ(Text(1029), QStringLiteral("INPUT 4: Disconnect"));
+    EXPECT_EQ(Sent(), std::vector<Bytes>{kResetFrames[0]});
+    EXPECT_FALSE(g_bReady);
+    EXPECT_TRUE(op.StatusOpen());
+    // The reset's resend is still the reset step, not a status query.
+    port->Run(3000);
+    EXPECT_EQ(Sent(), (std::vector<Bytes>{kResetFrames[0], kResetFrames[0]}));
+    port->Run(3000);
+    EXPECT_EQ(op.BoxText(), "Time out!");
+    op.CloseBox();
+    EXPECT_TRUE(g_bReady);
+
+    // With nothing outstanding a status answer writes its static and claims nothing.
+    port->writes.clear();
+    for (uint8_t b : MakeFrame({0x01, 0x05, 0x02, 0x00, 0x00}))
+        dlg->Link().OnPortByte(b);
+    EXPECT_EQ(Text(1035), QStringLiteral("OUTPUT2: Connect"));
+    EXPECT_TRUE(port->writes.empty());
+    EXPECT_TRUE(g_bReady);
+}
+
+TEST_F(GeneralPage, AssistiveActionsTakeTheClicksPath)
+{
+    // A screen reader's "toggle" or "press" asks the switcher like a click, and the box then
+    // shows what the switcher answered, never the wish alone.
+    struct Case {
+        const char* name;
+        int box;
+        QString action;
+        const char* fault;
+        bool after;
+    };
+    const QString toggle = QAccessibleActionInterface::toggleAction();
+    const QString press = QAccessibleActionInterface::pressAction();
+    const Case cases[] = {
+        {"beep toggle", 1096, toggle, nullptr, true},
+        {"beep press", 1096, press, nullptr, true},
+        {"DVI toggle", 1101, toggle, nullptr, true},
+        {"DVI toggle refused", 1101, toggle, "refuse:07 01", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        Connect();
+        Ctl<QCheckBox>(c.box)->setChecked(false);
+        if (c.fault)
+            port->AddFault(c.fault);
+        port->writes.clear();
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(dlg->Control(c.box));
+        ASSERT_NE(iface, nullptr);
+        ASSERT_NE(iface->actionInterface(), nullptr);
+        EXPECT_TRUE(iface->state().checkable);
+        iface->actionInterface()->doAction(c.action);
+        EXPECT_FALSE(Ctl<QCheckBox>(c.box)->isChecked());  // until the switcher answers
+        ASSERT_EQ(Sent().size(), 1u);
+        EXPECT_EQ(Sent()[0][0], c.box == 1096 ? 0x06 : 0x07);
+        port->Run(1000);
+        EXPECT_EQ(Ctl<QCheckBox>(c.box)->isChecked(), c.after);
+        EXPECT_EQ(bool(iface->state().checked), c.after);
+    }
+}
+
+TEST_F(GeneralPage, ScreenReaderReadsTheCurrentTexts)
+{
+    const auto name = [&](int id) { return QAccessible::queryAccessibleInterface(dlg->Control(id))->text(QAccessible::Name); };
+    EXPECT_EQ(name(1021), QStringLiteral("Connect"));
+    EXPECT_EQ(name(1028), QString());  // cleared at start-up, not "Static"
+    Connect();
+    EXPECT_EQ(name(1021), QStringLiteral("Disconnect"));
+    Click(1024);
+    port->Run(0);
+    EXPECT_EQ(name(1028), Text(1028));
+    EXPECT_TRUE(name(1028).startsWith(QStringLiteral("INPUT 3: ")));
+    EXPECT_EQ(name(1016), QStringLiteral("COM Control Mode"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(dlg->Control(1002))->text(QAccessible::Name), QStringLiteral("Close"));
 }
 
 TEST_F(GeneralPage, StrayResetAcknowledgementSendsNothing)

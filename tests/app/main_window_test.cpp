@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QTest>
 
 #include "platform/qt_ui.h"
 #include "res/dialog_template.h"
@@ -53,9 +54,24 @@ TEST_F(MainWindow, TemplateSizeAndEveryControl)
     for (const ControlTemplate& c : t->controls)
         if (c.id != 0)
             EXPECT_NE(dlg->Control(c.id), nullptr) << c.id;
-    // Controls outside the template width exist and answer, out of sight.
+    // Controls outside the template size exist and answer, out of sight.
     EXPECT_GE(dlg->Control(1042)->x(), 593);
-    EXPECT_GE(dlg->Control(1095)->x(), 593);
+    EXPECT_GE(dlg->Control(1095)->y(), 492);
+}
+
+TEST_F(MainWindow, EveryControlFitsAWindowMaximizedOn1024x768)
+{
+    // "clear" is the operator's way out of a stuck command: nothing may lie beyond such a screen.
+    int checked = 0;
+    for (QWidget* w : dlg->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (w->isWindow())
+            continue;
+        const QRect r = w->geometry();
+        EXPECT_LE(r.right(), 1023) << w->objectName().toStdString();
+        EXPECT_LE(r.bottom(), 767) << w->objectName().toStdString();
+        ++checked;
+    }
+    EXPECT_GE(checked, 50);
 }
 
 TEST_F(MainWindow, BandEdgesOutlineAndTitle)
@@ -95,7 +111,7 @@ TEST_F(MainWindow, ButtonsAndTabsSitOnTheBand)
     EXPECT_EQ(dlg->Control(1013)->pos(), QPoint(2 * w + 3, 56 - h));
     EXPECT_EQ(dlg->Control(1002)->accessibleName(), QStringLiteral("Close"));
     EXPECT_EQ(dlg->Control(1005)->accessibleName(), QStringLiteral("Minimize"));
-    EXPECT_EQ(dlg->Control(1012)->accessibleName(), QStringLiteral("Matrix"));
+    EXPECT_EQ(dlg->Control(1012)->accessibleName(), QString());  // read with its text
     EXPECT_EQ(dlg->accessibleName(), QStringLiteral("4x2 Corvane Controller Ver1.32"));
 }
 
@@ -149,9 +165,121 @@ TEST_F(MainWindow, GeneralFrameAroundTheDeviceInformation)
     const QPoint at = dlg->Control(1026)->pos() - QPoint(2, 9);
     const QColor face = ButtonFaceColor();
     const QColor frame = Blend(QColor(30, 120, 200), 50, face);
-    // A spot on the frame's left side, away from the group box's own lines.
     ExpectNear(img.pixelColor(at.x(), at.y() + 150), frame, "frame left side");
     ExpectNear(img.pixelColor(at.x() + 314, at.y() + 150), frame, "frame right side");
+    // One frame: the group box shows its title, not a second rectangle around the painted one.
+    const QRect box = dlg->Control(1022)->geometry();
+    for (int x : {box.left(), box.left() + 1, box.right() - 1, box.right()})
+        ExpectNear(img.pixelColor(x, at.y() + 150), face, "no group box side");
+    ExpectNear(img.pixelColor(box.center().x(), box.bottom() - 1), face, "no group box bottom");
+    int titleInk = 0;
+    for (int y = box.top(); y < at.y(); ++y)
+        for (int x = box.left(); x < box.left() + 120; ++x)
+            titleInk += qGray(img.pixel(x, y)) < 100;
+    EXPECT_GT(titleInk, 20);  // "Device Information"
+}
+
+TEST_F(MainWindow, TabSeparatorsBetweenTabsOfOneSize)
+{
+    const QImage img = Grab();
+    const QSize tab = dlg->Control(1008)->size();
+    for (int id : {1011, 1012, 1013})
+        EXPECT_EQ(dlg->Control(id)->size(), tab) << id;
+    const int w = tab.width(), h = tab.height();
+    for (int k = 1; k <= 3; ++k)
+        for (int y = 62 - h; y <= 76 - h; ++y)
+            ExpectNear(img.pixelColor(k * w + k, y), TabSeparatorColor(), "separator");
+}
+
+TEST_F(MainWindow, TitleCentredWithItsBlanksInASixteenPixelCell)
+{
+    const QFontMetrics m(TitleFont());
+    EXPECT_LE(m.ascent() + m.descent(), 16);
+    EXPECT_GE(m.ascent() + m.descent(), 15);
+    const QString padded = QString::fromLatin1(CCorvaneDlg::kTitle) + QString(14, QLatin1Char(' '));
+    const int advance = m.horizontalAdvance(padded);
+    ASSERT_LE(advance, 289);  // the rectangle (1, 1)-(290, 30)
+
+    const QImage img = Grab();
+    int left = img.width(), right = -1, top = img.height(), bottom = -1;
+    for (int y = 1; y < 30; ++y)
+        for (int x = 1; x < 290; ++x)
+            if (IsWhite(img.pixel(x, y))) {
+                left = std::min(left, x), right = std::max(right, x);
+                top = std::min(top, y), bottom = std::max(bottom, y);
+            }
+    ASSERT_GE(right, 0);
+    // The name starts where the centred padded text starts; the blanks leave room on the right.
+    EXPECT_NEAR(left, 1 + (289 - advance) / 2, 3);
+    EXPECT_NEAR(right, 1 + (289 - advance) / 2 + m.horizontalAdvance(QString::fromLatin1(CCorvaneDlg::kTitle)), 3);
+    EXPECT_NEAR((top + bottom) / 2.0, 15, 3);
+}
+
+TEST_F(MainWindow, PressesSelectTabsOrDragTheWindow)
+{
+    int drags = 0;
+    SetWindowDragHandler([&](QWidget* w) {
+        EXPECT_EQ(w, dlg.get());
+        ++drags;
+        return true;
+    });
+    dlg->show();
+    const QRect general = dlg->Control(1008)->geometry();
+    const int w = general.width();
+    const auto centre = [&](int id) { return dlg->Control(id)->geometry().center(); };
+    struct Case {
+        const char* what;
+        QPoint at;
+        uint8_t page;  // the page shown after the press
+        bool drag;
+    };
+    const Case cases[] = {
+        {"Matrix tab", centre(1012), PAGE_MATRIX, false},
+        {"FW Upgrade tab, left edge", dlg->Control(1013)->geometry().topLeft() + QPoint(0, 3), PAGE_FIRMWARE, false},
+        {"General tab, right edge", general.topRight() + QPoint(0, 3), PAGE_GENERAL, false},
+        {"separator between tabs", QPoint(w + 1, general.center().y()), PAGE_GENERAL, true},
+        {"band above the tabs", QPoint(400, 10), PAGE_GENERAL, true},
+        {"band right of the tabs", QPoint(3 * w + 10, 50), PAGE_GENERAL, true},
+        {"free client area", QPoint(300, 470), PAGE_GENERAL, true},
+        {"a device information static", centre(1026), PAGE_GENERAL, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        g_bReady = true;
+        drags = 0;
+        QTest::mouseClick(dlg.get(), Qt::LeftButton, Qt::NoModifier, c.at);
+        EXPECT_EQ(dlg->CurrentPage(), c.page);
+        EXPECT_EQ(drags, c.drag ? 1 : 0);
+    }
+    // A press on a tab while a command is outstanding neither switches nor drags.
+    g_bReady = false;
+    drags = 0;
+    QTest::mouseClick(dlg.get(), Qt::LeftButton, Qt::NoModifier, centre(1012));
+    EXPECT_EQ(dlg->CurrentPage(), PAGE_GENERAL);
+    EXPECT_EQ(drags, 0);
+    SetWindowDragHandler({});
+}
+
+TEST_F(MainWindow, AltSpaceOpensTheSystemMenuAndPressesNothing)
+{
+    Connect();
+    dlg->show();
+    port->writes.clear();
+    Ctl<QCheckBox>(1101)->setChecked(false);
+    for (int id : {1024, 1025, 1021, 1101, 1020}) {
+        SCOPED_TRACE(id);
+        QWidget* focused = dlg->Control(id);
+        focused->setFocus();
+        QTest::keyClick(focused, Qt::Key_Space, Qt::AltModifier);
+        EXPECT_TRUE(port->writes.empty());
+        EXPECT_TRUE(g_bComOpen);  // "Connect" was not pressed
+        EXPECT_TRUE(g_bReady);    // "Status" was not pressed
+        EXPECT_FALSE(Ctl<QCheckBox>(1101)->isChecked());
+        ASSERT_NE(dlg->SystemMenu(), nullptr);
+        EXPECT_TRUE(dlg->SystemMenu()->isVisible());
+        dlg->SystemMenu()->hide();
+    }
+    EXPECT_TRUE(op.Messages().empty());
 }
 
 TEST_F(MainWindow, EnterEscapeAndSpaceDoNothing)
@@ -188,7 +316,8 @@ TEST_F(MainWindow, SystemMenuMaximizesAndShowsTheHiddenControls)
     for (QAction* a : menu->actions())
         if (!a->isSeparator())
             texts << a->text();
-    EXPECT_EQ(texts, (QStringList{"Restore", "Minimize", "Maximize", "Close\tAlt+F4", "About Corvane..."}));
+    EXPECT_EQ(texts, (QStringList{"Restore", "Minimize", "Maximize", "Close\tAlt+F4",
+                                  QString::fromUtf8("关于 Corvane(&A)...")}));
     menu->actions()[2]->trigger();
     QCoreApplication::processEvents();
     EXPECT_TRUE(dlg->IsMaximized());

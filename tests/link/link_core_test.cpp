@@ -179,13 +179,41 @@ TEST_F(LinkCoreTest, PageTimeout)
 TEST_F(LinkCoreTest, ReplyGoesToThePageShownWhenItArrives)
 {
     const Frame route = MakeFrame({0x02, 0x01, 0x00, 0x00, 0x02});
-    core->SetCurrentPage(PAGE_MATRIX);
-    core->SendCommand({0x02, 0x01, 0x01});
-    core->SetCurrentPage(PAGE_GENERAL);  // the operator switched pages before the reply
-    Receive(route);
-    ASSERT_EQ(handled.size(), 1u);
-    EXPECT_EQ(handled[0].first, PAGE_GENERAL);
-    EXPECT_EQ(handled[0].second, route);
+    // The page that asked does not matter: the operator may have switched before the reply.
+    for (uint8_t shown : {PAGE_GENERAL, PAGE_EDID, PAGE_MATRIX, PAGE_FIRMWARE}) {
+        SCOPED_TRACE(int(shown));
+        handled.clear();
+        core->SetCurrentPage(PAGE_MATRIX);
+        core->SendCommand({0x02, 0x01, 0x01});
+        core->SetCurrentPage(shown);
+        Receive(route);
+        ASSERT_EQ(handled.size(), 1u);
+        EXPECT_EQ(handled[0].first, shown);
+        EXPECT_EQ(handled[0].second, route);
+    }
+}
+
+TEST_F(LinkCoreTest, SenderSealsTheSharedFrameWhateverByte12Holds)
+{
+    // Pages fill bytes 2..11 and leave byte 12 as it was; the sender seals every copy it sends.
+    g_bComOpen = true;
+    const Frame sealed = MakeFrame({0x02, 0x03, 0x02, 0x00, 0x01});
+    for (unsigned code : {unsigned(SEND_EDID_FRAME), unsigned(SEND_ROUTING_FRAME), unsigned(SEND_FIRMWARE_FRAME)}) {
+        SCOPED_TRACE(code);
+        serial.writes.clear();
+        g_CommandFrame = sealed;
+        g_CommandFrame[12] = 0x00;
+        core->OnSendRequest(code);
+        ASSERT_EQ(serial.writes.size(), 1u);
+        EXPECT_EQ(serial.writes[0], std::vector<uint8_t>(sealed.begin(), sealed.end()));
+    }
+    // The resend of a step seals again: a page may have left a stale byte 12 behind it.
+    serial.writes.clear();
+    core->StartStep(2000);
+    g_CommandFrame[12] ^= 0x5A;
+    timers.Advance(kStepTimeoutMs);
+    ASSERT_EQ(serial.writes.size(), 1u);
+    EXPECT_EQ(serial.writes[0], std::vector<uint8_t>(sealed.begin(), sealed.end()));
 }
 
 TEST_F(LinkCoreTest, BadChecksumIsLoggedAndDropped)

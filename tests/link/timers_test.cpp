@@ -25,6 +25,16 @@ TEST(VirtualTimers, Win32Semantics)
     fired.clear();
     t.Advance(1000);
     EXPECT_EQ(fired, (std::vector<std::pair<int64_t, unsigned>>{{2500, 2}}));
+
+    // Timers falling due at one moment fire in the order they were set, not by id.
+    t.KillTimer(&owner, 2);
+    fired.clear();
+    t.SetTimer(&owner, 9, 1000);
+    t.Advance(400);
+    t.SetTimer(&owner, 4, 600);
+    t.SetTimer(&owner, 6, 600);
+    t.Advance(600);
+    EXPECT_EQ(fired, (std::vector<std::pair<int64_t, unsigned>>{{3800, 9}, {3800, 4}, {3800, 6}}));
 }
 
 TEST(VirtualTimers, HandlerMayKillAndSetTimers)

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
@@ -136,7 +137,8 @@ TEST_F(MessageLookTest, QuestionLayout)
 {
     const QImage img = Open(kFactoryResetQuestion, true, "message_question");
     EXPECT_EQ(dlg->Item(CMessageDlg::IDC_OK)->geometry(), QRect(165, 120, 72, 22));
-    EXPECT_EQ(dlg->Item(CMessageDlg::IDC_CANCEL)->geometry(), QRect(240, 120, 71, 22));
+    // Ok and Cancel have one template size, so one size on the screen.
+    EXPECT_EQ(dlg->Item(CMessageDlg::IDC_CANCEL)->geometry(), QRect(240, 120, 72, 22));
     EXPECT_TRUE(dlg->Item(CMessageDlg::IDC_CANCEL)->isVisible());
     auto* check = qobject_cast<QCheckBox*>(dlg->Item(CMessageDlg::IDC_NO_LONGER_REMIND));
     EXPECT_TRUE(check->isVisible());
@@ -274,6 +276,31 @@ TEST_F(MessageFlowTest, KeyboardCannotCloseOrPress)
     int answer = -1;
     notices.AskMessage(kFactoryResetQuestion, [&](int r) { answer = r; });
     EXPECT_EQ(answer, IDCANCEL);
+}
+
+TEST_F(MessageFlowTest, AltSpaceOpensTheSystemMenuAndAnswersNothing)
+{
+    // With "Ok" focused, Alt+Space must not answer the factory-reset question.
+    WhileOpen([&](CMessageDlg& dlg) {
+        for (int id : {CMessageDlg::IDC_OK, CMessageDlg::IDC_CANCEL, CMessageDlg::IDC_NO_LONGER_REMIND}) {
+            SCOPED_TRACE(id);
+            QWidget* focused = dlg.Item(id);
+            focused->setFocus();
+            QTest::keyClick(focused, Qt::Key_Space, Qt::AltModifier);
+            QApplication::processEvents();
+            EXPECT_TRUE(dlg.isVisible());
+            EXPECT_FALSE(qobject_cast<QCheckBox*>(dlg.Item(CMessageDlg::IDC_NO_LONGER_REMIND))->isChecked());
+            ASSERT_NE(dlg.SystemMenu(), nullptr);
+            EXPECT_TRUE(dlg.SystemMenu()->isVisible());
+            dlg.SystemMenu()->hide();
+        }
+        // The menu's Close is the close button: the question's answer is Cancel.
+        dlg.SystemMenu()->actions().first()->trigger();
+    });
+    int answer = -1;
+    notices.AskMessage(kFactoryResetQuestion, [&](int r) { answer = r; });
+    EXPECT_EQ(answer, IDCANCEL);
+    EXPECT_FALSE(g_bNoLongerRemind);
 }
 
 }  // namespace

@@ -1,0 +1,90 @@
+#include "widgets/accessible_button.h"
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QCheckBox>
+#include <QRadioButton>
+
+namespace corvane {
+
+namespace {
+
+class CAccessibleButton final : public QAccessibleWidget {
+public:
+    explicit CAccessibleButton(QAbstractButton* button) : QAccessibleWidget(button, RoleOf(button)) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && Button()->accessibleName().isEmpty()) {
+            QString text = Button()->text();
+            return text.remove(QLatin1Char('&'));  // the read text, not the mnemonic marker
+        }
+        return QAccessibleWidget::text(t);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.pressed = Button()->isDown();
+        if (Button()->isCheckable()) {
+            s.checkable = true;
+            s.checked = Button()->isChecked();
+        }
+        return s;
+    }
+
+    QStringList actionNames() const override
+    {
+        QStringList names;
+        if (Button()->isEnabled())
+            names << (Button()->isCheckable() ? toggleAction() : pressAction());
+        return names + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString& name) override
+    {
+        if (name == pressAction() || name == toggleAction()) {
+            if (Button()->isEnabled())
+                Button()->click();  // clicked() is what the windows act on
+            return;
+        }
+        QAccessibleWidget::doAction(name);
+    }
+
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+private:
+    QAbstractButton* Button() const { return static_cast<QAbstractButton*>(widget()); }
+
+    static QAccessible::Role RoleOf(QAbstractButton* b)
+    {
+        if (qobject_cast<QCheckBox*>(b))
+            return QAccessible::CheckBox;
+        if (qobject_cast<QRadioButton*>(b))
+            return QAccessible::RadioButton;
+        return QAccessible::Button;
+    }
+};
+
+QAccessibleInterface* ButtonFactory(const QString& className, QObject* object)
+{
+    if (className != QLatin1String("QPushButton") && className != QLatin1String("QCheckBox") &&
+        className != QLatin1String("QRadioButton") && className != QLatin1String("QAbstractButton"))
+        return nullptr;
+    auto* button = qobject_cast<QAbstractButton*>(object);
+    return button ? new CAccessibleButton(button) : nullptr;
+}
+
+}  // namespace
+
+void InstallAccessibleButtons()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(ButtonFactory);
+        return true;
+    }();
+    (void)installed;
+}
+
+}  // namespace corvane

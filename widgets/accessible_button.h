@@ -1,0 +1,12 @@
+// How assistive technology sees and operates the buttons, check boxes and radio buttons of the
+// dialogs: every action it offers ("press", "toggle") is a click, so it takes the same path as
+// the mouse and the keyboard (a bare toggle would change the box without telling the switcher).
+#pragma once
+
+namespace corvane {
+
+// Installs the accessible interface for push buttons, check boxes and radio buttons; once per
+// process, later calls do nothing.
+void InstallAccessibleButtons();
+
+}  // namespace corvane
