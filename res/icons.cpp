@@ -116,7 +116,7 @@ QPixmap PaintDigit(int id, int digit)
     p.setBrush(QColor(30, 144, 225));
     p.drawRoundedRect(QRectF(0.5, 0.5, 79, 79), 8, 8);
 
-    constexpr double L = 24, R = 56, T = 12, B = 68, M = (T + B) / 2, t = 8, gap = 1.5;
+    constexpr double L = 22, R = 58, T = 10, B = 70, M = (T + B) / 2, t = 9, gap = 1.5;
     auto horizontal = [&](double y) { return QRectF(L + t / 2 + gap, y - t / 2, R - L - t - 2 * gap, t); };
     auto vertical = [&](double x, double y0, double y1) {
         return QRectF(x - t / 2, y0 + gap, t, y1 - y0 - 2 * gap);
