@@ -207,14 +207,5 @@ TEST_F(MatrixPageCore, TimeOutWhileAMessageIsOpenFreesTheGateAtOnce)
     EXPECT_TRUE(g_bReady);
 }
 
-TEST_F(MatrixPageCore, PageOutlivesNothing)
-{
-    // A page destroyed with its timer running leaves no timer behind to fire into it.
-    page->OnInputButton(1, 2);
-    page.reset();
-    clock.Advance(kRouteTimeoutMs * 2);
-    EXPECT_TRUE(op.Messages().empty());
-}
-
 }  // namespace
 }  // namespace corvane::test
