@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <set>
 
 namespace corvane {
 
@@ -21,6 +22,7 @@ int g_nPrevPortCount = 0;
 
 namespace {
 std::optional<std::string> g_lastListError;  // the error text reported last
+std::set<std::string> g_reportedDenied;       // ports named once as not to be opened
 }
 
 void ResetPortListState()
@@ -30,6 +32,7 @@ void ResetPortListState()
     g_PrevPortNumbers.fill(0);
     g_nPrevPortCount = 0;
     g_lastListError.reset();
+    g_reportedDenied.clear();
 }
 
 namespace {
@@ -225,9 +228,12 @@ std::optional<std::string> ListAliases(const SPortPaths& paths, const std::strin
 
 }  // namespace
 
-std::optional<std::string> ListSerialPorts(std::vector<SPortInfo>& list, const SPortPaths& paths)
+std::optional<std::string> ListSerialPorts(std::vector<SPortInfo>& list, const SPortPaths& paths,
+                                           std::vector<SPortInfo>* denied)
 {
     list.clear();
+    if (denied)
+        denied->clear();
     std::map<unsigned, SCandidate> candidates;
     std::string top = ResolveNode(paths.sysRoot);
     if (top.empty())
@@ -239,9 +245,13 @@ std::optional<std::string> ListSerialPorts(std::vector<SPortInfo>& list, const S
     const CPortChecks checks(paths);
     // Every candidate carries its names already. Consoles, lock files and ports held by anyone
     // (this process too) fail the test open.
-    for (auto& [n, c] : candidates)
-        if (ProbePort(c.info.devicePath, c.real, checks, c.requireUart))
+    for (auto& [n, c] : candidates) {
+        int error = 0;
+        if (ProbePort(c.info.devicePath, c.real, checks, c.requireUart, &error))
             list.push_back(std::move(c.info));
+        else if (denied && (error == EACCES || error == EPERM))
+            denied->push_back(std::move(c.info));
+    }
     return std::nullopt;
 }
 
@@ -346,18 +356,24 @@ void ApplyPortList(const std::vector<SPortInfo>& ports, IPortCombo& combo)
 
 bool RefreshPortList(IPortCombo& combo, const SPortPaths& paths, const PortErrorFn& onError)
 {
-    std::vector<SPortInfo> ports;
-    if (auto error = ListSerialPorts(ports, paths)) {
+    const auto report = [&](const std::string& text) {
+        if (onError)
+            onError(text);
+        else
+            std::cerr << "corvane: " << text << std::endl;
+    };
+    std::vector<SPortInfo> ports, denied;
+    if (auto error = ListSerialPorts(ports, paths, &denied)) {
         if (g_lastListError != error) {
             g_lastListError = error;
-            if (onError)
-                onError(*error);
-            else
-                std::cerr << "corvane: " << *error << std::endl;
+            report(*error);
         }
         return false;
     }
     g_lastListError.reset();
+    for (const SPortInfo& p : denied)
+        if (g_reportedDenied.insert(p.devicePath).second)
+            report(p.portName + " (" + p.devicePath + ") cannot be opened: permission denied; " + kDialoutHint);
     ApplyPortList(ports, combo);
     return true;
 }

@@ -35,9 +35,16 @@ extern int g_nPrevPortCount;                                 // entries of the l
 void ResetPortListState();
 
 // Empties `list` and fills it with the ports that exist and can be opened exclusively right
-// now, ordered by port number. Returns an error text when the ports cannot be listed.
-std::optional<std::string> ListSerialPorts(std::vector<SPortInfo>& list, const SPortPaths& paths);
+// now, ordered by port number; `denied`, when given, gets the ports that exist but that this
+// user may not open (on Debian: not in the dialout group). Returns an error text when the
+// ports cannot be listed.
+std::optional<std::string> ListSerialPorts(std::vector<SPortInfo>& list, const SPortPaths& paths,
+                                           std::vector<SPortInfo>* denied = nullptr);
 std::optional<std::string> ListSerialPorts(std::vector<SPortInfo>& list);
+
+// What to do about a port that exists but may not be opened, in one line.
+inline constexpr const char* kDialoutHint =
+    "add the user to the dialout group (sudo adduser $USER dialout) and log in again";
 
 // The digits of a friendly name: "Prolific (COM12)" -> "12"; without "(COM" the first three
 // characters are dropped instead; without a closing ")" the result is empty.
@@ -58,6 +65,8 @@ using PortErrorFn = std::function<void(const std::string&)>;
 // The refresh run at initialisation and on every TIMER_PORT_POLL tick. When the ports cannot
 // be listed the drop-down list stays as it is and the error text goes to onError (stderr when
 // empty) once: again only after a listing succeeded or the text changed. False on error.
+// A port that exists but may not be opened is named once per run on the same channel, with
+// the hint.
 bool RefreshPortList(IPortCombo& combo, const SPortPaths& paths, const PortErrorFn& onError = {});
 bool RefreshPortList(IPortCombo& combo, const PortErrorFn& onError = {});
 

@@ -290,9 +290,12 @@ CPortHandle::SResult CPortHandle::Open(const std::string& path, const std::strin
     return r;
 }
 
-bool ProbePort(const std::string& path, const std::string& real, const CPortChecks& checks, bool requireUart)
+bool ProbePort(const std::string& path, const std::string& real, const CPortChecks& checks, bool requireUart,
+               int* openError)
 {
     CPortHandle::SResult r = CPortHandle::Open(path, real, checks, requireUart);
+    if (openError)
+        *openError = r.failure == EOpenFailure::OsError ? r.error : 0;
     if (!r.handle.IsOpen())
         return false;
     termios tio {};

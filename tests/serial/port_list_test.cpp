@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/sysmacros.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -381,6 +382,60 @@ TEST_F(PortEnumerationTest, ListingErrorKeepsTheListAndIsReportedOnce)
     ASSERT_TRUE(RefreshPortList(combo, ports.Paths(), onError));
     EXPECT_FALSE(RefreshPortList(combo, broken, onError));
     EXPECT_EQ(errors.size(), 2u);  // a new failure after a success is reported again
+}
+
+TEST_F(PortEnumerationTest, PortThisUserMayNotOpenIsNamedOnceWithTheHint)
+{
+    // The emulator's port becomes one this user may not open: for root, by running the listing
+    // as nobody (no pseudo-terminal is theirs); otherwise by taking our own rights away.
+    const bool root = geteuid() == 0;
+    if (!root)
+        ASSERT_EQ(chmod(emulator.SlavePath().c_str(), 0), 0);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(out[0]);
+        if (root && (chmod(ports.Root().Path().c_str(), 0755) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(77);
+        std::string report;
+        std::vector<SPortInfo> list, denied;
+        if (ListSerialPorts(list, ports.Paths(), &denied))
+            _exit(2);
+        for (const auto& p : denied)
+            report += "denied " + p.portName + "\n";
+        for (const auto& p : list)
+            report += "listed " + p.portName + "\n";
+        CFakeCombo combo;
+        for (int i = 0; i < 3; ++i)
+            RefreshPortList(combo, ports.Paths(), [&](const std::string& e) { report += "said " + e + "\n"; });
+        if (write(out[1], report.data(), report.size()) != ssize_t(report.size()))
+            _exit(3);
+        _exit(0);
+    }
+    close(out[1]);
+    std::string report;
+    char buf[4096];
+    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;)
+        report.append(buf, std::size_t(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!root)
+        chmod(emulator.SlavePath().c_str(), 0620);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "cannot run the listing as another user here";
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << report;
+
+    EXPECT_NE(report.find("denied COM5\n"), std::string::npos) << report;
+    EXPECT_EQ(report.find("listed COM5\n"), std::string::npos) << report;
+    // Named once in three refreshes, with what to do about it.
+    const std::string said = "said COM5 (" + ports.Paths().portDir + "/com5) cannot be opened: permission denied; ";
+    const auto at = report.find(said);
+    ASSERT_NE(at, std::string::npos) << report;
+    EXPECT_EQ(report.find(said, at + 1), std::string::npos) << report;
+    EXPECT_NE(report.find("dialout", at), std::string::npos) << report;
 }
 
 TEST(PortNumbers, TableNodesAndAliases)
