@@ -114,6 +114,7 @@ void CCorvaneDlg::BuildWindow()
     m_link->SetTransports(m_serial.get(), nullptr);
     m_link->SetComModeChecked([this] { return Ctl<QRadioButton>(1016)->isChecked(); });
     m_link->SetOtherTimerHandler([this](unsigned id) { OnOtherTimer(id); });
+    CreateGeneralPage();
     m_link->SetPageHandler(PAGE_GENERAL, [this](const Frame& f) { OnGeneralReply(f); });
     for (uint8_t page : {PAGE_MATRIX, PAGE_EDID, PAGE_FIRMWARE})
         m_link->SetPageHandler(page, [this, page](const Frame& f) {
@@ -391,10 +392,6 @@ void CCorvaneDlg::OnOtherTimer(unsigned id)
     switch (id) {
     case TIMER_PORT_POLL:
         RefreshPortList();
-        break;
-    case TIMER_RESET_CLOSE:
-        m_link->KillTimer(id);
-        CloseStatus();
         break;
     default:
         break;

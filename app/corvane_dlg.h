@@ -12,6 +12,7 @@
 #include "app/serial_port.h"
 #include "link/link_core.h"
 #include "link/serial_device.h"
+#include "pages/general_page.h"
 
 class QLabel;
 
@@ -85,10 +86,9 @@ private:
     void OnBeepClicked(bool checked);
     void OnDviClicked(bool checked);
     void OnFactoryResetButton();
-    void SendResetStep1();
     void OnGeneralReply(const Frame& frame);
-    bool HandleStatusReply(const Frame& frame);
-    bool HandleResetReply(const Frame& frame);
+    // The page behind the General page's controls.
+    void CreateGeneralPage();
 
     template <typename T = QWidget>
     T* Ctl(int id) const
@@ -113,6 +113,8 @@ private:
     QPointer<QMenu> m_systemMenu;
     bool m_bMaximized = false;
     QRect m_normalGeometry;
+    std::unique_ptr<IGeneralView> m_generalView;  // the General page's controls
+    std::unique_ptr<CGeneralPage> m_general;
 };
 
 }  // namespace corvane

@@ -1,5 +1,5 @@
-// The General page: the serial link, the status sequence, beeper, DVI compatibility and the
-// factory reset, and the page's reply handler.
+// The General page's controls: the serial link, and the status sequence, beeper, DVI
+// compatibility and factory reset handed to CGeneralPage.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -13,36 +13,32 @@ namespace corvane {
 
 namespace {
 
-// The status sequence: each reply writes its static and asks the next question.
-struct StatusStep {
-    uint8_t code;     // 0x04 input, 0x05 output
-    uint8_t number;   // input or output number
-    unsigned timer;   // the step's timer; its follow-up is timer + 1
-    int control;      // the static written from the reply
-    const char* label;
-};
-constexpr StatusStep kStatusSteps[] = {
-    {0x04, 1, 2000, 1026, "INPUT 1"}, {0x05, 1, 2100, 1034, "OUTPUT1"}, {0x04, 2, 2002, 1027, "INPUT 2"},
-    {0x05, 2, 2102, 1035, "OUTPUT2"}, {0x04, 3, 2004, 1028, "INPUT 3"}, {0x04, 4, 2006, 1029, "INPUT 4"},
-};
+// The General page's controls as the page's view: the device information statics and the
+// beep and DVI check boxes.
+class CGeneralControls final : public IGeneralView {
+public:
+    explicit CGeneralControls(CCorvaneDlg& dlg) : m_dlg(dlg) {}
+    void ClearDeviceInfo() override
+    {
+        for (int id = 1026; id <= 1041; ++id)
+            Label(id)->clear();
+    }
+    void WriteDeviceInfo(const SSignalLine& line) override { Label(line.control)->setText(QString::fromStdString(line.text)); }
+    void ShowBeep(bool on) override { qobject_cast<QCheckBox*>(m_dlg.Control(1096))->setChecked(on); }
+    void ShowDvi(bool on) override { qobject_cast<QCheckBox*>(m_dlg.Control(1101))->setChecked(on); }
 
-// The factory reset: the frame of each step and the acknowledgement that completes it.
-struct ResetStep {
-    uint8_t frame[5];  // bytes 2 to 6 sent
-    unsigned timer;
-    uint8_t ackGroup, ackCode;
-    int ackByte6;  // -1: any
+private:
+    QLabel* Label(int id) const { return qobject_cast<QLabel*>(m_dlg.Control(id)); }
+    CCorvaneDlg& m_dlg;
 };
-constexpr ResetStep kResetSteps[] = {
-    {{0x02, 0x03, 0x03, 0x00, 0x01}, 2500, 0x02, 0x03, 0x01},
-    {{0x0A, 0x06, 0x02, 0x00, 0x01}, 2502, 0x0A, 0x06, 0x01},
-    {{0x0A, 0x0C, 0x01, 0x00, 0x01}, 2504, 0x0A, 0x0C, 0x01},
-    {{0x03, 0x08, 0xF0, 0x00, 0x00}, 2506, 0x03, 0x08, -1},
-    {{0x03, 0x02, 0x04, 0xF0, 0x03}, 2508, 0x03, 0x02, 0x03},
-};
-constexpr std::size_t kResetStepCount = std::size(kResetSteps);
 
 }  // namespace
+
+void CCorvaneDlg::CreateGeneralPage()
+{
+    m_generalView = std::make_unique<CGeneralControls>(*this);
+    m_general = std::make_unique<CGeneralPage>(*m_link, *m_generalView);
+}
 
 void CCorvaneDlg::ApplyControlMode()
 {
@@ -99,146 +95,25 @@ void CCorvaneDlg::OnPortLinkLost()
         CloseSerialLink();
 }
 
-void CCorvaneDlg::ClearDeviceInfo()
-{
-    for (int id = 1026; id <= 1041; ++id)
-        Ctl<QLabel>(id)->clear();
-}
+void CCorvaneDlg::ClearDeviceInfo() { m_generalView->ClearDeviceInfo(); }
 
-void CCorvaneDlg::OnStatusButton()
-{
-    if (!m_link->BeginCommand())
-        return;
-    ClearDeviceInfo();
-    m_link->SendCommand({0x01, 0x04, 0x01});
-    m_link->StartStep(2000);
-    OpenStatus("Getting status");
-}
+void CCorvaneDlg::OnStatusButton() { m_general->OnStatus(); }
 
 void CCorvaneDlg::OnBeepClicked(bool checked)
 {
     Ctl<QCheckBox>(1096)->setChecked(!checked);  // the box shows the switcher's state, not the wish
-    if (!m_link->BeginCommand())
-        return;
-    g_bReady = true;  // the answer only updates the box whenever it comes
-    m_link->SendCommand({0x06, 0x01, uint8_t(checked ? 0x0F : 0xF0), 0x00, uint8_t(checked ? 0xDD : 0x00)});
+    m_general->OnBeep(checked);
 }
 
 void CCorvaneDlg::OnDviClicked(bool checked)
 {
     Ctl<QCheckBox>(1101)->setChecked(!checked);
-    if (!m_link->BeginCommand())
-        return;
-    g_bReady = true;
-    m_link->SendCommand({0x07, 0x01, uint8_t(checked ? 0x0F : 0xF0), 0x00, uint8_t(checked ? 0x00 : 0xDD)});
+    m_general->OnDvi(checked);
 }
 
-void CCorvaneDlg::OnFactoryResetButton()
-{
-    if (!m_link->BeginCommand())
-        return;
-    if (g_bNoLongerRemind) {
-        SendResetStep1();
-        return;
-    }
-    AskMessage("Do you want to reset to factory settings?", [this](int answer) {
-        if (answer != IDOK) {
-            g_bReady = true;
-            return;
-        }
-        SendResetStep1();
-    });
-}
+void CCorvaneDlg::OnFactoryResetButton() { m_general->OnFactoryReset(); }
 
-void CCorvaneDlg::SendResetStep1()
-{
-    const auto& f = kResetSteps[0].frame;
-    m_link->SendCommand({f[0], f[1], f[2], f[3], f[4]});
-    m_link->StartStep(kResetSteps[0].timer);
-    OpenStatus("Setting");
-}
-
-bool CCorvaneDlg::HandleStatusReply(const Frame& r)
-{
-    for (std::size_t i = 0; i < std::size(kStatusSteps); ++i) {
-        const StatusStep& s = kStatusSteps[i];
-        if (r[2] != 0x01 || r[3] != s.code || r[4] != s.number)
-            continue;
-        const char* state = r[6] == 0x00 ? ": Connect" : ": Disconnect";
-        Ctl<QLabel>(s.control)->setText(QString::fromLatin1(s.label) + QLatin1String(state));
-        // Only the step being waited for advances the sequence: a late or doubled answer must
-        // neither overwrite the frame of another exchange (a factory reset's resend) nor
-        // release the gate of one.
-        if (!m_link->IsTimerRunning(s.timer) && !m_link->IsTimerRunning(s.timer + 1))
-            return true;
-        m_link->StopStep(s.timer);
-        if (i + 1 < std::size(kStatusSteps)) {
-            const StatusStep& next = kStatusSteps[i + 1];
-            m_link->SendCommand({0x01, next.code, next.number});
-            m_link->StartStep(next.timer);
-        } else {
-            g_bReady = true;
-            CloseStatus();
-        }
-        return true;
-    }
-    return false;
-}
-
-bool CCorvaneDlg::HandleResetReply(const Frame& r)
-{
-    for (std::size_t i = 0; i < kResetStepCount; ++i) {
-        const ResetStep& s = kResetSteps[i];
-        if (r[2] != s.ackGroup || r[3] != s.ackCode || r[4] != 0x00)
-            continue;
-        if (s.ackByte6 >= 0 && r[6] != s.ackByte6)
-            return false;
-        // Only the step being waited for advances: a stray acknowledgement (a late route-set
-        // answer looks like the first one) must never send reset commands by itself.
-        if (!m_link->IsTimerRunning(s.timer) && !m_link->IsTimerRunning(s.timer + 1))
-            return true;
-        m_link->StopStep(s.timer);
-        if (i + 1 < kResetStepCount) {
-            const ResetStep& next = kResetSteps[i + 1];
-            const auto& f = next.frame;
-            m_link->SendCommand({f[0], f[1], f[2], f[3], f[4]});
-            m_link->StartStep(next.timer);
-        } else {
-            g_bReady = true;
-            FinishStatus("Set successfully!");
-            m_link->SetTimer(TIMER_RESET_CLOSE, 900);
-        }
-        return true;
-    }
-    return false;
-}
-
-void CCorvaneDlg::OnGeneralReply(const Frame& r)
-{
-    if (HandleStatusReply(r))
-        return;
-    auto* beep = Ctl<QCheckBox>(1096);
-    auto* dvi = Ctl<QCheckBox>(1101);
-    if (r[2] == 0x01 && r[3] == 0x0B && r[4] == 0x00) {
-        beep->setChecked(r[6] == 0x00);
-        return;
-    }
-    if (r[2] == 0x06 && r[3] == 0x01) {
-        if (r[4] == 0x00)
-            beep->setChecked(r[6] == 0xDD);
-        return;
-    }
-    if (r[2] == 0x01 && r[3] == 0x0C && r[4] == 0x00) {
-        dvi->setChecked(r[6] != 0x00);
-        return;
-    }
-    if (r[2] == 0x07 && r[3] == 0x01) {
-        if (r[4] == 0x00)
-            dvi->setChecked(r[6] != 0xDD);
-        return;
-    }
-    HandleResetReply(r);
-}
+void CCorvaneDlg::OnGeneralReply(const Frame& frame) { m_general->OnGeneralReply(frame); }
 
 void CCorvaneDlg::RefreshPortList()
 {

@@ -1,0 +1,186 @@
+#include "pages/general_page.h"
+
+#include <iterator>
+
+#include "link/link_core.h"
+#include "platform/notices.h"
+
+namespace corvane {
+
+namespace {
+
+// The status sequence: each reply writes its line and asks the next question.
+struct StatusStep {
+    uint8_t code;    // 0x04 input, 0x05 output
+    uint8_t number;  // input or output number
+    unsigned timer;  // the step's timer; its follow-up is timer + 1
+    int control;     // the static written from the reply
+    const char* label;
+};
+constexpr StatusStep kStatus[kStatusSteps] = {
+    {0x04, 1, 2000, 1026, "INPUT 1"}, {0x05, 1, 2100, 1034, "OUTPUT1"}, {0x04, 2, 2002, 1027, "INPUT 2"},
+    {0x05, 2, 2102, 1035, "OUTPUT2"}, {0x04, 3, 2004, 1028, "INPUT 3"}, {0x04, 4, 2006, 1029, "INPUT 4"},
+};
+
+// The factory reset: the frame of each step and the acknowledgement that completes it.
+struct ResetStep {
+    uint8_t frame[5];  // bytes 2 to 6 sent
+    unsigned timer;
+    uint8_t ackGroup, ackCode;
+    int ackByte6;  // -1: any
+};
+constexpr ResetStep kReset[kResetSteps] = {
+    {{0x02, 0x03, 0x03, 0x00, 0x01}, 2500, 0x02, 0x03, 0x01},
+    {{0x0A, 0x06, 0x02, 0x00, 0x01}, 2502, 0x0A, 0x06, 0x01},
+    {{0x0A, 0x0C, 0x01, 0x00, 0x01}, 2504, 0x0A, 0x0C, 0x01},
+    {{0x03, 0x08, 0xF0, 0x00, 0x00}, 2506, 0x03, 0x08, -1},
+    {{0x03, 0x02, 0x04, 0xF0, 0x03}, 2508, 0x03, 0x02, 0x03},
+};
+
+}  // namespace
+
+CGeneralPage::CGeneralPage(CLinkCore& link, IGeneralView& view)
+    : m_link(link), m_view(view), m_timers([this](unsigned id) { OnTimer(id); })
+{
+}
+
+void CGeneralPage::OnStatus()
+{
+    if (!m_link.BeginCommand())
+        return;
+    m_view.ClearDeviceInfo();
+    m_link.SendCommand({0x01, kStatus[0].code, kStatus[0].number});
+    m_link.StartStep(kStatus[0].timer);
+    OpenStatus("Getting status");
+}
+
+void CGeneralPage::OnBeep(bool enable)
+{
+    if (!m_link.BeginCommand())
+        return;
+    g_bReady = true;  // the answer only updates the view whenever it comes
+    m_link.SendCommand({0x06, 0x01, uint8_t(enable ? 0x0F : 0xF0), 0x00, uint8_t(enable ? 0xDD : 0x00)});
+}
+
+void CGeneralPage::OnDvi(bool enable)
+{
+    if (!m_link.BeginCommand())
+        return;
+    g_bReady = true;
+    m_link.SendCommand({0x07, 0x01, uint8_t(enable ? 0x0F : 0xF0), 0x00, uint8_t(enable ? 0x00 : 0xDD)});
+}
+
+void CGeneralPage::OnFactoryReset()
+{
+    if (!m_link.BeginCommand())
+        return;
+    if (g_bNoLongerRemind) {
+        SendResetStep1();
+        return;
+    }
+    AskMessage("Do you want to reset to factory settings?", [this](int answer) {
+        if (answer != IDOK) {
+            g_bReady = true;
+            return;
+        }
+        SendResetStep1();
+    });
+}
+
+void CGeneralPage::SendResetStep1()
+{
+    const auto& f = kReset[0].frame;
+    m_link.SendCommand({f[0], f[1], f[2], f[3], f[4]});
+    m_link.StartStep(kReset[0].timer);
+    OpenStatus("Setting");
+}
+
+bool CGeneralPage::HandleStatusReply(const Frame& r)
+{
+    for (int i = 0; i < kStatusSteps; ++i) {
+        const StatusStep& s = kStatus[i];
+        if (r[2] != 0x01 || r[3] != s.code || r[4] != s.number)
+            continue;
+        const bool connected = r[6] == 0x00;
+        m_view.WriteDeviceInfo({s.control, s.code == 0x05, s.number, connected,
+                                std::string(s.label) + (connected ? ": Connect" : ": Disconnect")});
+        // Only the step being waited for advances the sequence: a late or doubled answer must
+        // neither overwrite the frame of another exchange (a factory reset's resend) nor
+        // release the gate of one.
+        if (!m_link.IsTimerRunning(s.timer) && !m_link.IsTimerRunning(s.timer + 1))
+            return true;
+        m_link.StopStep(s.timer);
+        if (i + 1 < kStatusSteps) {
+            const StatusStep& next = kStatus[i + 1];
+            m_link.SendCommand({0x01, next.code, next.number});
+            m_link.StartStep(next.timer);
+        } else {
+            g_bReady = true;
+            CloseStatus();
+        }
+        return true;
+    }
+    return false;
+}
+
+bool CGeneralPage::HandleResetReply(const Frame& r)
+{
+    for (int i = 0; i < kResetSteps; ++i) {
+        const ResetStep& s = kReset[i];
+        if (r[2] != s.ackGroup || r[3] != s.ackCode || r[4] != 0x00)
+            continue;
+        if (s.ackByte6 >= 0 && r[6] != s.ackByte6)
+            return false;
+        // Only the step being waited for advances: a stray acknowledgement (a late route-set
+        // answer looks like the first one) must never send reset commands by itself.
+        if (!m_link.IsTimerRunning(s.timer) && !m_link.IsTimerRunning(s.timer + 1))
+            return true;
+        m_link.StopStep(s.timer);
+        if (i + 1 < kResetSteps) {
+            const auto& f = kReset[i + 1].frame;
+            m_link.SendCommand({f[0], f[1], f[2], f[3], f[4]});
+            m_link.StartStep(kReset[i + 1].timer);
+        } else {
+            g_bReady = true;
+            FinishStatus("Set successfully!");
+            m_timers.SetTimer(TIMER_RESET_CLOSE, kResetCloseMs);
+        }
+        return true;
+    }
+    return false;
+}
+
+void CGeneralPage::OnGeneralReply(const Frame& r)
+{
+    if (HandleStatusReply(r))
+        return;
+    if (r[2] == 0x01 && r[3] == 0x0B && r[4] == 0x00) {
+        m_view.ShowBeep(r[6] == 0x00);
+        return;
+    }
+    if (r[2] == 0x06 && r[3] == 0x01) {
+        if (r[4] == 0x00)
+            m_view.ShowBeep(r[6] == 0xDD);
+        return;
+    }
+    if (r[2] == 0x01 && r[3] == 0x0C && r[4] == 0x00) {
+        m_view.ShowDvi(r[6] != 0x00);
+        return;
+    }
+    if (r[2] == 0x07 && r[3] == 0x01) {
+        if (r[4] == 0x00)
+            m_view.ShowDvi(r[6] != 0xDD);
+        return;
+    }
+    HandleResetReply(r);
+}
+
+void CGeneralPage::OnTimer(unsigned id)
+{
+    if (id != TIMER_RESET_CLOSE)
+        return;
+    m_timers.KillTimer(id);
+    CloseStatus();
+}
+
+}  // namespace corvane

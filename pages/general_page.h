@@ -1,0 +1,68 @@
+// The General page's conversation with the switcher: the six-step status sequence, beeper and
+// DVI compatibility, the five-step factory reset and the page's reply handler. No Qt: the page
+// talks to the link core, the timer layer and the notices, and shows what the switcher reported
+// through a small view (the main window's controls, or a text view of the command-line tool).
+#pragma once
+
+#include <string>
+
+#include "link/frame.h"
+#include "platform/timers.h"
+
+namespace corvane {
+
+class CLinkCore;
+
+// One line of the device information: an input's or output's signal as a status step wrote it.
+struct SSignalLine {
+    int control;       // the static it goes to: 1026..1029 inputs 1..4, 1034/1035 outputs 1/2
+    bool output;       // an output (else an input)
+    int number;        // 1..4 for inputs, 1..2 for outputs
+    bool connected;    // the switcher reported a signal
+    std::string text;  // "INPUT 1: Connect", "OUTPUT2: Disconnect", ...
+};
+
+class IGeneralView {
+public:
+    virtual ~IGeneralView() = default;
+    // Empties every device information line.
+    virtual void ClearDeviceInfo() = 0;
+    virtual void WriteDeviceInfo(const SSignalLine& line) = 0;
+    // The switcher's beeper and DVI compatibility, as it reported them.
+    virtual void ShowBeep(bool on) = 0;
+    virtual void ShowDvi(bool on) = 0;
+};
+
+inline constexpr int kStatusSteps = 6;
+inline constexpr int kResetSteps = 5;
+inline constexpr unsigned kResetCloseMs = 900;
+
+class CGeneralPage {
+public:
+    CGeneralPage(CLinkCore& link, IGeneralView& view);
+    CGeneralPage(const CGeneralPage&) = delete;
+    CGeneralPage& operator=(const CGeneralPage&) = delete;
+
+    // The operator's actions. Each passes the send gate first.
+    void OnStatus();
+    // enable: what the operator asks for; the view changes only when the switcher answers.
+    void OnBeep(bool enable);
+    void OnDvi(bool enable);
+    // Asks the operator first unless "No longer remind" was ticked.
+    void OnFactoryReset();
+
+    // Every reply with a valid checksum while the General page is shown.
+    void OnGeneralReply(const Frame& reply);
+
+private:
+    void SendResetStep1();
+    bool HandleStatusReply(const Frame& reply);
+    bool HandleResetReply(const Frame& reply);
+    void OnTimer(unsigned id);
+
+    CLinkCore& m_link;
+    IGeneralView& m_view;
+    CTimerOwner m_timers;  // the busy indicator's close after a finished reset
+};
+
+}  // namespace corvane
