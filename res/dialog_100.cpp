@@ -7,7 +7,7 @@ namespace {
 constexpr ControlTemplate kControls[] = {
     {0, Ctl::Picture, "128", 14, 14, 0, 0},
     {0, Ctl::Static, "4x2 Corvane Controller", 42, 14, 114, 8},
-    {0, Ctl::Static, "Version 1.32", 42, 26, 114, 8},
+    {0, Ctl::Static, "Version " CORVANE_VERSION, 42, 26, 114, 8},
     {1, Ctl::PushButton, "OK", 113, 41, 50, 14},
 };
 

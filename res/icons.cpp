@@ -1,5 +1,7 @@
 #include "res/icons.h"
 
+#include <algorithm>
+
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
@@ -24,11 +26,14 @@ void Cross(QPainter& p, const QColor& colour)
     p.drawLine(QPointF(11.5, 4.5), QPointF(4.5, 11.5));
 }
 
-QPixmap PaintProgram()
+// The program's picture drawn on a 32-unit grid, scaled to size x size pixels.
+QPixmap PaintProgram(int size)
 {
-    QPixmap pm = Blank(IDI_PROGRAM, Qt::transparent);
+    QPixmap pm(size, size);
+    pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 32.0, size / 32.0);
     p.setPen(QColor(30, 120, 255));
     p.setBrush(QColor(30, 144, 225));
     p.drawRoundedRect(QRectF(1.5, 1.5, 29, 29), 5, 5);
@@ -182,7 +187,7 @@ QPixmap ResourcePixmap(int id)
 {
     switch (id) {
     case IDI_PROGRAM:
-        return PaintProgram();
+        return PaintProgram(ResourceSize(IDI_PROGRAM).width());
     case IDI_CLOSE:
         return PaintClose(false);
     case IDI_CLOSE_HOT:
@@ -211,6 +216,8 @@ QPixmap ResourcePixmap(int id)
         return {};
     }
 }
+
+QPixmap ProgramIcon(int size) { return PaintProgram(std::max(size, 1)); }
 
 QString ResourceDescription(int id)
 {

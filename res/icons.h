@@ -28,6 +28,8 @@ QSize ResourceSize(int id);
 // The picture of an icon or bitmap at its resource size; a null pixmap for an unknown id.
 // Each call paints a fresh pixmap, so callers may keep or give away what they get.
 QPixmap ResourcePixmap(int id);
+// The program's picture (IDI_PROGRAM) drawn at size x size pixels, for the desktop's icons.
+QPixmap ProgramIcon(int size);
 // The digit bitmap of an input (1..4); 0 for any other input.
 int DigitBitmap(int input);
 

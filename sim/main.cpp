@@ -148,6 +148,10 @@ int main(int argc, char** argv)
         std::fputs(UsageText().c_str(), stdout);
         return 0;
     }
+    if (opt.version) {
+        std::puts("corvane-sim " CORVANE_VERSION);
+        return 0;
+    }
     g_quiet = opt.quiet;
 
     if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)

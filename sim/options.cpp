@@ -175,6 +175,7 @@ Output:
   then every frame received and sent, in hexadecimal with a time stamp, one per line.
   --quiet                  print only the first line (and later "serial:" lines)
   --help                   this text
+  --version                the version, shared by the panel and corvanectl
 )";
 }
 
@@ -209,6 +210,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         std::string v;
         if (a == "--help" || a == "-h") {
             o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
         } else if (a == "--quiet" || a == "-q") {
             o.quiet = true;
         } else if (a == "--serial") {

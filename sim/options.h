@@ -25,6 +25,7 @@ struct Options {
     bool udpReplyToSource = false;  // else to the sender's address at the port it was sent to
     bool quiet = false;
     bool help = false;
+    bool version = false;
     std::string fwOut;
     int64_t blockWaitMs = kDefaultBlockWaitMs;
     SwitcherSettings settings;
