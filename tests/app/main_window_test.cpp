@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QTest>
 
+#include "pages/matrix_dlg.h"
 #include "platform/qt_ui.h"
 #include "res/dialog_template.h"
 
@@ -279,6 +280,21 @@ TEST_F(MainWindow, AltSpaceOpensTheSystemMenuAndPressesNothing)
         EXPECT_TRUE(dlg->SystemMenu()->isVisible());
         dlg->SystemMenu()->hide();
     }
+    // The same on a page: a focused IN button is not pressed.
+    dlg->PressTab(1012);
+    port->Run(0);
+    auto* page = dlg->findChild<CMatrixDlg*>();
+    ASSERT_NE(page, nullptr);
+    port->writes.clear();
+    QAbstractButton* in3 = page->InputButton(1, 3);
+    const bool wasChecked = in3->isChecked();
+    in3->setFocus();
+    QTest::keyClick(in3, Qt::Key_Space, Qt::AltModifier);
+    EXPECT_TRUE(port->writes.empty());
+    EXPECT_EQ(in3->isChecked(), wasChecked);
+    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->SystemMenu()->isVisible());
+    dlg->SystemMenu()->hide();
     EXPECT_TRUE(op.Messages().empty());
 }
 
