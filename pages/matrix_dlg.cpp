@@ -1,8 +1,6 @@
 #include "pages/matrix_dlg.h"
 
 #include <QAbstractButton>
-#include <QAccessible>
-#include <QAccessibleWidget>
 #include <QLabel>
 #include <QPushButton>
 
@@ -20,73 +18,10 @@ constexpr int kPictureIds[2] = {1114, 1120};
 constexpr int kPreviousIds[2] = {1116, 1119};
 constexpr int kNextIds[2] = {1118, 1123};
 
-const char* const kRouteButtonProperty = "corvaneRouteButton";
-
-// An IN button as assistive technology sees it: a button with a checked state, and both of its
-// actions ("press", "toggle") are a click, so they take the operator's path through the page
-// instead of flipping the check mark behind the switcher's back.
-class CAccessibleRouteButton final : public QAccessibleWidget {
-public:
-    explicit CAccessibleRouteButton(QAbstractButton* b) : QAccessibleWidget(b, QAccessible::Button) {}
-
-    QString text(QAccessible::Text t) const override
-    {
-        if (t == QAccessible::Name && Button()->accessibleName().isEmpty())
-            return Button()->text();
-        return QAccessibleWidget::text(t);
-    }
-    QAccessible::State state() const override
-    {
-        QAccessible::State s = QAccessibleWidget::state();
-        s.checkable = true;
-        s.checked = Button()->isChecked();
-        s.pressed = Button()->isDown();
-        return s;
-    }
-    QStringList actionNames() const override
-    {
-        QStringList names;
-        if (Button()->isEnabled())
-            names << toggleAction() << pressAction();
-        return names + QAccessibleWidget::actionNames();
-    }
-    void doAction(const QString& name) override
-    {
-        if (name == toggleAction() || name == pressAction()) {
-            if (Button()->isEnabled())
-                Button()->click();
-            return;
-        }
-        QAccessibleWidget::doAction(name);
-    }
-    QStringList keyBindingsForAction(const QString&) const override { return {}; }
-
-private:
-    QAbstractButton* Button() const { return static_cast<QAbstractButton*>(widget()); }
-};
-
-QAccessibleInterface* RouteButtonFactory(const QString& className, QObject* object)
-{
-    if (className != QLatin1String("QPushButton") || !object || !object->property(kRouteButtonProperty).toBool())
-        return nullptr;
-    auto* button = qobject_cast<QAbstractButton*>(object);
-    return button ? new CAccessibleRouteButton(button) : nullptr;
-}
-
-void InstallRouteButtonAccessibility()
-{
-    static const bool installed = [] {
-        QAccessible::installFactory(RouteButtonFactory);
-        return true;
-    }();
-    (void)installed;
-}
-
 }  // namespace
 
 CMatrixDlg::CMatrixDlg(CLinkCore& link, QWidget* parent) : QWidget(parent), m_page(link, *this)
 {
-    InstallRouteButtonAccessibility();
     m_controls = BuildDialog(134, this);
     setAccessibleName(QStringLiteral("Matrix"));
     // The page's own ground, so it looks the same wherever it is drawn.
@@ -98,11 +33,11 @@ CMatrixDlg::CMatrixDlg(CLinkCore& link, QWidget* parent) : QWidget(parent), m_pa
     for (int o = 1; o <= kRouteOutputs; ++o) {
         for (int i = 1; i <= kRouteInputs; ++i) {
             QAbstractButton* b = InputButton(o, i);
-            b->setProperty(kRouteButtonProperty, true);
             b->setCheckable(true);
             b->setAccessibleDescription(QStringLiteral("Route input %1 to output %2").arg(i).arg(o));
-            // clicked, not toggled: mouse, keyboard and assistive actions all arrive here. The
-            // click's own toggle is undone at once; only the switcher's answer changes the check.
+            // clicked, not toggled: mouse, keyboard and assistive actions (which click, see the
+            // dialog builder's accessible buttons) all arrive here. The click's own toggle is
+            // undone at once; only the switcher's answer changes the check.
             connect(b, &QAbstractButton::clicked, this, [this, b, o, i](bool checked) {
                 b->setChecked(!checked);
                 m_page.OnInputButton(o, i);
@@ -123,7 +58,11 @@ CMatrixDlg::CMatrixDlg(CLinkCore& link, QWidget* parent) : QWidget(parent), m_pa
         }
         SetPictureName(o);
     }
-    InstallKeyFilter(this);
+    // Enter, Escape and Space never reach the page's buttons. Inside the main window, its own
+    // filter already covers the page (and opens the system menu on Alt+Space, which a second
+    // filter here would swallow first); a page shown on its own brings its own.
+    if (!parent)
+        InstallKeyFilter(this);
 }
 
 QWidget* CMatrixDlg::Control(int id) const

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QMenu>
 
 #include "pages/matrix_dlg.h"
 #include "res/icons.h"
@@ -223,6 +224,29 @@ TEST_F(MatrixLook, EnterEscapeAndSpaceDoNothingOnThePage)
     EXPECT_TRUE(page->isVisible());
     EXPECT_TRUE(port->writes.empty());
     EXPECT_TRUE(g_bReady);
+
+    // Alt+Space on the page opens the main window's system menu and presses nothing.
+    page->InputButton(2, 3)->setFocus();
+    QKeyEvent altSpace(QEvent::KeyPress, Qt::Key_Space, Qt::AltModifier);
+    QCoreApplication::sendEvent(page->InputButton(2, 3), &altSpace);
+    auto* menu = dlg->findChild<QMenu*>();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_TRUE(menu->isVisible());
+    menu->hide();
+    EXPECT_TRUE(port->writes.empty());
+
+    // The page on its own filters the same keys.
+    CMatrixDlg alone(dlg->Link());
+    alone.show();
+    alone.InputButton(1, 1)->setFocus();
+    for (int key : {Qt::Key_Return, Qt::Key_Escape, Qt::Key_Space}) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(alone.InputButton(1, 1), &press);
+        QCoreApplication::sendEvent(alone.InputButton(1, 1), &release);
+    }
+    EXPECT_TRUE(alone.isVisible());
+    EXPECT_TRUE(port->writes.empty());
 }
 
 }  // namespace
