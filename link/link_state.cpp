@@ -1,5 +1,7 @@
 #include "link/link_state.h"
 
+#include "link/network.h"
+
 namespace corvane {
 
 Frame g_CommandFrame{kHeader0, kHeader1};
@@ -19,6 +21,7 @@ void ResetLinkState()
     g_nControlMode = MODE_COM;
     g_bComOpen = false;
     g_bTcpConnected = false;
+    ResetNetworkState();
 }
 
 }  // namespace corvane
