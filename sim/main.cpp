@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/line_pacer.h"
 #include "sim/options.h"
 #include "sim/session.h"
 #include "sim/switcher.h"
@@ -39,11 +40,11 @@ void OnSignal(int)
     [[maybe_unused]] ssize_t n = write(g_signalPipe[1], &c, 1);
 }
 
-int64_t NowMs()
+int64_t NowNs()
 {
     using namespace std::chrono;
     static const auto start = steady_clock::now();
-    return duration_cast<milliseconds>(steady_clock::now() - start).count();
+    return duration_cast<nanoseconds>(steady_clock::now() - start).count();
 }
 
 bool g_quiet = false;
@@ -230,6 +231,9 @@ int main(int argc, char** argv)
         return s;
     };
     Stream serial{"serial", CFd(), nullptr, {}, false};
+    // With --pace-line the serial bytes take the real line's time in both directions: what the
+    // panel wrote reaches the switcher byte by byte, and its replies leave the same way.
+    CLinePacer toSwitcher, toPanel;
     if (opt.serial)
         serial.session = newSession("serial");
     std::list<Stream> clients;
@@ -247,6 +251,8 @@ int main(int argc, char** argv)
         }
         serial.session = newSession("serial");
         serial.pending.clear();
+        toSwitcher.Clear();
+        toPanel.Clear();
         std::printf("serial: com%d -> %s\n", pty.ComNumber(), pty.SlavePath().c_str());
         std::fflush(stdout);
         return true;
@@ -273,12 +279,16 @@ int main(int argc, char** argv)
         for (auto& c : clients)
             fds.push_back({c.fd.Get(), static_cast<short>(POLLIN | (c.pending.empty() ? 0 : POLLOUT)), 0});
 
-        // Sleep until the next reply falls due.
-        int64_t now = NowMs();
-        std::optional<int64_t> next;
-        auto consider = [&next](std::optional<int64_t> t) {
-            if (t && (!next || *t < *next))
-                next = t;
+        // Sleep until the next reply falls due (or the next byte of a paced line).
+        int64_t nowNs = NowNs();
+        std::optional<int64_t> nextNs;
+        auto considerNs = [&nextNs](std::optional<int64_t> t) {
+            if (t && (!nextNs || *t < *nextNs))
+                nextNs = t;
+        };
+        auto consider = [&considerNs](std::optional<int64_t> ms) {
+            if (ms)
+                considerNs(*ms * 1000000);
         };
         if (serial.session)
             consider(serial.session->NextDeadline());
@@ -286,13 +296,17 @@ int main(int argc, char** argv)
             consider(c.session->NextDeadline());
         consider(searchPort.NextDeadline());
         consider(configPort.NextDeadline());
-        const int timeout = next ? static_cast<int>(std::clamp<int64_t>(*next - now, 0, 1000)) : 1000;
-        if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
+        considerNs(toSwitcher.NextDue());
+        considerNs(toPanel.NextDue());
+        const int64_t waitNs = nextNs ? std::clamp<int64_t>(*nextNs - nowNs, 0, 1000000000) : 1000000000;
+        const timespec timeout{static_cast<time_t>(waitNs / 1000000000), static_cast<long>(waitNs % 1000000000)};
+        if (ppoll(fds.data(), fds.size(), &timeout, nullptr) < 0 && errno != EINTR) {
             std::perror("poll");
             exitCode = 1;
             break;
         }
-        now = NowMs();
+        nowNs = NowNs();
+        int64_t now = nowNs / 1000000;
 
         if (fds[0].revents & POLLIN)
             break;
@@ -301,8 +315,11 @@ int main(int argc, char** argv)
             const short re = fds[ptyAt].revents;
             if (re & POLLIN) {
                 const ssize_t n = read(pty.MasterFd(), buf.data(), buf.size());
-                if (n > 0)
-                    serial.session->Feed(std::span(buf.data(), static_cast<std::size_t>(n)), now);
+                const std::span<const uint8_t> got(buf.data(), n > 0 ? static_cast<std::size_t>(n) : 0);
+                if (opt.paceLine)
+                    toSwitcher.Push(got, nowNs);
+                else if (!got.empty())
+                    serial.session->Feed(got, now);
             } else if (re & (POLLHUP | POLLERR)) {
                 // Only when our own slave descriptor is gone; start over with a fresh pair.
                 if (!hangUpSerial()) {
@@ -358,6 +375,9 @@ int main(int argc, char** argv)
                 clients.push_back({name, std::move(fd), newSession(name), {}, false});
             }
         }
+        if (serial.session && opt.paceLine)
+            if (const auto arrived = toSwitcher.Take(nowNs); !arrived.empty())
+                serial.session->Feed(arrived, now);
         // Replies that are due.
         if (serial.session) {
             for (auto& e : serial.session->TakeDue(now)) {
@@ -367,8 +387,13 @@ int main(int argc, char** argv)
                     break;  // what was queued for the old link goes with it
                 }
                 Line("serial", "tx", e.bytes);
-                WriteOut(serial, pty.MasterFd(), e.bytes);
+                if (opt.paceLine)
+                    toPanel.Push(e.bytes, nowNs);
+                else
+                    WriteOut(serial, pty.MasterFd(), e.bytes);
             }
+            if (const auto out = toPanel.Take(nowNs); !out.empty())
+                WriteOut(serial, pty.MasterFd(), out);
         }
         for (auto& c : clients) {
             for (auto& e : c.session->TakeDue(now)) {

@@ -130,6 +130,8 @@ Transports:
   --udp-reply fixed|source where datagram replies go: fixed = the sender's address at the port
                            the request came to (30600/30601, as a switcher does; default);
                            source = the sender's address and port
+  --pace-line              the serial link runs at the real line's speed, both ways: 19200
+                           baud, 11 bits a byte (start, 8 data, 2 stop), 0.573 ms a byte
 
 Device:
   --mac XX:XX:XX:XX:XX:XX  MAC address (default 02:C5:1A:00:00:01)
@@ -235,6 +237,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
                 else if (!Number(v.substr(comma + 1), o.configPort))
                     return bad(v);
             }
+        } else if (a == "--pace-line") {
+            o.paceLine = true;
         } else if (a == "--udp-reply") {
             if (!value(v))
                 return std::nullopt;

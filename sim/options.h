@@ -15,6 +15,7 @@ namespace corvane::sim {
 struct Options {
     bool serial = false;
     int comNumber = 0;  // 0: the first free number from 200
+    bool paceLine = false;  // the serial link at the real line's speed, both ways
     bool tcp = false;
     std::string tcpHost = "127.0.0.1";
     uint16_t tcpPort = 8000;

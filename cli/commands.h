@@ -1,0 +1,32 @@
+// corvanectl's command line: a table of subcommands, each a function of its arguments that
+// writes to out and err and returns the exit status.
+#pragma once
+
+#include <ostream>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace corvane::cli {
+
+// Exit statuses.
+enum : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
+
+using Args = std::span<const std::string>;
+
+struct Subcommand {
+    const char* name;
+    const char* usage;    // the lines of the help text, each "NAME ARGS  what it does"
+    int (*run)(Args args, std::ostream& out, std::ostream& err);
+};
+
+// Every subcommand, in the order the help text lists them.
+std::span<const Subcommand> Subcommands();
+
+// The whole command line without the program name.
+int RunCommandLine(Args args, std::ostream& out, std::ostream& err);
+
+// corvanectl firmware pack|unpack ...
+int RunFirmware(Args args, std::ostream& out, std::ostream& err);
+
+}  // namespace corvane::cli

@@ -1,0 +1,97 @@
+#include "pages/firmware_dlg.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <memory>
+
+#include "platform/qt_ui.h"
+
+namespace corvane {
+
+CFWDlg::CFWDlg(CLinkCore& link, QWidget* parent) : QWidget(parent), m_page(link, *this)
+{
+    m_controls = BuildDialog(144, this);
+    setAccessibleName(QStringLiteral("FW Upgrade"));
+    // The page's own ground, so it looks the same wherever it is drawn.
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, ButtonFaceColor());
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    PathEdit()->setReadOnly(true);
+    Messages()->setUndoRedoEnabled(false);
+    // The switcher's build text is shown as it came, never as markup.
+    DeviceLine()->setTextFormat(Qt::PlainText);
+    DeviceLine()->setWordWrap(false);
+    // The bar has no text of its own; its value is what assistive technology reads.
+    Progress()->setAccessibleName(QStringLiteral("Upgrade progress"));
+
+    connect(OpenButton(), &QPushButton::clicked, this, [this] { m_page.OnOpenFile(); });
+    connect(UpgradeButton(), &QPushButton::clicked, this, [this] { m_page.OnUpgrade(); });
+    InstallKeyFilter(this);
+}
+
+QWidget* CFWDlg::Control(int id) const
+{
+    auto it = m_controls.find(id);
+    return it == m_controls.end() ? nullptr : it->second;
+}
+
+QLineEdit* CFWDlg::PathEdit() const { return qobject_cast<QLineEdit*>(Control(1042)); }
+QPushButton* CFWDlg::OpenButton() const { return qobject_cast<QPushButton*>(Control(1088)); }
+QPushButton* CFWDlg::UpgradeButton() const { return qobject_cast<QPushButton*>(Control(1090)); }
+QProgressBar* CFWDlg::Progress() const { return qobject_cast<QProgressBar*>(Control(1094)); }
+QPlainTextEdit* CFWDlg::Messages() const { return qobject_cast<QPlainTextEdit*>(Control(1093)); }
+QLabel* CFWDlg::DeviceLine() const { return qobject_cast<QLabel*>(Control(1092)); }
+
+std::optional<std::string> CFWDlg::ChooseFirmwareFile()
+{
+    if (m_chooser)
+        return m_chooser();
+    auto dialog = std::make_unique<QFileDialog>(this, QString(), QString(), QStringLiteral("Binary file(*.fw)"));
+    // Qt's own dialog matches name filters regardless of case (*.fw and *.FW); a desktop's
+    // native one may not.
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setDefaultSuffix(QStringLiteral("fw"));
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
+        return std::nullopt;
+    return QFile::encodeName(dialog->selectedFiles().first()).toStdString();
+}
+
+void CFWDlg::ShowPath(const std::string& path) { PathEdit()->setText(QFile::decodeName(QByteArray::fromStdString(path))); }
+
+void CFWDlg::SetProgressRange(int maximum) { Progress()->setRange(0, maximum); }
+
+void CFWDlg::SetProgress(int value) { Progress()->setValue(value); }
+
+void CFWDlg::ClearMessages() { Messages()->clear(); }
+
+void CFWDlg::AppendMessage(const std::string& text)
+{
+    QString t = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    Messages()->insertPlainText(t);  // at the caret, replacing the selection
+}
+
+void CFWDlg::ShowFailed(bool failed)
+{
+    QPlainTextEdit* pane = Messages();
+    QPalette pal = pane->palette();
+    pal.setColor(QPalette::Text, failed ? QColor(255, 0, 0) : QColor(0, 0, 0));
+    pane->setPalette(pal);
+    pane->viewport()->update();
+}
+
+void CFWDlg::ShowDeviceInfo(const std::string& line)
+{
+    DeviceLine()->setText(QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())));
+}
+
+}  // namespace corvane

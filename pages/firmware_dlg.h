@@ -1,0 +1,56 @@
+// The firmware page's window (template 144): the file row, the progress bar, the message pane
+// and the device information line. It only shows and forwards: the transfer is CFirmwarePage's.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+#include "pages/firmware_page.h"
+#include "widgets/dialog_builder.h"
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace corvane {
+
+class CFWDlg final : public QWidget, public IFirmwareView {
+    Q_OBJECT
+public:
+    explicit CFWDlg(CLinkCore& link, QWidget* parent = nullptr);
+
+    // Every reply with a valid checksum while the page is shown.
+    void OnReply(const Frame& frame) { m_page.OnFirmwareReply(frame); }
+
+    CFirmwarePage& Page() { return m_page; }
+    QWidget* Control(int id) const;
+    QLineEdit* PathEdit() const;
+    QPushButton* OpenButton() const;
+    QPushButton* UpgradeButton() const;
+    QProgressBar* Progress() const;
+    QPlainTextEdit* Messages() const;
+    QLabel* DeviceLine() const;
+
+    // Replaces the file-open dialog (tests); an empty function restores it.
+    using FileChooser = std::function<std::optional<std::string>()>;
+    void SetFileChooser(FileChooser chooser) { m_chooser = std::move(chooser); }
+
+    // IFirmwareView
+    std::optional<std::string> ChooseFirmwareFile() override;
+    void ShowPath(const std::string& path) override;
+    void SetProgressRange(int maximum) override;
+    void SetProgress(int value) override;
+    void ClearMessages() override;
+    void AppendMessage(const std::string& text) override;
+    void ShowFailed(bool failed) override;
+    void ShowDeviceInfo(const std::string& line) override;
+
+private:
+    ControlMap m_controls;
+    FileChooser m_chooser;
+    CFirmwarePage m_page;
+};
+
+}  // namespace corvane
