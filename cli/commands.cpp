@@ -2,11 +2,23 @@
 
 #include <array>
 
+#ifdef CORVANE_CLI_LINK
+#include "cli/link_commands.h"
+#endif
+
 namespace corvane::cli {
 
 namespace {
 
 constexpr std::array kSubcommands = {
+#ifdef CORVANE_CLI_LINK
+    Subcommand{"ports", kPortsUsage, RunPorts},
+    Subcommand{"status", kStatusUsage, RunStatus},
+    Subcommand{"route", kRouteUsage, RunRoute},
+    Subcommand{"beep", kBeepUsage, RunBeep},
+    Subcommand{"dvi", kDviUsage, RunDvi},
+    Subcommand{"reset", kResetUsage, RunReset},
+#endif
     Subcommand{"firmware",
                "firmware pack IMAGE OUT.fw      scramble an image into a firmware file\n"
                "  firmware unpack FILE.fw IMAGE   the image a firmware file carries\n",
@@ -27,7 +39,8 @@ void Usage(std::ostream& out)
     out << "\nOptions:\n"
            "  -h, --help      this text\n"
            "  --version       the program's version\n"
-           "\nExit status: 0 done, 1 failed, 2 wrong command line.\n";
+           "\nExit status: 0 done, 1 failed (the switcher refused or did not answer), 2 wrong\n"
+           "command line, 3 the link could not be opened. 'corvanectl COMMAND --help' tells more.\n";
 }
 
 }  // namespace

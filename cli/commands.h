@@ -10,7 +10,7 @@
 namespace corvane::cli {
 
 // Exit statuses.
-enum : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
+enum : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitNoLink = 3 };
 
 using Args = std::span<const std::string>;
 

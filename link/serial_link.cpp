@@ -89,6 +89,19 @@ void CSerialLink::Report(const std::string& operation, int error)
 bool CSerialLink::OpenPort(ISerialOwner* owner, unsigned portNumber, unsigned baud, char parity, unsigned dataBits,
                            unsigned stopBits, uint32_t eventMask)
 {
+    return OpenPath(owner, portNumber, DevicePathForCom(portNumber, m_paths), baud, parity, dataBits, stopBits,
+                    eventMask);
+}
+
+bool CSerialLink::OpenDevice(ISerialOwner* owner, const std::string& devicePath, unsigned portNumber)
+{
+    return OpenPath(owner, portNumber, devicePath, kSerialBaud, kSerialParity, kSerialDataBits, kSerialStopBits,
+                    kSerialEventMask);
+}
+
+bool CSerialLink::OpenPath(ISerialOwner* owner, unsigned portNumber, const std::string& devicePath, unsigned baud,
+                           char parity, unsigned dataBits, unsigned stopBits, uint32_t eventMask)
+{
     JoinWorker();
     ClosePort();
 
@@ -107,15 +120,24 @@ bool CSerialLink::OpenPort(ISerialOwner* owner, unsigned portNumber, unsigned ba
         m_bLost = false;
     }
 
-    m_devicePath = DevicePathForCom(portNumber, m_paths);
+    m_devicePath = devicePath;
+    m_openFailure = EOpenFailure::OsError;
+    m_openError = 0;
     if (m_shutdownFd < 0 || m_writeFd < 0) {
-        Report("eventfd()", errno);
+        m_openError = errno;
+        Report("eventfd()", m_openError);
+        return false;
+    }
+    if (m_devicePath.empty()) {
+        m_openFailure = EOpenFailure::Missing;
         return false;
     }
     // A ttyS node exists for every possible UART; only one with hardware behind it is a port.
     const std::string uartNode = m_paths.devRoot + "/ttyS";
     const bool requireUart = m_devicePath.compare(0, uartNode.size(), uartNode) == 0;
     CPortHandle::SResult opened = CPortHandle::Open(m_devicePath, m_paths, requireUart);
+    m_openFailure = opened.failure;
+    m_openError = opened.error;
     if (!opened.handle.IsOpen())
         return false;
     m_port = std::move(opened.handle);

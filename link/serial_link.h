@@ -45,6 +45,11 @@ public:
     bool OpenPort(ISerialOwner* owner, unsigned portNumber, unsigned baud = kSerialBaud,
                   char parity = kSerialParity, unsigned dataBits = kSerialDataBits,
                   unsigned stopBits = kSerialStopBits, uint32_t eventMask = kSerialEventMask);
+    // The same for a device node named by its path; portNumber only names it in diagnostics.
+    bool OpenDevice(ISerialOwner* owner, const std::string& devicePath, unsigned portNumber = 0);
+    // Why the last opening failed (None after a success), and the errno of an OsError.
+    EOpenFailure LastOpenFailure() const { return m_openFailure; }
+    int LastOpenError() const { return m_openError; }
     // Starts the worker on the open port. False when no port is open or a worker is running.
     bool Start();
     // Asks the worker to close the port and end; does not wait. A byte delivery in progress is
@@ -69,6 +74,8 @@ public:
     uint64_t WaitCount() const { return m_waitCount.load(); }
 
 private:
+    bool OpenPath(ISerialOwner* owner, unsigned portNumber, const std::string& devicePath, unsigned baud,
+                  char parity, unsigned dataBits, unsigned stopBits, uint32_t eventMask);
     void WorkerMain(std::stop_token stop);
     // Reads until the queue is empty, one owner call per read; false when the port is lost.
     bool ReadAvailable(std::stop_token stop);
@@ -87,6 +94,8 @@ private:
     unsigned m_nPortNumber = 0;
     uint32_t m_nEventMask = kSerialEventMask;
     std::string m_devicePath;
+    EOpenFailure m_openFailure = EOpenFailure::None;
+    int m_openError = 0;
     CPortHandle m_port;
     std::atomic<int> m_fd{-1};
 

@@ -1,0 +1,21 @@
+// corvanectl's commands that talk to a switcher (and `ports`): each takes the words after its
+// name, writes results to out and one-line errors to err, and returns the exit status:
+// 0 done, 1 the switcher refused or did not answer, 2 bad usage, 3 the link could not be opened.
+#pragma once
+
+#include "cli/commands.h"
+
+namespace corvane::cli {
+
+int RunPorts(Args args, std::ostream& out, std::ostream& err);
+int RunStatus(Args args, std::ostream& out, std::ostream& err);
+int RunRoute(Args args, std::ostream& out, std::ostream& err);
+int RunBeep(Args args, std::ostream& out, std::ostream& err);
+int RunDvi(Args args, std::ostream& out, std::ostream& err);
+int RunReset(Args args, std::ostream& out, std::ostream& err);
+
+extern const char kPortsUsage[], kStatusUsage[], kRouteUsage[], kBeepUsage[], kDviUsage[], kResetUsage[];
+// The options every link command takes, for the help texts.
+extern const char* const kLinkOptionsHelp;
+
+}  // namespace corvane::cli

@@ -1,0 +1,249 @@
+#include "cli/session.h"
+
+#include <QEventLoop>
+#include <cctype>
+#include <cerrno>
+
+#include "link/link_state.h"
+
+namespace corvane::cli {
+
+namespace {
+
+// The waits of the session itself, on its own timer owner.
+enum : unsigned { TIMER_QUERY_RESEND = 1, TIMER_QUERY_TIMEOUT = 2, TIMER_SET_TIMEOUT = 3 };
+
+std::string Hex(const uint8_t* bytes, std::size_t n)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i)
+            s += ' ';
+        s += digits[bytes[i] >> 4];
+        s += digits[bytes[i] & 15];
+    }
+    return s;
+}
+
+}  // namespace
+
+// A log pane as trace lines on the error stream: "TX A5 5B ...", one line per frame or block.
+class CSession::CTracePane final : public ILogPane {
+public:
+    CTracePane(std::ostream* err, const char* prefix) : m_err(err), m_prefix(prefix) {}
+    void Insert(std::string_view text) override
+    {
+        if (!m_err)
+            return;
+        for (char c : text) {
+            if (c != '\n') {
+                m_line += c;
+                continue;
+            }
+            while (!m_line.empty() && m_line.back() == ' ')
+                m_line.pop_back();
+            if (!m_line.empty())
+                *m_err << m_prefix << ' ' << m_line << '\n' << std::flush;
+            m_line.clear();
+        }
+    }
+    void Clear() override {}
+
+private:
+    std::ostream* m_err;
+    const char* m_prefix;
+    std::string m_line;
+};
+
+unsigned ComNumberOf(const std::string& text)
+{
+    if (text.size() < 4 || text.size() > 6)
+        return 0;
+    for (int i = 0; i < 3; ++i)
+        if (std::toupper(static_cast<unsigned char>(text[i])) != "COM"[i])
+            return 0;
+    unsigned n = 0;
+    for (std::size_t i = 3; i < text.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(text[i])))
+            return 0;
+        n = n * 10 + unsigned(text[i] - '0');
+    }
+    return n >= 1 && n <= 255 ? n : 0;
+}
+
+std::string OpenFailureText(const std::string& name, const std::string& device, EOpenFailure failure, int error)
+{
+    const std::string what = device.empty() || device == name ? name : name + " (" + device + ")";
+    switch (failure) {
+    case EOpenFailure::Missing: return what + ": no such port";
+    case EOpenFailure::Console: return what + ": the system console, not opened";
+    case EOpenFailure::Held: return what + ": held by another program";
+    case EOpenFailure::NotSerial: return what + ": not a serial port";
+    case EOpenFailure::OsError:
+        if (error == EACCES || error == EPERM)
+            return what + ": permission denied; add yourself to the dialout group (sudo adduser $USER dialout) "
+                          "and log in again";
+        return what + ": " + ErrorText(error);
+    case EOpenFailure::None: break;
+    }
+    return what + ": cannot be opened";
+}
+
+void EnsureCoreApplication()
+{
+    if (QCoreApplication::instance())
+        return;
+    static int argc = 1;
+    static char name[] = "corvanectl";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+}
+
+CSession::CSession(std::ostream& err, const SConnection& connection, SPortPaths paths)
+    : m_err(err), m_connection(connection), m_paths(std::move(paths))
+{
+    EnsureCoreApplication();
+    ResetLinkState();
+    InstallTimers(&m_timers);
+    InstallNotices(this);
+    m_tx = std::make_unique<CTracePane>(connection.trace ? &err : nullptr, "TX");
+    m_rx = std::make_unique<CTracePane>(connection.trace ? &err : nullptr, "RX");
+    m_link = std::make_unique<CLinkCore>(*m_tx, *m_rx);
+    m_waits = std::make_unique<CTimerOwner>([this](unsigned id) { OnTimer(id); });
+    for (uint8_t page : {PAGE_GENERAL, PAGE_EDID, PAGE_MATRIX, PAGE_FIRMWARE})
+        m_link->SetPageHandler(page, [this, page](const Frame& f) { OnReply(page, f); });
+    m_owner.SetOnByte([this](uint8_t b, unsigned) { m_link->OnPortByte(b); });
+    m_owner.SetOnLinkLost([this](unsigned) { m_lost = true; });
+}
+
+CSession::~CSession()
+{
+    m_serial.reset();
+    m_waits.reset();
+    m_link.reset();
+    InstallTimers(nullptr);
+    InstallNotices(nullptr);
+    g_bComOpen = false;
+}
+
+int CSession::Open()
+{
+    const std::string& port = m_connection.port;
+    if (!m_connection.host.empty()) {
+        m_err << "corvanectl: --host: this build has no TCP link; use --port\n";
+        return kExitNoLink;
+    }
+    if (port.empty()) {
+        m_err << "corvanectl: no switcher named: give --port COMn (or set CORVANE_PORT)\n";
+        return kExitUsage;
+    }
+    const unsigned number = ComNumberOf(port);
+    if (number == 0 && port.front() != '/') {
+        m_err << "corvanectl: --port " << port << ": not a port (COM1 to COM255, or a device path)\n";
+        return kExitUsage;
+    }
+    m_serial = std::make_unique<CSerialLink>(m_paths);
+    // A diagnostic of the link becomes part of the one line that ends the command.
+    m_serial->SetLog([this](const std::string& line) {
+        std::lock_guard lock(m_linkErrorLock);
+        m_linkError = line;
+    });
+    const bool opened = number ? m_serial->OpenPort(&m_owner, number) : m_serial->OpenDevice(&m_owner, port);
+    if (!opened) {
+        m_err << "corvanectl: "
+              << OpenFailureText(number ? "COM" + std::to_string(number) : port, m_serial->DevicePath(),
+                                 m_serial->LastOpenFailure(), m_serial->LastOpenError())
+              << '\n';
+        m_serial.reset();
+        return kExitNoLink;
+    }
+    m_serial->Start();
+    g_nControlMode = MODE_COM;
+    g_bComOpen = true;
+    m_link->SetTransports(m_serial.get(), nullptr);
+    return kExitOk;
+}
+
+void CSession::Fail(const std::string& line)
+{
+    if (!m_failed)
+        m_err << "corvanectl: " << line << '\n' << std::flush;
+    m_failed = true;
+}
+
+void CSession::OnReply(uint8_t page, const Frame& r)
+{
+    // The switcher's error reply echoes the command and carries 0xEE where its answer would
+    // be. No page accepts it; waiting out the page's timer would only delay the same failure.
+    const Frame& sent = g_CommandFrame;
+    if (r[2] == sent[2] && r[3] == sent[3] && r[4] == 0xEE && r[6] == 0xEE) {
+        Fail("the switcher refused " + Hex(sent.data() + 2, 5));
+        return;
+    }
+    auto it = m_handlers.find(page);
+    if (it != m_handlers.end() && it->second) {
+        auto handler = it->second;
+        handler(r);
+    }
+}
+
+bool CSession::RunUntil(const std::function<bool()>& done)
+{
+    QEventLoop loop;
+    while (!done()) {
+        if (m_failed)
+            return false;
+        if (m_lost) {
+            std::lock_guard lock(m_linkErrorLock);
+            Fail("the link to the switcher was lost" + (m_linkError.empty() ? "" : ": " + m_linkError));
+            return false;
+        }
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return !m_failed;
+}
+
+bool CSession::Query(std::initializer_list<uint8_t> body, const std::function<bool()>& answered)
+{
+    m_link->SendCommand(body);
+    m_waits->SetTimer(TIMER_QUERY_RESEND, kStepTimeoutMs);
+    const bool ok = RunUntil(answered);
+    m_waits->KillTimer(TIMER_QUERY_RESEND);
+    m_waits->KillTimer(TIMER_QUERY_TIMEOUT);
+    return ok;
+}
+
+bool CSession::AwaitSet(const std::function<bool()>& answered)
+{
+    m_waits->SetTimer(TIMER_SET_TIMEOUT, kPageTimeoutMs);
+    const bool ok = RunUntil(answered);
+    m_waits->KillTimer(TIMER_SET_TIMEOUT);
+    return ok;
+}
+
+void CSession::OnTimer(unsigned id)
+{
+    m_waits->KillTimer(id);
+    if (id == TIMER_QUERY_RESEND) {
+        m_link->SendFrame(kFrameSize, g_CommandFrame.data());
+        m_waits->SetTimer(TIMER_QUERY_TIMEOUT, kStepTimeoutMs);
+        return;
+    }
+    ShowMessage("Time out!", {});
+}
+
+void CSession::ShowMessage(const std::string& text, std::function<void()> then)
+{
+    Fail(text);
+    if (then)
+        then();
+}
+
+void CSession::AskMessage(const std::string&, std::function<void(int)> then)
+{
+    if (then)
+        then(m_answer);
+}
+
+}  // namespace corvane::cli

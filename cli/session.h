@@ -1,0 +1,100 @@
+// One conversation with a switcher for a command of corvanectl: the link core, the real-clock
+// timers and the serial transport, run by a Qt Core event loop, with the operator's notices as
+// lines on standard error. Every wait ends by a protocol timer, a refusal or the link's loss.
+#pragma once
+
+#include <QCoreApplication>
+#include <functional>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+
+#include "cli/commands.h"
+#include "link/link_core.h"
+#include "link/serial_device.h"
+#include "link/serial_link.h"
+#include "platform/notices.h"
+#include "platform/qt_serial_owner.h"
+#include "platform/qt_timers.h"
+
+namespace corvane::cli {
+
+
+// Where the switcher is: --port (a COM number, an alias's number or a device path) or --host.
+struct SConnection {
+    std::string port;
+    std::string host;
+    bool trace = false;
+};
+
+// "COM5", "com5" -> 5; 0 when the text is not a COM name.
+unsigned ComNumberOf(const std::string& text);
+
+// Why a port cannot be opened, as one line with a hint where one helps.
+std::string OpenFailureText(const std::string& name, const std::string& device, EOpenFailure failure, int error);
+
+class CSession final : public INotices {
+public:
+    CSession(std::ostream& err, const SConnection& connection, SPortPaths paths = DefaultPortPaths());
+    ~CSession() override;
+    CSession(const CSession&) = delete;
+    CSession& operator=(const CSession&) = delete;
+
+    // Opens the link; kExitOk, or kExitNoLink / kExitUsage after one line on the error stream.
+    int Open();
+    CLinkCore& Link() { return *m_link; }
+
+    // The reply handler of a page. Replies reach the handler of the page set current.
+    void SetPageHandler(uint8_t page, CLinkCore::ReplyHandler handler) { m_handlers[page] = std::move(handler); }
+
+    // Runs the event loop until done() holds (true), or a notice reported a failure, the
+    // switcher refused the frame last sent or the link was lost (false).
+    bool RunUntil(const std::function<bool()>& done);
+    // An ungated query (like the status queries sent when a link opens): sent at once, sent
+    // again after 3 s without answered(), "Time out!" after another 3 s.
+    bool Query(std::initializer_list<uint8_t> body, const std::function<bool()>& answered);
+    // A single set whose answer the page only shows: waits up to 7 s for answered().
+    bool AwaitSet(const std::function<bool()>& answered);
+
+    bool Failed() const { return m_failed; }
+    // The answer the question box gets (the command asked its user before opening the link).
+    void SetAnswer(int answer) { m_answer = answer; }
+
+    // INotices
+    void ShowMessage(const std::string& text, std::function<void()> then) override;
+    void AskMessage(const std::string& text, std::function<void(int)> then) override;
+    void OpenStatus(const std::string& text) override { m_status = text; }
+    void FinishStatus(const std::string& text) override { m_status = text; }
+    void CloseStatus() override {}
+
+private:
+    class CTracePane;
+    void Fail(const std::string& line);
+    void OnReply(uint8_t page, const Frame& frame);
+    void OnTimer(unsigned id);
+
+    std::ostream& m_err;
+    SConnection m_connection;
+    SPortPaths m_paths;
+    CQtTimers m_timers;
+    std::unique_ptr<CTracePane> m_tx, m_rx;
+    std::unique_ptr<CLinkCore> m_link;
+    std::unique_ptr<CTimerOwner> m_waits;  // the query and single-set waits
+    std::map<uint8_t, CLinkCore::ReplyHandler> m_handlers;
+    CQtSerialOwner m_owner;
+    std::unique_ptr<CSerialLink> m_serial;  // destroyed first: its worker ends before the owner
+    std::string m_status;
+    std::mutex m_linkErrorLock;  // the serial worker reports too
+    std::string m_linkError;     // the serial link's last diagnostic
+    int m_answer = IDCANCEL;
+    bool m_failed = false;
+    bool m_lost = false;
+};
+
+// The application object the event loop needs; made once per process.
+void EnsureCoreApplication();
+
+}  // namespace corvane::cli

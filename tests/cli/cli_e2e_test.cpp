@@ -1,0 +1,258 @@
+// corvanectl as a script runs it: the program against the emulator process over a
+// pseudo-terminal, its standard output, standard error and exit status, and what the emulator
+// holds afterwards (read back by the program itself).
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "tests/support/sim_process.h"
+
+namespace corvane::test {
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs corvanectl with the emulator's port directory, standard input from /dev/null. Every
+// run is bounded: a program that hangs is killed and the test fails.
+Result Ctl(std::vector<std::string> args, const std::string& portDir, int boundMs = 15000)
+{
+    Result r;
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+        return r;
+    std::string exe = CORVANECTL_PATH;
+    std::vector<char*> argv{exe.data()};
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env = {"CORVANE_PORT_DIR=" + portDir, "PATH=/usr/bin:/bin"};
+    std::vector<char*> envp;
+    for (auto& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDONLY);
+        dup2(null, 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* sinks[2] = {&r.out, &r.err};
+    int open = 2;
+    while (open > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || poll(fds, 2, int(left.count())) <= 0) {
+            kill(pid, SIGKILL);
+            ADD_FAILURE() << "corvanectl did not end within " << boundMs << " ms";
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
+                continue;
+            char chunk[4096];
+            const ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
+            if (n > 0) {
+                sinks[i]->append(chunk, std::size_t(n));
+            } else {
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    close(out[0]);
+    close(err[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}
+
+class CliEndToEnd : public ::testing::Test {
+protected:
+    void Start(std::vector<std::string> simArgs, bool quiet = true)
+    {
+        simArgs.insert(simArgs.begin(), {"--serial", "com201"});
+        if (quiet)
+            simArgs.push_back("--quiet");
+        sim = std::make_unique<SimProcess>(simArgs, dir.path);
+        ASSERT_EQ(sim->first.rfind("serial: com201", 0), 0u) << sim->first;
+    }
+    Result Run(std::vector<std::string> args, int boundMs = 15000)
+    {
+        args.insert(args.end(), {"--port", "COM201"});
+        return Ctl(args, dir.path, boundMs);
+    }
+
+    TempDir dir;
+    std::unique_ptr<SimProcess> sim;
+};
+
+const char kDefaultStatus[] =
+    "INPUT 1: Connect\nINPUT 2: Disconnect\nINPUT 3: Connect\nINPUT 4: Disconnect\n"
+    "OUTPUT1: Disconnect\nOUTPUT2: Connect\nBeep: on\nDVI compatibility: off\n"
+    "OUTPUT 1: IN 1\nOUTPUT 2: IN 2\n";
+
+TEST_F(CliEndToEnd, EveryCommandChangesTheSwitcherAndReportsIt)
+{
+    Start({"--signals", "1010:01"});
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+        std::vector<std::string> readBack;  // a command whose output shows the switcher's state
+        std::string state;
+    };
+    const Case cases[] = {
+        {{"status"}, kDefaultStatus, {}, ""},
+        {{"status", "--json"},
+         "{\"inputs\":[{\"input\":1,\"signal\":true},{\"input\":2,\"signal\":false},{\"input\":3,\"signal\":true},"
+         "{\"input\":4,\"signal\":false}],\"outputs\":[{\"output\":1,\"signal\":false,\"input\":1},"
+         "{\"output\":2,\"signal\":true,\"input\":2}],\"beep\":true,\"dvi\":false}\n",
+         {}, ""},
+        {{"route", "4", "2"}, "OUTPUT 2: IN 4\n", {"route"}, "OUTPUT 1: IN 1\nOUTPUT 2: IN 4\n"},
+        {{"route", "3", "all", "--json"}, "{\"routes\":[{\"output\":1,\"input\":3},{\"output\":2,\"input\":3}]}\n",
+         {"route", "--json"}, "{\"routes\":[{\"output\":1,\"input\":3},{\"output\":2,\"input\":3}]}\n"},
+        {{"beep", "off"}, "Beep: off\n", {"status", "--json"}, "\"beep\":false,\"dvi\":false}"},
+        {{"dvi", "on", "--json"}, "{\"dvi\":true}\n", {"status", "--json"}, "\"beep\":false,\"dvi\":true}"},
+        {{"beep", "on", "--json"}, "{\"beep\":true}\n", {"status"}, "Beep: on\nDVI compatibility: on\n"},
+        // The factory reset brings back the routes, the beeper and DVI compatibility.
+        {{"reset", "--yes"}, "Set successfully!\n", {"status"}, kDefaultStatus},
+        {{"reset", "--yes", "--json"}, "{\"reset\":true}\n", {}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
+        const Result r = Run(c.args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, "");
+        if (c.readBack.empty())
+            continue;
+        const Result back = Run(c.readBack);
+        EXPECT_EQ(back.status, 0) << back.err;
+        EXPECT_NE(back.out.find(c.state), std::string::npos) << back.out;
+    }
+}
+
+TEST_F(CliEndToEnd, TraceShowsEveryFrameOnStandardError)
+{
+    Start({});
+    const Result r = Run({"route", "2", "1", "--trace"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "OUTPUT 1: IN 2\n");
+    EXPECT_EQ(r.err, "TX A5 5B 02 03 02 00 01 00 00 00 00 00 F8\nRX A5 5B 02 03 00 00 01 00 00 00 00 00 FA\n");
+}
+
+TEST_F(CliEndToEnd, FailuresEndWithTheirStatusAndOneLine)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> sim;  // faults of the emulator; empty: none started
+        std::vector<std::string> args;
+        int status;
+        std::string err;  // contained in standard error
+    };
+    const Case cases[] = {
+        // The switcher answers the first status queries, then stops: a resend, then Time out!
+        {"silent switcher", {"--fault", "drop:01 05 01"}, {"status"}, 1, "corvanectl: Time out!\n"},
+        {"refused route", {"--fault", "refuse:02 03"}, {"route", "2", "1"}, 1, "the switcher refused 02 03 02 00 01"},
+        {"refused beep", {"--fault", "refuse:06 01"}, {"beep", "off"}, 1, "the switcher refused 06 01 F0 00 00"},
+        {"refused reset step", {"--fault", "refuse:0A 0C"}, {"reset", "--yes"}, 1, "refused 0A 0C 01 00 01"},
+        {"hang-up mid-status", {"--fault", "hangup:01 04 02"}, {"status"}, 1, "link to the switcher was lost"},
+        {"missing port", {}, {"status", "--port", "COM250"}, 3, "COM250: no such port"},
+        {"missing device", {}, {"beep", "on", "--port", "/dev/corvane-none"}, 3, "/dev/corvane-none: no such port"},
+        {"no TCP link", {}, {"status", "--host", "127.0.0.1"}, 3, "--host"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim.reset();
+        if (!c.sim.empty())
+            Start(c.sim);
+        const auto begin = std::chrono::steady_clock::now();
+        const Result r = c.sim.empty() ? Ctl(c.args, dir.path) : Run(c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        // Only the silent switcher waits out its timers (3 s, a resend, 3 s more).
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin);
+        EXPECT_LT(ms.count(), std::string(c.name) == "silent switcher" ? 7500 : 2000);
+    }
+}
+
+TEST_F(CliEndToEnd, PortHeldByAnotherProgram)
+{
+    Start({});
+    const int fd = open((dir.path + "/com201").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    const Result r = Run({"route"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("COM201 (" + dir.path + "/com201): held by another program"), std::string::npos) << r.err;
+    const Result ports = Ctl({"ports"}, dir.path);
+    EXPECT_NE(ports.out.find("COM201\t" + dir.path + "/com201\tpts/"), std::string::npos) << ports.out;
+    EXPECT_NE(ports.out.find("(in use)\n"), std::string::npos) << ports.out;
+    close(fd);
+    const Result free = Ctl({"ports", "--json"}, dir.path);
+    EXPECT_NE(free.out.find("{\"name\":\"COM201\",\"number\":201,\"device\":\"" + dir.path + "/com201\""),
+              std::string::npos)
+        << free.out;
+    EXPECT_NE(free.out.find("\"state\":\"free\"}"), std::string::npos) << free.out;
+}
+
+TEST_F(CliEndToEnd, BadCommandLinesExitTwoWithTheUsage)
+{
+    Start({}, false);
+    const std::vector<std::vector<std::string>> cases = {
+        {"route", "5", "1"}, {"route", "1", "3"}, {"route", "1"},         {"beep"},
+        {"dvi", "maybe"},    {"status", "now"},   {"status", "--colour"}, {"reset"},  // stdin is no terminal
+        {"status", "--host", "10.0.0.1"}, {"status", "--port"},          {"frobnicate"},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
+        std::vector<std::string> withPort = args;
+        if (args != std::vector<std::string>{"status", "--port"})
+            withPort.insert(withPort.end(), {"--port", "COM201"});
+        const Result r = Ctl(withPort, dir.path);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind("corvanectl: ", 0), 0u) << r.err;
+    }
+    // Nothing reached the switcher: the emulator logged no frame.
+    for (std::string line = sim->ReadLine(300); !line.empty(); line = sim->ReadLine(300))
+        EXPECT_EQ(line.find("A5 5B"), std::string::npos) << line;
+}
+
+TEST_F(CliEndToEnd, HelpForTheProgramAndEachCommand)
+{
+    for (const char* command : {"ports", "status", "route", "beep", "dvi", "reset"}) {
+        SCOPED_TRACE(command);
+        const Result r = Ctl({command, "--help"}, dir.path);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out.rfind(std::string("Usage: corvanectl ") + command, 0), 0u) << r.out;
+        EXPECT_NE(r.out.find("Exit status"), std::string::npos);
+    }
+    const Result all = Ctl({"--help"}, dir.path);
+    EXPECT_EQ(all.status, 0);
+    for (const char* command : {"ports", "status", "route", "beep", "dvi", "reset"})
+        EXPECT_NE(all.out.find(std::string("\n  ") + command + " "), std::string::npos) << command;
+}
+
+}  // namespace
+}  // namespace corvane::test
