@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <list>
@@ -209,6 +210,27 @@ int main(int argc, char** argv)
             if (!f)
                 Line("switcher", "--", {}, "cannot write " + path);
         });
+    }
+
+    if (!opt.edidOut.empty()) {
+        // Written whole under another name and renamed, so a reader never sees half a file.
+        auto save = [dir = opt.edidOut](int input, uint8_t, const Edid& data) {
+            const std::string path = dir + "/in" + std::to_string(input) + ".bin";
+            const std::string part = path + ".part";
+            {
+                std::ofstream f(part, std::ios::binary | std::ios::trunc);
+                f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+                if (!f) {
+                    Line("switcher", "--", {}, "cannot write " + part);
+                    return;
+                }
+            }
+            if (std::rename(part.c_str(), path.c_str()) != 0)
+                Line("switcher", "--", {}, "cannot write " + path + ": " + std::strerror(errno));
+        };
+        for (int in = 1; in <= kInputs; ++in)
+            save(in, device.EdidIndex(in), device.EdidData(in));
+        device.SetEdidHandler(save);
     }
 
     std::string first;

@@ -147,6 +147,8 @@ Device:
   --fw-control N:XX        acknowledge firmware packet N (1-based) with control byte XX
                            (F0 or B0; B0 makes the panel skip 3840 bytes); repeatable
   --fw-out FILE            write each received firmware image (descrambled) to FILE
+  --edid-out DIR           keep each input's EDID in DIR/in1.bin .. in4.bin (256 bytes), written
+                           at start and whenever an input is given another EDID
   --block-wait-ms MS       drop a data block that stops arriving for MS (default 1000, at
                            most a day)
 
@@ -315,6 +317,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             if (!value(v))
                 return std::nullopt;
             o.fwOut = v;
+        } else if (a == "--edid-out") {
+            if (!value(v))
+                return std::nullopt;
+            o.edidOut = v;
         } else if (a == "--fault") {
             if (!value(v))
                 return std::nullopt;

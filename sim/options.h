@@ -28,6 +28,7 @@ struct Options {
     bool help = false;
     bool version = false;
     std::string fwOut;
+    std::string edidOut;  // folder for in1.bin .. in4.bin
     int64_t blockWaitMs = kDefaultBlockWaitMs;
     SwitcherSettings settings;
     std::vector<FaultRule> faults;

@@ -76,6 +76,8 @@ void CSwitcher::SetEdid(int input, uint8_t index, const Edid& data)
 {
     m_edidIndex[input - 1] = index;
     m_edid[input - 1] = data;
+    if (m_edidChanged)
+        m_edidChanged(input, index, data);
 }
 
 void CSwitcher::FactoryReset()

@@ -84,6 +84,7 @@ class CSwitcher {
 public:
     using NoteFn = std::function<void(const std::string&)>;
     using ImageFn = std::function<void(const std::vector<uint8_t>&)>;
+    using EdidFn = std::function<void(int input, uint8_t index, const Edid& data)>;
 
     explicit CSwitcher(SwitcherSettings settings = {});
 
@@ -102,6 +103,8 @@ public:
 
     void SetNoteHandler(NoteFn fn) { m_note = std::move(fn); }
     void SetImageHandler(ImageFn fn) { m_imageDone = std::move(fn); }
+    // Called whenever an input is given an EDID (preset, copy, file, default, factory reset).
+    void SetEdidHandler(EdidFn fn) { m_edidChanged = std::move(fn); }
 
     // State, for the program and the tests.
     const SwitcherSettings& Settings() const { return m_settings; }
@@ -169,6 +172,7 @@ private:
 
     NoteFn m_note;
     ImageFn m_imageDone;
+    EdidFn m_edidChanged;
 };
 
 }  // namespace corvane::sim
