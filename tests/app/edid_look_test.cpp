@@ -1,0 +1,235 @@
+// The EDID page's look and how it is operated without a mouse: the grabbed window, the rows of
+// the "Manual Mode" group, texts that must fit their controls, the file tip, the file dialog's
+// filter, assistive technology and keys.
+#include "tests/app/edid_fixture.h"
+
+#include <QAccessible>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QHelpEvent>
+#include <QStyleOptionComboBox>
+#include <QTest>
+#include <QToolTip>
+
+#include "platform/qt_ui.h"
+
+namespace corvane::test {
+namespace {
+
+class EdidLook : public EdidFixture {
+protected:
+    QImage Grab()
+    {
+        dlg->show();
+        QImage img = dlg->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        // CORVANE_SHOTS_DIR=dir keeps every grab as a PNG, to look at the page as a person would.
+        if (const QByteArray shots = qgetenv("CORVANE_SHOTS_DIR"); !shots.isEmpty()) {
+            const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+            img.save(QString::fromLocal8Bit(shots) + "/" + info->name() + ".png");
+        }
+        return img;
+    }
+    QGroupBox* Group(const char* title) const
+    {
+        for (QGroupBox* g : page->findChildren<QGroupBox*>())
+            if (g->title() == QLatin1String(title))
+                return g;
+        return nullptr;
+    }
+    QRect Rect(int id) const { return page->Control(id)->geometry(); }
+};
+
+TEST_F(EdidLook, RowsSitInTheirGroupsInReadingOrder)
+{
+    Open({11, 9, 3, 14});  // long names in the list
+    const QImage img = Grab();
+    EXPECT_EQ(page->geometry(), QRect(QPoint(1, 56), DialogSize(*Template(140))));
+    EXPECT_LE(page->geometry().right(), dlg->width() - 2) << "the outline stays visible";
+    EXPECT_LE(page->geometry().bottom(), dlg->height() - 2);
+
+    QGroupBox* manual = Group("Manual Mode");
+    QGroupBox* list = Group("Input EDID List");
+    ASSERT_NE(manual, nullptr);
+    ASSERT_NE(list, nullptr);
+    EXPECT_LT(manual->geometry().bottom(), list->geometry().top());
+
+    const std::vector<std::vector<int>> rows = {{1080, 1081, 1082, 1083, 1084},
+                                                {1085, 1086, 1087, 1088, 1089},
+                                                {1103, 1104, 1042, 1090, 1091, 1092}};
+    int lastCentre = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row[0]);
+        const int centre = Rect(row.back()).center().y();
+        EXPECT_GT(centre, lastCentre + 20) << "rows one below the other";
+        lastCentre = centre;
+        int lastRight = manual->geometry().left();
+        for (int id : row) {
+            const QRect r = Rect(id);
+            EXPECT_TRUE(manual->geometry().contains(r)) << id;
+            EXPECT_GT(r.left(), lastRight) << id << " left to right, not overlapping";
+            EXPECT_LE(std::abs(r.center().y() - centre), 3) << id << " on the row's line";
+            lastRight = r.right();
+        }
+    }
+    // The three "Set" buttons and the three target lists stand in columns.
+    EXPECT_EQ(Rect(1084).x(), Rect(1089).x());
+    EXPECT_EQ(Rect(1084).x(), Rect(1092).x());
+    EXPECT_EQ(Rect(1083).x(), Rect(1091).x());
+    EXPECT_EQ(Rect(1088).width(), Rect(1091).width());
+
+    for (int n = 0; n < 4; ++n) {
+        const QRect label = Rect(1105 + n), name = Rect(1109 + n);
+        EXPECT_TRUE(list->geometry().contains(label));
+        EXPECT_TRUE(list->geometry().contains(name));
+        EXPECT_EQ(label.center().y(), name.center().y());
+        EXPECT_LT(label.right(), name.left());
+        if (n > 0) {
+            EXPECT_GT(label.top(), Rect(1105 + n - 1).bottom());
+        }
+    }
+    EXPECT_TRUE(list->geometry().contains(Rect(1113)));
+
+    // The page's own ground between the groups.
+    const QPoint free = page->mapTo(dlg.get(), QPoint(page->width() / 2, (manual->geometry().bottom() + list->geometry().top()) / 2));
+    EXPECT_EQ(img.pixelColor(free), ButtonFaceColor());
+}
+
+TEST_F(EdidLook, EveryTextFitsItsControl)
+{
+    Open({9, 10, 11, 13});
+    for (QLabel* label : page->findChildren<QLabel*>()) {
+        SCOPED_TRACE(label->text().toStdString());
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
+    }
+    // The longest name fits the list statics whatever the switcher reports.
+    for (int i = 0; i < kEdidNames; ++i) {
+        page->ShowInputEdid(1, EdidListName(i));
+        EXPECT_LE(page->InputEdid(1)->fontMetrics().horizontalAdvance(page->InputEdid(1)->text()),
+                  page->InputEdid(1)->width());
+    }
+    for (QComboBox* box : page->findChildren<QComboBox*>()) {
+        QStyleOptionComboBox opt;
+        opt.initFrom(box);
+        const QRect field = box->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, box);
+        for (int i = 0; i < box->count(); ++i)
+            EXPECT_LE(box->fontMetrics().horizontalAdvance(box->itemText(i)), field.width()) << box->itemText(i).toStdString();
+    }
+    for (QPushButton* b : page->findChildren<QPushButton*>())
+        EXPECT_LT(b->fontMetrics().horizontalAdvance(b->text()), b->width() - 4) << b->text().toStdString();
+}
+
+TEST_F(EdidLook, TheFileTipShowsOverThePathField)
+{
+    Open();
+    OpenFile(WriteFile("office.bin", EdidBytesOf()));
+    Grab();
+    QLineEdit* edit = page->FileEdit();
+    QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), edit->mapToGlobal(QPoint(5, 5)));
+    QCoreApplication::sendEvent(edit, &help);
+    ASSERT_TRUE(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text(), edit->toolTip());
+    EXPECT_TRUE(QToolTip::text().contains(QStringLiteral("Display: OFFICE 27")));
+    // On a real display (xvfb-run) the whole screen shows the tip over the page.
+    if (const QByteArray shots = qgetenv("CORVANE_SHOTS_DIR"); !shots.isEmpty() && QGuiApplication::platformName() == "xcb") {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 300)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromLocal8Bit(shots) + "/tip-on-screen.png");
+    }
+    QToolTip::hideText();
+}
+
+// The widget dialog that "..." opens, showing the folder: which names it offers.
+TEST_F(EdidLook, TheFileDialogOffersBinFilesInAnyCase)
+{
+    Open();
+    for (const char* name : {"upper.BIN", "lower.bin", "mixed.Bin", "other.txt", "bin"})
+        WriteFile(name, EdidBytesOf());
+    std::unique_ptr<QFileDialog> dialog = page->MakeFileDialog();
+    EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("Binary file(*.BIN)")});
+    EXPECT_EQ(dialog->defaultSuffix(), QStringLiteral("BIN"));
+    EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFile);
+    auto* model = dialog->findChild<QFileSystemModel*>();
+    ASSERT_NE(model, nullptr);
+    bool loaded = false;
+    QObject::connect(model, &QFileSystemModel::directoryLoaded, [&](const QString& path) {
+        loaded = loaded || QDir(path) == QDir(dir.path());
+    });
+    dialog->setDirectory(dir.path());
+    dialog->show();
+    QElapsedTimer t;
+    t.start();
+    while (!loaded && t.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_TRUE(loaded);
+    QStringList offered;
+    const QModelIndex root = model->index(dir.path());
+    for (int r = 0; r < model->rowCount(root); ++r) {
+        const QModelIndex i = model->index(r, 0, root);
+        if (!model->isDir(i) && (model->flags(i) & Qt::ItemIsEnabled))
+            offered << model->fileName(i);
+    }
+    offered.sort();
+    EXPECT_EQ(offered, (QStringList{"lower.bin", "mixed.Bin", "upper.BIN"}));
+    dialog->reject();
+}
+
+TEST_F(EdidLook, AssistiveTechnologyReadsCurrentTextsAndPressesLikeAClick)
+{
+    Open({2, 15, 15, 15});
+    OpenFile(WriteFile("office.bin", EdidBytesOf()));
+    auto name = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name); };
+    auto value = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Value); };
+    EXPECT_EQ(name(page->InputEdid(1)), QStringLiteral("1080i,HD Audio 7.1"));
+    EXPECT_EQ(name(page->Control(1105)), QStringLiteral("IN1:"));
+    page->List(EdidList::Preset)->setCurrentIndex(12);
+    EXPECT_EQ(value(page->List(EdidList::Preset)), QStringLiteral("DVI 1024x768"));
+    EXPECT_EQ(value(page->FileEdit()), QString::fromStdString(*chosen));
+    EXPECT_EQ(name(page->Control(1104)), QStringLiteral("..."));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(page->Control(1104))->text(QAccessible::Description),
+              QStringLiteral("Choose an EDID file"));
+
+    const struct {
+        int id;
+        uint8_t mode;
+    } sets[] = {{1084, 0x00}, {1089, 0xEE}, {1092, 0xBB}};
+    for (const auto& s : sets) {
+        SCOPED_TRACE(s.id);
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(page->Control(s.id));
+        EXPECT_EQ(a->text(QAccessible::Name), QStringLiteral("Set"));
+        ASSERT_NE(a->actionInterface(), nullptr);
+        port->writes.clear();
+        a->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        EXPECT_EQ(Frames(), std::vector<Bytes>{SetRequest(s.mode)}) << "pressed at once, as a click";
+        port->Run(1000);
+        EXPECT_TRUE(g_bReady);
+    }
+}
+
+TEST_F(EdidLook, EnterEscapeAndSpacePressNothing)
+{
+    Open();
+    port->writes.clear();
+    chooserCalls = 0;
+    for (int id : {1084, 1089, 1092, 1104, 1113, 1081, 1042}) {
+        for (Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+            QTest::keyClick(page->Control(id), key);
+            EXPECT_TRUE(port->writes.empty()) << id << " " << key;
+        }
+    }
+    EXPECT_EQ(chooserCalls, 0);
+    EXPECT_EQ(page->List(EdidList::Preset)->currentIndex(), 0);
+    EXPECT_TRUE(page->isVisible() || !dlg->isVisible());
+    // Other keys still work: the arrow keys choose in a list.
+    QTest::keyClick(page->List(EdidList::Preset), Qt::Key_Down);
+    EXPECT_EQ(page->List(EdidList::Preset)->currentIndex(), 1);
+}
+
+}  // namespace
+}  // namespace corvane::test
