@@ -16,6 +16,7 @@
 #include <QStyleOptionGroupBox>
 #include <QStylePainter>
 
+#include "app/config_ip_dlg.h"
 #include "app/log_pane_widget.h"
 #include "app/port_combo_widget.h"
 #include "platform/notices.h"
@@ -49,6 +50,7 @@ CCorvaneDlg::CCorvaneDlg(std::unique_ptr<ISerialPort> serial, SPortPaths paths, 
 {
     BuildWindow();
     WireControls();
+    WireNetControls();
 
     // Dialog initialisation, in order.
     Ctl<QRadioButton>(1016)->setChecked(true);
@@ -64,6 +66,10 @@ CCorvaneDlg::~CCorvaneDlg()
     // The serial transport goes first: its worker is stopped and joined before anything it
     // could deliver to is destroyed.
     m_serial.reset();
+    m_configDlg.reset();
+    m_net.reset();
+    m_tcp.reset();
+    m_udp.reset();
     m_link.reset();
 }
 

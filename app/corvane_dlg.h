@@ -11,6 +11,7 @@
 
 #include "app/serial_port.h"
 #include "link/link_core.h"
+#include "link/net_link.h"
 #include "link/serial_device.h"
 #include "pages/general_page.h"
 
@@ -18,6 +19,7 @@ class QLabel;
 
 namespace corvane {
 
+class CConfigIPDlg;
 class CIconButton;
 class CPlainTextPane;
 class IPortCombo;
@@ -30,7 +32,7 @@ public:
     virtual void OnReply(const Frame& frame) = 0;
 };
 
-class CCorvaneDlg : public QDialog {
+class CCorvaneDlg : public QDialog, private INetView {
     Q_OBJECT
 public:
     // serial: the serial transport (the real one unless a test gives another); paths: where
@@ -59,6 +61,15 @@ public:
     bool IsMaximized() const { return m_bMaximized; }
     QMenu* SystemMenu() const { return m_systemMenu; }
 
+    // The TCP control socket and the UDP socket (the real ones unless a test gives others).
+    void SetNetTransports(std::unique_ptr<ITcpControl> tcp, std::unique_ptr<IDatagramSocket> udp,
+                          SNetPorts ports = {});
+    CNetLink& Net() { return *m_net; }
+    // How the network configuration dialog is run: modal by default; flow tests drive it
+    // themselves and return its result.
+    void SetConfigDialogRunner(std::function<int(CConfigIPDlg&)> runner) { m_configRunner = std::move(runner); }
+    CConfigIPDlg* ConfigDialog() const { return m_configDlg.get(); }
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -75,6 +86,14 @@ private:
     void SwitchToPage(uint8_t page);
     void ShowGeneralControls(bool show);
     void OnOtherTimer(unsigned id);
+
+    // TCP control mode: the connect button, the search, the switcher list, the configuration.
+    void WireNetControls();
+    void OnConfigButton();
+    void ClearSwitchers() override;
+    void InsertSwitcher(std::size_t pos, const std::string& ip) override;
+    void SelectSwitcher(std::size_t pos) override;
+    void SetTcpButtonText(const std::string& text) override;
 
     // General page.
     void ApplyControlMode();
@@ -106,6 +125,11 @@ private:
     std::unique_ptr<CLinkCore> m_link;
     std::unique_ptr<ISerialPort> m_serial;
     std::unique_ptr<IPortCombo> m_portCombo;
+    std::unique_ptr<ITcpControl> m_tcp;
+    std::unique_ptr<IDatagramSocket> m_udp;
+    std::unique_ptr<CNetLink> m_net;
+    std::unique_ptr<CConfigIPDlg> m_configDlg;
+    std::function<int(CConfigIPDlg&)> m_configRunner;
     std::map<uint8_t, std::function<std::unique_ptr<IPage>(CCorvaneDlg&)>> m_pageFactories;
     std::map<uint8_t, std::unique_ptr<IPage>> m_pages;
     SPortPaths m_portPaths;

@@ -44,8 +44,8 @@ void CCorvaneDlg::ApplyControlMode()
 {
     const bool com = g_nControlMode == MODE_COM;
     if (com) {
-        g_bTcpConnected = false;
-        Ctl<QPushButton>(1045)->setText(QStringLiteral("Connect"));
+        if (m_net)
+            m_net->CloseTcp();
     } else {
         if (m_serial)
             m_serial->Stop();
