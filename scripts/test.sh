@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the panel, the emulator and the tests, and runs the whole
 # suite: a normal build, the same under AddressSanitizer + UndefinedBehaviorSanitizer, the
-# serial transport (with the rest of the Qt-free code) under ThreadSanitizer, a short run of every fuzz target, and the benchmarks
-# once (their figures are printed, not judged).
+# serial transport (with the rest of the Qt-free code) under ThreadSanitizer, a short run of
+# every fuzz target, and the benchmarks once (their figures are printed, not judged). The
+# release build also gives the Debian package, which is checked and, as root, installed and tried.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -23,6 +24,11 @@ build() {  # build <dir> [cmake options...]
 echo "== build and test (release)"
 build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir build/release -j "$jobs" --timeout 300
+
+echo "== Debian package"
+rm -f build/release/corvane_*_amd64.deb
+(cd build/release && cpack -G DEB >/dev/null)
+scripts/check-package.sh build/release/corvane_*_amd64.deb
 
 echo "== address + undefined behaviour sanitizers"
 build build/asan -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=address,undefined -DCORVANE_BUILD_BENCH=OFF

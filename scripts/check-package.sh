@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Checks the Debian package the way an installer meets it: its contents, the desktop entry and
+# the AppStream metainfo through their validators, then (as root) installs it with apt and runs
+# the installed programs, corvanectl against the installed emulator on a pseudo-terminal.
+# Usage: scripts/check-package.sh corvane_<version>_amd64.deb
+set -euo pipefail
+deb=$(realpath "$1")
+work=$(mktemp -d)
+sim=
+trap '[ -n "$sim" ] && kill "$sim" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+
+echo "-- contents of $(basename "$deb")"
+dpkg-deb -x "$deb" "$work/root"
+expected=(
+  usr/bin/corvane usr/bin/corvane-sim usr/bin/corvanectl
+  usr/share/applications/org.corvane.Corvane.desktop
+  usr/share/metainfo/org.corvane.Corvane.metainfo.xml
+  usr/share/man/man1/corvane.1.gz usr/share/man/man1/corvane-sim.1.gz usr/share/man/man1/corvanectl.1.gz
+  usr/share/bash-completion/completions/corvanectl
+)
+for size in 16 22 24 32 48 64 128 256; do
+  expected+=("usr/share/icons/hicolor/${size}x${size}/apps/corvane.png")
+done
+missing=0
+for f in "${expected[@]}"; do
+  [ -s "$work/root/$f" ] || { echo "missing from the package: /$f" >&2; missing=1; }
+done
+[ "$missing" -eq 0 ]
+dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || { echo "no computed Qt dependency" >&2; exit 1; }
+
+echo "-- validators"
+desktop-file-validate "$work/root/usr/share/applications/org.corvane.Corvane.desktop"
+appstreamcli validate --no-net "$work/root/usr/share/metainfo/org.corvane.Corvane.metainfo.xml"
+for page in "$work"/root/usr/share/man/man1/*.gz; do
+  # A manual page that groff cannot read gives warnings and no text.
+  [ -n "$(MANWIDTH=80 man -l "$page" 2>/dev/null | head -n 3)" ] || { echo "unreadable: $page" >&2; exit 1; }
+done
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "-- not root: the package is not installed here, the installed programs are not tried"
+  exit 0
+fi
+echo "-- apt install"
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null
+/usr/bin/corvanectl --version
+/usr/bin/corvane --version
+/usr/bin/corvane-sim --help >/dev/null
+
+echo "-- installed corvanectl against the installed emulator"
+export CORVANE_PORT_DIR="$work/ports"
+/usr/bin/corvane-sim --serial com201 --quiet >"$work/sim.log" 2>&1 &
+sim=$!
+for _ in $(seq 50); do
+  grep -q '^serial:' "$work/sim.log" && break
+  sleep 0.1
+done
+grep '^serial:' "$work/sim.log"
+timeout 60 /usr/bin/corvanectl status --port COM201
