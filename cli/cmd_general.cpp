@@ -8,16 +8,16 @@
 #include <optional>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "cli/link_commands.h"
-#include "cli/session.h"
+#include "cli/link_run.h"
 #include "link/port_list.h"
-#include "pages/general_page.h"
-#include "pages/matrix_page.h"
 
 namespace corvane::cli {
 
 const char kPortsUsage[] = "ports [--json]  the serial ports, ports held by another program marked\n";
-const char kStatusUsage[] = "status [--json]  signals, beeper, DVI compatibility and routes\n";
+const char kStatusUsage[] =
+    "status [--json]  signals, beeper, DVI compatibility, routes, input EDIDs, device line\n";
 const char kRouteUsage[] =
     "route [--json]  both routes\n"
     "  route INPUT OUTPUT [--json]  route input 1-4 to output 1, 2 or all\n";
@@ -26,171 +26,6 @@ const char kDviUsage[] = "dvi on|off [--json]  switch DVI compatibility\n";
 const char kResetUsage[] = "reset [--yes] [--json]  factory settings (asks unless --yes)\n";
 
 namespace {
-
-// The words of a command line: the options every link command knows and the rest in order.
-struct SCommandLine {
-    SConnection link;
-    bool json = false;
-    bool help = false;
-    bool yes = false;
-    std::vector<std::string> words;
-    std::string error;  // a bad command line: the reason
-};
-
-SCommandLine Parse(Args args, bool acceptsYes)
-{
-    SCommandLine c;
-    if (const char* p = std::getenv("CORVANE_PORT"))
-        c.link.port = p;
-    if (const char* h = std::getenv("CORVANE_HOST"))
-        c.link.host = h;
-    bool portGiven = false, hostGiven = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string a = args[i];
-        std::string value;
-        bool hasValue = false;
-        if (a.rfind("--", 0) == 0 && a.find('=') != std::string::npos) {
-            value = a.substr(a.find('=') + 1);
-            a = a.substr(0, a.find('='));
-            hasValue = true;
-        }
-        auto takeValue = [&]() -> bool {
-            if (hasValue)
-                return true;
-            if (i + 1 >= args.size()) {
-                c.error = a + " needs a value";
-                return false;
-            }
-            value = args[++i];
-            return true;
-        };
-        if (a == "--port" || a == "--host") {
-            if (!takeValue())
-                return c;
-            (a == "--port" ? c.link.port : c.link.host) = value;
-            (a == "--port" ? portGiven : hostGiven) = true;
-        } else if (hasValue) {
-            c.error = "option " + a + " takes no value";
-            return c;
-        } else if (a == "--json") {
-            c.json = true;
-        } else if (a == "--trace") {
-            c.link.trace = true;
-        } else if (a == "--help" || a == "-h") {
-            c.help = true;
-        } else if (a == "--yes" && acceptsYes) {
-            c.yes = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            c.error = "unknown option '" + a + "'";
-            return c;
-        } else {
-            c.words.push_back(a);
-        }
-    }
-    if (portGiven && hostGiven)
-        c.error = "--port and --host exclude each other";
-    else if (portGiven)
-        c.link.host.clear();  // the command line wins over the environment
-    else if (hostGiven)
-        c.link.port.clear();
-    return c;
-}
-
-int Usage(std::ostream& err, const std::string& reason, const char* usage)
-{
-    err << "corvanectl: " << reason << "\nUsage: corvanectl " << usage;
-    return kExitUsage;
-}
-
-// Handles --help and a bad command line; nullopt when the command should go on.
-std::optional<int> Preflight(const SCommandLine& c, std::ostream& out, std::ostream& err, const char* usage)
-{
-    if (c.help) {
-        out << "Usage: corvanectl " << usage << kLinkOptionsHelp;
-        return kExitOk;
-    }
-    if (!c.error.empty())
-        return Usage(err, c.error, usage);
-    return std::nullopt;
-}
-
-const char* Bool(bool b) { return b ? "true" : "false"; }
-const char* OnOff(bool b) { return b ? "on" : "off"; }
-
-std::string JsonString(const std::string& s)
-{
-    std::string r = "\"";
-    for (char ch : s) {
-        const auto u = static_cast<unsigned char>(ch);
-        if (ch == '"' || ch == '\\') {
-            r += '\\';
-            r += ch;
-        } else if (u < 0x20) {
-            static const char digits[] = "0123456789abcdef";
-            r += "\\u00";
-            r += digits[u >> 4];
-            r += digits[u & 15];
-        } else {
-            r += ch;
-        }
-    }
-    return r + "\"";
-}
-
-// What the pages showed, collected for printing.
-struct SGeneralView final : IGeneralView {
-    std::array<std::optional<SSignalLine>, 4> inputs;
-    std::array<std::optional<SSignalLine>, 2> outputs;
-    std::optional<bool> beep, dvi;
-    void ClearDeviceInfo() override
-    {
-        inputs = {};
-        outputs = {};
-    }
-    void WriteDeviceInfo(const SSignalLine& line) override
-    {
-        if (line.output && line.number >= 1 && line.number <= 2)
-            outputs[line.number - 1] = line;
-        else if (!line.output && line.number >= 1 && line.number <= 4)
-            inputs[line.number - 1] = line;
-    }
-    void ShowBeep(bool on) override { beep = on; }
-    void ShowDvi(bool on) override { dvi = on; }
-};
-
-struct SMatrixView final : IMatrixView {
-    std::array<int, 2> reported{0, 0};  // 0: not reported
-    void CheckInput(int, int) override {}
-    void ShowDigit(int output, int input) override { reported.at(output - 1) = input; }
-};
-
-// The session with the General and Matrix pages on their text views.
-struct SLinkRun {
-    explicit SLinkRun(std::ostream& err, const SConnection& c)
-        : session(err, c), general(session.Link(), generalView), matrix(session.Link(), matrixView)
-    {
-        session.SetPageHandler(PAGE_GENERAL, [this](const Frame& f) { general.OnGeneralReply(f); });
-        session.SetPageHandler(PAGE_MATRIX, [this](const Frame& f) { matrix.OnRoutingReply(f); });
-    }
-    // The route queries of the opening Matrix page: output 1, then output 2, 7 s in all.
-    bool QueryRoutes()
-    {
-        CLinkCore& link = session.Link();
-        link.SetCurrentPage(PAGE_MATRIX);
-        matrixView.reported = {0, 0};
-        if (!link.BeginCommand())
-            return false;
-        link.SendCommand({0x02, 0x01, 0x01});
-        link.SetTimer(TIMER_PAGE_TIMEOUT, kPageTimeoutMs);
-        return session.RunUntil([&] { return g_bReady; });
-    }
-
-    CSession session;
-    SGeneralView generalView;
-    CGeneralPage general;
-    SMatrixView matrixView;
-    CMatrixPage matrix;
-};
 
 void PrintRoutes(std::ostream& out, const SMatrixView& v, bool json, bool onlySet = false,
                  std::array<bool, 2> set = {true, true})
@@ -225,8 +60,8 @@ std::optional<bool> ParseOnOff(const std::string& w)
 int RunSwitch(Args args, std::ostream& out, std::ostream& err, bool beep)
 {
     const char* usage = beep ? kBeepUsage : kDviUsage;
-    const SCommandLine c = Parse(args, false);
-    if (auto r = Preflight(c, out, err, usage))
+    const SCommandLine c = Parse(args);
+    if (auto r = Preflight(c, out, err, usage, kLinkOptionsHelp))
         return *r;
     if (c.words.size() != 1 || !ParseOnOff(c.words[0]))
         return Usage(err, c.words.empty() ? "on or off?" : "expected on or off, got '" + c.words[0] + "'", usage);
@@ -268,8 +103,8 @@ const char* const kLinkOptionsHelp =
 
 int RunPorts(Args args, std::ostream& out, std::ostream& err)
 {
-    const SCommandLine c = Parse(args, false);
-    if (auto r = Preflight(c, out, err, kPortsUsage))
+    const SCommandLine c = Parse(args);
+    if (auto r = Preflight(c, out, err, kPortsUsage, kLinkOptionsHelp))
         return *r;
     if (!c.words.empty())
         return Usage(err, "unexpected '" + c.words[0] + "'", kPortsUsage);
@@ -331,8 +166,8 @@ int RunPorts(Args args, std::ostream& out, std::ostream& err)
 
 int RunStatus(Args args, std::ostream& out, std::ostream& err)
 {
-    const SCommandLine c = Parse(args, false);
-    if (auto r = Preflight(c, out, err, kStatusUsage))
+    const SCommandLine c = Parse(args);
+    if (auto r = Preflight(c, out, err, kStatusUsage, kLinkOptionsHelp))
         return *r;
     if (!c.words.empty())
         return Usage(err, "unexpected '" + c.words[0] + "'", kStatusUsage);
@@ -349,18 +184,23 @@ int RunStatus(Args args, std::ostream& out, std::ostream& err)
     run.general.OnStatus();
     if (run.session.Failed() || !run.session.RunUntil([&] { return g_bReady; }))
         return kExitFailed;
-    if (!run.QueryRoutes())
+    if (!run.QueryRoutes() || !run.QueryEdidNames() || !run.QueryDevice())
         return kExitFailed;
     const auto& routes = run.matrixView.reported;
+    const auto& names = run.edidView.names;
+    const std::optional<SDeviceLine> device = SplitDeviceLine(*run.firmwareView.deviceLine);
     if (c.json) {
         out << "{\"inputs\":[";
         for (int i = 0; i < 4; ++i)
-            out << (i ? "," : "") << "{\"input\":" << i + 1 << ",\"signal\":" << Bool(v.inputs[i]->connected) << "}";
+            out << (i ? "," : "") << "{\"input\":" << i + 1 << ",\"signal\":" << Bool(v.inputs[i]->connected)
+                << ",\"edid\":" << JsonString(names[i].value_or("")) << "}";
         out << "],\"outputs\":[";
         for (int o = 0; o < 2; ++o)
             out << (o ? "," : "") << "{\"output\":" << o + 1 << ",\"signal\":" << Bool(v.outputs[o]->connected)
                 << ",\"input\":" << routes[o] << "}";
-        out << "],\"beep\":" << Bool(*v.beep) << ",\"dvi\":" << Bool(*v.dvi) << "}\n";
+        out << "],\"beep\":" << Bool(*v.beep) << ",\"dvi\":" << Bool(*v.dvi) << ",\"device\":";
+        PrintDeviceJson(out, device, *run.firmwareView.deviceLine);
+        out << "}\n";
         return kExitOk;
     }
     for (const auto& line : v.inputs)
@@ -369,13 +209,16 @@ int RunStatus(Args args, std::ostream& out, std::ostream& err)
         out << line->text << '\n';
     out << "Beep: " << OnOff(*v.beep) << "\nDVI compatibility: " << OnOff(*v.dvi) << '\n';
     PrintRoutes(out, run.matrixView, false);
+    for (int i = 0; i < 4; ++i)
+        out << "EDID IN" << i + 1 << ": " << names[i].value_or("") << '\n';
+    out << *run.firmwareView.deviceLine << '\n';
     return kExitOk;
 }
 
 int RunRoute(Args args, std::ostream& out, std::ostream& err)
 {
-    const SCommandLine c = Parse(args, false);
-    if (auto r = Preflight(c, out, err, kRouteUsage))
+    const SCommandLine c = Parse(args);
+    if (auto r = Preflight(c, out, err, kRouteUsage, kLinkOptionsHelp))
         return *r;
     if (c.words.size() != 0 && c.words.size() != 2)
         return Usage(err, "give both INPUT and OUTPUT, or neither", kRouteUsage);
@@ -420,12 +263,12 @@ int RunDvi(Args args, std::ostream& out, std::ostream& err) { return RunSwitch(a
 
 int RunReset(Args args, std::ostream& out, std::ostream& err)
 {
-    const SCommandLine c = Parse(args, true);
-    if (auto r = Preflight(c, out, err, kResetUsage))
+    const SCommandLine c = Parse(args, {}, {"--yes"});
+    if (auto r = Preflight(c, out, err, kResetUsage, kLinkOptionsHelp))
         return *r;
     if (!c.words.empty())
         return Usage(err, "unexpected '" + c.words[0] + "'", kResetUsage);
-    if (!c.yes) {
+    if (!c.Has("--yes")) {
         if (isatty(STDIN_FILENO) != 1)
             return Usage(err, "reset asks first; give --yes when standard input is not a terminal", kResetUsage);
         err << "Do you want to reset to factory settings? [y/N] " << std::flush;

@@ -1,6 +1,8 @@
 #include "cli/commands.h"
 
+#include <algorithm>
 #include <array>
+#include <utility>
 
 #ifdef CORVANE_CLI_LINK
 #include "cli/link_commands.h"
@@ -10,6 +12,17 @@ namespace corvane::cli {
 
 namespace {
 
+#ifdef CORVANE_CLI_LINK
+#define CORVANE_FIRMWARE_LINK_USAGE                                                     \
+    "firmware info [--json]  the device line: type, size, version, build text\n"        \
+    "  firmware upgrade FILE.fw [--json]  send a firmware file, wait for the reboot\n  "
+#else
+#define CORVANE_FIRMWARE_LINK_USAGE ""
+#endif
+constexpr const char kFirmwareUsage[] = CORVANE_FIRMWARE_LINK_USAGE
+    "firmware pack IMAGE OUT.fw  scramble an image into a firmware file\n"
+    "  firmware unpack FILE.fw IMAGE  the image a firmware file carries\n";
+
 constexpr std::array kSubcommands = {
 #ifdef CORVANE_CLI_LINK
     Subcommand{"ports", kPortsUsage, RunPorts},
@@ -18,11 +31,13 @@ constexpr std::array kSubcommands = {
     Subcommand{"beep", kBeepUsage, RunBeep},
     Subcommand{"dvi", kDviUsage, RunDvi},
     Subcommand{"reset", kResetUsage, RunReset},
+    Subcommand{"edid", kEdidUsage, RunEdid},
+    Subcommand{"search", kSearchUsage, RunSearch},
+    Subcommand{"config", kConfigUsage, RunConfig},
+    Subcommand{"firmware", kFirmwareUsage, RunFirmware},
+#else
+    Subcommand{"firmware", kFirmwareUsage, RunFirmware},
 #endif
-    Subcommand{"firmware",
-               "firmware pack IMAGE OUT.fw      scramble an image into a firmware file\n"
-               "  firmware unpack FILE.fw IMAGE   the image a firmware file carries\n",
-               RunFirmware},
 };
 
 #ifndef CORVANE_VERSION
@@ -36,7 +51,11 @@ void Usage(std::ostream& out)
            "Commands:\n";
     for (const Subcommand& c : kSubcommands)
         out << "  " << c.usage;
-    out << "\nOptions:\n"
+    out << "\nOptions (before or after the command):\n"
+           "  --port COMn|PATH  the switcher's serial port (default $CORVANE_PORT)\n"
+           "  --host ADDRESS    the switcher's address, TCP port 8000 (default $CORVANE_HOST)\n"
+           "  --json            the result as one JSON document on standard output\n"
+           "  --trace           every frame, block and datagram in hexadecimal on standard error\n"
            "  -h, --help      this text\n"
            "  --version       the program's version\n"
            "\nExit status: 0 done, 1 failed (the switcher refused or did not answer), 2 wrong\n"
@@ -47,8 +66,44 @@ void Usage(std::ostream& out)
 
 std::span<const Subcommand> Subcommands() { return kSubcommands; }
 
-int RunCommandLine(Args args, std::ostream& out, std::ostream& err)
+namespace {
+// Options that may come before the command word, and whether each takes a value.
+constexpr std::array<std::pair<const char*, bool>, 5> kGlobalOptions = {
+    {{"--port", true}, {"--host", true}, {"--json", false}, {"--trace", false}, {"--udp-to", true}}};
+
+// Moves the global options before the command word behind it, where every command reads them:
+// "--port COM3 status" is "status --port COM3". Nothing moves when no command word follows.
+std::vector<std::string> CommandFirst(Args args)
 {
+    std::vector<std::string> leading;
+    std::size_t i = 0;
+    while (i < args.size()) {
+        const std::string& a = args[i];
+        const std::string name = a.substr(0, a.find('='));
+        const auto it = std::find_if(kGlobalOptions.begin(), kGlobalOptions.end(),
+                                     [&](const auto& o) { return name == o.first; });
+        if (it == kGlobalOptions.end())
+            break;
+        leading.push_back(a);
+        if (it->second && name == a) {  // "--port COM3": the value is the next word
+            if (i + 1 >= args.size())
+                break;
+            leading.push_back(args[++i]);
+        }
+        ++i;
+    }
+    if (leading.empty() || i >= args.size() || args[i].rfind("-", 0) == 0)
+        return {args.begin(), args.end()};
+    std::vector<std::string> moved(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+    moved.insert(moved.end(), leading.begin(), leading.end());
+    return moved;
+}
+}  // namespace
+
+int RunCommandLine(Args original, std::ostream& out, std::ostream& err)
+{
+    const std::vector<std::string> reordered = CommandFirst(original);
+    const Args args(reordered);
     if (args.empty()) {
         Usage(err);
         return kExitUsage;

@@ -5,13 +5,22 @@
 
 #include "cli/commands.h"
 #include "link/firmware.h"
+#ifdef CORVANE_CLI_LINK
+#include "cli/link_commands.h"
+#endif
 
 namespace corvane::cli {
 
 namespace {
 
 constexpr const char* kUsage =
+#ifdef CORVANE_CLI_LINK
+    "Usage: corvanectl firmware info [--json] [--port COMn | --host ADDRESS]\n"
+    "       corvanectl firmware upgrade FILE.fw [--json] [--port COMn | --host ADDRESS]\n"
+    "       corvanectl firmware pack IMAGE OUT.fw\n"
+#else
     "Usage: corvanectl firmware pack IMAGE OUT.fw\n"
+#endif
     "       corvanectl firmware unpack FILE.fw IMAGE\n";
 
 // Why a file was refused, for the shell.
@@ -78,6 +87,10 @@ int Unpack(const std::string& filePath, const std::string& imagePath, std::ostre
 
 int RunFirmware(Args args, std::ostream& out, std::ostream& err)
 {
+#ifdef CORVANE_CLI_LINK
+    if (!args.empty() && (args[0] == "info" || args[0] == "upgrade"))
+        return RunFirmwareLink(args, out, err);
+#endif
     if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) {
         out << kUsage;
         return kExitOk;

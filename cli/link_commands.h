@@ -13,8 +13,14 @@ int RunRoute(Args args, std::ostream& out, std::ostream& err);
 int RunBeep(Args args, std::ostream& out, std::ostream& err);
 int RunDvi(Args args, std::ostream& out, std::ostream& err);
 int RunReset(Args args, std::ostream& out, std::ostream& err);
+int RunEdid(Args args, std::ostream& out, std::ostream& err);
+// firmware info|upgrade (pack and unpack need no switcher: RunFirmware).
+int RunFirmwareLink(Args args, std::ostream& out, std::ostream& err);
+int RunSearch(Args args, std::ostream& out, std::ostream& err);
+int RunConfig(Args args, std::ostream& out, std::ostream& err);
 
-extern const char kPortsUsage[], kStatusUsage[], kRouteUsage[], kBeepUsage[], kDviUsage[], kResetUsage[];
+extern const char kPortsUsage[], kStatusUsage[], kRouteUsage[], kBeepUsage[], kDviUsage[], kResetUsage[],
+    kEdidUsage[], kFirmwareLinkUsage[], kSearchUsage[], kConfigUsage[];
 // The options every link command takes, for the help texts.
 extern const char* const kLinkOptionsHelp;
 

@@ -11,7 +11,9 @@ namespace corvane::cli {
 namespace {
 
 // The waits of the session itself, on its own timer owner.
-enum : unsigned { TIMER_QUERY_RESEND = 1, TIMER_QUERY_TIMEOUT = 2, TIMER_SET_TIMEOUT = 3 };
+enum : unsigned { TIMER_QUERY_RESEND = 1, TIMER_QUERY_TIMEOUT = 2, TIMER_SET_TIMEOUT = 3, TIMER_CONNECT = 4 };
+// An address that never answers would hold a connect for minutes.
+constexpr unsigned kConnectTimeoutMs = 5000;
 
 std::string Hex(const uint8_t* bytes, std::size_t n)
 {
@@ -90,6 +92,30 @@ std::string OpenFailureText(const std::string& name, const std::string& device, 
     return what + ": cannot be opened";
 }
 
+std::optional<SHostPort> ParseHost(const std::string& text)
+{
+    SHostPort h;
+    std::string address = text;
+    if (const auto colon = text.find(':'); colon != std::string::npos) {
+        address = text.substr(0, colon);
+        const std::string port = text.substr(colon + 1);
+        if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)
+            return std::nullopt;
+        const unsigned long n = std::stoul(port);
+        if (n == 0 || n > 65535)
+            return std::nullopt;
+        h.port = static_cast<uint16_t>(n);
+    }
+    // Only dotted-decimal text: no name look-up, which could wait on the network.
+    if (address.empty() || address.find_first_not_of("0123456789.") != std::string::npos)
+        return std::nullopt;
+    const auto ip = ParseIpv4(std::u16string(address.begin(), address.end()));
+    if (!ip)
+        return std::nullopt;
+    h.ipv4 = *ip;
+    return h;
+}
+
 void EnsureCoreApplication()
 {
     if (QCoreApplication::instance())
@@ -120,24 +146,79 @@ CSession::CSession(std::ostream& err, const SConnection& connection, SPortPaths 
 CSession::~CSession()
 {
     m_serial.reset();
+    if (m_tcp) {
+        m_tcp->onRead = nullptr;
+        m_tcp->onClosed = nullptr;
+        m_tcp->onConnected = nullptr;
+        m_tcp.reset();
+    }
     m_waits.reset();
     m_link.reset();
     InstallTimers(nullptr);
     InstallNotices(nullptr);
     g_bComOpen = false;
+    g_bTcpConnected = false;
 }
+
+ILogPane& CSession::TxPane() { return *m_tx; }
 
 int CSession::Open()
 {
-    const std::string& port = m_connection.port;
-    if (!m_connection.host.empty()) {
-        m_err << "corvanectl: --host: this build has no TCP link; use --port\n";
-        return kExitNoLink;
-    }
-    if (port.empty()) {
-        m_err << "corvanectl: no switcher named: give --port COMn (or set CORVANE_PORT)\n";
+    if (!m_connection.host.empty())
+        return OpenTcp();
+    if (m_connection.port.empty()) {
+        m_err << "corvanectl: no switcher named: give --port COMn or --host ADDRESS (or set CORVANE_PORT or "
+                 "CORVANE_HOST)\n";
         return kExitUsage;
     }
+    return OpenSerial();
+}
+
+int CSession::OpenTcp()
+{
+    const std::string& host = m_connection.host;
+    const auto target = ParseHost(host);
+    if (!target) {
+        m_err << "corvanectl: --host " << host << ": not an IPv4 address (A.B.C.D, or A.B.C.D:PORT)\n";
+        return kExitUsage;
+    }
+    m_tcp = std::make_unique<CQtTcpControl>();
+    std::optional<bool> connected;
+    m_tcp->onConnected = [&connected](bool ok) { connected = ok; };
+    m_tcp->onRead = [this](std::span<const uint8_t> bytes) { m_link->OnTcpRead(bytes); };
+    m_tcp->onClosed = [this] {
+        g_bTcpConnected = false;
+        m_lost = true;
+    };
+    m_tcp->Connect(target->ipv4, target->port);
+    bool timedOut = false;
+    m_waits->SetTimer(TIMER_CONNECT, kConnectTimeoutMs);
+    m_onConnectTimeout = [&timedOut] { timedOut = true; };
+    QEventLoop loop;
+    while (!connected && !timedOut)
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    m_waits->KillTimer(TIMER_CONNECT);
+    m_onConnectTimeout = nullptr;
+    m_tcp->onConnected = nullptr;
+    const std::string where = host.find(':') == std::string::npos ? host + ":" + std::to_string(target->port) : host;
+    if (!connected || !*connected) {
+        std::string why = timedOut ? "no answer within 5 s" : m_tcp->LastError();
+        if (!why.empty())
+            why[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(why[0])));
+        m_err << "corvanectl: " << where << ": " << (why.empty() ? "cannot connect" : why) << '\n';
+        m_tcp->Close();
+        m_tcp.reset();
+        return kExitNoLink;
+    }
+    g_nControlMode = MODE_TCP;
+    g_bTcpConnected = true;
+    m_link->SetTransports(nullptr, m_tcp.get());
+    return kExitOk;
+}
+
+int CSession::OpenSerial()
+{
+    const std::string& port = m_connection.port;
     const unsigned number = ComNumberOf(port);
     if (number == 0 && port.front() != '/') {
         m_err << "corvanectl: --port " << port << ": not a port (COM1 to COM255, or a device path)\n";
@@ -225,6 +306,11 @@ bool CSession::AwaitSet(const std::function<bool()>& answered)
 void CSession::OnTimer(unsigned id)
 {
     m_waits->KillTimer(id);
+    if (id == TIMER_CONNECT) {
+        if (m_onConnectTimeout)
+            m_onConnectTimeout();
+        return;
+    }
     if (id == TIMER_QUERY_RESEND) {
         m_link->SendFrame(kFrameSize, g_CommandFrame.data());
         m_waits->SetTimer(TIMER_QUERY_TIMEOUT, kStepTimeoutMs);

@@ -9,11 +9,13 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 
 #include "cli/commands.h"
 #include "link/link_core.h"
+#include "link/qt_network.h"
 #include "link/serial_device.h"
 #include "link/serial_link.h"
 #include "platform/notices.h"
@@ -23,7 +25,8 @@
 namespace corvane::cli {
 
 
-// Where the switcher is: --port (a COM number, an alias's number or a device path) or --host.
+// Where the switcher is: --port (a COM number, an alias's number or a device path) or --host
+// (an IPv4 address, with a port after a colon when it is not 8000).
 struct SConnection {
     std::string port;
     std::string host;
@@ -32,6 +35,13 @@ struct SConnection {
 
 // "COM5", "com5" -> 5; 0 when the text is not a COM name.
 unsigned ComNumberOf(const std::string& text);
+
+// "ADDRESS" or "ADDRESS:PORT" (port 8000 when none is given); nothing when it is neither.
+struct SHostPort {
+    uint32_t ipv4 = 0;
+    uint16_t port = kControlPort;
+};
+std::optional<SHostPort> ParseHost(const std::string& text);
 
 // Why a port cannot be opened, as one line with a hint where one helps.
 std::string OpenFailureText(const std::string& name, const std::string& device, EOpenFailure failure, int error);
@@ -60,6 +70,8 @@ public:
     bool AwaitSet(const std::function<bool()>& answered);
 
     bool Failed() const { return m_failed; }
+    // The busy indicator's text last opened or finished ("Configure successfully!", ...).
+    const std::string& StatusText() const { return m_status; }
     // The answer the question box gets (the command asked its user before opening the link).
     void SetAnswer(int answer) { m_answer = answer; }
 
@@ -70,8 +82,13 @@ public:
     void FinishStatus(const std::string& text) override { m_status = text; }
     void CloseStatus() override {}
 
+    // The log pane that traces datagrams ("TX ..." lines), or nothing without --trace.
+    ILogPane& TxPane();
+
 private:
     class CTracePane;
+    int OpenSerial();
+    int OpenTcp();
     void Fail(const std::string& line);
     void OnReply(uint8_t page, const Frame& frame);
     void OnTimer(unsigned id);
@@ -86,9 +103,11 @@ private:
     std::map<uint8_t, CLinkCore::ReplyHandler> m_handlers;
     CQtSerialOwner m_owner;
     std::unique_ptr<CSerialLink> m_serial;  // destroyed first: its worker ends before the owner
+    std::unique_ptr<CQtTcpControl> m_tcp;
     std::string m_status;
     std::mutex m_linkErrorLock;  // the serial worker reports too
     std::string m_linkError;     // the serial link's last diagnostic
+    std::function<void()> m_onConnectTimeout;
     int m_answer = IDCANCEL;
     bool m_failed = false;
     bool m_lost = false;

@@ -33,6 +33,7 @@ CQtTcpControl::~CQtTcpControl() { Retire(m_socket); }
 void CQtTcpControl::Connect(uint32_t ipv4, uint16_t port)
 {
     Close();
+    m_lastError.clear();
     m_socket = std::make_unique<QTcpSocket>();
     QTcpSocket* s = m_socket.get();
     connect(s, &QTcpSocket::connected, this, [this] {
@@ -43,6 +44,7 @@ void CQtTcpControl::Connect(uint32_t ipv4, uint16_t port)
     connect(s, &QTcpSocket::errorOccurred, this, [this, s](QAbstractSocket::SocketError) {
         if (m_connected || s != m_socket.get())
             return;  // a connected link ends through disconnected
+        m_lastError = s->errorString().toStdString();
         Retire(m_socket);
         if (onConnected)
             onConnected(false);

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "link/net_link.h"
 
@@ -24,12 +25,15 @@ public:
     void Close() override;
     // One write of the whole frame or block; its result is not looked at.
     void Write(std::span<const uint8_t> bytes) override;
+    // Why the last connect failed ("Connection refused", ...); "" when it did not.
+    const std::string& LastError() const { return m_lastError; }
 
 private:
     void OnReadyRead();
 
     std::unique_ptr<QTcpSocket> m_socket;
     bool m_connected = false;
+    std::string m_lastError;
 };
 
 class CQtDatagramSocket final : public QObject, public IDatagramSocket {

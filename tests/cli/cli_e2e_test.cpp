@@ -108,7 +108,9 @@ protected:
 const char kDefaultStatus[] =
     "INPUT 1: Connect\nINPUT 2: Disconnect\nINPUT 3: Connect\nINPUT 4: Disconnect\n"
     "OUTPUT1: Disconnect\nOUTPUT2: Connect\nBeep: on\nDVI compatibility: off\n"
-    "OUTPUT 1: IN 1\nOUTPUT 2: IN 2\n";
+    "OUTPUT 1: IN 1\nOUTPUT 2: IN 2\n"
+    "EDID IN1: Default EDID\nEDID IN2: Default EDID\nEDID IN3: Default EDID\nEDID IN4: Default EDID\n"
+    "Device: Corvane 4x2     Version:1.32-20261207\n";
 
 TEST_F(CliEndToEnd, EveryCommandChangesTheSwitcherAndReportsIt)
 {
@@ -122,15 +124,18 @@ TEST_F(CliEndToEnd, EveryCommandChangesTheSwitcherAndReportsIt)
     const Case cases[] = {
         {{"status"}, kDefaultStatus, {}, ""},
         {{"status", "--json"},
-         "{\"inputs\":[{\"input\":1,\"signal\":true},{\"input\":2,\"signal\":false},{\"input\":3,\"signal\":true},"
-         "{\"input\":4,\"signal\":false}],\"outputs\":[{\"output\":1,\"signal\":false,\"input\":1},"
-         "{\"output\":2,\"signal\":true,\"input\":2}],\"beep\":true,\"dvi\":false}\n",
+         "{\"inputs\":[{\"input\":1,\"signal\":true,\"edid\":\"Default EDID\"},{\"input\":2,\"signal\":false,"
+         "\"edid\":\"Default EDID\"},{\"input\":3,\"signal\":true,\"edid\":\"Default EDID\"},{\"input\":4,"
+         "\"signal\":false,\"edid\":\"Default EDID\"}],\"outputs\":[{\"output\":1,\"signal\":false,\"input\":1},"
+         "{\"output\":2,\"signal\":true,\"input\":2}],\"beep\":true,\"dvi\":false,\"device\":{\"line\":"
+         "\"Device: Corvane 4x2     Version:1.32-20261207\",\"type\":\"Corvane\",\"size\":\"4x2\",\"version\":"
+         "\"1.32\",\"build\":\"20261207\"}}\n",
          {}, ""},
         {{"route", "4", "2"}, "OUTPUT 2: IN 4\n", {"route"}, "OUTPUT 1: IN 1\nOUTPUT 2: IN 4\n"},
         {{"route", "3", "all", "--json"}, "{\"routes\":[{\"output\":1,\"input\":3},{\"output\":2,\"input\":3}]}\n",
          {"route", "--json"}, "{\"routes\":[{\"output\":1,\"input\":3},{\"output\":2,\"input\":3}]}\n"},
-        {{"beep", "off"}, "Beep: off\n", {"status", "--json"}, "\"beep\":false,\"dvi\":false}"},
-        {{"dvi", "on", "--json"}, "{\"dvi\":true}\n", {"status", "--json"}, "\"beep\":false,\"dvi\":true}"},
+        {{"beep", "off"}, "Beep: off\n", {"status", "--json"}, "\"beep\":false,\"dvi\":false,"},
+        {{"dvi", "on", "--json"}, "{\"dvi\":true}\n", {"status", "--json"}, "\"beep\":false,\"dvi\":true,"},
         {{"beep", "on", "--json"}, "{\"beep\":true}\n", {"status"}, "Beep: on\nDVI compatibility: on\n"},
         // The factory reset brings back the routes, the beeper and DVI compatibility.
         {{"reset", "--yes"}, "Set successfully!\n", {"status"}, kDefaultStatus},
@@ -177,7 +182,7 @@ TEST_F(CliEndToEnd, FailuresEndWithTheirStatusAndOneLine)
         {"hang-up mid-status", {"--fault", "hangup:01 04 02"}, {"status"}, 1, "link to the switcher was lost"},
         {"missing port", {}, {"status", "--port", "COM250"}, 3, "COM250: no such port"},
         {"missing device", {}, {"beep", "on", "--port", "/dev/corvane-none"}, 3, "/dev/corvane-none: no such port"},
-        {"no TCP link", {}, {"status", "--host", "127.0.0.1"}, 3, "--host"},
+        {"not an address", {}, {"status", "--host", "switcher.local"}, 2, "--host switcher.local: not an IPv4"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

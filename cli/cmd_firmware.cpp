@@ -1,0 +1,144 @@
+// firmware info|upgrade: the FW Upgrade page with a text view. The transfer's progress goes to
+// standard error: a bar redrawn in place on a terminal, one line per tenth otherwise.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include "cli/command_line.h"
+#include "cli/link_commands.h"
+#include "cli/link_run.h"
+
+namespace corvane::cli {
+
+const char kFirmwareLinkUsage[] =
+    "firmware info [--json]  the device line: type, size, version, build text\n"
+    "  firmware upgrade FILE.fw [--json]  send a firmware file and wait for the reboot\n";
+
+namespace {
+
+const char kFirmwareHelp[] =
+    "\nWith --json: info gives {\"line\",\"type\",\"size\",\"version\",\"build\"}; upgrade gives\n"
+    "{\"file\",\"bytes\",\"upgraded\":true}. During an upgrade the progress goes to standard error.\n";
+
+std::string Duration(double seconds)
+{
+    const long s = static_cast<long>(seconds + 0.5);
+    char b[32];
+    std::snprintf(b, sizeof b, "%ld:%02ld", s / 60, s % 60);
+    return b;
+}
+
+}  // namespace
+
+// What a progress line says after value of maximum bytes, elapsed seconds into the transfer.
+std::string ProgressLine(int value, int maximum, double elapsed, bool bar)
+{
+    const int percent = maximum > 0 ? static_cast<int>(100LL * value / maximum) : 100;
+    const double rate = elapsed > 0 ? value / elapsed : 0;
+    char b[160];
+    if (!bar) {
+        std::snprintf(b, sizeof b, "firmware: %d%% %d/%d bytes", percent, value, maximum);
+        return b;
+    }
+    std::string cells(20, '.');
+    for (int k = 0; k < percent / 5 && k < 20; ++k)
+        cells[k] = '#';
+    const std::string left = rate > 0 ? Duration((maximum - value) / rate) : "-:--";
+    std::snprintf(b, sizeof b, "[%s] %3d%% %d/%d bytes %.1f KiB/s %s left", cells.c_str(), percent, value, maximum,
+                  rate / 1024, left.c_str());
+    return b;
+}
+
+int RunFirmwareLink(Args args, std::ostream& out, std::ostream& err)
+{
+    const SCommandLine c = Parse(args);
+    if (auto r = Preflight(c, out, err, kFirmwareLinkUsage, kLinkOptionsHelp)) {
+        if (c.help)
+            out << kFirmwareHelp;
+        return *r;
+    }
+    const bool upgrade = c.words[0] == "upgrade";
+    if (!upgrade && c.words.size() != 1)
+        return Usage(err, "firmware info takes no arguments", kFirmwareLinkUsage);
+    if (upgrade && c.words.size() != 2)
+        return Usage(err, "firmware upgrade takes one FILE.fw", kFirmwareLinkUsage);
+
+    SLinkRun run(err, c.link);
+    CFirmwarePage& page = run.firmware;
+    if (upgrade) {
+        // The file is loaded first: a refused file never opens the link.
+        page.LoadFile(c.words[1]);
+        if (page.Path().empty()) {
+            if (!run.session.Failed())
+                err << "corvanectl: " << c.words[1] << ": not a firmware file\n";
+            return kExitFailed;
+        }
+    }
+    if (int r = run.session.Open())
+        return r;
+    if (!upgrade) {
+        if (!run.QueryDevice())
+            return kExitFailed;
+        const std::string& line = *run.firmwareView.deviceLine;
+        if (c.json) {
+            PrintDeviceJson(out, SplitDeviceLine(line), line);
+            out << '\n';
+        } else {
+            out << line << '\n';
+        }
+        return kExitOk;
+    }
+
+    const bool terminal = isatty(STDERR_FILENO) == 1;
+    const auto begin = std::chrono::steady_clock::now();
+    int lastTenth = -1;
+    bool barShown = false;
+    SFirmwareView& v = run.firmwareView;
+    v.onProgress = [&](int value) {
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        if (terminal) {
+            err << '\r' << ProgressLine(value, v.maximum, elapsed, true) << std::flush;
+            barShown = true;
+            return;
+        }
+        const int tenth = v.maximum > 0 ? static_cast<int>(10LL * value / v.maximum) : 10;
+        if (tenth <= lastTenth)
+            return;
+        lastTenth = tenth;
+        err << ProgressLine(value, v.maximum, elapsed, false) << '\n' << std::flush;
+    };
+    v.onMessage = [&](const std::string& text) {
+        // "->System rebooting, please wait...\r\n": the page's messages, as lines.
+        std::string line = text;
+        if (line.rfind("->", 0) == 0)
+            line = line.substr(2);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' '))
+            line.pop_back();
+        if (line.empty() || line == "Upgrading MCU...")
+            return;
+        if (barShown) {
+            err << '\n';
+            barShown = false;
+        }
+        if (line.find("failed") == std::string::npos)
+            err << "firmware: " << line << '\n' << std::flush;
+    };
+    run.session.Link().SetCurrentPage(PAGE_FIRMWARE);
+    page.OnUpgrade();
+    const bool ok = !run.session.Failed() && run.session.RunUntil([&] {
+        return page.CurrentStep() == CFirmwarePage::Step::Idle && g_bReady;
+    });
+    if (barShown)
+        err << '\n';
+    if (!ok || page.UpgradeFailed())
+        return kExitFailed;
+    const int bytes = page.FileLength() - static_cast<int>(kFirmwareLead);
+    if (c.json)
+        out << "{\"file\":" << JsonString(c.words[1]) << ",\"bytes\":" << bytes << ",\"upgraded\":true}\n";
+    else
+        out << c.words[1] << ": " << bytes << " bytes of firmware sent; the switcher rebooted\n";
+    return kExitOk;
+}
+
+}  // namespace corvane::cli
