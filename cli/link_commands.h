@@ -3,6 +3,8 @@
 // 0 done, 1 the switcher refused or did not answer, 2 bad usage, 3 the link could not be opened.
 #pragma once
 
+#include <string>
+
 #include "cli/commands.h"
 
 namespace corvane::cli {
@@ -18,6 +20,11 @@ int RunEdid(Args args, std::ostream& out, std::ostream& err);
 int RunFirmwareLink(Args args, std::ostream& out, std::ostream& err);
 int RunSearch(Args args, std::ostream& out, std::ostream& err);
 int RunConfig(Args args, std::ostream& out, std::ostream& err);
+
+// A progress line of the firmware transfer: value of maximum bytes sent, elapsed seconds in.
+// bar: "[##########..........]  50% 1536/3072 bytes 0.8 KiB/s 0:02 left"; otherwise
+// "firmware: 50% 1536/3072 bytes".
+std::string ProgressLine(int value, int maximum, double elapsed, bool bar);
 
 extern const char kPortsUsage[], kStatusUsage[], kRouteUsage[], kBeepUsage[], kDviUsage[], kResetUsage[],
     kEdidUsage[], kFirmwareLinkUsage[], kSearchUsage[], kConfigUsage[];

@@ -14,76 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/cli/ctl_run.h"
 #include "tests/support/sim_process.h"
 
 namespace corvane::test {
 namespace {
-
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-// Runs corvanectl with the emulator's port directory, standard input from /dev/null. Every
-// run is bounded: a program that hangs is killed and the test fails.
-Result Ctl(std::vector<std::string> args, const std::string& portDir, int boundMs = 15000)
-{
-    Result r;
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
-        return r;
-    std::string exe = CORVANECTL_PATH;
-    std::vector<char*> argv{exe.data()};
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env = {"CORVANE_PORT_DIR=" + portDir, "PATH=/usr/bin:/bin"};
-    std::vector<char*> envp;
-    for (auto& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_RDONLY);
-        dup2(null, 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* sinks[2] = {&r.out, &r.err};
-    int open = 2;
-    while (open > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || poll(fds, 2, int(left.count())) <= 0) {
-            kill(pid, SIGKILL);
-            ADD_FAILURE() << "corvanectl did not end within " << boundMs << " ms";
-            break;
-        }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
-                continue;
-            char chunk[4096];
-            const ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
-            if (n > 0) {
-                sinks[i]->append(chunk, std::size_t(n));
-            } else {
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    close(out[0]);
-    close(err[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return r;
-}
 
 class CliEndToEnd : public ::testing::Test {
 protected:
@@ -244,9 +179,24 @@ TEST_F(CliEndToEnd, BadCommandLinesExitTwoWithTheUsage)
         EXPECT_EQ(line.find("A5 5B"), std::string::npos) << line;
 }
 
+TEST_F(CliEndToEnd, OptionsBeforeOrAfterTheCommandWord)
+{
+    Start({});
+    const std::string json = "{\"routes\":[{\"output\":1,\"input\":1},{\"output\":2,\"input\":2}]}\n";
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--port", "COM201", "--json", "route"},
+                                                                   {"--json", "route", "--port=COM201"},
+                                                                   {"route", "--json", "--port", "COM201"}}) {
+        const Result r = Ctl(args, dir.path);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, json) << args[0];
+    }
+    // An option the command does not know stays an error wherever it stands.
+    EXPECT_EQ(Ctl({"--port", "COM201", "--colour", "route"}, dir.path).status, 2);
+}
+
 TEST_F(CliEndToEnd, HelpForTheProgramAndEachCommand)
 {
-    for (const char* command : {"ports", "status", "route", "beep", "dvi", "reset"}) {
+    for (const char* command : {"ports", "status", "route", "beep", "dvi", "reset", "edid", "search", "config"}) {
         SCOPED_TRACE(command);
         const Result r = Ctl({command, "--help"}, dir.path);
         EXPECT_EQ(r.status, 0);
@@ -255,7 +205,7 @@ TEST_F(CliEndToEnd, HelpForTheProgramAndEachCommand)
     }
     const Result all = Ctl({"--help"}, dir.path);
     EXPECT_EQ(all.status, 0);
-    for (const char* command : {"ports", "status", "route", "beep", "dvi", "reset"})
+    for (const char* command : {"ports", "status", "route", "beep", "dvi", "reset", "edid", "search", "config", "firmware"})
         EXPECT_NE(all.out.find(std::string("\n  ") + command + " "), std::string::npos) << command;
 }
 

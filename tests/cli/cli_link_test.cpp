@@ -1,0 +1,487 @@
+// corvanectl's EDID, firmware, search and configuration commands against the emulator process,
+// each over the pseudo-terminal and over TCP: what they print, their exit status and what the
+// emulator holds afterwards (its EDID and firmware files). Offline: edid inspect on crafted
+// EDIDs, the progress line, the --host text.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "cli/link_commands.h"
+#include "cli/session.h"
+#include "tests/cli/ctl_run.h"
+#include "tests/support/edid_builder.h"
+#include "tests/support/sim_process.h"
+
+namespace corvane::test {
+namespace {
+
+std::vector<uint8_t> ReadAll(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+void WriteAll(const std::string& path, std::span<const uint8_t> bytes)
+{
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A loopback port nothing listens on: bound by the system, then released.
+int DeadPort()
+{
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t n = sizeof a;
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+enum class Link { Serial, Tcp };
+
+// The emulator on all three transports, loopback only; the command reaches it over the link
+// of the test's parameter.
+class CliLink : public ::testing::TestWithParam<Link> {
+protected:
+    void Start(std::vector<std::string> extra = {})
+    {
+        std::vector<std::string> args = {"--serial", "com201", "--tcp", "127.0.0.1:0", "--udp", "127.0.0.1:0,0",
+                                         "--udp-reply", "source", "--quiet", "--reboot-ms", "100",
+                                         "--edid-out", dir.path + "/edid", "--fw-out", dir.path + "/received.bin"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::filesystem::create_directories(dir.path + "/edid");
+        sim = std::make_unique<SimProcess>(args, dir.path);
+        tcp = sim->Find("tcp: (127\\.0\\.0\\.1:\\d+)");
+        udp = sim->Find("udp: (127\\.0\\.0\\.1:\\d+,\\d+)");
+        ASSERT_FALSE(tcp.empty() || udp.empty()) << sim->first;
+    }
+    std::vector<std::string> Where() const
+    {
+        return GetParam() == Link::Serial ? std::vector<std::string>{"--port", "COM201"}
+                                          : std::vector<std::string>{"--host", tcp};
+    }
+    Result Run(std::vector<std::string> args, int boundMs = 15000)
+    {
+        const auto where = Where();
+        args.insert(args.end(), where.begin(), where.end());
+        return Ctl(args, dir.path, boundMs);
+    }
+    std::vector<uint8_t> InputEdid(int n) { return ReadAll(dir.path + "/edid/in" + std::to_string(n) + ".bin"); }
+
+    TempDir dir;
+    std::unique_ptr<SimProcess> sim;
+    std::string tcp, udp;
+};
+
+INSTANTIATE_TEST_SUITE_P(BothLinks, CliLink, ::testing::Values(Link::Serial, Link::Tcp),
+                         [](const auto& info) { return info.param == Link::Serial ? "Serial" : "Tcp"; });
+
+TEST_P(CliLink, EdidCommandsGiveTheInputsTheirEdids)
+{
+    Start();
+    const EdidImage crafted = BuildEdid();
+    WriteAll(dir.path + "/office.bin", crafted);
+    EdidSpec plain;
+    plain.cta = false;
+    const EdidImage base = BuildEdid(plain);
+    WriteAll(dir.path + "/base.bin", std::span<const uint8_t>(base).first(128));
+    const auto outB = [&] {
+        // The display on output B, as a copy leaves it on an input.
+        return InputEdid(3);
+    };
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+        std::string status;  // "edid status" afterwards
+    };
+    const std::string statusDefault = "IN1: Default EDID\nIN2: Default EDID\nIN3: Default EDID\nIN4: Default EDID\n";
+    const Case cases[] = {
+        {{"edid", "status"}, statusDefault, statusDefault},
+        {{"edid", "set", "4", "--to", "IN2"}, "IN2: 1080p,Stereo Audio 2.0\nSet successfully!\n",
+         "IN1: Default EDID\nIN2: 1080p,Stereo Audio 2.0\nIN3: Default EDID\nIN4: Default EDID\n"},
+        {{"edid", "set", "dvi 1920X1200", "--to", "all", "--json"},
+         "{\"kind\":\"preset\",\"source\":\"DVI 1920x1200\",\"inputs\":[1,2,3,4],\"done\":true}\n",
+         "IN1: DVI 1920x1200\nIN2: DVI 1920x1200\nIN3: DVI 1920x1200\nIN4: DVI 1920x1200\n"},
+        {{"edid", "copy", "OUTB", "--to", "3", "--json"},
+         "{\"kind\":\"copy\",\"source\":\"OUTB\",\"inputs\":[3],\"done\":true}\n", ""},
+        {{"edid", "load", dir.path + "/office.bin", "--to", "IN4"},
+         "IN4: " + dir.path + "/office.bin\nSet successfully!\n", ""},
+        {{"edid", "load", dir.path + "/base.bin", "--to", "all", "--json"},
+         "{\"kind\":\"file\",\"source\":\"" + dir.path + "/base.bin\",\"inputs\":[1,2,3,4],\"done\":true}\n", ""},
+    };
+    std::vector<uint8_t> copied;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[1] + " " + (c.args.size() > 2 ? c.args[2] : ""));
+        const Result r = Run(c.args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, "");
+        if (!c.status.empty()) {
+            const Result back = Run({"edid", "status"});
+            EXPECT_EQ(back.out, c.status);
+        }
+        if (c.args[1] == "copy") {
+            copied = outB();
+            EXPECT_EQ(copied.size(), 256u);
+            EXPECT_NE(copied, InputEdid(2)) << "input 3 still has the preset";
+            // What the switcher copied is a display's EDID the EDID page would take.
+            WriteAll(dir.path + "/copied.bin", copied);
+            EXPECT_EQ(Ctl({"edid", "inspect", dir.path + "/copied.bin"}, dir.path).status, 0);
+        }
+        if (c.args.size() > 2 && c.args[2] == dir.path + "/office.bin")
+            EXPECT_EQ(InputEdid(4), std::vector<uint8_t>(crafted.begin(), crafted.end()));
+    }
+    // A 128-byte file goes out as its block and 128 zero bytes, to every input.
+    std::vector<uint8_t> expected(base.begin(), base.begin() + 128);
+    expected.resize(256, 0x00);
+    for (int n = 1; n <= 4; ++n)
+        EXPECT_EQ(InputEdid(n), expected) << "input " << n;
+    // The status command names each input's EDID in text and JSON.
+    const Result status = Run({"status", "--json"});
+    EXPECT_NE(status.out.find("{\"input\":1,\"signal\":true,\"edid\":\"Default EDID\"}"), std::string::npos)
+        << status.out;
+}
+
+TEST_P(CliLink, FirmwareInfoAndUpgrade)
+{
+    Start({"--device-type", "2", "--fw-version", "2.7", "--build", "AB-12345"});
+    const Result info = Run({"firmware", "info"});
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(info.out, "Device: Brisel 4x2     Version:2.7-AB-12345\n");
+    const Result json = Run({"firmware", "info", "--json"});
+    EXPECT_EQ(json.out, "{\"line\":\"Device: Brisel 4x2     Version:2.7-AB-12345\",\"type\":\"Brisel\",\"size\":"
+                        "\"4x2\",\"version\":\"2.7\",\"build\":\"AB-12345\"}\n");
+    const Result status = Run({"status"});
+    EXPECT_NE(status.out.find("\nDevice: Brisel 4x2     Version:2.7-AB-12345\n"), std::string::npos) << status.out;
+
+    // An image of a size that ends inside a packet, byte for byte at the switcher.
+    std::mt19937 random(GetParam() == Link::Serial ? 7 : 8);
+    std::vector<uint8_t> image(2600);
+    for (auto& b : image)
+        b = static_cast<uint8_t>(random());
+    WriteAll(dir.path + "/image.bin", image);
+    ASSERT_EQ(Ctl({"firmware", "pack", dir.path + "/image.bin", dir.path + "/new.fw"}, dir.path).status, 0);
+    const Result up = Run({"firmware", "upgrade", dir.path + "/new.fw", "--json"});
+    EXPECT_EQ(up.status, 0) << up.err;
+    EXPECT_EQ(up.out, "{\"file\":\"" + dir.path + "/new.fw\",\"bytes\":2600,\"upgraded\":true}\n");
+    const std::vector<uint8_t> got = ReadAll(dir.path + "/received.bin");
+    ASSERT_GE(got.size(), image.size());
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), got.begin()));
+    // Not a terminal: one progress line per tenth reached, in order, up to the whole file.
+    std::istringstream lines(up.err);
+    std::vector<std::string> progress;
+    for (std::string line; std::getline(lines, line);)
+        if (line.find(" bytes") != std::string::npos)
+            progress.push_back(line);
+    ASSERT_GE(progress.size(), 9u) << up.err;
+    EXPECT_LE(progress.size(), 11u) << up.err;
+    EXPECT_EQ(progress.back(), "firmware: 100% 2602/2602 bytes");
+    EXPECT_NE(up.err.find("firmware: System rebooting, please wait...\n"), std::string::npos) << up.err;
+    int last = -10;
+    for (const auto& p : progress) {
+        const int percent = std::stoi(p.substr(10));
+        EXPECT_GT(percent / 10, last / 10) << p;
+        last = percent;
+    }
+}
+
+TEST_P(CliLink, FailuresEndWithTheirStatusAndOneLine)
+{
+    WriteAll(dir.path + "/short.bin", std::vector<uint8_t>(100, 0));
+    WriteAll(dir.path + "/one.bin", std::vector<uint8_t>{1});
+    WriteAll(dir.path + "/image.bin", std::vector<uint8_t>(3000, 0x5A));
+    ASSERT_EQ(Ctl({"firmware", "pack", dir.path + "/image.bin", dir.path + "/big.fw"}, dir.path).status, 0);
+    struct Case {
+        const char* name;
+        std::vector<std::string> fault;
+        std::vector<std::string> args;
+        int status;
+        std::string err;  // contained in the last line of standard error
+        int maxMs;
+    };
+    const Case cases[] = {
+        {"refused EDID set", {"--fault", "refuse:03 08"}, {"edid", "set", "1", "--to", "all"}, 1,
+         "the switcher refused 03 08 F0", 2000},
+        {"refused copy", {"--fault", "refuse:03 04"}, {"edid", "copy", "OUTA", "--to", "IN2"}, 1,
+         "the switcher refused 03 04 01 00 02", 2000},
+        {"hang-up mid-upgrade", {"--fault", "hangup:20 01 AA:4"}, {"firmware", "upgrade", dir.path + "/big.fw"}, 1,
+         "link to the switcher was lost", 4000},
+        {"hang-up mid-EDID status", {"--fault", "hangup:01 0C 03"}, {"edid", "status"}, 1,
+         "link to the switcher was lost", 2000},
+        // The status queries of the EDID page: 3 s, the query once more, 3 s, Time out!
+        {"silent switcher", {"--fault", "drop:01 0C 02"}, {"edid", "status"}, 1, "corvanectl: Time out!", 7500},
+        {"bad EDID file", {}, {"edid", "load", dir.path + "/short.bin", "--to", "IN1"}, 1,
+         "size 100 bytes, expected 128 or 256", 1000},
+        {"bad firmware file", {}, {"firmware", "upgrade", dir.path + "/one.bin"}, 1, "corvanectl: ", 1000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim.reset();
+        Start(c.fault);
+        const auto begin = std::chrono::steady_clock::now();
+        const Result r = Run(c.args);
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin).count();
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(r.out, "");
+        std::string last = r.err.substr(0, r.err.size() - 1);
+        last = last.substr(last.rfind('\n') == std::string::npos ? 0 : last.rfind('\n') + 1);
+        EXPECT_NE(last.find(c.err), std::string::npos) << r.err;
+        if (c.args[0] == "edid")
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_LT(ms, c.maxMs);
+        // A refused file never reaches the switcher: every input keeps the default EDID.
+        if (std::string(c.name) == "bad EDID file")
+            EXPECT_EQ(InputEdid(1), InputEdid(2));
+        if (std::string(c.name) == "hang-up mid-upgrade")
+            EXPECT_FALSE(std::filesystem::exists(dir.path + "/received.bin"));
+    }
+}
+
+TEST(CliTcp, RefusedConnectionIsExitThree)
+{
+    TempDir dir;
+    const std::string where = "127.0.0.1:" + std::to_string(DeadPort());
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"status", "--host", where}, {"--host", where, "firmware", "info"}, {"edid", "set", "1", "--to", "all"}}) {
+        std::vector<std::string> a = args;
+        if (a[0] == "edid")
+            a.insert(a.end(), {"--host", where});
+        const Result r = Ctl(a, dir.path);
+        EXPECT_EQ(r.status, 3) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "corvanectl: " + where + ": connection refused\n");
+    }
+}
+
+// ---- search and configuration over UDP on loopback --------------------------------------------
+
+class CliNetwork : public ::testing::Test {
+protected:
+    void Start(std::vector<std::string> extra = {})
+    {
+        std::vector<std::string> args = {"--udp", "127.0.0.1:0,0", "--udp-reply", "source", "--quiet"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        sim = std::make_unique<SimProcess>(args, dir.path);
+        udp = sim->Find("udp: (127\\.0\\.0\\.1:\\d+,\\d+)");
+        ASSERT_FALSE(udp.empty()) << sim->first;
+    }
+    Result Run(std::vector<std::string> args)
+    {
+        args.insert(args.end(), {"--udp-to", udp});
+        if (std::find(args.begin(), args.end(), "--wait") == args.end())
+            args.insert(args.end(), {"--wait", "300"});
+        return Ctl(args, dir.path);
+    }
+    TempDir dir;
+    std::unique_ptr<SimProcess> sim;
+    std::string udp;
+};
+
+TEST_F(CliNetwork, SearchThenConfigureAndConfirm)
+{
+    Start({"--mac", "02:00:00:AB:CD:EF", "--ip", "127.0.0.1", "--auto-ip", "127.0.0.77"});
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const Case cases[] = {
+        {{"search"}, "127.0.0.1\t02:00:00:AB:CD:EF\n"},
+        {{"search", "--json"}, "{\"switchers\":[{\"address\":\"127.0.0.1\",\"mac\":\"02:00:00:AB:CD:EF\"}]}\n"},
+        {{"config", "--mac", "02-00-00-ab-cd-ef", "--static", "127.0.0.5", "--json"},
+         "{\"mac\":\"02:00:00:AB:CD:EF\",\"address\":\"127.0.0.5\",\"mode\":\"static\",\"confirmed\":true}\n"},
+        {{"search"}, "127.0.0.5\t02:00:00:AB:CD:EF\n"},
+        // A new MAC: the confirming search finds the switcher under it.
+        {{"config", "--mac", "0200000ABCDEF", "--auto"}, ""},  // 13 digits: bad usage, below
+        {{"config", "--mac", "020000ABCDEF", "--auto", "--new-mac", "02:00:00:12:34:56"},
+         "127.0.0.77\t02:00:00:12:34:56\tauto\nConfigure successfully!\n"},
+        {{"search", "--json"}, "{\"switchers\":[{\"address\":\"127.0.0.77\",\"mac\":\"02:00:00:12:34:56\"}]}\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + (c.args.size() > 2 ? c.args[2] : ""));
+        const Result r = Run(c.args);
+        if (c.out.empty()) {
+            EXPECT_EQ(r.status, 2) << r.err;
+            continue;
+        }
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, "");
+    }
+}
+
+TEST_F(CliNetwork, FailuresEndWithTheirStatusAndOneLine)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> sim;
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"refused configuration", {"--fault", "refuse:config"}, {"config", "--mac", "02:C5:1A:00:00:01", "--auto"}, 1,
+         "corvanectl: the switcher refused the configuration\n"},
+        {"unknown MAC", {}, {"config", "--mac", "02:C5:1A:00:00:02", "--static", "127.0.0.9"}, 1,
+         "corvanectl: no switcher with MAC 02:C5:1A:00:00:02 answered the search\n"},
+        {"silent switcher", {"--fault", "drop:search"}, {"search"}, 1, "corvanectl: no switcher answered the search\n"},
+        {"static address that is none", {}, {"config", "--mac", "02:C5:1A:00:00:01", "--static", "127.0.0.256"}, 2,
+         "corvanectl: --static 127.0.0.256: not an IPv4 address\n"},
+        {"both modes", {}, {"config", "--mac", "02:C5:1A:00:00:01", "--auto", "--static", "1.2.3.4"}, 2,
+         "corvanectl: give --auto or --static ADDRESS\n"},
+        {"no wait", {}, {"search", "--wait", "0"}, 2, "corvanectl: --wait is 1 to 600000 milliseconds\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim.reset();
+        Start(c.sim);
+        const auto begin = std::chrono::steady_clock::now();
+        const Result r = Run(c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1), c.err);
+        EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3));
+    }
+}
+
+// ---- offline ----------------------------------------------------------------------------------
+
+struct InProcess {
+    int status;
+    std::string out, err;
+};
+InProcess RunInProcess(std::vector<std::string> args)
+{
+    std::ostringstream out, err;
+    const int status = cli::RunCommandLine(args, out, err);
+    return {status, out.str(), err.str()};
+}
+
+TEST(EdidInspect, CraftedEdidsWithKnownFields)
+{
+    TempDir dir;
+    auto file = [&](const std::string& name, std::span<const uint8_t> bytes) {
+        WriteAll(dir.path + "/" + name, bytes);
+        return dir.path + "/" + name;
+    };
+    EdidSpec interlaced;
+    interlaced.cta = false;
+    interlaced.name = "LOBBY";
+    interlaced.maker = "ABC";
+    interlaced.timing = {7425, 1920, 280, 1080, 22, true};
+    const EdidImage good = BuildEdid(), plain = BuildEdid(interlaced);
+    EdidImage badHeader = good, twoExtensions = good, badBase = good, badExtension = good;
+    badHeader[7] = 0x01;
+    twoExtensions[126] = 2;
+    badBase[20] ^= 0x3C;
+    badExtension[200] ^= 0x11;
+    struct Case {
+        const char* name;
+        std::string path;
+        int status;
+        std::vector<std::string> lines;  // each a whole line of the text output
+    };
+    const Case cases[] = {
+        {"display with CTA extension", file("good.bin", good), 0,
+         {"Display: OFFICE 27", "Maker: ZQX, product code 0xA1B2", "Made: week 12 of 2019",
+          "Preferred timing: 1920x1080 at 60.00 Hz", "Extension: CTA-861 revision 3, HDMI",
+          "Check readable            pass        regular file",
+          "Check size                pass        256 bytes (128 or 256)",
+          "Check header              pass        00 FF FF FF FF FF FF 00 (00 FF FF FF FF FF FF 00)",
+          "Check extension count     pass        1 (at most 1)",
+          "Check extension block sum pass        bytes 128-255 sum to 0x00 (0x00)", "Accepted"}},
+        {"128 bytes, interlaced", file("plain.bin", std::span<const uint8_t>(plain).first(128)), 0,
+         {"Display: LOBBY", "Preferred timing: 1920x1080i at 60.00 Hz", "Extension: none",
+          "Check size                pass        128 bytes (128 or 256)",
+          "Check extension block sum not needed  no extension announced", "Accepted"}},
+        {"bad header", file("header.bin", badHeader), 1,
+         {"Check header              fail        00 FF FF FF FF FF FF 01 (00 FF FF FF FF FF FF 00)",
+          "Check extension count     not reached", "Check base block sum      not reached"}},
+        {"two extensions", file("two.bin", twoExtensions), 1,
+         {"Check extension count     fail        2 (at most 1)"}},
+        {"base block sum", file("base.bin", badBase), 1,
+         {"Check base block sum      fail        bytes 0-127 sum to 0x3C (0x00)",
+          "Refused: bytes 0-127 sum to 0x3C, expected 0x00"}},
+        {"extension block sum", file("ext.bin", badExtension), 1,
+         {"Check base block sum      pass        bytes 0-127 sum to 0x00 (0x00)",
+          "Check extension block sum fail        bytes 128-255 sum to 0x11 (0x00)"}},
+        {"size", file("short.bin", std::span<const uint8_t>(good).first(100)), 1,
+         {"Check size                fail        100 bytes (128 or 256)", "Check header              not reached"}},
+        {"directory", dir.path, 1, {"Check readable            fail        directory"}},
+        {"missing", dir.path + "/none.bin", 1, {"Check readable            fail        No such file or directory"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const InProcess r = RunInProcess({"edid", "inspect", c.path});
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.err, "");
+        for (const auto& line : c.lines)
+            EXPECT_NE(("\n" + r.out).find("\n" + line + "\n"), std::string::npos) << line << "\n" << r.out;
+    }
+    // JSON: the decoded fields under stable names.
+    const InProcess j = RunInProcess({"edid", "inspect", dir.path + "/good.bin", "--json"});
+    EXPECT_EQ(j.status, 0);
+    for (const char* field :
+         {"\"accepted\":true,\"reason\":\"\"", "{\"check\":\"size\",\"verdict\":\"pass\",\"value\":\"256 bytes (128 or 256)\"}",
+          "\"manufacturer\":\"ZQX\",\"product_code\":41394,\"serial_number\":16909060,\"serial_text\":\"SN0042\","
+          "\"display_name\":\"OFFICE 27\",\"week\":12,\"year\":2019,\"version\":\"1.3\"",
+          "\"preferred\":{\"width\":1920,\"height\":1080,\"interlaced\":false,\"pixel_clock_khz\":148500,",
+          "\"extension_count\":1,\"extension\":\"cta-861\",\"hdmi\":true,\"audio\":[{\"format\":\"LPCM\",\"channels\":2}"})
+        EXPECT_NE(j.out.find(field), std::string::npos) << field << "\n" << j.out;
+    const InProcess bad = RunInProcess({"edid", "inspect", dir.path + "/base.bin", "--json"});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.out.find("\"accepted\":false,\"reason\":\"bytes 0-127 sum to 0x3C, expected 0x00\""),
+              std::string::npos)
+        << bad.out;
+}
+
+TEST(CliOffline, ProgressLinesAndHostText)
+{
+    const struct {
+        int value, maximum;
+        double elapsed;
+        bool bar;
+        const char* line;
+    } progress[] = {
+        {1536, 3072, 2.0, true, "[##########..........]  50% 1536/3072 bytes 0.8 KiB/s 0:02 left"},
+        {0, 3072, 0.0, true, "[....................]   0% 0/3072 bytes 0.0 KiB/s -:-- left"},
+        {3072, 3072, 1.5, true, "[####################] 100% 3072/3072 bytes 2.0 KiB/s 0:00 left"},
+        {10240, 204800, 10.0, true, "[#...................]   5% 10240/204800 bytes 1.0 KiB/s 3:10 left"},
+        {2900, 3002, 1.0, false, "firmware: 96% 2900/3002 bytes"},
+    };
+    for (const auto& p : progress)
+        EXPECT_EQ(cli::ProgressLine(p.value, p.maximum, p.elapsed, p.bar), p.line);
+
+    const struct {
+        const char* text;
+        bool ok;
+        uint16_t port;
+    } hosts[] = {
+        {"192.168.1.20", true, 8000}, {"10.0.0.1:8123", true, 8123}, {"10.0.0.1:", false, 0},
+        {"10.0.0.1:0", false, 0},     {"10.0.0.1:65536", false, 0},  {"switcher.local", false, 0},
+        {"10.0.0", false, 0},         {"1.2.3.4:80x", false, 0},     {"", false, 0},
+    };
+    for (const auto& h : hosts) {
+        SCOPED_TRACE(h.text);
+        const auto parsed = cli::ParseHost(h.text);
+        ASSERT_EQ(parsed.has_value(), h.ok);
+        if (h.ok)
+            EXPECT_EQ(parsed->port, h.port);
+    }
+}
+
+}  // namespace
+}  // namespace corvane::test
