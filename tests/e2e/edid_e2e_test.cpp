@@ -1,44 +1,23 @@
 // The EDID page through the panel's real serial transport and a real pseudo-terminal, with the
 // emulator process at the other end keeping each input's EDID in a folder the test reads.
-#include <gtest/gtest.h>
+#include "tests/e2e/panel_e2e.h"
 
-#include <QAbstractButton>
-#include <QComboBox>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <fstream>
 #include <functional>
 #include <iterator>
 
-#include "app/corvane_dlg.h"
-#include "app/page_factories.h"
-#include "app/qt_serial_port.h"
 #include "edid/edid_decode.h"
-#include "link/port_list.h"
 #include "pages/edid_dlg.h"
 #include "platform/qt_timers.h"
-#include "platform/scripted_notices.h"
 #include "tests/support/edid_builder.h"
-#include "tests/support/sim_process.h"
 
 namespace corvane::test {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-bool WaitFor(const std::function<bool()>& condition)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!condition()) {
-        if (t.elapsed() > 5000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 Bytes ReadAll(const std::string& path)
 {
@@ -46,29 +25,13 @@ Bytes ReadAll(const std::string& path)
     return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-class EdidEndToEnd : public ::testing::Test {
+class EdidEndToEnd : public PanelEndToEnd {
 protected:
     void SetUp() override
     {
-        ResetLinkState();
-        ResetPortListState();
-        InstallTimers(&timers);
-        InstallNotices(&op);
-        for (const char* sub : {"/ports", "/dev", "/sys", "/edid"})
-            std::filesystem::create_directories(dir.path + sub);
-        paths.portDir = dir.path + "/ports";
-        paths.devRoot = dir.path + "/dev";
-        paths.sysRoot = dir.path + "/sys";
-        paths.consoles = dir.path + "/consoles";
-        paths.lockDirs = {};
-        sim = std::make_unique<SimProcess>(
-            std::vector<std::string>{"--serial", "com230", "--edid-out", dir.path + "/edid", "--quiet"}, paths.portDir);
-        ASSERT_EQ(sim->first.rfind("serial:", 0), 0u) << sim->first;
-        dlg = std::make_unique<CCorvaneDlg>(std::make_unique<CQtSerialPort>(paths), paths);
-        RegisterPages(*dlg);
-        ASSERT_EQ(qobject_cast<QComboBox*>(dlg->Control(1020))->currentText(), QStringLiteral("COM230"));
-        qobject_cast<QAbstractButton*>(dlg->Control(1021))->click();
-        ASSERT_TRUE(g_bComOpen);
+        std::filesystem::create_directories(dir.path + "/edid");
+        StartPanel({"--serial", "com230", "--edid-out", dir.path + "/edid", "--quiet"}, timers);
+        PressConnect("COM230");
         ASSERT_TRUE(WaitFor([&] { return dlg->Link().Log().RxFrames() >= 1; }));  // DVI status
         ASSERT_TRUE(g_bReady);
 
@@ -78,13 +41,6 @@ protected:
         ASSERT_NE(page, nullptr);
         ASSERT_TRUE(WaitFor([&] { return g_bReady && dlg->Link().Log().RxFrames() >= before + 4; }));
         page->SetFileChooser([this] { return std::optional<std::string>(chosen); });
-    }
-    void TearDown() override
-    {
-        dlg.reset();
-        sim.reset();
-        InstallTimers(nullptr);
-        InstallNotices(nullptr);
     }
     void Press(int id) { qobject_cast<QAbstractButton*>(page->Control(id))->click(); }
     // A "Set" of the page, to the end of its busy indicator.
@@ -116,11 +72,6 @@ protected:
     }
 
     CQtTimers timers;
-    CScriptedNotices op;
-    SPortPaths paths;
-    TempDir dir;
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<CCorvaneDlg> dlg;
     CEDIDDlg* page = nullptr;
     std::string chosen;
 };

@@ -2,12 +2,9 @@
 // with the emulator process at the other end: the image the emulator reassembles is the file's
 // image, byte for byte. The emulator answers in real time; the page's own timers run on the
 // virtual clock, so no test waits 50 ms per packet or 3 s for a guard.
-#include <gtest/gtest.h>
+#include "tests/e2e/panel_e2e.h"
 
-#include <QAbstractButton>
-#include <QComboBox>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -18,59 +15,30 @@
 #include <map>
 #include <random>
 
-#include "app/corvane_dlg.h"
-#include "app/page_factories.h"
-#include "app/qt_serial_port.h"
 #include "link/firmware.h"
-#include "link/port_list.h"
 #include "pages/firmware_dlg.h"
-#include "platform/scripted_notices.h"
-#include "tests/support/sim_process.h"
 
 namespace corvane::test {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-class FirmwareEndToEnd : public ::testing::Test {
+class FirmwareEndToEnd : public PanelEndToEnd {
 protected:
     void Start(std::vector<std::string> simArgs)
     {
-        ResetLinkState();
-        ResetPortListState();
-        InstallTimers(&clock);
-        InstallNotices(&op);
-        for (const char* sub : {"/ports", "/dev", "/sys"})
-            std::filesystem::create_directories(dir.path + sub);
-        paths.portDir = dir.path + "/ports";
-        paths.devRoot = dir.path + "/dev";
-        paths.sysRoot = dir.path + "/sys";
-        paths.consoles = dir.path + "/consoles";
-        paths.lockDirs = {};
         imageOut = dir.path + "/received.bin";
         // Not quiet: the trace tells when the emulator has dropped a reply on purpose.
         for (std::string a : {"--serial", "com211", "--reboot-ms", "0", "--fw-out"})
             simArgs.push_back(a);
         simArgs.push_back(imageOut);
-        sim = std::make_unique<SimProcess>(simArgs, paths.portDir);
-        ASSERT_EQ(sim->first.rfind("serial:", 0), 0u) << sim->first;
-        dlg = std::make_unique<CCorvaneDlg>(std::make_unique<CQtSerialPort>(paths), paths);
-        RegisterPages(*dlg);
-        ASSERT_EQ(qobject_cast<QComboBox*>(dlg->Control(1020))->currentText(), QStringLiteral("COM211"));
-        qobject_cast<QAbstractButton*>(dlg->Control(1021))->click();
-        ASSERT_TRUE(g_bComOpen) << (op.Messages().empty() ? "" : op.Messages().back());
+        StartPanel(std::move(simArgs), clock);
+        PressConnect("COM211");
         ASSERT_TRUE(Drive([&] { return dlg->Link().Log().RxFrames() >= 1 && g_bReady; }));
         dlg->PressTab(1013);
         page = dlg->findChild<CFWDlg*>();
         ASSERT_NE(page, nullptr);
         ASSERT_TRUE(Drive([&] { return !page->DeviceLine()->text().isEmpty(); }));
-    }
-    void TearDown() override
-    {
-        dlg.reset();
-        sim.reset();
-        InstallTimers(nullptr);
-        InstallNotices(nullptr);
     }
 
     // Runs the panel until done() holds. Replies come over the pseudo-terminal in real time;
@@ -139,12 +107,7 @@ protected:
     }
 
     CVirtualTimers clock;
-    CScriptedNotices op;
-    SPortPaths paths;
-    TempDir dir;
     std::string imageOut;
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<CCorvaneDlg> dlg;
     CFWDlg* page = nullptr;
     int dropped = 0;
 };

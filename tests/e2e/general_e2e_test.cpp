@@ -1,82 +1,28 @@
 // The whole General page through the panel's real serial transport and a real pseudo-terminal,
 // with the emulator process at the other end.
-#include <gtest/gtest.h>
+#include "tests/e2e/panel_e2e.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <functional>
 
-#include "app/corvane_dlg.h"
-#include "app/qt_serial_port.h"
-#include "link/port_list.h"
 #include "platform/qt_timers.h"
-#include "platform/scripted_notices.h"
-#include "tests/support/sim_process.h"
 
 namespace corvane::test {
 namespace {
 
-// Runs the event loop until the condition holds (true) or five seconds have passed (false).
-bool WaitFor(const std::function<bool()>& condition)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!condition()) {
-        if (t.elapsed() > 5000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-class GeneralEndToEnd : public ::testing::Test {
+class GeneralEndToEnd : public PanelEndToEnd {
 protected:
     void Start(std::vector<std::string> simArgs)
     {
-        ResetLinkState();
-        ResetPortListState();
         g_bNoLongerRemind = true;
-        InstallTimers(&timers);
-        InstallNotices(&op);
-        // Only the emulator's aliases: no sysfs, no /dev of the machine.
-        for (const char* sub : {"/ports", "/dev", "/sys"})
-            std::filesystem::create_directories(dir.path + sub);
-        paths.portDir = dir.path + "/ports";
-        paths.devRoot = dir.path + "/dev";
-        paths.sysRoot = dir.path + "/sys";
-        paths.consoles = dir.path + "/consoles";
-        paths.lockDirs = {};
         simArgs.push_back("--quiet");
-        sim = std::make_unique<SimProcess>(simArgs, paths.portDir);
-        ASSERT_EQ(sim->first.rfind("serial:", 0), 0u) << sim->first;
-        dlg = std::make_unique<CCorvaneDlg>(std::make_unique<CQtSerialPort>(paths), paths);
+        StartPanel(std::move(simArgs), timers);
     }
-    void TearDown() override
-    {
-        dlg.reset();
-        sim.reset();
-        InstallTimers(nullptr);
-        InstallNotices(nullptr);
-        g_bNoLongerRemind = false;
-    }
-    template <typename T = QWidget>
-    T* Ctl(int id) const
-    {
-        return qobject_cast<T*>(dlg->Control(id));
-    }
-    void Click(int id) { Ctl<QAbstractButton>(id)->click(); }
-    QString Text(int id) const { return Ctl<QLabel>(id)->text(); }
 
     CQtTimers timers;
-    CScriptedNotices op;
-    SPortPaths paths;
-    TempDir dir;
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<CCorvaneDlg> dlg;
 };
 
 TEST_F(GeneralEndToEnd, ConnectStatusBeepDviResetDisconnect)

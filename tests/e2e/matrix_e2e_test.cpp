@@ -1,73 +1,27 @@
 // The routing page through the panel's real serial transport and a real pseudo-terminal, with
 // the emulator process at the other end.
-#include <gtest/gtest.h>
+#include "tests/e2e/panel_e2e.h"
 
-#include <QAbstractButton>
-#include <QComboBox>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <functional>
 
-#include "app/corvane_dlg.h"
-#include "app/page_factories.h"
-#include "app/qt_serial_port.h"
-#include "link/port_list.h"
 #include "pages/matrix_dlg.h"
 #include "platform/qt_timers.h"
-#include "platform/scripted_notices.h"
-#include "tests/support/sim_process.h"
 #include "widgets/icon_button.h"
 
 namespace corvane::test {
 namespace {
 
-// Runs the event loop until the condition holds (true) or five seconds have passed (false).
-bool WaitFor(const std::function<bool()>& condition)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!condition()) {
-        if (t.elapsed() > 5000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-class MatrixEndToEnd : public ::testing::Test {
+class MatrixEndToEnd : public PanelEndToEnd {
 protected:
     void Start(std::vector<std::string> simArgs)
     {
-        ResetLinkState();
-        ResetPortListState();
-        InstallTimers(&timers);
-        InstallNotices(&op);
-        for (const char* sub : {"/ports", "/dev", "/sys"})
-            std::filesystem::create_directories(dir.path + sub);
-        paths.portDir = dir.path + "/ports";
-        paths.devRoot = dir.path + "/dev";
-        paths.sysRoot = dir.path + "/sys";
-        paths.consoles = dir.path + "/consoles";
-        paths.lockDirs = {};
         simArgs.push_back("--quiet");
-        sim = std::make_unique<SimProcess>(simArgs, paths.portDir);
-        ASSERT_EQ(sim->first.rfind("serial:", 0), 0u) << sim->first;
-        dlg = std::make_unique<CCorvaneDlg>(std::make_unique<CQtSerialPort>(paths), paths);
-        RegisterPages(*dlg);
-
-        ASSERT_EQ(qobject_cast<QComboBox*>(dlg->Control(1020))->currentText(), QStringLiteral("COM210"));
-        qobject_cast<QAbstractButton*>(dlg->Control(1021))->click();
-        ASSERT_TRUE(g_bComOpen) << (op.Messages().empty() ? "" : op.Messages().back());
+        StartPanel(std::move(simArgs), timers);
+        PressConnect("COM210");
         ASSERT_TRUE(WaitFor([&] { return dlg->Link().Log().RxFrames() >= 1; }));  // DVI status
         ASSERT_TRUE(g_bReady);
-    }
-    void TearDown() override
-    {
-        dlg.reset();
-        sim.reset();
-        InstallTimers(nullptr);
-        InstallNotices(nullptr);
     }
     // Opens the Matrix tab (from the General tab); its two route queries are answered.
     void OpenMatrix()
@@ -87,11 +41,6 @@ protected:
     QString RxText() const { return qobject_cast<QPlainTextEdit*>(dlg->Control(1042))->toPlainText(); }
 
     CQtTimers timers;
-    CScriptedNotices op;
-    SPortPaths paths;
-    TempDir dir;
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<CCorvaneDlg> dlg;
     CMatrixDlg* page = nullptr;
 };
 

@@ -1,65 +1,32 @@
 // The panel's TCP control socket and UDP socket against the emulator process on loopback:
 // search, connect, status, a route, a drop by the switcher and a network configuration. Socket
 // events come through the event loop; the panel's timers run on the virtual clock.
-#include <gtest/gtest.h>
+#include "tests/e2e/panel_e2e.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <functional>
 
 #include "app/config_ip_dlg.h"
-#include "app/corvane_dlg.h"
-#include "app/page_factories.h"
-#include "link/port_list.h"
 #include "link/qt_network.h"
 #include "pages/matrix_dlg.h"
-#include "platform/scripted_notices.h"
-#include "tests/support/sim_process.h"
 
 namespace corvane::test {
 namespace {
 
-// Runs the event loop until the condition holds (true) or five seconds have passed (false).
-bool WaitFor(const std::function<bool()>& condition)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!condition()) {
-        if (t.elapsed() > 5000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-class TcpEndToEnd : public ::testing::Test {
+class TcpEndToEnd : public PanelEndToEnd {
 protected:
     void Start(std::vector<std::string> simArgs)
     {
-        ResetLinkState();
-        ResetPortListState();
-        InstallTimers(&clock);
-        InstallNotices(&op);
-        for (const char* sub : {"/ports", "/dev", "/sys"})
-            std::filesystem::create_directories(dir.path + sub);
-        paths.portDir = dir.path + "/ports";
-        paths.devRoot = dir.path + "/dev";
-        paths.sysRoot = dir.path + "/sys";
-        paths.consoles = dir.path + "/consoles";
-        paths.lockDirs = {};
-        sim = std::make_unique<SimProcess>(simArgs, paths.portDir);
+        StartPanel(std::move(simArgs), clock, /*serial=*/false);
         const std::string tcpPort = sim->Find("tcp: 127\\.0\\.0\\.1:(\\d+)");
         const std::string search = sim->Find("udp: 127\\.0\\.0\\.1:(\\d+),");
         const std::string config = sim->Find("udp: 127\\.0\\.0\\.1:\\d+,(\\d+)");
         ASSERT_FALSE(tcpPort.empty() || search.empty() || config.empty()) << sim->first;
 
-        dlg = std::make_unique<CCorvaneDlg>(nullptr, paths);
-        RegisterPages(*dlg);
         // Loopback carries no broadcast: the requests go to the emulator's address, from ports
         // of our own, and it answers where they came from.
         auto udp = std::make_unique<CQtDatagramSocket>();
@@ -71,27 +38,8 @@ protected:
         ports.control = static_cast<uint16_t>(std::stoi(tcpPort));
         dlg->SetNetTransports(std::make_unique<CQtTcpControl>(), std::move(udp), ports);
     }
-    void TearDown() override
-    {
-        dlg.reset();
-        sim.reset();
-        InstallTimers(nullptr);
-        InstallNotices(nullptr);
-    }
-    template <typename T = QWidget>
-    T* Ctl(int id) const
-    {
-        return qobject_cast<T*>(dlg->Control(id));
-    }
-    void Click(int id) { Ctl<QAbstractButton>(id)->click(); }
-    QString Text(int id) const { return Ctl<QLabel>(id)->text(); }
 
     CVirtualTimers clock;
-    CScriptedNotices op;
-    SPortPaths paths;
-    TempDir dir;
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<CCorvaneDlg> dlg;
 };
 
 TEST_F(TcpEndToEnd, SearchConnectStatusRouteDropConfigure)
