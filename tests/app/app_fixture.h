@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -68,6 +69,26 @@ protected:
         return qobject_cast<T*>(dlg->Control(id));
     }
     QString Text(int id) const { return Ctl<QLabel>(id)->text(); }
+    // The main window as the screen shows it. CORVANE_SHOTS_DIR=dir keeps every grab as a PNG,
+    // to look at the window as a person would.
+    QImage Grab()
+    {
+        dlg->show();
+        QImage img = dlg->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        if (const QByteArray shots = qgetenv("CORVANE_SHOTS_DIR"); !shots.isEmpty()) {
+            const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+            img.save(QString::fromLocal8Bit(shots) + "/" + info->name() + "-" + QString::number(m_shot++) + ".png");
+        }
+        return img;
+    }
+    // The group box of a window with the title; nullptr when there is none.
+    static QGroupBox* Group(const QWidget* window, const char* title)
+    {
+        for (QGroupBox* g : window->findChildren<QGroupBox*>())
+            if (g->title() == QLatin1String(title))
+                return g;
+        return nullptr;
+    }
     void Click(int id) { Ctl<QAbstractButton>(id)->click(); }
     void Connect()
     {
@@ -92,6 +113,7 @@ protected:
     int master = -1;
     CModelSerialPort* port = nullptr;
     std::unique_ptr<CCorvaneDlg> dlg;
+    int m_shot = 0;
 };
 
 }  // namespace corvane::test

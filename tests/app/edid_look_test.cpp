@@ -23,24 +23,6 @@ namespace {
 
 class EdidLook : public EdidFixture {
 protected:
-    QImage Grab()
-    {
-        dlg->show();
-        QImage img = dlg->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        // CORVANE_SHOTS_DIR=dir keeps every grab as a PNG, to look at the page as a person would.
-        if (const QByteArray shots = qgetenv("CORVANE_SHOTS_DIR"); !shots.isEmpty()) {
-            const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-            img.save(QString::fromLocal8Bit(shots) + "/" + info->name() + ".png");
-        }
-        return img;
-    }
-    QGroupBox* Group(const char* title) const
-    {
-        for (QGroupBox* g : page->findChildren<QGroupBox*>())
-            if (g->title() == QLatin1String(title))
-                return g;
-        return nullptr;
-    }
     QRect Rect(int id) const { return page->Control(id)->geometry(); }
 };
 
@@ -52,8 +34,8 @@ TEST_F(EdidLook, RowsSitInTheirGroupsInReadingOrder)
     EXPECT_LE(page->geometry().right(), dlg->width() - 2) << "the outline stays visible";
     EXPECT_LE(page->geometry().bottom(), dlg->height() - 2);
 
-    QGroupBox* manual = Group("Manual Mode");
-    QGroupBox* list = Group("Input EDID List");
+    QGroupBox* manual = Group(page, "Manual Mode");
+    QGroupBox* list = Group(page, "Input EDID List");
     ASSERT_NE(manual, nullptr);
     ASSERT_NE(list, nullptr);
     EXPECT_LT(manual->geometry().bottom(), list->geometry().top());

@@ -17,18 +17,6 @@ namespace {
 
 class MainWindow : public AppFixture {
 protected:
-    QImage Grab()
-    {
-        dlg->show();
-        QImage img = dlg->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        // CORVANE_SHOTS_DIR=dir keeps every grab as a PNG, to look at the window as a person would.
-        if (const QByteArray shots = qgetenv("CORVANE_SHOTS_DIR"); !shots.isEmpty()) {
-            const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-            img.save(QString::fromLocal8Bit(shots) + "/" + info->name() + "-" + QString::number(m_shot++) + ".png");
-        }
-        return img;
-    }
-    int m_shot = 0;
     static QColor Blend(const QColor& over, int alpha, const QColor& under)
     {
         auto mix = [&](int a, int b) { return (a * alpha + b * (255 - alpha) + 127) / 255; };

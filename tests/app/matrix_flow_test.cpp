@@ -1,7 +1,6 @@
 // The routing page as the operator uses it, against the switcher model on the virtual clock.
-#include "tests/app/app_fixture.h"
+#include "tests/app/matrix_fixture.h"
 
-#include "pages/matrix_dlg.h"
 #include "widgets/icon_button.h"
 
 namespace corvane::test {
@@ -12,45 +11,7 @@ using Bytes = std::vector<uint8_t>;
 Bytes RouteSet(int input, int output) { return {0x02, 0x03, uint8_t(input), 0x00, uint8_t(output)}; }
 Bytes RouteQuery(int output) { return {0x02, 0x01, uint8_t(output), 0x00, 0x00}; }
 
-class MatrixPage : public AppFixture {
-protected:
-    // Connects, starts the switcher with these routes and opens the Matrix tab; the replies to
-    // the page-opening queries are delivered.
-    void Open(uint8_t route1 = 1, uint8_t route2 = 2)
-    {
-        sim::SwitcherSettings s;
-        s.route = {route1, route2};
-        port->device = sim::CSwitcher(s);
-        Connect();
-        port->writes.clear();
-        dlg->PressTab(1012);
-        page = dlg->findChild<CMatrixDlg*>();
-        ASSERT_NE(page, nullptr);
-        port->Run(0);
-    }
-    // Which IN button of the output is checked: 0 none, -1 more than one.
-    int Checked(int output) const
-    {
-        int found = 0;
-        for (int i = 1; i <= 4; ++i)
-            if (page->InputButton(output, i)->isChecked())
-                found = found ? -1 : i;
-        return found;
-    }
-    // Both outputs as the operator sees them: {digit, checked button} per output.
-    std::vector<int> Display() const
-    {
-        return {page->DigitShown(1), Checked(1), page->DigitShown(2), Checked(2)};
-    }
-    void Route(int output, int input)
-    {
-        page->InputButton(output, input)->click();
-        port->Run(0);
-        ASSERT_EQ(Checked(output), input);
-    }
-
-    CMatrixDlg* page = nullptr;
-};
+class MatrixPage : public MatrixFixture {};
 
 TEST_F(MatrixPage, OpeningShowsBothRoutesEveryTime)
 {

@@ -1,6 +1,6 @@
 // The routing page's look and how it is operated without a mouse: the grabbed window, the
 // pictures' digits, the placement of the buttons in their groups, assistive technology, keys.
-#include "tests/app/app_fixture.h"
+#include "tests/app/matrix_fixture.h"
 
 #include <QAccessible>
 #include <QCoreApplication>
@@ -8,50 +8,13 @@
 #include <QKeyEvent>
 #include <QMenu>
 
-#include "pages/matrix_dlg.h"
 #include "res/icons.h"
 #include "widgets/icon_button.h"
 
 namespace corvane::test {
 namespace {
 
-class MatrixLook : public AppFixture {
-protected:
-    void Open(uint8_t route1, uint8_t route2)
-    {
-        sim::SwitcherSettings s;
-        s.route = {route1, route2};
-        port->device = sim::CSwitcher(s);
-        Connect();
-        port->writes.clear();
-        dlg->PressTab(1012);
-        page = dlg->findChild<CMatrixDlg*>();
-        ASSERT_NE(page, nullptr);
-        port->Run(0);
-    }
-    QImage Grab()
-    {
-        dlg->show();
-        QImage img = dlg->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        // CORVANE_SHOTS_DIR=dir keeps every grab as a PNG, to look at the page as a person would.
-        if (const QByteArray shots = qgetenv("CORVANE_SHOTS_DIR"); !shots.isEmpty()) {
-            const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-            img.save(QString::fromLocal8Bit(shots) + "/" + info->name() + "-" + QString::number(m_shot++) + ".png");
-        }
-        return img;
-    }
-    // The group box with the title.
-    QGroupBox* Group(const char* title) const
-    {
-        for (QGroupBox* g : page->findChildren<QGroupBox*>())
-            if (g->title() == QLatin1String(title))
-                return g;
-        return nullptr;
-    }
-
-    CMatrixDlg* page = nullptr;
-    int m_shot = 0;
-};
+class MatrixLook : public MatrixFixture {};
 
 // Centres of the seven segments in an 80 x 80 digit, a to g: top, upper right, lower right,
 // bottom, lower left, upper left, middle.
@@ -98,7 +61,7 @@ TEST_F(MatrixLook, GroupsHoldTheirOutputsControlsInOrder)
     for (int o = 0; o < 2; ++o) {
         const Output& out = outputs[o];
         SCOPED_TRACE(out.group);
-        QGroupBox* g = Group(out.group);
+        QGroupBox* g = Group(page, out.group);
         ASSERT_NE(g, nullptr);
         boxes[o] = g->geometry();
         const QRect pic = page->Control(out.picture)->geometry();
