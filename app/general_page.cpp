@@ -118,7 +118,7 @@ void CCorvaneDlg::OnGeneralReply(const Frame& frame) { m_general->OnGeneralReply
 void CCorvaneDlg::RefreshPortList()
 {
     corvane::RefreshPortList(*m_portCombo, m_portPaths, [](const std::string& error) {
-        qWarning("corvane: listing serial ports failed: %s", error.c_str());
+        qWarning("corvane: %s", error.c_str());
     });
 }
 
