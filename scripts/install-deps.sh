@@ -9,6 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-wqy-microhei fonts-liberation
   dpkg-dev desktop-file-utils appstream man-db
+  iproute2
 )
 
 missing=()

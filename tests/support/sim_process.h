@@ -41,19 +41,22 @@ public:
     std::string path;
 };
 
-// The emulator, its stdout and stderr on one pipe.
+// The emulator, its stdout and stderr on one pipe. A launcher, when given, runs it: its words
+// come first and the emulator's path follows them ("ip netns exec NAME", which execs it, so the
+// process is still the emulator and ends on SIGTERM).
 class SimProcess {
 public:
-    SimProcess(const std::vector<std::string>& args, const std::string& portDir)
+    SimProcess(const std::vector<std::string>& args, const std::string& portDir,
+               const std::vector<std::string>& launcher = {})
     {
         int out[2];
         if (pipe2(out, O_CLOEXEC) != 0)
             return;
         std::vector<std::string> env = {"CORVANE_PORT_DIR=" + portDir, "PATH=/usr/bin:/bin"};
         std::vector<char*> argv, envp;
-        std::string exe = CORVANE_SIM_PATH;
-        argv.push_back(exe.data());
-        std::vector<std::string> copy = args;
+        std::vector<std::string> copy = launcher;
+        copy.push_back(CORVANE_SIM_PATH);
+        copy.insert(copy.end(), args.begin(), args.end());
         for (auto& a : copy)
             argv.push_back(a.data());
         argv.push_back(nullptr);

@@ -1,0 +1,384 @@
+// The panel's window and two emulator processes on real network links: the panel in a network
+// namespace of its own, each switcher in another, each behind its own veth pair. The panel's
+// namespace thus has two broadcast-capable interfaces, and a search or a configuration reaches a
+// switcher only if its limited broadcast goes out through that switcher's link. Sockets are the
+// window's own (default ports, no aimed target); the panel's timers run on the virtual clock.
+// Needs root and `ip` (iproute2); it says why it skips where namespaces cannot be made.
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <regex>
+#include <sstream>
+
+#include "app/config_ip_dlg.h"
+#include "link/network.h"
+#include "tests/e2e/panel_e2e.h"
+
+namespace corvane::test {
+namespace {
+
+std::string IpTool()
+{
+    for (const char* p : {"/usr/sbin/ip", "/sbin/ip", "/usr/bin/ip", "/bin/ip"})
+        if (access(p, X_OK) == 0)
+            return p;
+    return {};
+}
+
+// Runs a program without a shell; its exit status (-1 when it could not run) and everything it
+// printed on stdout and stderr.
+struct RunResult {
+    int status = -1;
+    std::string output;
+};
+RunResult RunProgram(const std::vector<std::string>& words)
+{
+    RunResult r;
+    int out[2];
+    if (words.empty() || pipe2(out, O_CLOEXEC) != 0)
+        return r;
+    std::vector<std::string> copy = words;
+    std::vector<char*> argv;
+    for (auto& w : copy)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        dup2(out[1], 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    if (pid < 0) {
+        close(out[0]);
+        return r;
+    }
+    char chunk[1024];
+    for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;)
+        r.output.append(chunk, static_cast<std::size_t>(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}
+
+// Named network namespaces, removed again when this goes (also when a test fails half-way).
+// The names carry the test process's id; ones a crashed earlier run left behind are removed
+// before new ones are made.
+class CNamespaces {
+public:
+    explicit CNamespaces(std::string ip) : m_ip(std::move(ip)) { RemoveStale(); }
+    ~CNamespaces()
+    {
+        for (auto it = m_names.rbegin(); it != m_names.rend(); ++it)
+            RunProgram({m_ip, "netns", "delete", *it});
+    }
+    static std::string Prefix() { return "corvane-e2e-"; }
+    // "corvane-e2e-<pid>-<role>"; "" (and why in error) when it cannot be made.
+    std::string Add(const std::string& role, std::string& error)
+    {
+        const std::string name = Prefix() + std::to_string(getpid()) + "-" + role;
+        const RunResult r = RunProgram({m_ip, "netns", "add", name});
+        if (r.status != 0) {
+            error = "ip netns add " + name + ": " + (r.output.empty() ? "exit " + std::to_string(r.status) : r.output);
+            return {};
+        }
+        m_names.push_back(name);
+        return name;
+    }
+
+private:
+    void RemoveStale()
+    {
+        std::istringstream list(RunProgram({m_ip, "netns", "list"}).output);
+        for (std::string line; std::getline(list, line);) {
+            const std::string name = line.substr(0, line.find(' '));
+            std::smatch m;
+            if (!std::regex_match(name, m, std::regex(Prefix() + "(\\d+)-\\w+")))
+                continue;
+            const pid_t owner = static_cast<pid_t>(std::stol(m[1].str()));
+            if (owner != getpid() && kill(owner, 0) != 0 && errno == ESRCH)
+                RunProgram({m_ip, "netns", "delete", name});
+        }
+    }
+
+    std::string m_ip;
+    std::vector<std::string> m_names;
+};
+
+// This thread in another network namespace until this goes: sockets made meanwhile live there.
+class CInNamespace {
+public:
+    explicit CInNamespace(const std::string& name)
+    {
+        m_home = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+        const int target = open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+        if (m_home >= 0 && target >= 0 && setns(target, CLONE_NEWNET) == 0)
+            m_entered = true;
+        else
+            error = std::strerror(errno);
+        if (target >= 0)
+            close(target);
+    }
+    ~CInNamespace()
+    {
+        if (m_entered) {
+            EXPECT_EQ(setns(m_home, CLONE_NEWNET), 0) << "back to the test's own network namespace";
+        }
+        if (m_home >= 0)
+            close(m_home);
+    }
+    bool Entered() const { return m_entered; }
+    std::string error;
+
+private:
+    int m_home = -1;
+    bool m_entered = false;
+};
+
+// One emulated switcher on its segment: the panel's side of the veth pair and the switcher's.
+struct Segment {
+    const char* role;
+    const char* panelIf;
+    const char* panelAddress;
+    const char* address;
+    const char* mac;      // as the emulator takes it
+    const char* macText;  // as the panel lists it
+    const char* signalsPresent;  // --signals
+};
+// Created in this order, so the segment whose address sorts last in text (192.168.9.x) has the
+// lower interface index and is asked first: its answer tends to come first, and the list must
+// still put 192.168.10.2 ahead of it, as text order wants (numerically it would come after).
+constexpr Segment kSegments[] = {
+    {"nine", "sw9", "192.168.9.1", "192.168.9.2", "02:C5:1A:00:09:02", "02C51A000902", "1010:01"},
+    {"ten", "sw10", "192.168.10.1", "192.168.10.2", "02:C5:1A:00:10:02", "02C51A001002", "0101:10"},
+};
+constexpr const Segment& kNine = kSegments[0];
+constexpr const Segment& kTen = kSegments[1];
+
+class NetnsEndToEnd : public PanelEndToEnd {
+protected:
+    void SetUp() override
+    {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "network namespaces and veth pairs need root (CAP_SYS_ADMIN, CAP_NET_ADMIN); "
+                            "running as uid "
+                         << geteuid();
+        ip = IpTool();
+        if (ip.empty())
+            GTEST_SKIP() << "`ip` (iproute2) not found in /usr/sbin, /sbin, /usr/bin or /bin";
+        spaces = std::make_unique<CNamespaces>(ip);
+        std::string error;
+        panelNs = spaces->Add("panel", error);
+        if (panelNs.empty())
+            GTEST_SKIP() << "network namespaces cannot be made here: " << error;
+        for (const Segment& s : kSegments) {
+            simNs.push_back(spaces->Add(s.role, error));
+            ASSERT_FALSE(simNs.back().empty()) << error;
+        }
+        IpIn(panelNs, {"link", "set", "lo", "up"});
+        for (std::size_t k = 0; k < std::size(kSegments); ++k) {
+            const Segment& s = kSegments[k];
+            IpIn(panelNs, {"link", "add", s.panelIf, "type", "veth", "peer", "name", "eth0", "netns", simNs[k]});
+            IpIn(panelNs, {"address", "add", std::string(s.panelAddress) + "/24", "dev", s.panelIf});
+            IpIn(panelNs, {"link", "set", s.panelIf, "up"});
+            IpIn(simNs[k], {"link", "set", "lo", "up"});
+            IpIn(simNs[k], {"address", "add", std::string(s.address) + "/24", "dev", "eth0"});
+            IpIn(simNs[k], {"link", "set", "eth0", "up"});
+        }
+        if (HasFailure())
+            return;
+
+        // The switchers listen as a real one does: search and configuration on 30600/30601 of
+        // every address, answers to the sender's address at those ports, control on port 8000.
+        for (std::size_t k = 0; k < std::size(kSegments); ++k) {
+            const Segment& s = kSegments[k];
+            sims.push_back(std::make_unique<SimProcess>(
+                std::vector<std::string>{"--tcp", "0.0.0.0:8000", "--udp", "--ip", s.address, "--mac", s.mac,
+                                         "--signals", s.signalsPresent},
+                dir.path + "/ports", std::vector<std::string>{ip, "netns", "exec", simNs[k]}));
+            ASSERT_NE(sims.back()->first.find("udp: 0.0.0.0:30600,30601"), std::string::npos)
+                << s.role << ": " << sims.back()->first;
+        }
+
+        ResetLinkState();
+        ResetPortListState();
+        ResetNetworkState();
+        InstallTimers(&clock);
+        InstallNotices(&op);
+        for (const char* sub : {"/ports", "/dev", "/sys"})
+            std::filesystem::create_directories(dir.path + sub);
+        paths.portDir = dir.path + "/ports";
+        paths.devRoot = dir.path + "/dev";
+        paths.sysRoot = dir.path + "/sys";
+        paths.consoles = dir.path + "/consoles";
+        paths.lockDirs = {};
+
+        inPanel = std::make_unique<CInNamespace>(panelNs);
+        ASSERT_TRUE(inPanel->Entered()) << "setns into " << panelNs << ": " << inPanel->error;
+        // The window exactly as the program makes it, with its own TCP and UDP sockets.
+        dlg = std::make_unique<CCorvaneDlg>(nullptr, paths);
+        RegisterPages(*dlg);
+    }
+    void TearDown() override
+    {
+        dlg.reset();
+        // Sockets closed from their own signals are deleted from the event loop.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        inPanel.reset();
+        sims.clear();
+        spaces.reset();
+        PanelEndToEnd::TearDown();
+    }
+
+    void IpIn(const std::string& ns, std::vector<std::string> words)
+    {
+        words.insert(words.begin(), {ip, "-n", ns});
+        const RunResult r = RunProgram(words);
+        std::string line;
+        for (const auto& w : words)
+            line += w + " ";
+        EXPECT_EQ(r.status, 0) << line << "\n" << r.output;
+    }
+
+    // Everything emulator k has printed so far. It prints a datagram or frame before it answers
+    // it, so what the panel has seen the answer to is there already.
+    const std::string& Log(std::size_t k)
+    {
+        logs.resize(sims.size());
+        for (std::string line = sims[k]->ReadLine(20); !line.empty(); line = sims[k]->ReadLine(20))
+            logs[k] += line + "\n";
+        return logs[k];
+    }
+    // Lines of emulator k's log that match the pattern.
+    std::vector<std::string> Lines(std::size_t k, const std::string& pattern)
+    {
+        std::vector<std::string> found;
+        std::istringstream in(Log(k));
+        const std::regex re(pattern);
+        for (std::string line; std::getline(in, line);)
+            if (std::regex_search(line, re))
+                found.push_back(line);
+        return found;
+    }
+
+    QStringList Listed() const
+    {
+        QStringList items;
+        auto* list = Ctl<QComboBox>(1060);
+        for (int i = 0; i < list->count(); ++i)
+            items << list->itemText(i);
+        return items;
+    }
+
+    std::string ip;
+    std::unique_ptr<CNamespaces> spaces;
+    std::string panelNs;
+    std::vector<std::string> simNs;
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    std::vector<std::string> logs;
+    CVirtualTimers clock;
+    std::unique_ptr<CInNamespace> inPanel;
+};
+
+TEST_F(NetnsEndToEnd, SearchThroughEveryInterfaceConnectStatusConfigureStatic)
+{
+    const std::size_t nine = 0, ten = 1;
+    Click(1017);  // TCP control
+    Click(1046);  // Search
+    const QStringList both = {QString(kTen.address), QString(kNine.address)};
+    ASSERT_TRUE(WaitFor([&] { return Listed() == both; }))
+        << Listed().join(", ").toStdString() << "\n--- nine\n" << Log(nine) << "--- ten\n" << Log(ten);
+    EXPECT_EQ(Ctl<QComboBox>(1060)->currentIndex(), 0);
+    ASSERT_EQ(g_FoundSwitchers.Size(), 2u);
+    EXPECT_EQ(g_FoundSwitchers.At(0).mac, kTen.macText);
+    EXPECT_EQ(g_FoundSwitchers.At(1).mac, kNine.macText);
+
+    // Each request went out once through each link: one arrived on each switcher's segment, and
+    // each answered the panel's address on that segment.
+    for (std::size_t k : {nine, ten}) {
+        const Segment& s = kSegments[k];
+        EXPECT_EQ(Lines(k, "udp-search rx 61$").size(), 1u) << s.role << "\n" << Log(k);
+        EXPECT_EQ(Lines(k, std::string("udp-search tx .* to ") + s.panelAddress + ":30600$").size(), 1u)
+            << s.role << "\n" << Log(k);
+    }
+
+    // Connect to the first listed switcher and read its status.
+    Click(1045);
+    ASSERT_TRUE(WaitFor([] { return g_bTcpConnected; })) << Log(ten);
+    EXPECT_EQ(Ctl<QPushButton>(1045)->text(), QStringLiteral("Disconnect"));
+    ASSERT_TRUE(WaitFor([&] { return dlg->Link().Log().RxFrames() >= 1 && g_bReady; }));  // the beep status
+    Click(1024);
+    ASSERT_TRUE(WaitFor([&] { return !Text(1029).isEmpty() && g_bReady; })) << Log(ten);
+    // That switcher's signals (0101:10), not the other one's (1010:01).
+    EXPECT_EQ(Text(1026), QStringLiteral("INPUT 1: Disconnect"));
+    EXPECT_EQ(Text(1027), QStringLiteral("INPUT 2: Connect"));
+    EXPECT_EQ(Text(1028), QStringLiteral("INPUT 3: Disconnect"));
+    EXPECT_EQ(Text(1029), QStringLiteral("INPUT 4: Connect"));
+    EXPECT_EQ(Text(1034), QStringLiteral("OUTPUT1: Connect"));
+    EXPECT_EQ(Text(1035), QStringLiteral("OUTPUT2: Disconnect"));
+    EXPECT_EQ(Lines(ten, std::string("tcp#1 -- connected from ") + kTen.panelAddress + ":").size(), 1u) << Log(ten);
+    EXPECT_GE(Lines(ten, "tcp#1 rx ").size(), 2u) << Log(ten);  // beep status, then the status queries
+    EXPECT_TRUE(Lines(nine, "tcp#").empty()) << Log(nine);
+
+    // The operator picks the other switcher and gives it a static address that sorts first.
+    auto* list = Ctl<QComboBox>(1060);
+    const int pick = list->findText(QString(kNine.address));
+    list->setCurrentIndex(pick);
+    emit list->activated(pick);
+    EXPECT_EQ(g_SwitcherMacText, kNine.macText);
+    std::vector<std::string> shown;
+    dlg->SetConfigDialogRunner([&](CConfigIPDlg& d) {
+        for (int k = 0; k < 4; ++k)
+            shown.push_back(d.IpField(k)->text().toStdString());
+        for (int k = 0; k < 6; ++k)
+            shown.push_back(d.MacField(k)->text().toStdString());
+        qobject_cast<QAbstractButton*>(d.Item(CConfigIPDlg::IDC_STATIC_IP))->click();
+        const char* next[] = {"192", "168", "1", "50"};
+        for (int k = 0; k < 4; ++k)
+            d.IpField(k)->setText(QString(next[k]));
+        qobject_cast<QAbstractButton*>(d.Item(CConfigIPDlg::IDC_OK))->click();
+        return d.result();
+    });
+    Click(1047);
+    EXPECT_EQ(shown, (std::vector<std::string>{"192", "168", "9", "2", "02", "C5", "1A", "00", "09", "02"}));
+    EXPECT_EQ(op.StatusText(), "Configuring");
+
+    // Accepted, and the search that follows lists it under its new address.
+    const QStringList after = {QStringLiteral("192.168.1.50"), QString(kTen.address)};
+    ASSERT_TRUE(WaitFor([&] { return Listed() == after; }))
+        << Listed().join(", ").toStdString() << "\n--- nine\n" << Log(nine) << "--- ten\n" << Log(ten);
+    EXPECT_EQ(g_FoundSwitchers.At(0).mac, kNine.macText);
+    EXPECT_EQ(g_FoundSwitchers.At(1).mac, kTen.macText);
+    // The search dropped the control link.
+    EXPECT_FALSE(g_bTcpConnected);
+    EXPECT_EQ(Ctl<QPushButton>(1045)->text(), QStringLiteral("Connect"));
+    clock.Advance(900);
+    EXPECT_EQ(op.StatusText(), "Configure successfully!");
+    clock.Advance(900);
+    EXPECT_FALSE(op.StatusOpen());
+    EXPECT_EQ(op.Messages(), std::vector<std::string>{});
+
+    // The request crossed both links; the switcher it named took it and answered on its own
+    // segment, the other one heard it and kept quiet.
+    EXPECT_EQ(Lines(nine, "udp-config rx ").size(), 1u) << Log(nine);
+    EXPECT_EQ(Lines(nine, "network: static 192\\.168\\.1\\.50, MAC 02:C5:1A:00:09:02").size(), 1u) << Log(nine);
+    EXPECT_EQ(Lines(nine, std::string("udp-config tx .* to ") + kNine.panelAddress + ":30601$").size(), 1u)
+        << Log(nine);
+    EXPECT_EQ(Lines(ten, "udp-config rx ").size(), 1u) << Log(ten);
+    EXPECT_EQ(Lines(ten, "udp-config -- no reply").size(), 1u) << Log(ten);
+    EXPECT_TRUE(Lines(ten, "udp-config tx").empty()) << Log(ten);
+    for (std::size_t k : {nine, ten})
+        EXPECT_EQ(Lines(k, "udp-search rx 61$").size(), 2u) << kSegments[k].role << "\n" << Log(k);
+}
+
+}  // namespace
+}  // namespace corvane::test
