@@ -53,8 +53,9 @@ protected:
         paths.consoles = dir.path + "/consoles";
         paths.lockDirs = {};
         sim = std::make_unique<SimProcess>(std::move(simArgs), paths.portDir);
-        if (serial)
+        if (serial) {
             ASSERT_EQ(sim->first.rfind("serial:", 0), 0u) << sim->first;
+        }
         dlg = std::make_unique<CCorvaneDlg>(serial ? std::make_unique<CQtSerialPort>(paths) : nullptr, paths);
         RegisterPages(*dlg);
     }
