@@ -209,18 +209,8 @@ protected:
                 << s.role << ": " << sims.back()->first;
         }
 
-        ResetLinkState();
-        ResetPortListState();
+        PreparePanel(clock);
         ResetNetworkState();
-        InstallTimers(&clock);
-        InstallNotices(&op);
-        for (const char* sub : {"/ports", "/dev", "/sys"})
-            std::filesystem::create_directories(dir.path + sub);
-        paths.portDir = dir.path + "/ports";
-        paths.devRoot = dir.path + "/dev";
-        paths.sysRoot = dir.path + "/sys";
-        paths.consoles = dir.path + "/consoles";
-        paths.lockDirs = {};
 
         inPanel = std::make_unique<CInNamespace>(panelNs);
         ASSERT_TRUE(inPanel->Entered()) << "setns into " << panelNs << ": " << inPanel->error;

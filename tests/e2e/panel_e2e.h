@@ -41,6 +41,18 @@ protected:
     // real serial transport unless serial is false.
     void StartPanel(std::vector<std::string> simArgs, ITimerService& timers, bool serial = true)
     {
+        PreparePanel(timers);
+        sim = std::make_unique<SimProcess>(std::move(simArgs), paths.portDir);
+        if (serial) {
+            ASSERT_EQ(sim->first.rfind("serial:", 0), 0u) << sim->first;
+        }
+        dlg = std::make_unique<CCorvaneDlg>(serial ? std::make_unique<CQtSerialPort>(paths) : nullptr, paths);
+        RegisterPages(*dlg);
+    }
+    // The program-wide state reset, the clock and the scripted operator installed, and the port
+    // directory of the test's own in paths.
+    void PreparePanel(ITimerService& timers)
+    {
         ResetLinkState();
         ResetPortListState();
         InstallTimers(&timers);
@@ -52,12 +64,6 @@ protected:
         paths.sysRoot = dir.path + "/sys";
         paths.consoles = dir.path + "/consoles";
         paths.lockDirs = {};
-        sim = std::make_unique<SimProcess>(std::move(simArgs), paths.portDir);
-        if (serial) {
-            ASSERT_EQ(sim->first.rfind("serial:", 0), 0u) << sim->first;
-        }
-        dlg = std::make_unique<CCorvaneDlg>(serial ? std::make_unique<CQtSerialPort>(paths) : nullptr, paths);
-        RegisterPages(*dlg);
     }
     // Presses "Connect" with the emulator's port, the only one listed.
     void PressConnect(const char* portName)
