@@ -5,12 +5,15 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -154,6 +157,35 @@ TEST_F(CliEndToEnd, PortHeldByAnotherProgram)
               std::string::npos)
         << free.out;
     EXPECT_NE(free.out.find("\"state\":\"free\"}"), std::string::npos) << free.out;
+}
+
+TEST_F(CliEndToEnd, PortThisUserMayNotOpenIsListedWithTheHint)
+{
+    Start({});
+    // The emulator's port becomes one this user may not open: for root, by running corvanectl
+    // as nobody (no pseudo-terminal is theirs); otherwise by taking our own rights away.
+    std::vector<std::string> as;
+    char slave[PATH_MAX] = {};
+    ASSERT_NE(realpath((dir.path + "/com201").c_str(), slave), nullptr);
+    if (geteuid() == 0) {
+        if (access("/usr/bin/setpriv", X_OK) != 0)
+            GTEST_SKIP() << "running as another user needs setpriv (util-linux)";
+        ASSERT_EQ(chmod(dir.path.c_str(), 0755), 0);
+        as = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    } else {
+        ASSERT_EQ(chmod(slave, 0), 0);
+    }
+    const Result ports = Ctl({"ports"}, dir.path, 15000, as);
+    EXPECT_EQ(ports.status, 0) << ports.err;
+    EXPECT_NE(ports.out.find("COM201\t" + dir.path + "/com201\t"), std::string::npos) << ports.out;
+    EXPECT_NE(ports.out.find("(permission denied: not in the dialout group?)\n"), std::string::npos) << ports.out;
+    const Result json = Ctl({"ports", "--json"}, dir.path, 15000, as);
+    EXPECT_NE(json.out.find("\"state\":\"denied\"}"), std::string::npos) << json.out;
+    const Result route = Ctl({"route", "--port", "COM201"}, dir.path, 15000, as);
+    EXPECT_EQ(route.status, 3);
+    EXPECT_NE(route.err.find("permission denied; add yourself to the dialout group"), std::string::npos) << route.err;
+    if (geteuid() != 0)
+        chmod(slave, 0620);
 }
 
 TEST_F(CliEndToEnd, BadCommandLinesExitTwoWithTheUsage)

@@ -24,14 +24,19 @@ struct Result {
 
 // Runs corvanectl with the emulator's port directory, standard input from /dev/null. Every
 // run is bounded: a program that hangs is killed and the test fails.
-inline Result Ctl(std::vector<std::string> args, const std::string& portDir, int boundMs = 15000)
+// launcher, when given, runs the program (another user, for example).
+inline Result Ctl(std::vector<std::string> args, const std::string& portDir, int boundMs = 15000,
+                  std::vector<std::string> launcher = {})
 {
     Result r;
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
         return r;
     std::string exe = CORVANECTL_PATH;
-    std::vector<char*> argv{exe.data()};
+    std::vector<char*> argv;
+    for (auto& l : launcher)
+        argv.push_back(l.data());
+    argv.push_back(exe.data());
     for (auto& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
