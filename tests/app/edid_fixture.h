@@ -23,9 +23,9 @@ inline Bytes Body(std::initializer_list<uint8_t> bytes)
     return b;
 }
 inline Bytes StatusQuery(int input) { return Body({0x01, 0x0C, uint8_t(input)}); }
-inline Bytes EdidBytesOf(const EdidSpec& spec = {})
+inline Bytes EdidBytesOf(const EdidFields& fields = {})
 {
-    const EdidImage e = BuildEdid(spec);
+    const EdidImage e = BuildEdid(fields);
     return Bytes(e.begin(), e.end());
 }
 inline Bytes SetRequest(uint8_t mode) { return Body({0x03, 0x08, 0xF0, 0, 0, 0, 0, 0, mode}); }

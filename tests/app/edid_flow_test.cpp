@@ -470,9 +470,9 @@ TEST_F(EdidPage, TheTipNamesTheDisplayOfTheAcceptedFile)
     EXPECT_TRUE(page->FileEdit()->accessibleDescription().contains(QStringLiteral("Display: OFFICE 27")));
 
     // Markup in a name is shown as text, not applied.
-    EdidSpec spec;
-    spec.name = "<b>X</b>&";
-    OpenFile(WriteFile("<i>odd&.bin", EdidBytesOf(spec)));
+    EdidFields fields;
+    fields.name = "<b>X</b>&";
+    OpenFile(WriteFile("<i>odd&.bin", EdidBytesOf(fields)));
     EXPECT_TRUE(page->FileEdit()->toolTip().contains(QStringLiteral("Display: &lt;b&gt;X&lt;/b&gt;&amp;")));
     EXPECT_TRUE(page->FileEdit()->toolTip().contains(QStringLiteral("&lt;i&gt;odd&amp;.bin")));
 }

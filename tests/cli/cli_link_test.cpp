@@ -94,7 +94,7 @@ TEST_P(CliLink, EdidCommandsGiveTheInputsTheirEdids)
     Start();
     const EdidImage crafted = BuildEdid();
     WriteAll(dir.path + "/office.bin", crafted);
-    EdidSpec plain;
+    EdidFields plain;
     plain.cta = false;
     const EdidImage base = BuildEdid(plain);
     WriteAll(dir.path + "/base.bin", std::span<const uint8_t>(base).first(128));
@@ -377,7 +377,7 @@ TEST(EdidInspect, CraftedEdidsWithKnownFields)
         WriteAll(dir.path + "/" + name, bytes);
         return dir.path + "/" + name;
     };
-    EdidSpec interlaced;
+    EdidFields interlaced;
     interlaced.cta = false;
     interlaced.name = "LOBBY";
     interlaced.maker = "ABC";

@@ -105,7 +105,7 @@ TEST_F(EdidEndToEnd, TheEmulatorHoldsExactlyTheFilesBytes)
 {
     const EdidImage two = BuildEdid();
     const Bytes twoBlocks(two.begin(), two.end());
-    EdidSpec plain;
+    EdidFields plain;
     plain.name = "LOBBY";
     plain.cta = false;
     const EdidImage one = BuildEdid(plain);

@@ -59,7 +59,7 @@ TEST(EdidDecode, Variants)
 {
     struct Case {
         const char* name;
-        EdidSpec spec;
+        EdidFields fields;
         void (*change)(EdidImage&);
         std::size_t length;
         Lines expectedTail;  // the summary from its "EDID x.y" line on
@@ -98,7 +98,7 @@ TEST(EdidDecode, Variants)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EdidImage e = BuildEdid(c.spec);
+        EdidImage e = BuildEdid(c.fields);
         if (c.change)
             c.change(e);
         const Lines lines = SummarizeEdid(DecodeEdid(std::span<const uint8_t>(e).first(c.length)));

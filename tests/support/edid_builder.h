@@ -18,7 +18,7 @@ struct TimingSpec {
     bool interlaced = false;
 };
 
-struct EdidSpec {
+struct EdidFields {
     std::string maker = "ZQX";
     uint16_t product = 0xA1B2;
     uint32_t serial = 0x01020304;
@@ -67,7 +67,7 @@ inline void PutText(EdidImage& e, std::size_t at, uint8_t tag, const std::string
         e[at + 5 + i] = 0x20;
 }
 
-inline EdidImage BuildEdid(const EdidSpec& s = {})
+inline EdidImage BuildEdid(const EdidFields& s = {})
 {
     EdidImage e{};
     const uint8_t header[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
