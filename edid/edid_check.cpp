@@ -1,13 +1,13 @@
 #include "edid/edid_check.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <system_error>
+#include <vector>
+
+#include "platform/regular_file.h"
 
 namespace corvane {
 
@@ -72,22 +72,6 @@ std::string HexRun(std::span<const uint8_t> bytes)
     return out;
 }
 
-class CFd {
-public:
-    explicit CFd(int fd) : m_fd(fd) {}
-    ~CFd()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    CFd(const CFd&) = delete;
-    CFd& operator=(const CFd&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 EdidCheck Failed(EdidFault fault, int osError = 0)
 {
     EdidCheck c;
@@ -135,46 +119,25 @@ EdidCheck CheckEdid(std::span<const uint8_t> content)
 
 EdidCheck CheckEdidFile(const std::string& path)
 {
-    // Look before opening: opening a FIFO waits for a writer, opening a device may act on it.
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0)
-        return Failed(EdidFault::CannotOpen, errno);
-    if (!S_ISREG(st.st_mode)) {
-        EdidCheck c = Failed(EdidFault::NotRegularFile);
-        c.fileType = TypeOf(st.st_mode);
-        return c;
-    }
-    // O_NONBLOCK and the second look cover a path that changed in between.
-    const CFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (fd.Get() < 0)
-        return Failed(EdidFault::CannotOpen, errno);
-    if (fstat(fd.Get(), &st) != 0)
-        return Failed(EdidFault::CannotOpen, errno);
-    if (!S_ISREG(st.st_mode)) {
-        EdidCheck c = Failed(EdidFault::NotRegularFile);
-        c.fileType = TypeOf(st.st_mode);
-        return c;
-    }
-
+    CRegularFile file(path);
+    std::vector<uint8_t> content;
     // One byte more than the largest EDID tells a longer file, however long it is.
-    std::array<uint8_t, kEdidSize + 1> buf{};
-    std::size_t got = 0;
-    while (got < buf.size()) {
-        const ssize_t n = read(fd.Get(), buf.data() + got, buf.size() - got);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return Failed(EdidFault::ReadFailed, errno);
-        }
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
+    const std::size_t limit = kEdidSize + 1;
+    switch (file.Read(limit, content)) {
+    case RegularFileError::None: break;
+    case RegularFileError::CannotOpen: return Failed(EdidFault::CannotOpen, file.OsError());
+    case RegularFileError::NotRegular: {
+        EdidCheck c = Failed(EdidFault::NotRegularFile);
+        c.fileType = TypeOf(file.Mode());
+        return c;
     }
-    EdidCheck c = CheckEdid(std::span<const uint8_t>(buf.data(), got));
-    if (got == buf.size()) {
-        const auto reported = static_cast<uint64_t>(std::max<off_t>(st.st_size, 0));
-        c.size = std::max<uint64_t>(reported, got);
-        c.sizeAtLeast = reported < got;
+    case RegularFileError::ReadFailed: return Failed(EdidFault::ReadFailed, file.OsError());
+    }
+    EdidCheck c = CheckEdid(content);
+    if (content.size() == limit) {
+        const uint64_t reported = file.ReportedSize();
+        c.size = std::max<uint64_t>(reported, limit);
+        c.sizeAtLeast = reported < limit;
     }
     return c;
 }

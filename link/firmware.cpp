@@ -1,12 +1,13 @@
 #include "link/firmware.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "platform/regular_file.h"
 
 namespace corvane {
 
@@ -59,34 +60,18 @@ std::string FirmwareFileErrorText(FileError error)
 
 FileError ReadRegularFile(const std::string& path, std::size_t maxBytes, std::vector<uint8_t>& out)
 {
-    // Non-blocking so that a FIFO or a terminal cannot hold the caller in open().
-    CFile f(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (f.Get() < 0)
-        return FileError::CannotOpen;
-    struct stat st {};
-    if (fstat(f.Get(), &st) != 0)
-        return FileError::ReadFailed;
-    if (!S_ISREG(st.st_mode))
-        return FileError::NotRegular;
-    if (static_cast<uint64_t>(st.st_size) > maxBytes)
+    CRegularFile file(path);
+    if (file.Error() == RegularFileError::None && file.ReportedSize() > maxBytes)
         return FileError::TooLarge;
-
-    // Read to the end, whatever st_size said: the file may grow or shrink meanwhile.
-    std::vector<uint8_t> bytes(maxBytes + 1);
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = read(f.Get(), bytes.data() + got, bytes.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return FileError::ReadFailed;
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
+    std::vector<uint8_t> bytes;
+    switch (file.Read(maxBytes + 1, bytes)) {
+    case RegularFileError::None: break;
+    case RegularFileError::CannotOpen: return FileError::CannotOpen;
+    case RegularFileError::NotRegular: return FileError::NotRegular;
+    case RegularFileError::ReadFailed: return FileError::ReadFailed;
     }
-    if (got > maxBytes)
+    if (bytes.size() > maxBytes)
         return FileError::TooLarge;
-    bytes.resize(got);
     out = std::move(bytes);
     return FileError::None;
 }
