@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "platform/notices.h"
 
@@ -157,8 +156,6 @@ void CNetLink::SendConfigRequest(const ConfigRequest& request)
 void CNetLink::OnConfigDatagram(std::span<const uint8_t> d)
 {
     d = d.first(std::min(d.size(), kDatagramMax));
-    g_ConfigReply.fill(0);
-    std::copy(d.begin(), d.end(), g_ConfigReply.begin());
     if (ConfigReplyAccepted(d))
         StartSearch();
 }

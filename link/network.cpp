@@ -12,7 +12,6 @@ MacFields g_NewMac;
 int g_nIpMode = IP_MODE_AUTO;
 CSwitcherList g_FoundSwitchers;
 std::array<uint8_t, kDatagramMax> g_SearchReply{};
-std::array<uint8_t, kDatagramMax> g_ConfigReply{};
 
 void ResetNetworkState()
 {
@@ -23,7 +22,6 @@ void ResetNetworkState()
     g_nIpMode = IP_MODE_AUTO;
     g_FoundSwitchers.Clear();
     g_SearchReply.fill(0);
-    g_ConfigReply.fill(0);
 }
 
 namespace {

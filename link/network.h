@@ -109,7 +109,6 @@ extern MacFields g_NewMac;
 extern int g_nIpMode;
 extern CSwitcherList g_FoundSwitchers;
 extern std::array<uint8_t, kDatagramMax> g_SearchReply;
-extern std::array<uint8_t, kDatagramMax> g_ConfigReply;
 
 // Back to the start-up values (tests).
 void ResetNetworkState();
