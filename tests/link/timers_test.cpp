@@ -7,11 +7,11 @@
 namespace corvane {
 namespace {
 
-TEST(VirtualTimers, Win32Semantics)
+TEST(VirtualTimers, PeriodsRestartsAndKills)
 {
     CVirtualTimers t;
     std::vector<std::pair<int64_t, unsigned>> fired;
-    int owner;
+    int owner = 0;
     t.Attach(&owner, [&](unsigned id) { fired.push_back({t.Now(), id}); });
 
     t.SetTimer(&owner, 1, 600);
@@ -40,7 +40,7 @@ TEST(VirtualTimers, Win32Semantics)
 TEST(VirtualTimers, HandlerMayKillAndSetTimers)
 {
     CVirtualTimers t;
-    int owner;
+    int owner = 0;
     std::vector<unsigned> fired;
     t.Attach(&owner, [&](unsigned id) {
         fired.push_back(id);

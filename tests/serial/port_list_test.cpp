@@ -389,8 +389,9 @@ TEST_F(PortEnumerationTest, PortThisUserMayNotOpenIsNamedOnceWithTheHint)
     // The emulator's port becomes one this user may not open: for root, by running the listing
     // as nobody (no pseudo-terminal is theirs); otherwise by taking our own rights away.
     const bool root = geteuid() == 0;
-    if (!root)
+    if (!root) {
         ASSERT_EQ(chmod(emulator.SlavePath().c_str(), 0), 0);
+    }
     int out[2];
     ASSERT_EQ(pipe(out), 0);
     const pid_t child = fork();
