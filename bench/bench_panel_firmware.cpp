@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -94,10 +95,14 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs)
 {
     QElapsedTimer t;
     t.start();
+    // The loop sleeps until an event comes; the tick wakes it at least every 5 ms, so that the
+    // timeout is seen even when nothing else happens.
+    QTimer tick;
+    tick.start(5);
     while (!condition()) {
         if (t.elapsed() > timeoutMs)
             return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
 }
