@@ -9,46 +9,31 @@ namespace corvane {
 
 namespace {
 
-// The routing page as the main window keeps it.
-class CMatrixPageHost final : public IPage {
+// A page window (routing, EDID, firmware) as the main window keeps it.
+template <class Dlg>
+class CPageHost final : public IPage {
 public:
-    explicit CMatrixPageHost(CCorvaneDlg& dlg) : m_dlg(std::make_unique<CMatrixDlg>(dlg.Link(), &dlg)) {}
+    explicit CPageHost(CCorvaneDlg& dlg) : m_dlg(std::make_unique<Dlg>(dlg.Link(), &dlg)) {}
     QWidget* Widget() override { return m_dlg.get(); }
     void OnReply(const Frame& frame) override { m_dlg->OnReply(frame); }
 
 private:
-    std::unique_ptr<CMatrixDlg> m_dlg;
+    std::unique_ptr<Dlg> m_dlg;
 };
 
-// The EDID page as the main window keeps it.
-class CEdidPageHost final : public IPage {
-public:
-    explicit CEdidPageHost(CCorvaneDlg& dlg) : m_dlg(std::make_unique<CEDIDDlg>(dlg.Link(), &dlg)) {}
-    QWidget* Widget() override { return m_dlg.get(); }
-    void OnReply(const Frame& frame) override { m_dlg->OnReply(frame); }
-
-private:
-    std::unique_ptr<CEDIDDlg> m_dlg;
-};
-
-// The firmware page as the main window keeps it.
-class CFirmwarePageHost final : public IPage {
-public:
-    explicit CFirmwarePageHost(CCorvaneDlg& dlg) : m_dlg(std::make_unique<CFWDlg>(dlg.Link(), &dlg)) {}
-    QWidget* Widget() override { return m_dlg.get(); }
-    void OnReply(const Frame& frame) override { m_dlg->OnReply(frame); }
-
-private:
-    std::unique_ptr<CFWDlg> m_dlg;
-};
+template <class Dlg>
+void Register(CCorvaneDlg& dlg, uint8_t page)
+{
+    dlg.SetPageFactory(page, [](CCorvaneDlg& d) { return std::make_unique<CPageHost<Dlg>>(d); });
+}
 
 }  // namespace
 
 void RegisterPages(CCorvaneDlg& dlg)
 {
-    dlg.SetPageFactory(PAGE_MATRIX, [](CCorvaneDlg& d) { return std::make_unique<CMatrixPageHost>(d); });
-    dlg.SetPageFactory(PAGE_EDID, [](CCorvaneDlg& d) { return std::make_unique<CEdidPageHost>(d); });
-    dlg.SetPageFactory(PAGE_FIRMWARE, [](CCorvaneDlg& d) { return std::make_unique<CFirmwarePageHost>(d); });
+    Register<CMatrixDlg>(dlg, PAGE_MATRIX);
+    Register<CEDIDDlg>(dlg, PAGE_EDID);
+    Register<CFWDlg>(dlg, PAGE_FIRMWARE);
 }
 
 }  // namespace corvane
