@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 #include "platform/qt_ui.h"
+#include "widgets/page_window.h"
 
 namespace corvane {
 
@@ -27,11 +28,7 @@ CEDIDDlg::CEDIDDlg(CLinkCore& link, QWidget* parent) : QWidget(parent), m_page(l
 {
     m_controls = BuildDialog(140, this);
     setAccessibleName(QStringLiteral("EDID"));
-    // The page's own ground, so it looks the same wherever it is drawn.
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, ButtonFaceColor());
-    setPalette(pal);
-    setAutoFillBackground(true);
+    SetPageGround(this);
 
     QStringList names;
     for (int i = 0; i < kEdidNames; ++i)
@@ -78,11 +75,7 @@ CEDIDDlg::CEDIDDlg(CLinkCore& link, QWidget* parent) : QWidget(parent), m_page(l
     InstallKeyFilter(this);
 }
 
-QWidget* CEDIDDlg::Control(int id) const
-{
-    auto it = m_controls.find(id);
-    return it == m_controls.end() ? nullptr : it->second;
-}
+QWidget* CEDIDDlg::Control(int id) const { return corvane::Control<QWidget>(m_controls, id); }
 
 QComboBox* CEDIDDlg::List(EdidList list) const
 {
@@ -127,23 +120,14 @@ void CEDIDDlg::ShowFile(const std::string& path, const std::vector<std::string>&
 
 std::unique_ptr<QFileDialog> CEDIDDlg::MakeFileDialog()
 {
-    auto dialog = std::make_unique<QFileDialog>(this, QString(), QString(), QStringLiteral("Binary file(*.BIN)"));
-    // Qt's own dialog matches name filters regardless of case; a desktop's native one may not.
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
-    dialog->setFileMode(QFileDialog::ExistingFile);
-    dialog->setAcceptMode(QFileDialog::AcceptOpen);
-    dialog->setDefaultSuffix(QStringLiteral("BIN"));
-    return dialog;
+    return MakeOpenFileDialog(this, QStringLiteral("Binary file(*.BIN)"), QStringLiteral("BIN"));
 }
 
 std::optional<std::string> CEDIDDlg::ChooseFile()
 {
     if (m_chooser)
         return m_chooser();
-    auto dialog = MakeFileDialog();
-    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
-        return std::nullopt;
-    return QFile::encodeName(dialog->selectedFiles().first()).toStdString();
+    return RunOpenFileDialog(*MakeFileDialog());
 }
 
 }  // namespace corvane

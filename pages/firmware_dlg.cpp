@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "platform/qt_ui.h"
+#include "widgets/page_window.h"
 
 namespace corvane {
 
@@ -17,11 +18,7 @@ CFWDlg::CFWDlg(CLinkCore& link, QWidget* parent) : QWidget(parent), m_page(link,
 {
     m_controls = BuildDialog(144, this);
     setAccessibleName(QStringLiteral("FW Upgrade"));
-    // The page's own ground, so it looks the same wherever it is drawn.
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, ButtonFaceColor());
-    setPalette(pal);
-    setAutoFillBackground(true);
+    SetPageGround(this);
 
     PathEdit()->setReadOnly(true);
     Messages()->setUndoRedoEnabled(false);
@@ -36,11 +33,7 @@ CFWDlg::CFWDlg(CLinkCore& link, QWidget* parent) : QWidget(parent), m_page(link,
     InstallKeyFilter(this);
 }
 
-QWidget* CFWDlg::Control(int id) const
-{
-    auto it = m_controls.find(id);
-    return it == m_controls.end() ? nullptr : it->second;
-}
+QWidget* CFWDlg::Control(int id) const { return corvane::Control<QWidget>(m_controls, id); }
 
 QLineEdit* CFWDlg::PathEdit() const { return qobject_cast<QLineEdit*>(Control(1042)); }
 QPushButton* CFWDlg::OpenButton() const { return qobject_cast<QPushButton*>(Control(1088)); }
@@ -53,16 +46,8 @@ std::optional<std::string> CFWDlg::ChooseFirmwareFile()
 {
     if (m_chooser)
         return m_chooser();
-    auto dialog = std::make_unique<QFileDialog>(this, QString(), QString(), QStringLiteral("Binary file(*.fw)"));
-    // Qt's own dialog matches name filters regardless of case (*.fw and *.FW); a desktop's
-    // native one may not.
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
-    dialog->setFileMode(QFileDialog::ExistingFile);
-    dialog->setAcceptMode(QFileDialog::AcceptOpen);
-    dialog->setDefaultSuffix(QStringLiteral("fw"));
-    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
-        return std::nullopt;
-    return QFile::encodeName(dialog->selectedFiles().first()).toStdString();
+    // Lists *.fw and *.FW alike.
+    return RunOpenFileDialog(*MakeOpenFileDialog(this, QStringLiteral("Binary file(*.fw)"), QStringLiteral("fw")));
 }
 
 void CFWDlg::ShowPath(const std::string& path) { PathEdit()->setText(QFile::decodeName(QByteArray::fromStdString(path))); }

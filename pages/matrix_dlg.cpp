@@ -7,6 +7,7 @@
 #include "platform/qt_ui.h"
 #include "res/icons.h"
 #include "widgets/icon_button.h"
+#include "widgets/page_window.h"
 
 namespace corvane {
 
@@ -24,11 +25,7 @@ CMatrixDlg::CMatrixDlg(CLinkCore& link, QWidget* parent) : QWidget(parent), m_pa
 {
     m_controls = BuildDialog(134, this);
     setAccessibleName(QStringLiteral("Matrix"));
-    // The page's own ground, so it looks the same wherever it is drawn.
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, ButtonFaceColor());
-    setPalette(pal);
-    setAutoFillBackground(true);
+    SetPageGround(this);
 
     for (int o = 1; o <= kRouteOutputs; ++o) {
         for (int i = 1; i <= kRouteInputs; ++i) {
@@ -65,11 +62,7 @@ CMatrixDlg::CMatrixDlg(CLinkCore& link, QWidget* parent) : QWidget(parent), m_pa
         InstallKeyFilter(this);
 }
 
-QWidget* CMatrixDlg::Control(int id) const
-{
-    auto it = m_controls.find(id);
-    return it == m_controls.end() ? nullptr : it->second;
-}
+QWidget* CMatrixDlg::Control(int id) const { return corvane::Control<QWidget>(m_controls, id); }
 
 QAbstractButton* CMatrixDlg::InputButton(int output, int input) const
 {
