@@ -161,11 +161,7 @@ void CCorvaneDlg::WireControls()
     }
 }
 
-QWidget* CCorvaneDlg::Control(int id) const
-{
-    auto it = m_controls.find(id);
-    return it == m_controls.end() ? nullptr : it->second;
-}
+QWidget* CCorvaneDlg::Control(int id) const { return corvane::Control<QWidget>(m_controls, id); }
 
 void CCorvaneDlg::SetPageFactory(uint8_t page, std::function<std::unique_ptr<IPage>(CCorvaneDlg&)> factory)
 {
