@@ -18,6 +18,14 @@ QPixmap Blank(int id, const QColor& ground)
     return pm;
 }
 
+// The blue tile behind the program's picture and the digits, in the band's colours.
+void Tile(QPainter& p, const QRectF& r, double radius)
+{
+    p.setPen(QColor(30, 120, 255));
+    p.setBrush(QColor(30, 144, 225));
+    p.drawRoundedRect(r, radius, radius);
+}
+
 void Cross(QPainter& p, const QColor& colour)
 {
     QPen pen(colour, 1.8, Qt::SolidLine, Qt::RoundCap);
@@ -34,9 +42,7 @@ QPixmap PaintProgram(int size)
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
     p.scale(size / 32.0, size / 32.0);
-    p.setPen(QColor(30, 120, 255));
-    p.setBrush(QColor(30, 144, 225));
-    p.drawRoundedRect(QRectF(1.5, 1.5, 29, 29), 5, 5);
+    Tile(p, QRectF(1.5, 1.5, 29, 29), 5);
     // Four inputs on the left, two outputs on the right, a route between them.
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::white);
@@ -117,9 +123,7 @@ QPixmap PaintDigit(int id, int digit)
     QPixmap pm = Blank(id, Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QColor(30, 120, 255));
-    p.setBrush(QColor(30, 144, 225));
-    p.drawRoundedRect(QRectF(0.5, 0.5, 79, 79), 8, 8);
+    Tile(p, QRectF(0.5, 0.5, 79, 79), 8);
 
     constexpr double L = 22, R = 58, T = 10, B = 70, M = (T + B) / 2, t = 9, gap = 1.5;
     auto horizontal = [&](double y) { return QRectF(L + t / 2 + gap, y - t / 2, R - L - t - 2 * gap, t); };
@@ -142,6 +146,15 @@ QPixmap PaintDigit(int id, int digit)
         p.drawRoundedRect(bar, t / 2, t / 2);
     }
     return pm;
+}
+
+// The input whose digit the bitmap shows (1..4); 0 for any other resource.
+int DigitOf(int id)
+{
+    for (int input = 1; input <= 4; ++input)
+        if (DigitBitmap(input) == id)
+            return input;
+    return 0;
 }
 
 }  // namespace
@@ -185,6 +198,8 @@ QSize ResourceSize(int id)
 
 QPixmap ResourcePixmap(int id)
 {
+    if (const int digit = DigitOf(id))
+        return PaintDigit(id, digit);
     switch (id) {
     case IDI_PROGRAM:
         return PaintProgram(ResourceSize(IDI_PROGRAM).width());
@@ -204,14 +219,6 @@ QPixmap ResourcePixmap(int id)
         return PaintTriangle(true);
     case IDI_PREVIOUS:
         return PaintTriangle(false);
-    case IDB_DIGIT_1:
-        return PaintDigit(id, 1);
-    case IDB_DIGIT_2:
-        return PaintDigit(id, 2);
-    case IDB_DIGIT_3:
-        return PaintDigit(id, 3);
-    case IDB_DIGIT_4:
-        return PaintDigit(id, 4);
     default:
         return {};
     }
@@ -221,6 +228,8 @@ QPixmap ProgramIcon(int size) { return PaintProgram(std::max(size, 1)); }
 
 QString ResourceDescription(int id)
 {
+    if (const int digit = DigitOf(id))
+        return QStringLiteral("Digit %1").arg(digit);
     switch (id) {
     case IDI_PROGRAM:
         return QStringLiteral("Program");
@@ -238,14 +247,6 @@ QString ResourceDescription(int id)
         return QStringLiteral("Next");
     case IDI_PREVIOUS:
         return QStringLiteral("Previous");
-    case IDB_DIGIT_1:
-        return QStringLiteral("Digit 1");
-    case IDB_DIGIT_2:
-        return QStringLiteral("Digit 2");
-    case IDB_DIGIT_3:
-        return QStringLiteral("Digit 3");
-    case IDB_DIGIT_4:
-        return QStringLiteral("Digit 4");
     default:
         return {};
     }
