@@ -37,6 +37,12 @@ constexpr ResetStep kReset[kResetSteps] = {
     {{0x03, 0x02, 0x04, 0xF0, 0x03}, 2508, 0x03, 0x02, 0x03},
 };
 
+// A step is waited for while its timer or its follow-up runs.
+bool StepPending(const CLinkCore& link, unsigned timer)
+{
+    return link.IsTimerRunning(timer) || link.IsTimerRunning(timer + 1);
+}
+
 }  // namespace
 
 CGeneralPage::CGeneralPage(CLinkCore& link, IGeneralView& view)
@@ -49,8 +55,7 @@ void CGeneralPage::OnStatus()
     if (!m_link.BeginCommand())
         return;
     m_view.ClearDeviceInfo();
-    m_link.SendCommand({0x01, kStatus[0].code, kStatus[0].number});
-    m_link.StartStep(kStatus[0].timer);
+    SendStatusStep(0);
     OpenStatus("Getting status");
 }
 
@@ -89,10 +94,21 @@ void CGeneralPage::OnFactoryReset()
 
 void CGeneralPage::SendResetStep1()
 {
-    const auto& f = kReset[0].frame;
-    m_link.SendCommand({f[0], f[1], f[2], f[3], f[4]});
-    m_link.StartStep(kReset[0].timer);
+    SendResetStep(0);
     OpenStatus("Setting");
+}
+
+void CGeneralPage::SendStatusStep(int i)
+{
+    m_link.SendCommand({0x01, kStatus[i].code, kStatus[i].number});
+    m_link.StartStep(kStatus[i].timer);
+}
+
+void CGeneralPage::SendResetStep(int i)
+{
+    const auto& f = kReset[i].frame;
+    m_link.SendCommand({f[0], f[1], f[2], f[3], f[4]});
+    m_link.StartStep(kReset[i].timer);
 }
 
 bool CGeneralPage::HandleStatusReply(const Frame& r)
@@ -107,13 +123,11 @@ bool CGeneralPage::HandleStatusReply(const Frame& r)
         // Only the step being waited for advances the sequence: a late or doubled answer must
         // neither overwrite the frame of another exchange (a factory reset's resend) nor
         // release the gate of one.
-        if (!m_link.IsTimerRunning(s.timer) && !m_link.IsTimerRunning(s.timer + 1))
+        if (!StepPending(m_link, s.timer))
             return true;
         m_link.StopStep(s.timer);
         if (i + 1 < kStatusSteps) {
-            const StatusStep& next = kStatus[i + 1];
-            m_link.SendCommand({0x01, next.code, next.number});
-            m_link.StartStep(next.timer);
+            SendStatusStep(i + 1);
         } else {
             g_bReady = true;
             CloseStatus();
@@ -133,13 +147,11 @@ bool CGeneralPage::HandleResetReply(const Frame& r)
             return false;
         // Only the step being waited for advances: a stray acknowledgement (a late route-set
         // answer looks like the first one) must never send reset commands by itself.
-        if (!m_link.IsTimerRunning(s.timer) && !m_link.IsTimerRunning(s.timer + 1))
+        if (!StepPending(m_link, s.timer))
             return true;
         m_link.StopStep(s.timer);
         if (i + 1 < kResetSteps) {
-            const auto& f = kReset[i + 1].frame;
-            m_link.SendCommand({f[0], f[1], f[2], f[3], f[4]});
-            m_link.StartStep(kReset[i + 1].timer);
+            SendResetStep(i + 1);
         } else {
             g_bReady = true;
             FinishStatus("Set successfully!");

@@ -56,6 +56,9 @@ public:
 
 private:
     void SendResetStep1();
+    // Step i of the status sequence or the reset: its frame sent and its timer started.
+    void SendStatusStep(int i);
+    void SendResetStep(int i);
     bool HandleStatusReply(const Frame& reply);
     bool HandleResetReply(const Frame& reply);
     void OnTimer(unsigned id);
