@@ -53,15 +53,16 @@ void CMatrixPage::ShowReported(int input, int output)
     ShowRoute(input, output);
 }
 
+void CMatrixPage::SendRoutingFrame(std::initializer_list<uint8_t> body)
+{
+    g_CommandFrame = MakeFrame(body);
+    m_link.OnSendRequest(SEND_ROUTING_FRAME);
+}
+
 void CMatrixPage::SendRouteSet(int input, int output)
 {
-    ClearCommand(g_CommandFrame);
-    g_CommandFrame[2] = GROUP_ROUTE;
-    g_CommandFrame[3] = ROUTE_SET;
-    g_CommandFrame[4] = static_cast<uint8_t>(input);
-    g_CommandFrame[6] = static_cast<uint8_t>(output);
     m_timers.SetTimer(TIMER_ROUTE_TIMEOUT, kRouteTimeoutMs);
-    m_link.OnSendRequest(SEND_ROUTING_FRAME);
+    SendRoutingFrame({GROUP_ROUTE, ROUTE_SET, static_cast<uint8_t>(input), 0x00, static_cast<uint8_t>(output)});
 }
 
 void CMatrixPage::OnInputButton(int output, int input)
@@ -112,11 +113,7 @@ void CMatrixPage::OnRoutingReply(const Frame& r)
             ShowReported(r[6], sent[4]);
         if (r[4] == 1) {
             // The chain goes on under the page-opening claim and its timer.
-            ClearCommand(g_CommandFrame);
-            g_CommandFrame[2] = GROUP_ROUTE;
-            g_CommandFrame[3] = ROUTE_QUERY;
-            g_CommandFrame[4] = 0x02;
-            m_link.OnSendRequest(SEND_ROUTING_FRAME);
+            SendRoutingFrame({GROUP_ROUTE, ROUTE_QUERY, 0x02});
         } else if (r[4] == 2) {
             m_link.OnSendRequest(STOP_PAGE_TIMER);
             g_bReady = true;

@@ -54,6 +54,8 @@ public:
     bool RouteTimerRunning() const { return m_timers.IsRunning(TIMER_ROUTE_TIMEOUT); }
 
 private:
+    // The frame into g_CommandFrame, sent.
+    void SendRoutingFrame(std::initializer_list<uint8_t> body);
     void SendRouteSet(int input, int output);
     // Digit and IN button of a reported route.
     void ShowReported(int input, int output);
