@@ -1,45 +1,26 @@
 // The EDIDs the switcher carries: fifteen presets (four timing families times three audio
 // layouts for HDMI, three DVI ones without audio), its default and the displays on its outputs.
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 #include <vector>
 
+#include "sim/edid_block.h"
 #include "sim/switcher.h"
 
 namespace corvane::sim {
 namespace {
 
-constexpr uint8_t kHeader[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
 // 1920x1080 at 60 Hz, 148.5 MHz.
 constexpr uint8_t kTiming1080p[18] = {0x02, 0x3A, 0x80, 0x18, 0x71, 0x38, 0x2D, 0x40, 0x58,
                                       0x2C, 0x45, 0x00, 0x50, 0x2D, 0x21, 0x00, 0x00, 0x1E};
 
 enum class Audio { None, Stereo, Surround, HdAudio };
 
-void Seal(Edid& e, std::size_t from)
-{
-    unsigned sum = 0;
-    for (std::size_t i = from; i < from + 127; ++i)
-        sum += e[i];
-    e[from + 127] = static_cast<uint8_t>(0x100 - (sum & 0xFF));
-}
-
-void Descriptor(Edid& e, std::size_t at, uint8_t tag, std::string_view text)
-{
-    e[at + 3] = tag;
-    std::size_t i = 0;
-    for (; i < text.size() && i < 13; ++i)
-        e[at + 5 + i] = static_cast<uint8_t>(text[i]);
-    if (i < 13)
-        e[at + 5 + i++] = 0x0A;
-    for (; i < 13; ++i)
-        e[at + 5 + i] = 0x20;
-}
-
 Edid Build(uint16_t product, std::string_view name, std::initializer_list<uint8_t> vics, Audio audio)
 {
     Edid e{};
-    std::memcpy(e.data(), kHeader, sizeof kHeader);
+    std::copy(kEdidHeader.begin(), kEdidHeader.end(), e.begin());
     e[8] = 0x0E;  // manufacturer "CVS"
     e[9] = 0xD3;
     e[10] = static_cast<uint8_t>(product);
@@ -58,16 +39,16 @@ Edid Build(uint16_t product, std::string_view name, std::initializer_list<uint8_
     for (std::size_t i = 38; i < 54; ++i)
         e[i] = 0x01;
     std::memcpy(&e[54], kTiming1080p, sizeof kTiming1080p);
-    Descriptor(e, 72, 0xFC, name);
-    Descriptor(e, 90, 0xFD, "");
+    PutEdidText(e, 72, 0xFC, name);
+    PutEdidText(e, 90, 0xFD, "");
     e[95] = 0x38;
     e[96] = 0x4B;
     e[97] = 0x1E;
     e[98] = 0x53;
     e[99] = 0x11;
-    Descriptor(e, 108, 0x10, "");
+    PutEdidText(e, 108, 0x10, "");
     e[126] = audio == Audio::None ? 0 : 1;  // extension blocks
-    Seal(e, 0);
+    SealEdidBlock(e, 0);
     if (audio == Audio::None)
         return e;
 
@@ -91,7 +72,7 @@ Edid Build(uint16_t product, std::string_view name, std::initializer_list<uint8_
         e[p++] = b;
     e[130] = static_cast<uint8_t>(p - 128);
     std::memcpy(&e[p], kTiming1080p, sizeof kTiming1080p);
-    Seal(e, 128);
+    SealEdidBlock(e, 128);
     return e;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "link/frame.h"
+#include "sim/edid_block.h"
 
 namespace corvane::sim {
 
@@ -20,7 +21,6 @@ inline constexpr int kOutputs = 2;
 
 using Mac = std::array<uint8_t, 6>;
 using Ipv4 = std::array<uint8_t, 4>;
-using Edid = std::array<uint8_t, 256>;
 
 // EDID index of an input as the status query reports it: 0..14 the built-in presets, 15 the
 // switcher's default, above that an EDID taken from a display or a file.

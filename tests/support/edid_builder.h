@@ -3,14 +3,17 @@
 // formats and an HDMI vendor block. Both blocks come out sealed (sum 0).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "sim/edid_block.h"
+
 namespace corvane::test {
 
-using EdidImage = std::array<uint8_t, 256>;
+using EdidImage = sim::Edid;
 
 struct TimingSpec {
     uint16_t clock10kHz = 14850;  // 148.5 MHz
@@ -33,13 +36,7 @@ struct EdidFields {
     bool hdmi = true;
 };
 
-inline void SealEdidBlock(EdidImage& e, std::size_t from)
-{
-    unsigned sum = 0;
-    for (std::size_t i = from; i < from + 127; ++i)
-        sum += e[i];
-    e[from + 127] = static_cast<uint8_t>(0x100 - (sum & 0xFF));
-}
+using sim::SealEdidBlock;
 
 inline void PutTiming(EdidImage& e, std::size_t at, const TimingSpec& t)
 {
@@ -55,24 +52,10 @@ inline void PutTiming(EdidImage& e, std::size_t at, const TimingSpec& t)
     e[at + 17] = static_cast<uint8_t>(0x18 | (t.interlaced ? 0x80 : 0));
 }
 
-inline void PutText(EdidImage& e, std::size_t at, uint8_t tag, const std::string& text)
-{
-    e[at + 3] = tag;
-    std::size_t i = 0;
-    for (; i < text.size() && i < 13; ++i)
-        e[at + 5 + i] = static_cast<uint8_t>(text[i]);
-    if (i < 13)
-        e[at + 5 + i++] = 0x0A;
-    for (; i < 13; ++i)
-        e[at + 5 + i] = 0x20;
-}
-
 inline EdidImage BuildEdid(const EdidFields& s = {})
 {
     EdidImage e{};
-    const uint8_t header[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-    for (int i = 0; i < 8; ++i)
-        e[i] = header[i];
+    std::copy(sim::kEdidHeader.begin(), sim::kEdidHeader.end(), e.begin());
     auto letter = [&](std::size_t i) { return i < s.maker.size() ? unsigned(s.maker[i] - 'A' + 1) & 0x1F : 0u; };
     const unsigned id = (letter(0) << 10) | (letter(1) << 5) | letter(2);
     e[8] = static_cast<uint8_t>(id >> 8);
@@ -87,9 +70,9 @@ inline EdidImage BuildEdid(const EdidFields& s = {})
     e[19] = 3;
     e[20] = 0x80;
     PutTiming(e, 54, s.timing);
-    PutText(e, 72, 0xFC, s.name);
-    PutText(e, 90, 0xFF, s.serialText);
-    PutText(e, 108, 0xFE, "");
+    sim::PutEdidText(e, 72, 0xFC, s.name);
+    sim::PutEdidText(e, 90, 0xFF, s.serialText);
+    sim::PutEdidText(e, 108, 0xFE, "");
     e[126] = s.cta ? 1 : 0;
     SealEdidBlock(e, 0);
     if (!s.cta)
