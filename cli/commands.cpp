@@ -66,14 +66,15 @@ void Usage(std::ostream& out)
 
 std::span<const Subcommand> Subcommands() { return kSubcommands; }
 
+
 namespace {
 // Options that may come before the command word, and whether each takes a value.
 constexpr std::array<std::pair<const char*, bool>, 5> kGlobalOptions = {
     {{"--port", true}, {"--host", true}, {"--json", false}, {"--trace", false}, {"--udp-to", true}}};
 
-// Moves the global options before the command word behind it, where every command reads them:
-// "--port COM3 status" is "status --port COM3". Nothing moves when no command word follows.
-std::vector<std::string> CommandFirst(Args args)
+}  // namespace
+
+std::vector<std::string> CommandWordFirst(Args args)
 {
     std::vector<std::string> leading;
     std::size_t i = 0;
@@ -92,17 +93,19 @@ std::vector<std::string> CommandFirst(Args args)
         }
         ++i;
     }
+    if (!leading.empty() && i < args.size() && (args[i] == "-h" || args[i] == "--help"))
+        return {args[i]};  // "--port COM3 --help": the help, whatever the link
     if (leading.empty() || i >= args.size() || args[i].rfind("-", 0) == 0)
         return {args.begin(), args.end()};
     std::vector<std::string> moved(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
     moved.insert(moved.end(), leading.begin(), leading.end());
     return moved;
 }
-}  // namespace
+
 
 int RunCommandLine(Args original, std::ostream& out, std::ostream& err)
 {
-    const std::vector<std::string> reordered = CommandFirst(original);
+    const std::vector<std::string> reordered = CommandWordFirst(original);
     const Args args(reordered);
     if (args.empty()) {
         Usage(err);

@@ -23,6 +23,11 @@ struct Subcommand {
 // Every subcommand, in the order the help text lists them.
 std::span<const Subcommand> Subcommands();
 
+// Moves the global options (--port, --host, --json, --trace, --udp-to) that come before a
+// command word behind it, where every command reads them: "--port COM3 status" is
+// "status --port COM3"; "--port COM3 --help" is "--help". Nothing moves without a command word.
+std::vector<std::string> CommandWordFirst(Args args);
+
 // The whole command line without the program name.
 int RunCommandLine(Args args, std::ostream& out, std::ostream& err);
 

@@ -1,5 +1,6 @@
 // corvanectl firmware: firmware files without a switcher. The page's own scrambling and checks
 // (link/firmware.h), so a file pack writes is one the page loads.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -85,13 +86,16 @@ int Unpack(const std::string& filePath, const std::string& imagePath, std::ostre
 
 }  // namespace
 
-int RunFirmware(Args args, std::ostream& out, std::ostream& err)
+int RunFirmware(Args given, std::ostream& out, std::ostream& err)
 {
+    const std::vector<std::string> words = CommandWordFirst(given);  // "--port COM3 info"
+    const Args args(words);
 #ifdef CORVANE_CLI_LINK
     if (!args.empty() && (args[0] == "info" || args[0] == "upgrade"))
         return RunFirmwareLink(args, out, err);
 #endif
-    if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) {
+    if (std::find_if(args.begin(), args.end(), [](const std::string& a) { return a == "-h" || a == "--help"; }) !=
+        args.end()) {
         out << kUsage;
         return kExitOk;
     }

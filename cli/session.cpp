@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "link/link_state.h"
+#include "link/port_list.h"
 
 namespace corvane::cli {
 
@@ -84,8 +85,7 @@ std::string OpenFailureText(const std::string& name, const std::string& device, 
     case EOpenFailure::NotSerial: return what + ": not a serial port";
     case EOpenFailure::OsError:
         if (error == EACCES || error == EPERM)
-            return what + ": permission denied; add yourself to the dialout group (sudo adduser $USER dialout) "
-                          "and log in again";
+            return what + ": permission denied; " + kDialoutHint;
         return what + ": " + ErrorText(error);
     case EOpenFailure::None: break;
     }

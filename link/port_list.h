@@ -44,7 +44,7 @@ std::optional<std::string> ListSerialPorts(std::vector<SPortInfo>& list);
 
 // What to do about a port that exists but may not be opened, in one line.
 inline constexpr const char* kDialoutHint =
-    "add the user to the dialout group (sudo adduser $USER dialout) and log in again";
+    "add yourself to the dialout group (sudo adduser $USER dialout) and log in again";
 
 // The digits of a friendly name: "Prolific (COM12)" -> "12"; without "(COM" the first three
 // characters are dropped instead; without a closing ")" the result is empty.

@@ -224,6 +224,14 @@ TEST_F(CliEndToEnd, OptionsBeforeOrAfterTheCommandWord)
     }
     // An option the command does not know stays an error wherever it stands.
     EXPECT_EQ(Ctl({"--port", "COM201", "--colour", "route"}, dir.path).status, 2);
+    // Commands of two words take the options between them too.
+    for (const auto& args : std::vector<std::vector<std::string>>{{"firmware", "--port", "COM201", "info", "--json"},
+                                                                   {"--port", "COM201", "firmware", "info", "--json"}}) {
+        const Result r = Ctl(args, dir.path);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out.rfind("{\"line\":\"Device: ", 0), 0u) << r.out;
+    }
+    EXPECT_EQ(Ctl({"--port", "COM201", "firmware", "--help"}, dir.path).status, 0);
 }
 
 TEST_F(CliEndToEnd, HelpForTheProgramAndEachCommand)

@@ -15,6 +15,7 @@
 #include <random>
 #include <sstream>
 
+#include "cli/command_line.h"
 #include "cli/link_commands.h"
 #include "cli/session.h"
 #include "tests/cli/ctl_run.h"
@@ -141,8 +142,9 @@ TEST_P(CliLink, EdidCommandsGiveTheInputsTheirEdids)
             WriteAll(dir.path + "/copied.bin", copied);
             EXPECT_EQ(Ctl({"edid", "inspect", dir.path + "/copied.bin"}, dir.path).status, 0);
         }
-        if (c.args.size() > 2 && c.args[2] == dir.path + "/office.bin")
+        if (c.args.size() > 2 && c.args[2] == dir.path + "/office.bin") {
             EXPECT_EQ(InputEdid(4), std::vector<uint8_t>(crafted.begin(), crafted.end()));
+        }
     }
     // A 128-byte file goes out as its block and 128 zero bytes, to every input.
     std::vector<uint8_t> expected(base.begin(), base.begin() + 128);
@@ -240,14 +242,17 @@ TEST_P(CliLink, FailuresEndWithTheirStatusAndOneLine)
         std::string last = r.err.substr(0, r.err.size() - 1);
         last = last.substr(last.rfind('\n') == std::string::npos ? 0 : last.rfind('\n') + 1);
         EXPECT_NE(last.find(c.err), std::string::npos) << r.err;
-        if (c.args[0] == "edid")
+        if (c.args[0] == "edid") {
             EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        }
         EXPECT_LT(ms, c.maxMs);
         // A refused file never reaches the switcher: every input keeps the default EDID.
-        if (std::string(c.name) == "bad EDID file")
+        if (std::string(c.name) == "bad EDID file") {
             EXPECT_EQ(InputEdid(1), InputEdid(2));
-        if (std::string(c.name) == "hang-up mid-upgrade")
+        }
+        if (std::string(c.name) == "hang-up mid-upgrade") {
             EXPECT_FALSE(std::filesystem::exists(dir.path + "/received.bin"));
+        }
     }
 }
 
@@ -478,9 +483,46 @@ TEST(CliOffline, ProgressLinesAndHostText)
         SCOPED_TRACE(h.text);
         const auto parsed = cli::ParseHost(h.text);
         ASSERT_EQ(parsed.has_value(), h.ok);
-        if (h.ok)
+        if (h.ok) {
             EXPECT_EQ(parsed->port, h.port);
+        }
     }
+}
+
+TEST(CliOffline, JsonStringsAlwaysParse)
+{
+    // File names and device texts are bytes: what is not UTF-8 must not break the document.
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain", "\"plain\""},
+        {"a\"b\\c", "\"a\\\"b\\\\c\""},
+        {"tab\there\n", "\"tab\\u0009here\\u000a\""},
+        {"\x7f", "\"\\u007f\""},
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\""},
+        {"/tmp/a\xff.bin", "\"/tmp/a\\ufffd.bin\""},
+        {"\xc3", "\"\\ufffd\""},                    // cut short at the end
+        {"\xc0\xaf", "\"\\ufffd\\ufffd\""},          // overlong
+        {"\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\""},  // a surrogate
+        {"\xe2\x82x", "\"\\ufffd\\ufffdx\""},         // a sequence broken by ASCII
+    };
+    for (const auto& [text, json] : cases)
+        EXPECT_EQ(cli::JsonString(text), json) << text;
+}
+
+TEST(CliOffline, GlobalOptionsMoveBehindTheCommandWord)
+{
+    using Words = std::vector<std::string>;
+    const std::pair<Words, Words> cases[] = {
+        {{"--port", "COM3", "status"}, {"status", "--port", "COM3"}},
+        {{"--json", "--host=10.0.0.2", "route", "2", "1"}, {"route", "2", "1", "--json", "--host=10.0.0.2"}},
+        {{"--port", "COM3", "info"}, {"info", "--port", "COM3"}},  // a firmware command word
+        {{"--port", "COM3", "--help"}, {"--help"}},
+        {{"status", "--port", "COM3"}, {"status", "--port", "COM3"}},
+        {{"--port", "COM3"}, {"--port", "COM3"}},
+        {{"--port"}, {"--port"}},
+        {{"pack", "a", "b"}, {"pack", "a", "b"}},
+    };
+    for (const auto& [given, expected] : cases)
+        EXPECT_EQ(cli::CommandWordFirst(given), expected) << given.front();
 }
 
 }  // namespace
