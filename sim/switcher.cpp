@@ -321,7 +321,7 @@ std::optional<Frame> CSwitcher::Firmware(const Frame& c, const Block* block, int
     case 0x01:  // upgrade request: a new transfer
         m_fw = Fw::Requested;
         m_fwBuffer.clear();
-        m_fwNext = m_fwEnd = 0;
+        m_fwNext = 0;
         m_fwPackets = 0;
         m_lastPacketHeader.reset();
         Note("firmware upgrade requested");
@@ -358,7 +358,6 @@ std::optional<Frame> CSwitcher::Firmware(const Frame& c, const Block* block, int
     if (m_fwBuffer.size() < m_fwNext + kBlockDataSize)
         m_fwBuffer.resize(m_fwNext + kBlockDataSize, 0xFF);
     std::copy(data.begin(), data.end(), m_fwBuffer.begin() + static_cast<std::ptrdiff_t>(m_fwNext));
-    m_fwEnd = m_fwNext + kBlockDataSize;
     ++m_fwPackets;
     m_lastPacketHeader = c;
     std::copy(data.begin(), data.end(), m_lastPacketData.begin());
@@ -375,7 +374,6 @@ std::optional<Frame> CSwitcher::Firmware(const Frame& c, const Block* block, int
 
 void CSwitcher::CompleteUpgrade(int64_t nowMs)
 {
-    m_fwBuffer.resize(m_fwEnd);
     m_image = std::move(m_fwBuffer);
     m_fwBuffer.clear();
     m_fw = Fw::Idle;

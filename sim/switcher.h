@@ -161,7 +161,6 @@ private:
     Fw m_fw = Fw::Idle;
     std::vector<uint8_t> m_fwBuffer;
     std::size_t m_fwNext = 0;
-    std::size_t m_fwEnd = 0;
     unsigned m_fwPackets = 0;
     std::optional<Frame> m_lastPacketHeader;
     std::array<uint8_t, kBlockDataSize> m_lastPacketData{};
