@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <set>
 
 namespace corvane::sim {
 namespace {
@@ -185,6 +186,12 @@ Output:
 
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error)
 {
+    // The options whose value is the next word, whatever it is.
+    static const std::set<std::string> kWithValue = {
+        "--udp-reply", "--mac", "--ip", "--auto-ip", "--signals", "--device-type", "--fw-version",
+        "--build", "--reboot-ms", "--block-wait-ms", "--fw-control", "--fw-out", "--edid-out",
+        "--fault", "--fault-random",
+    };
     Options o;
     bool autoIpGiven = false;
     bool ipGiven = false;
@@ -199,19 +206,18 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             }
             return false;
         };
-        auto value = [&](std::string& v) {
-            if (i + 1 >= n) {
-                error = a + " needs a value";
-                return false;
-            }
-            v = args[++i];
-            return true;
-        };
         auto bad = [&](const std::string& v) {
             error = "bad value for " + a + ": '" + v + "'";
             return std::nullopt;
         };
         std::string v;
+        if (kWithValue.count(a)) {
+            if (i + 1 >= n) {
+                error = a + " needs a value";
+                return std::nullopt;
+            }
+            v = args[++i];
+        }
         if (a == "--help" || a == "-h") {
             o.help = true;
         } else if (a == "--version") {
@@ -242,8 +248,6 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         } else if (a == "--pace-line") {
             o.paceLine = true;
         } else if (a == "--udp-reply") {
-            if (!value(v))
-                return std::nullopt;
             if (v == "source")
                 o.udpReplyToSource = true;
             else if (v == "fixed")
@@ -251,61 +255,41 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             else
                 return bad(v);
         } else if (a == "--mac") {
-            if (!value(v))
-                return std::nullopt;
             if (!ParseMac(v, o.settings.mac))
                 return bad(v);
         } else if (a == "--ip") {
-            if (!value(v))
-                return std::nullopt;
             if (!ParseIpv4(v, o.settings.ip))
                 return bad(v);
             ipGiven = true;
         } else if (a == "--auto-ip") {
-            if (!value(v))
-                return std::nullopt;
             if (!ParseIpv4(v, o.settings.autoIp))
                 return bad(v);
             autoIpGiven = true;
         } else if (a == "--static") {
             o.settings.dhcp = false;
         } else if (a == "--signals") {
-            if (!value(v))
-                return std::nullopt;
             if (!ParseSignals(v, o.settings))
                 return bad(v);
         } else if (a == "--device-type") {
-            if (!value(v))
-                return std::nullopt;
             if (!Number(v, o.settings.deviceType))
                 return bad(v);
         } else if (a == "--fw-version") {
-            if (!value(v))
-                return std::nullopt;
             const auto dot = v.find('.');
             if (dot == std::string::npos || !Number(v.substr(0, dot), o.settings.versionMajor) ||
                 !Number(v.substr(dot + 1), o.settings.versionMinor))
                 return bad(v);
         } else if (a == "--build") {
-            if (!value(v))
-                return std::nullopt;
             if (v.size() > 8)
                 return bad(v);
             o.settings.build.fill(' ');
             std::copy(v.begin(), v.end(), o.settings.build.begin());
         } else if (a == "--reboot-ms") {
-            if (!value(v))
-                return std::nullopt;
             if (!Number(v, o.settings.rebootMs) || o.settings.rebootMs < 0 || o.settings.rebootMs > kMaxWaitMs)
                 return bad(v);
         } else if (a == "--block-wait-ms") {
-            if (!value(v))
-                return std::nullopt;
             if (!Number(v, o.blockWaitMs) || o.blockWaitMs < 1 || o.blockWaitMs > kMaxWaitMs)
                 return bad(v);
         } else if (a == "--fw-control") {
-            if (!value(v))
-                return std::nullopt;
             const auto colon = v.find(':');
             unsigned packet = 0;
             unsigned control = 0;
@@ -314,16 +298,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
                 return bad(v);
             o.settings.packetControl[packet] = static_cast<uint8_t>(control);
         } else if (a == "--fw-out") {
-            if (!value(v))
-                return std::nullopt;
             o.fwOut = v;
         } else if (a == "--edid-out") {
-            if (!value(v))
-                return std::nullopt;
             o.edidOut = v;
         } else if (a == "--fault") {
-            if (!value(v))
-                return std::nullopt;
             // Unquoted "--fault drop:01 04 02" arrives as three words: the hex bytes belong to it.
             while (i + 1 < n && IsHexByteWord(args[i + 1]))
                 v += " " + args[++i];
@@ -335,8 +313,6 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             }
             o.faults.push_back(*rule);
         } else if (a == "--fault-random") {
-            if (!value(v))
-                return std::nullopt;
             std::string why;
             o.random = ParseRandomFaults(v, why);
             if (!o.random) {
