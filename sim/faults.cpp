@@ -112,12 +112,6 @@ void Apply(FaultSet& f, FaultKind kind, unsigned arg)
 
 }  // namespace
 
-std::string_view FaultKindName(FaultKind kind)
-{
-    const KindInfo* k = FindKind(kind);
-    return k ? k->name : "?";
-}
-
 std::string FaultSet::Describe() const
 {
     std::string s;

@@ -59,7 +59,6 @@ struct FaultSet {
 std::optional<FaultRule> ParseFaultRule(std::string_view text, std::string& error);
 // "SEED:RATE[:KIND,KIND...]", RATE as 0.1 or 10%.
 std::optional<RandomFaults> ParseRandomFaults(std::string_view text, std::string& error);
-std::string_view FaultKindName(FaultKind kind);
 
 class CFaultPlan {
 public:
