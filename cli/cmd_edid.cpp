@@ -82,17 +82,6 @@ struct SCheckRow {
     std::string value;
 };
 
-std::string HexBytes(std::span<const uint8_t> bytes)
-{
-    std::string s;
-    char b[4];
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(b, sizeof b, "%02X", bytes[i]);
-        s += (i ? " " : "") + std::string(b);
-    }
-    return s;
-}
-
 std::string Hex2(uint8_t v)
 {
     char b[8];
@@ -136,7 +125,7 @@ std::vector<SCheckRow> CheckRows(const EdidCheck& c)
     }
     add("size", f != EdidFault::Size,
         (c.sizeAtLeast ? "at least " : "") + std::to_string(c.size) + " bytes (128 or 256)");
-    add("header", f != EdidFault::Header, HexBytes(c.header) + " (00 FF FF FF FF FF FF 00)");
+    add("header", f != EdidFault::Header, HexText(c.header) + " (00 FF FF FF FF FF FF 00)");
     add("extension count", f != EdidFault::ExtensionCount, std::to_string(c.extensionCount) + " (at most 1)");
     add("base block sum", f != EdidFault::BaseChecksum,
         "bytes 0-127 sum to " + Hex2(f == EdidFault::BaseChecksum ? c.sum : 0) + " (0x00)");

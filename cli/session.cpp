@@ -15,20 +15,6 @@ namespace {
 enum : unsigned { TIMER_QUERY_RESEND = 1, TIMER_QUERY_TIMEOUT = 2, TIMER_SET_TIMEOUT = 3, TIMER_CONNECT = 4 };
 // An address that never answers would hold a connect for minutes.
 constexpr unsigned kConnectTimeoutMs = 5000;
-
-std::string Hex(const uint8_t* bytes, std::size_t n)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string s;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i)
-            s += ' ';
-        s += digits[bytes[i] >> 4];
-        s += digits[bytes[i] & 15];
-    }
-    return s;
-}
-
 }  // namespace
 
 // A log pane as trace lines on the error stream: "TX A5 5B ...", one line per frame or block.
@@ -259,7 +245,7 @@ void CSession::OnReply(uint8_t page, const Frame& r)
     // be. No page accepts it; waiting out the page's timer would only delay the same failure.
     const Frame& sent = g_CommandFrame;
     if (r[2] == sent[2] && r[3] == sent[3] && r[4] == 0xEE && r[6] == 0xEE) {
-        Fail("the switcher refused " + Hex(sent.data() + 2, 5));
+        Fail("the switcher refused " + HexText(std::span<const uint8_t>(sent.data() + 2, 5)));
         return;
     }
     auto it = m_handlers.find(page);

@@ -56,4 +56,12 @@ std::string HexBytes(std::span<const uint8_t> bytes)
     return out;
 }
 
+std::string HexText(std::span<const uint8_t> bytes)
+{
+    std::string out = HexBytes(bytes);
+    if (!out.empty())
+        out.pop_back();
+    return out;
+}
+
 }  // namespace corvane

@@ -41,6 +41,8 @@ void ClearCommand(Frame& frame);
 
 // "A5 5B 01 ..." : upper-case hex pairs, each followed by one blank.
 std::string HexBytes(std::span<const uint8_t> bytes);
+// The same without the last blank, for text that goes on: "A5 5B 01".
+std::string HexText(std::span<const uint8_t> bytes);
 // Appends one byte in that form ("A5 ").
 void AppendHex(std::string& out, uint8_t b);
 

@@ -76,6 +76,8 @@ TEST(Frame, ClearCommandKeepsTheHeader)
     ClearCommand(f);
     EXPECT_EQ(f, (Frame{0xA5, 0x5B}));
     EXPECT_EQ(HexBytes(std::span(f).first(3)), "A5 5B 00 ");
+    EXPECT_EQ(HexText(std::span(f).first(3)), "A5 5B 00");
+    EXPECT_EQ(HexText({}), "");
 }
 
 }  // namespace
