@@ -366,25 +366,7 @@ void CCorvaneDlg::SwitchToPage(uint8_t page)
         return;  // no page of this kind in this build: nothing to ask the switcher
     it->second->Widget()->move(1, page == PAGE_FIRMWARE ? 70 : 56);
 
-    ClearCommand(g_CommandFrame);
-    if (!m_link->BeginCommand())
-        return;
-    switch (page) {
-    case PAGE_MATRIX:
-        m_link->SendCommand({0x02, 0x01, 0x01});
-        m_link->SetTimer(TIMER_PAGE_TIMEOUT, kPageTimeoutMs);
-        break;
-    case PAGE_EDID:
-        m_link->SendCommand({0x01, 0x0C, 0x01});
-        m_link->SetTimer(TIMER_PAGE_TIMEOUT, kPageTimeoutMs);
-        break;
-    case PAGE_FIRMWARE:
-        g_bReady = true;
-        m_link->SendCommand({0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xCC});
-        break;
-    default:
-        break;
-    }
+    m_link->SendOpeningQuery(page);
 }
 
 // ---- Timers ----------------------------------------------------------------------------------

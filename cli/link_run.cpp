@@ -63,10 +63,8 @@ bool SLinkRun::QueryRoutes()
     CLinkCore& link = session.Link();
     link.SetCurrentPage(PAGE_MATRIX);
     matrixView.reported = {0, 0};
-    if (!link.BeginCommand())
+    if (!link.SendOpeningQuery(PAGE_MATRIX))
         return false;
-    link.SendCommand({0x02, 0x01, 0x01});
-    link.SetTimer(TIMER_PAGE_TIMEOUT, kPageTimeoutMs);
     return session.RunUntil([&] { return g_bReady; });
 }
 

@@ -70,6 +70,30 @@ void CLinkCore::OnSendRequest(unsigned code)
     }
 }
 
+bool CLinkCore::SendOpeningQuery(uint8_t page)
+{
+    if (page != PAGE_MATRIX && page != PAGE_EDID && page != PAGE_FIRMWARE)
+        return false;
+    ClearCommand(g_CommandFrame);
+    if (!BeginCommand())
+        return false;
+    switch (page) {
+    case PAGE_MATRIX:
+        SendCommand({0x02, 0x01, 0x01});
+        SetTimer(TIMER_PAGE_TIMEOUT, kPageTimeoutMs);
+        break;
+    case PAGE_EDID:
+        SendCommand({0x01, 0x0C, 0x01});
+        SetTimer(TIMER_PAGE_TIMEOUT, kPageTimeoutMs);
+        break;
+    default:  // PAGE_FIRMWARE
+        g_bReady = true;
+        SendCommand({0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xCC});
+        break;
+    }
+    return true;
+}
+
 void CLinkCore::OnPortByte(uint8_t b)
 {
     if (auto frame = m_serialHunt.OnPortByte(b))

@@ -56,6 +56,11 @@ public:
     // Clears bytes 2..12 of g_CommandFrame, fills bytes 2.. from body and sends it.
     void SendCommand(std::initializer_list<uint8_t> body);
     void OnSendRequest(unsigned code);
+    // The first query of a page being opened, if the gate agrees: the route of output 1
+    // (PAGE_MATRIX) or the EDID of input 1 (PAGE_EDID), both under TIMER_PAGE_TIMEOUT; the device
+    // type (PAGE_FIRMWARE), without a timer and with the gate released at once. False when the
+    // gate refused or the page has no such query.
+    bool SendOpeningQuery(uint8_t page);
 
     void OnPortByte(uint8_t b);
     void OnTcpRead(std::span<const uint8_t> bytes);

@@ -193,6 +193,42 @@ TEST_F(LinkCoreTest, ReplyGoesToThePageShownWhenItArrives)
     }
 }
 
+TEST_F(LinkCoreTest, OpeningQueryOfEachPage)
+{
+    g_bComOpen = true;
+    struct Case {
+        uint8_t page;
+        std::vector<uint8_t> body;  // bytes 2..10 sent; empty: nothing
+        bool timer, readyAfter;
+    };
+    const Case cases[] = {
+        {PAGE_MATRIX, {0x02, 0x01, 0x01, 0, 0, 0, 0, 0, 0}, true, false},
+        {PAGE_EDID, {0x01, 0x0C, 0x01, 0, 0, 0, 0, 0, 0}, true, false},
+        {PAGE_FIRMWARE, {0x01, 0x01, 0, 0, 0, 0, 0, 0, 0xCC}, false, true},
+        {PAGE_GENERAL, {}, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.page));
+        serial.writes.clear();
+        g_bReady = true;
+        core->KillTimer(TIMER_PAGE_TIMEOUT);
+        EXPECT_EQ(core->SendOpeningQuery(c.page), !c.body.empty());
+        if (c.body.empty()) {
+            EXPECT_TRUE(serial.writes.empty());
+        } else {
+            ASSERT_EQ(serial.writes.size(), 1u);
+            EXPECT_EQ(std::vector<uint8_t>(serial.writes[0].begin() + 2, serial.writes[0].begin() + 11), c.body);
+        }
+        EXPECT_EQ(core->IsTimerRunning(TIMER_PAGE_TIMEOUT), c.timer);
+        EXPECT_EQ(g_bReady, c.readyAfter);
+    }
+    // A command outstanding: nothing is sent.
+    serial.writes.clear();
+    g_bReady = false;
+    EXPECT_FALSE(core->SendOpeningQuery(PAGE_MATRIX));
+    EXPECT_TRUE(serial.writes.empty());
+}
+
 TEST_F(LinkCoreTest, SenderSealsTheSharedFrameWhateverByte12Holds)
 {
     // Pages fill bytes 2..11 and leave byte 12 as it was; the sender seals every copy it sends.
