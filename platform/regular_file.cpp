@@ -22,6 +22,7 @@ CRegularFile::CRegularFile(const std::string& path)
         m_error = RegularFileError::NotRegular;
         return;
     }
+    // Looked at once more on the descriptor: the path may name something else since stat.
     m_fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (m_fd < 0 || fstat(m_fd, &st) != 0) {
         m_error = RegularFileError::CannotOpen;
