@@ -109,8 +109,8 @@ int RunPorts(Args args, std::ostream& out, std::ostream& err)
     if (!c.words.empty())
         return Usage(err, "unexpected '" + c.words[0] + "'", kPortsUsage);
     const SPortPaths paths = DefaultPortPaths();
-    std::vector<SPortInfo> free, denied;
-    if (auto error = ListSerialPorts(free, paths, &denied)) {
+    std::vector<SPortInfo> free, denied, held;
+    if (auto error = ListSerialPorts(free, paths, &denied, &held)) {
         err << "corvanectl: " << *error << "\n";
         return kExitNoLink;
     }
@@ -119,30 +119,11 @@ int RunPorts(Args args, std::ostream& out, std::ostream& err)
         std::string device, description, state;
     };
     std::vector<SRow> rows;
-    auto numberOf = [](const SPortInfo& p) { return ComNumberOf(p.portName); };
-    for (const auto& p : free)
-        rows.push_back({numberOf(p), p.devicePath, p.description, "free"});
-    for (const auto& p : denied)
-        rows.push_back({numberOf(p), p.devicePath, p.description, "denied"});
-    // Ports that exist but are held by another program are not offered by the list; name them.
-    const CPortChecks checks(paths);
-    for (unsigned n = 1; n <= 255; ++n) {
-        bool known = false;
-        for (const auto& r : rows)
-            known = known || r.number == n;
-        const std::string path = DevicePathForCom(n, paths);
-        if (known || path.empty())
-            continue;
-        const std::string real = ResolveNode(path);
-        if (checks.IsConsole(path, real))
-            continue;
-        const bool uart = path.rfind(paths.devRoot + "/ttyS", 0) == 0;
-        const CPortHandle::SResult r = CPortHandle::Open(path, real, checks, uart);
-        if (r.failure == EOpenFailure::Held) {
-            const std::string dev = "/dev/";
-            rows.push_back({n, path, real.rfind(dev, 0) == 0 ? real.substr(dev.size()) : real, "in use"});
-        }
-    }
+    const std::pair<const std::vector<SPortInfo>*, const char*> lists[] = {
+        {&free, "free"}, {&denied, "denied"}, {&held, "in use"}};
+    for (const auto& [list, state] : lists)
+        for (const auto& p : *list)
+            rows.push_back({ComNumberOf(p.portName), p.devicePath, p.description, state});
     std::sort(rows.begin(), rows.end(), [](const SRow& a, const SRow& b) { return a.number < b.number; });
     if (c.json) {
         out << "{\"ports\":[";

@@ -229,11 +229,12 @@ std::optional<std::string> ListAliases(const SPortPaths& paths, const std::strin
 }  // namespace
 
 std::optional<std::string> ListSerialPorts(std::vector<SPortInfo>& list, const SPortPaths& paths,
-                                           std::vector<SPortInfo>* denied)
+                                           std::vector<SPortInfo>* denied, std::vector<SPortInfo>* held)
 {
     list.clear();
-    if (denied)
-        denied->clear();
+    for (auto* other : {denied, held})
+        if (other)
+            other->clear();
     std::map<unsigned, SCandidate> candidates;
     std::string top = ResolveNode(paths.sysRoot);
     if (top.empty())
@@ -246,11 +247,13 @@ std::optional<std::string> ListSerialPorts(std::vector<SPortInfo>& list, const S
     // Every candidate carries its names already. Consoles, lock files and ports held by anyone
     // (this process too) fail the test open.
     for (auto& [n, c] : candidates) {
-        int error = 0;
-        if (ProbePort(c.info.devicePath, c.real, checks, c.requireUart, &error))
+        CPortHandle::SResult why;
+        if (ProbePort(c.info.devicePath, c.real, checks, c.requireUart, &why))
             list.push_back(std::move(c.info));
-        else if (denied && (error == EACCES || error == EPERM))
+        else if (denied && why.failure == EOpenFailure::OsError && (why.error == EACCES || why.error == EPERM))
             denied->push_back(std::move(c.info));
+        else if (held && why.failure == EOpenFailure::Held)
+            held->push_back(std::move(c.info));
     }
     return std::nullopt;
 }

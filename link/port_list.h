@@ -36,10 +36,11 @@ void ResetPortListState();
 
 // Empties `list` and fills it with the ports that exist and can be opened exclusively right
 // now, ordered by port number; `denied`, when given, gets the ports that exist but that this
-// user may not open (on Debian: not in the dialout group). Returns an error text when the
-// ports cannot be listed.
+// user may not open (on Debian: not in the dialout group), `held` those another program holds.
+// Returns an error text when the ports cannot be listed.
 std::optional<std::string> ListSerialPorts(std::vector<SPortInfo>& list, const SPortPaths& paths,
-                                           std::vector<SPortInfo>* denied = nullptr);
+                                           std::vector<SPortInfo>* denied = nullptr,
+                                           std::vector<SPortInfo>* held = nullptr);
 std::optional<std::string> ListSerialPorts(std::vector<SPortInfo>& list);
 
 // What to do about a port that exists but may not be opened, in one line.

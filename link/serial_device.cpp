@@ -291,11 +291,13 @@ CPortHandle::SResult CPortHandle::Open(const std::string& path, const std::strin
 }
 
 bool ProbePort(const std::string& path, const std::string& real, const CPortChecks& checks, bool requireUart,
-               int* openError)
+               CPortHandle::SResult* failure)
 {
     CPortHandle::SResult r = CPortHandle::Open(path, real, checks, requireUart);
-    if (openError)
-        *openError = r.failure == EOpenFailure::OsError ? r.error : 0;
+    if (failure) {
+        failure->failure = r.failure;
+        failure->error = r.error;
+    }
     if (!r.handle.IsOpen())
         return false;
     termios tio {};

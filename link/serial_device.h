@@ -98,10 +98,10 @@ struct CPortHandle::SResult {
 };
 
 // Test open of the port list: exclusive open, HUPCL cleared so the close does not drop DTR,
-// modem lines left alone. True when the port could be held; otherwise openError, when given,
-// gets the errno of a failed open (0 when the port is missing, a console, held or no UART).
+// modem lines left alone. True when the port could be held; otherwise failure, when given,
+// says why (and its error the errno of an OsError).
 bool ProbePort(const std::string& path, const std::string& real, const CPortChecks& checks, bool requireUart,
-               int* openError = nullptr);
+               CPortHandle::SResult* failure = nullptr);
 
 // "strerror" text of an errno value.
 std::string ErrorText(int error);
