@@ -41,8 +41,9 @@ TEST_F(MainWindow, TemplateSizeAndEveryControl)
     const DialogTemplate* t = Template(102);
     ASSERT_NE(t, nullptr);
     for (const ControlTemplate& c : t->controls)
-        if (c.id != 0)
+        if (c.id != 0) {
             EXPECT_NE(dlg->Control(c.id), nullptr) << c.id;
+        }
     // Controls outside the template size exist and answer, out of sight.
     EXPECT_GE(dlg->Control(1042)->x(), 593);
     EXPECT_GE(dlg->Control(1095)->y(), 492);
