@@ -80,12 +80,12 @@ int RunFirmwareLink(Args args, std::ostream& out, std::ostream& err)
     if (!upgrade) {
         if (!run.QueryDevice())
             return kExitFailed;
-        const std::string& line = *run.firmwareView.deviceLine;
+        const SDeviceInfo& device = *run.firmwareView.device;
         if (c.json) {
-            PrintDeviceJson(out, SplitDeviceLine(line), line);
+            PrintDeviceJson(out, device);
             out << '\n';
         } else {
-            out << line << '\n';
+            out << device.Line() << '\n';
         }
         return kExitOk;
     }
@@ -121,9 +121,20 @@ int RunFirmwareLink(Args args, std::ostream& out, std::ostream& err)
             err << '\n';
             barShown = false;
         }
-        if (line.find("failed") == std::string::npos)
+        // The failure itself, and whether the image may be complete, end up in the one line
+        // that reports it.
+        if (line.find("failed") == std::string::npos && !page.ImageMayBeComplete())
             err << "firmware: " << line << '\n' << std::flush;
     };
+    run.session.SetTimeoutSubject([&] { return page.FailedStep(); });
+    run.session.SetDoneSoFar([&]() -> std::string {
+        if (page.ImageMayBeComplete())
+            return "every packet was sent and all but the last acknowledged: the switcher may hold the whole "
+                   "image and be rebooting with it";
+        return page.FailedStep() == "the reboot check"
+                   ? "every packet was sent and acknowledged, but the switcher did not come back"
+                   : "";
+    });
     run.session.Link().SetCurrentPage(PAGE_FIRMWARE);
     page.OnUpgrade();
     const bool ok = !run.session.Failed() && run.session.RunUntil([&] {

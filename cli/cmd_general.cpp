@@ -159,8 +159,8 @@ int RunStatus(Args args, std::ostream& out, std::ostream& err)
     CLinkCore& link = run.session.Link();
     link.SetCurrentPage(PAGE_GENERAL);
     // The queries a link sends when it opens, then the panel's status sequence and routes.
-    if (!run.session.Query({0x01, 0x0C}, [&] { return v.dvi.has_value(); }) ||
-        !run.session.Query({0x01, 0x0B}, [&] { return v.beep.has_value(); }))
+    if (!run.session.Query(DviStatusQuery(), [&] { return v.dvi.has_value(); }) ||
+        !run.session.Query(BeepStatusQuery(), [&] { return v.beep.has_value(); }))
         return kExitFailed;
     run.general.OnStatus();
     if (run.session.Failed() || !run.session.RunUntil([&] { return g_bReady; }))
@@ -169,7 +169,7 @@ int RunStatus(Args args, std::ostream& out, std::ostream& err)
         return kExitFailed;
     const auto& routes = run.matrixView.reported;
     const auto& names = run.edidView.names;
-    const std::optional<SDeviceLine> device = SplitDeviceLine(*run.firmwareView.deviceLine);
+    const SDeviceInfo& device = *run.firmwareView.device;
     if (c.json) {
         out << "{\"inputs\":[";
         for (int i = 0; i < 4; ++i)
@@ -180,7 +180,7 @@ int RunStatus(Args args, std::ostream& out, std::ostream& err)
             out << (o ? "," : "") << "{\"output\":" << o + 1 << ",\"signal\":" << Bool(v.outputs[o]->connected)
                 << ",\"input\":" << routes[o] << "}";
         out << "],\"beep\":" << Bool(*v.beep) << ",\"dvi\":" << Bool(*v.dvi) << ",\"device\":";
-        PrintDeviceJson(out, device, *run.firmwareView.deviceLine);
+        PrintDeviceJson(out, device);
         out << "}\n";
         return kExitOk;
     }
@@ -192,7 +192,7 @@ int RunStatus(Args args, std::ostream& out, std::ostream& err)
     PrintRoutes(out, run.matrixView, false);
     for (int i = 0; i < 4; ++i)
         out << "EDID IN" << i + 1 << ": " << names[i].value_or("") << '\n';
-    out << *run.firmwareView.deviceLine << '\n';
+    out << device.Line() << '\n';
     return kExitOk;
 }
 
@@ -228,12 +228,27 @@ int RunRoute(Args args, std::ostream& out, std::ostream& err)
         return kExitOk;
     }
     run.session.Link().SetCurrentPage(PAGE_MATRIX);
+    std::array<bool, 2> done{false, false};
+    run.session.SetDoneSoFar([&]() -> std::string {
+        std::string text;
+        for (int o = 1; o <= 2; ++o) {
+            if (!outputs[o - 1])
+                continue;
+            const bool current = !done[o - 1] && (o == 1 || done[0] || !outputs[0]);
+            if (current)
+                continue;  // the step that failed is named already
+            text += (text.empty() ? "" : "; ") + std::string("output ") + std::to_string(o) +
+                    (done[o - 1] ? " already shows input " + std::to_string(input) : " was not tried");
+        }
+        return text;
+    });
     for (int o = 1; o <= 2; ++o) {
         if (!outputs[o - 1])
             continue;
         run.matrix.OnInputButton(o, input);
         if (run.session.Failed() || !run.session.RunUntil([&] { return g_bReady; }))
             return kExitFailed;
+        done[o - 1] = true;
     }
     PrintRoutes(out, run.matrixView, c.json, true, outputs);
     return kExitOk;

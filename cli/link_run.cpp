@@ -17,34 +17,10 @@ int SEdidView::Selection(EdidList list) const
     return -1;
 }
 
-std::optional<SDeviceLine> SplitDeviceLine(const std::string& line)
+void PrintDeviceJson(std::ostream& out, const SDeviceInfo& d)
 {
-    static const std::string lead = "Device: ", mark = "     Version:";
-    const auto at = line.find(mark);
-    if (line.rfind(lead, 0) != 0 || at == std::string::npos)
-        return std::nullopt;
-    SDeviceLine d;
-    d.line = line;
-    const std::string head = line.substr(lead.size(), at - lead.size());
-    const auto space = head.rfind(' ');
-    if (space == std::string::npos)
-        return std::nullopt;
-    d.type = head.substr(0, space);
-    d.size = head.substr(space + 1);
-    const std::string tail = line.substr(at + mark.size());
-    const auto dash = tail.find('-');
-    if (dash == std::string::npos)
-        return std::nullopt;
-    d.version = tail.substr(0, dash);
-    d.build = tail.substr(dash + 1);
-    return d;
-}
-
-void PrintDeviceJson(std::ostream& out, const std::optional<SDeviceLine>& device, const std::string& line)
-{
-    const SDeviceLine d = device.value_or(SDeviceLine{line, "", "", "", ""});
-    out << "{\"line\":" << JsonString(d.line) << ",\"type\":" << JsonString(d.type) << ",\"size\":"
-        << JsonString(d.size) << ",\"version\":" << JsonString(d.version) << ",\"build\":" << JsonString(d.build)
+    out << "{\"line\":" << JsonString(d.Line()) << ",\"type\":" << JsonString(d.TypeName()) << ",\"size\":"
+        << JsonString(d.Size()) << ",\"version\":" << JsonString(d.Version()) << ",\"build\":" << JsonString(d.build)
         << "}";
 }
 
@@ -81,9 +57,10 @@ bool SLinkRun::QueryEdidNames()
 bool SLinkRun::QueryDevice()
 {
     session.Link().SetCurrentPage(PAGE_FIRMWARE);
-    firmwareView.deviceLine.reset();
-    return session.Query({0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xCC},
-                         [&] { return firmwareView.deviceLine.has_value(); });
+    firmwareView.device.reset();
+    firmware.SetDeviceGuard(true);
+    firmware.QueryDevice();
+    return !session.Failed() && session.RunUntil([&] { return firmwareView.device.has_value(); });
 }
 
 }  // namespace corvane::cli

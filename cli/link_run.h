@@ -58,17 +58,11 @@ struct SEdidView final : IEdidView {
     std::optional<std::string> ChooseFile() override { return std::nullopt; }
 };
 
-// The device line split into its parts: "Device: Corvane 4x2     Version:1.32-20261207".
-struct SDeviceLine {
-    std::string line, type, size, version, build;
-};
-std::optional<SDeviceLine> SplitDeviceLine(const std::string& line);
-// {"line":...,"type":...,"size":...,"version":...,"build":...}; the parts "" when the line has
-// another shape.
-void PrintDeviceJson(std::ostream& out, const std::optional<SDeviceLine>& device, const std::string& line);
+// {"line":...,"type":...,"size":...,"version":...,"build":...}
+void PrintDeviceJson(std::ostream& out, const SDeviceInfo& device);
 
 struct SFirmwareView final : IFirmwareView {
-    std::optional<std::string> deviceLine;
+    std::optional<SDeviceInfo> device;
     int maximum = 0;
     std::function<void(int)> onProgress;
     std::function<void(const std::string&)> onMessage;
@@ -87,7 +81,7 @@ struct SFirmwareView final : IFirmwareView {
             onMessage(text);
     }
     void ShowFailed(bool) override {}
-    void ShowDeviceInfo(const std::string& line) override { deviceLine = line; }
+    void ShowDeviceInfo(const SDeviceInfo& info) override { device = info; }
 };
 
 struct SLinkRun {
@@ -97,7 +91,8 @@ struct SLinkRun {
     bool QueryRoutes();
     // The EDID page's Status: input 1 to 4, each query repeated once after 3 s.
     bool QueryEdidNames();
-    // The device line the FW Upgrade page asks for when it opens.
+    // The device information the FW Upgrade page asks for when it opens, each query of the
+    // chain guarded by a resend and a time-out.
     bool QueryDevice();
 
     CSession session;

@@ -12,7 +12,7 @@ namespace corvane::cli {
 namespace {
 
 // The waits of the session itself, on its own timer owner.
-enum : unsigned { TIMER_QUERY_RESEND = 1, TIMER_QUERY_TIMEOUT = 2, TIMER_SET_TIMEOUT = 3, TIMER_CONNECT = 4 };
+enum : unsigned { TIMER_SET_TIMEOUT = 3, TIMER_CONNECT = 4 };
 // An address that never answers would hold a connect for minutes.
 constexpr unsigned kConnectTimeoutMs = 5000;
 }  // namespace
@@ -123,6 +123,8 @@ CSession::CSession(std::ostream& err, const SConnection& connection, SPortPaths 
     m_rx = std::make_unique<CTracePane>(connection.trace ? &err : nullptr, "RX");
     m_link = std::make_unique<CLinkCore>(*m_tx, *m_rx);
     m_waits = std::make_unique<CTimerOwner>([this](unsigned id) { OnTimer(id); });
+    m_query = std::make_unique<CRetryStep>([this] { m_link->SendFrame(kFrameSize, g_CommandFrame.data()); },
+                                           [this] { ShowMessage("Time out!", {}); });
     for (uint8_t page : {PAGE_GENERAL, PAGE_EDID, PAGE_MATRIX, PAGE_FIRMWARE})
         m_link->SetPageHandler(page, [this, page](const Frame& f) { OnReply(page, f); });
     m_owner.SetOnByte([this](uint8_t b, unsigned) { m_link->OnPortByte(b); });
@@ -138,6 +140,7 @@ CSession::~CSession()
         m_tcp->onConnected = nullptr;
         m_tcp.reset();
     }
+    m_query.reset();
     m_waits.reset();
     m_link.reset();
     InstallTimers(nullptr);
@@ -232,20 +235,24 @@ int CSession::OpenSerial()
     return kExitOk;
 }
 
-void CSession::Fail(const std::string& line)
+void CSession::Fail(const std::string& what)
 {
-    if (!m_failed)
-        m_err << "corvanectl: " << line << '\n' << std::flush;
+    if (m_failed)
+        return;
     m_failed = true;
+    m_err << "corvanectl: " << what;
+    const std::string done = m_doneSoFar ? m_doneSoFar() : "";
+    if (!done.empty())
+        m_err << "; " << done;
+    m_err << '\n' << std::flush;
 }
 
 void CSession::OnReply(uint8_t page, const Frame& r)
 {
-    // The switcher's error reply echoes the command and carries 0xEE where its answer would
-    // be. No page accepts it; waiting out the page's timer would only delay the same failure.
-    const Frame& sent = g_CommandFrame;
-    if (r[2] == sent[2] && r[3] == sent[3] && r[4] == 0xEE && r[6] == 0xEE) {
-        Fail("the switcher refused " + HexText(std::span<const uint8_t>(sent.data() + 2, 5)));
+    // No page accepts a refusal; waiting out the page's timer would only delay the same
+    // failure. The frame itself is on the trace.
+    if (IsRefusal(r, g_CommandFrame)) {
+        Fail("the switcher refused " + CommandText(g_CommandFrame));
         return;
     }
     auto it = m_handlers.find(page);
@@ -271,13 +278,13 @@ bool CSession::RunUntil(const std::function<bool()>& done)
     return !m_failed;
 }
 
-bool CSession::Query(std::initializer_list<uint8_t> body, const std::function<bool()>& answered)
+bool CSession::Query(const Frame& query, const std::function<bool()>& answered)
 {
-    m_link->SendCommand(body);
-    m_waits->SetTimer(TIMER_QUERY_RESEND, kStepTimeoutMs);
+    g_CommandFrame = query;
+    m_link->SendFrame(kFrameSize, g_CommandFrame.data());
+    m_query->Start();
     const bool ok = RunUntil(answered);
-    m_waits->KillTimer(TIMER_QUERY_RESEND);
-    m_waits->KillTimer(TIMER_QUERY_TIMEOUT);
+    m_query->Stop();
     return ok;
 }
 
@@ -297,17 +304,17 @@ void CSession::OnTimer(unsigned id)
             m_onConnectTimeout();
         return;
     }
-    if (id == TIMER_QUERY_RESEND) {
-        m_link->SendFrame(kFrameSize, g_CommandFrame.data());
-        m_waits->SetTimer(TIMER_QUERY_TIMEOUT, kStepTimeoutMs);
-        return;
-    }
     ShowMessage("Time out!", {});
 }
 
 void CSession::ShowMessage(const std::string& text, std::function<void()> then)
 {
-    Fail(text);
+    // A time-out names the exchange that went unanswered: the frame the link sent last.
+    if (text == "Time out!")
+        Fail("no answer to " + (m_timeoutSubject ? m_timeoutSubject() : CommandText(g_CommandFrame)) +
+             " (Time out!)");
+    else
+        Fail(text);
     if (then)
         then();
 }

@@ -15,6 +15,8 @@
 
 #include "cli/commands.h"
 #include "link/link_core.h"
+#include "link/queries.h"
+#include "link/retry_step.h"
 #include "link/qt_network.h"
 #include "link/serial_device.h"
 #include "link/serial_link.h"
@@ -65,11 +67,18 @@ public:
     bool RunUntil(const std::function<bool()>& done);
     // An ungated query (like the status queries sent when a link opens): sent at once, sent
     // again after 3 s without answered(), "Time out!" after another 3 s.
-    bool Query(std::initializer_list<uint8_t> body, const std::function<bool()>& answered);
+    bool Query(const Frame& query, const std::function<bool()>& answered);
     // A single set whose answer the page only shows: waits up to 7 s for answered().
     bool AwaitSet(const std::function<bool()>& answered);
 
     bool Failed() const { return m_failed; }
+    // What the command has carried out so far, in words, for the line that reports a failure
+    // ("output 1 shows input 3"); empty when nothing has been done yet.
+    void SetDoneSoFar(std::function<std::string()> done) { m_doneSoFar = std::move(done); }
+    // The exchange a "Time out!" is about, when the frame sent last does not say it well.
+    void SetTimeoutSubject(std::function<std::string()> subject) { m_timeoutSubject = std::move(subject); }
+    // Says what failed in words, with what was already done; the first failure only counts.
+    void Fail(const std::string& what);
     // The busy indicator's text last opened or finished ("Configure successfully!", ...).
     const std::string& StatusText() const { return m_status; }
     // The answer the question box gets (the command asked its user before opening the link).
@@ -89,7 +98,6 @@ private:
     class CTracePane;
     int OpenSerial();
     int OpenTcp();
-    void Fail(const std::string& line);
     void OnReply(uint8_t page, const Frame& frame);
     void OnTimer(unsigned id);
 
@@ -99,7 +107,9 @@ private:
     CQtTimers m_timers;
     std::unique_ptr<CTracePane> m_tx, m_rx;
     std::unique_ptr<CLinkCore> m_link;
-    std::unique_ptr<CTimerOwner> m_waits;  // the query and single-set waits
+    std::unique_ptr<CTimerOwner> m_waits;  // the single-set and connect waits
+    std::unique_ptr<CRetryStep> m_query;
+    std::function<std::string()> m_doneSoFar, m_timeoutSubject;
     std::map<uint8_t, CLinkCore::ReplyHandler> m_handlers;
     CQtSerialOwner m_owner;
     std::unique_ptr<CSerialLink> m_serial;  // destroyed first: its worker ends before the owner

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "link/queries.h"
 #include "platform/notices.h"
 
 namespace corvane {
@@ -79,18 +80,19 @@ bool CLinkCore::SendOpeningQuery(uint8_t page)
         return false;
     switch (page) {
     case PAGE_MATRIX:
-        SendCommand({0x02, 0x01, 0x01});
+        g_CommandFrame = RouteQuery(1);
         SetTimer(TIMER_PAGE_TIMEOUT, kPageTimeoutMs);
         break;
     case PAGE_EDID:
-        SendCommand({0x01, 0x0C, 0x01});
+        g_CommandFrame = EdidStatusQuery(1);
         SetTimer(TIMER_PAGE_TIMEOUT, kPageTimeoutMs);
         break;
     default:  // PAGE_FIRMWARE
         g_bReady = true;
-        SendCommand({0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xCC});
+        g_CommandFrame = DeviceQuery(DEVICE_TYPE);
         break;
     }
+    SendFrame(kFrameSize, g_CommandFrame.data());
     return true;
 }
 

@@ -74,8 +74,9 @@ void CFWDlg::ShowFailed(bool failed)
     pane->viewport()->update();
 }
 
-void CFWDlg::ShowDeviceInfo(const std::string& line)
+void CFWDlg::ShowDeviceInfo(const SDeviceInfo& info)
 {
+    const std::string line = info.Line();
     DeviceLine()->setText(QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())));
 }
 

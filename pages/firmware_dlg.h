@@ -45,7 +45,7 @@ public:
     void ClearMessages() override;
     void AppendMessage(const std::string& text) override;
     void ShowFailed(bool failed) override;
-    void ShowDeviceInfo(const std::string& line) override;
+    void ShowDeviceInfo(const SDeviceInfo& info) override;
 
 private:
     ControlMap m_controls;

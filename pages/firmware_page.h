@@ -12,6 +12,8 @@
 
 #include "link/firmware.h"
 #include "link/frame.h"
+#include "link/queries.h"
+#include "link/retry_step.h"
 #include "platform/timers.h"
 
 namespace corvane {
@@ -33,9 +35,13 @@ enum : unsigned {
     TIMER_FW_ACK = 4006,
     TIMER_FW_ACK_FAIL = 4007,
     TIMER_FW_BLOCK_AGAIN = 4008,
+    TIMER_FW_REPEAT_ACK = 4009,  // a repeated packet's own acknowledgement may still come
 };
 inline constexpr unsigned kFwPacingMs = 50;
 inline constexpr unsigned kFwGuardMs = 3000;
+// How long a repeated packet's acknowledgement is waited for once the packet is acknowledged:
+// as long as the first sending of a packet may wait for its own.
+inline constexpr unsigned kFwRepeatAckMs = 2 * kFwGuardMs + kFwPacingMs;
 
 class IFirmwareView {
 public:
@@ -50,7 +56,8 @@ public:
     virtual void AppendMessage(const std::string& text) = 0;
     // The whole message pane in red (failed) or black.
     virtual void ShowFailed(bool failed) = 0;
-    virtual void ShowDeviceInfo(const std::string& line) = 0;
+    // The device information chain is complete.
+    virtual void ShowDeviceInfo(const SDeviceInfo& info) = 0;
 };
 
 class CFirmwarePage {
@@ -62,6 +69,7 @@ public:
         Ready,       // request 0x10 sent (4004, 4005)
         Packet,      // header sent, block paced (3000)
         Ack,         // block sent (4006, 4008, 4007)
+        Settling,    // packet acknowledged; its repetition's acknowledgement may follow (4009)
         Rebooting,   // reboot check sent (3002 .. 3007)
         Failing,     // "Time out!" shown; the page waits for the box to close
     };
@@ -69,6 +77,15 @@ public:
     CFirmwarePage(CLinkCore& link, IFirmwareView& view);
     CFirmwarePage(const CFirmwarePage&) = delete;
     CFirmwarePage& operator=(const CFirmwarePage&) = delete;
+
+    // The device-type query that starts the device information chain. With a guard, each query
+    // of the chain is sent once more after 3 s without its answer and the chain ends in
+    // "Time out!" 3 s later; without one (the panel, where the main window sends the first
+    // query), the chain waits for ever, as the operator can simply open the page again.
+    void QueryDevice();
+    void SetDeviceGuard(bool guard) { m_bDeviceGuard = guard; }
+    // The last complete device information, if any.
+    const std::optional<SDeviceInfo>& DeviceInfo() const { return m_lastDevice; }
 
     // "Open": the file dialog, then LoadFile. Nothing while a command is pending.
     void OnOpenFile();
@@ -88,15 +105,25 @@ public:
     const std::string& Path() const { return m_path; }
     int SendOffset() const { return m_plan.SendOffset(); }
     bool TimerRunning(unsigned id) const { return m_timers.IsRunning(id); }
+    // The step that failed last, in words ("packet 3 of 9", "the reboot check", ...), and
+    // whether the switcher may hold the whole image all the same (the last packet went out
+    // and only its acknowledgement is missing).
+    const std::string& FailedStep() const { return m_failedStep; }
+    bool ImageMayBeComplete() const { return m_bImageMayBeComplete; }
 
 private:
     void DeviceInfoReply(const Frame& r);
+    void SendDeviceQuery(uint8_t code);
+    void PacketAcknowledged(const Frame& r);
+    void NextPacket();
+    std::string StepText() const;
     // The page's frame into g_CommandFrame, sent; the page keeps its own copy so that a
     // repetition sends what the step sent, whatever else wrote the shared frame meanwhile.
     void SendFrame(std::initializer_list<uint8_t> body);
     void SendAgain();
     void SendBlock();
     void SendPacket(const FirmwarePacket& packet);
+    bool LastPacket() const;
     void ShowProgress(int offset);
     void StopTransferTimers();
     void Fail();
@@ -111,9 +138,21 @@ private:
     Block m_block{};
     Step m_step = Step::Idle;
     bool m_bUpgradeFailed = false;
-    std::string m_deviceInfo;
+    SDeviceInfo m_device;          // being filled by the chain
+    uint8_t m_deviceAwaited = 0;   // the device query whose answer the chain waits for; 0: none
+    std::optional<SDeviceInfo> m_lastDevice;
+    bool m_bDeviceGuard = false;
+    // Acknowledgements carry no packet number: the page counts the sendings of the current
+    // packet still unanswered, so that one packet's acknowledgement is never taken twice.
+    int m_acksOwed = 0;
+    bool m_bPacketAcked = false;
+    uint8_t m_ackControl = 0;
+    int m_packetNumber = 0;  // 1-based, of the packet being sent
+    std::string m_failedStep;
+    bool m_bImageMayBeComplete = false;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     CTimerOwner m_timers;
+    CRetryStep m_deviceStep;
 };
 
 }  // namespace corvane

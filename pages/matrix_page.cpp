@@ -109,8 +109,12 @@ void CMatrixPage::OnRoutingReply(const Frame& r)
     }
 
     if (r[2] == GROUP_ROUTE && r[3] == ROUTE_QUERY) {
-        if (LastSentIs(GROUP_ROUTE, ROUTE_QUERY))
-            ShowReported(r[6], sent[4]);
+        // Only the answer to the query last sent counts: a late or repeated answer must neither
+        // show one output's route as the other's nor move the chain on behind another
+        // command's back.
+        if (!LastSentIs(GROUP_ROUTE, ROUTE_QUERY) || r[4] != sent[4])
+            return;
+        ShowReported(r[6], sent[4]);
         if (r[4] == 1) {
             // The chain goes on under the page-opening claim and its timer.
             SendRoutingFrame({GROUP_ROUTE, ROUTE_QUERY, 0x02});

@@ -147,6 +147,9 @@ Device:
                            answered (default 4000, at most a day)
   --fw-control N:XX        acknowledge firmware packet N (1-based) with control byte XX
                            (F0 or B0; B0 makes the panel skip 3840 bytes); repeatable
+  --reboot-reply N=XX[,N=XX]  bytes of the answer to the reboot check (the device-type query
+                           without its tag) that are 00 unless given: N is 5 to 9 or 11;
+                           bytes 7 and 8 other than 00 make the panel miss the switcher's return
   --fw-out FILE            write each received firmware image (descrambled) to FILE
   --edid-out DIR           keep each input's EDID in DIR/in1.bin .. in4.bin (256 bytes), written
                            at start and whenever an input is given another EDID
@@ -189,7 +192,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     // The options whose value is the next word, whatever it is.
     static const std::set<std::string> kWithValue = {
         "--udp-reply", "--mac", "--ip", "--auto-ip", "--signals", "--device-type", "--fw-version",
-        "--build", "--reboot-ms", "--block-wait-ms", "--fw-control", "--fw-out", "--edid-out",
+        "--build", "--reboot-ms", "--reboot-reply", "--block-wait-ms", "--fw-control", "--fw-out", "--edid-out",
         "--fault", "--fault-random",
     };
     Options o;
@@ -286,6 +289,20 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         } else if (a == "--reboot-ms") {
             if (!Number(v, o.settings.rebootMs) || o.settings.rebootMs < 0 || o.settings.rebootMs > kMaxWaitMs)
                 return bad(v);
+        } else if (a == "--reboot-reply") {
+            std::size_t at = 0;
+            while (at <= v.size()) {
+                const std::size_t comma = std::min(v.find(',', at), v.size());
+                const std::string item = v.substr(at, comma - at);
+                const auto eq = item.find('=');
+                unsigned pos = 0, value = 0;
+                if (eq == std::string::npos || !Number(item.substr(0, eq), pos) ||
+                    !((pos >= 5 && pos <= 9) || pos == 11) || !Number(HexText(item.substr(eq + 1)), value) ||
+                    value > 0xFF)
+                    return bad(v);
+                o.settings.rebootReply[pos] = static_cast<uint8_t>(value);
+                at = comma + 1;
+            }
         } else if (a == "--block-wait-ms") {
             if (!Number(v, o.blockWaitMs) || o.blockWaitMs < 1 || o.blockWaitMs > kMaxWaitMs)
                 return bad(v);

@@ -162,7 +162,16 @@ std::optional<Frame> CSwitcher::Status(const Frame& c)
     const uint8_t n = c[4];
     const uint8_t tag = c[10] == 0xCC ? 0xCC : 0x00;  // the device queries carry 0xCC
     switch (c[3]) {
-    case 0x01: return Reply({0x01, 0x01, m_settings.deviceType, 0, 0, 0, 0, 0, tag});
+    case 0x01: {
+        Frame r = Reply({0x01, 0x01, m_settings.deviceType, 0, 0, 0, 0, 0, tag});
+        if (tag == 0x00) {
+            for (const auto& [pos, value] : m_settings.rebootReply)
+                if (pos < 12)
+                    r[pos] = value;
+            SealFrame(r);
+        }
+        return r;
+    }
     case 0x02: return Reply({0x01, 0x02, m_settings.inputs, 0, m_settings.outputs, 0, 0, 0, tag});
     case 0x03: return Reply({0x01, 0x03, m_settings.versionMajor, 0, m_settings.versionMinor, 0, 0, 0, tag});
     case 0x06: {

@@ -65,6 +65,9 @@ struct SwitcherSettings {
     Ipv4 autoIp{127, 0, 0, 1};  // what automatic addressing hands out
     uint16_t tcpPort = 8000;    // reported in the search reply
     int64_t rebootMs = 4000;    // from the last firmware packet until the reboot check is answered
+    // Bytes of the reboot check's answer (the device-type reply to an untagged query) that
+    // are not 00, by position: bytes the panel does not examine, or ones it does.
+    std::map<unsigned, uint8_t> rebootReply;
     // Control byte of the acknowledgement of firmware packet N (1-based, counted per transfer).
     std::map<unsigned, uint8_t> packetControl;
 };
