@@ -148,7 +148,7 @@ Device:
   --fw-control N:XX        acknowledge firmware packet N (1-based) with control byte XX
                            (F0 or B0; B0 makes the panel skip 3840 bytes); repeatable
   --reboot-reply N=XX[,N=XX]  bytes of the answer to the reboot check (the device-type query
-                           without its tag) that are 00 unless given: N is 5 to 9 or 11;
+                           without its tag) that are 00 unless given: N is 5 to 11;
                            bytes 7 and 8 other than 00 make the panel miss the switcher's return
   --fw-out FILE            write each received firmware image (descrambled) to FILE
   --edid-out DIR           keep each input's EDID in DIR/in1.bin .. in4.bin (256 bytes), written
@@ -297,7 +297,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
                 const auto eq = item.find('=');
                 unsigned pos = 0, value = 0;
                 if (eq == std::string::npos || !Number(item.substr(0, eq), pos) ||
-                    !((pos >= 5 && pos <= 9) || pos == 11) || !Number(HexText(item.substr(eq + 1)), value) ||
+                    (pos < 5 || pos > 11) || !Number(HexText(item.substr(eq + 1)), value) ||
                     value > 0xFF)
                     return bad(v);
                 o.settings.rebootReply[pos] = static_cast<uint8_t>(value);

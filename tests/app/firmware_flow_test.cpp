@@ -89,10 +89,34 @@ protected:
     bool AnyPageTimer() const
     {
         for (unsigned id : {3000u, 3001u, 3002u, 3003u, 3004u, 3005u, 3006u, 3007u, 4000u, 4001u, 4002u, 4003u,
-                            4004u, 4005u, 4006u, 4007u, 4008u})
+                            4004u, 4005u, 4006u, 4007u, 4008u, 4009u})
             if (page->Page().TimerRunning(id))
                 return true;
         return false;
+    }
+
+    // A reply as the switcher would write it, straight onto the line.
+    void Inject(std::initializer_list<uint8_t> body)
+    {
+        for (uint8_t b : MakeFrame(body))
+            port->onByte(b);
+    }
+    // Every packet header written is followed at once by a block, and every block follows a
+    // header: the switcher never takes a header for the block it waits for.
+    void ExpectEveryHeaderFollowedByItsBlock() const
+    {
+        const auto& w = port->writes;
+        for (std::size_t i = 0; i < w.size(); ++i) {
+            const bool header = w[i].size() == kFrameSize && w[i][2] == 0x20 && (w[i][4] == 0xAA || w[i][4] == 0x56);
+            if (header) {
+                ASSERT_LT(i + 1, w.size());
+                EXPECT_EQ(w[i + 1].size(), kBlockSize) << "write " << i + 1;
+            }
+            if (w[i].size() == kBlockSize) {
+                ASSERT_GT(i, 0u);
+                EXPECT_EQ(w[i - 1][4] == 0xAA || w[i - 1][4] == 0x56, true) << "write " << i - 1;
+            }
+        }
     }
 
     CFWDlg* page = nullptr;
@@ -230,6 +254,7 @@ TEST_F(FirmwarePage, EveryFailureEndsRedAndReady)
         {"drop:20 01 80", 4000, {0x20, 0x01, 0x80}, 2, 6000},
         {"drop:20 01 10", 4000, {0x20, 0x01, 0x10}, 2, 6000},
         {"drop:20 01 AA:2-", 4000, {0x20, 0x01, 0xAA, 0, 0, 0x01, 0x01, 0x40, 0x01}, 2, 6100},
+        {"drop:20 01 56", 4000, {0x20, 0x01, 0x56, 0, 0, 0x01, 0x01, 0x40, 0x03}, 2, 6100},
         {"", 60000, kRebootCheck, 6, 18000},
     };
     Open();
@@ -262,14 +287,26 @@ TEST_F(FirmwarePage, EveryFailureEndsRedAndReady)
         const std::size_t sent = port->writes.size();
         op.CloseBox();
         EXPECT_TRUE(g_bReady);
-        EXPECT_TRUE(Pane().endsWith(QStringLiteral("->MCU upgrade failed\n")));
+        EXPECT_TRUE(Pane().contains(QStringLiteral("\n->MCU upgrade failed\n")));
         EXPECT_TRUE(Pane().startsWith(QStringLiteral("->Upgrading MCU...\n")));
         EXPECT_EQ(PaneColour(), QColor(255, 0, 0));
         EXPECT_TRUE(page->Page().UpgradeFailed());
         EXPECT_EQ(page->Progress()->value(), progress) << "the bar keeps its place";
+        // Only a lost last acknowledgement leaves the switcher with the whole image: the pane
+        // says so, the rest of the failure is the same.
+        const bool lastLost = c.repeated[2] == 0x56;
+        EXPECT_EQ(Pane().endsWith(QStringLiteral(
+                      "->MCU upgrade failed\n->The last packet was sent; the switcher may hold the whole image\n")),
+                  lastLost);
+        EXPECT_EQ(port->device.Upgrades(), lastLost || c.repeated == kRebootCheck ? 1u : 0u);
         port->Run(20000);
         EXPECT_EQ(port->writes.size(), sent) << "nothing more is sent";
         EXPECT_EQ(page->Page().SendOffset(), 0);
+        // The page is ready for another file.
+        const std::string next = Packed("next.fw", RandomImage(300, 11));
+        Load(next);
+        EXPECT_EQ(page->PathEdit()->text().toStdString(), next);
+        Load(Packed("f.fw", image));
     }
     // The next upgrade starts black and clean, and succeeds.
     port->device = sim::CSwitcher();
@@ -295,6 +332,121 @@ TEST_F(FirmwarePage, LostAcknowledgementIsAnsweredByOneRepetition)
     EXPECT_EQ(Count({0x20, 0x01, 0xAA, 0, 0, 0x01, 0x01, 0x40, 0x01}), 2u);
     const Bytes& got = port->device.FirmwareImage();
     EXPECT_TRUE(std::equal(image.begin(), image.end(), got.begin()));
+}
+
+TEST_F(FirmwarePage, LateAndLostAcknowledgementsStillDeliverTheImage)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> faults;
+    } cases[] = {
+        // Inside the 6 s a packet may wait: the repetition goes out before the answer comes.
+        {"every acknowledgement 3.5 s late", {"delay=3500:20 01 AA", "delay=3500:20 01 56"}},
+        {"one acknowledgement lost", {"drop:20 01 AA:2"}},
+        // Between the repeated header and its block.
+        {"one acknowledgement 3025 ms late", {"delay=3025:20 01 AA:2"}},
+        {"the last one 3025 ms late", {"delay=3025:20 01 56"}},
+        {"two in a row lost and late", {"drop:20 01 AA:3", "delay=3500:20 01 AA:5-6"}},
+    };
+    Open();
+    unsigned seed = 20;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        port->device = sim::CSwitcher();
+        port->faults = sim::CFaultPlan();
+        for (const auto& f : c.faults)
+            port->AddFault(f);
+        const Bytes image = RandomImage(2000, seed++);
+        Load(Packed("late.fw", image));
+        port->writes.clear();
+        page->UpgradeButton()->click();
+        port->Run(120000);
+        EXPECT_EQ(Pane(), kSuccess);
+        EXPECT_TRUE(op.Messages().empty());
+        EXPECT_TRUE(g_bReady);
+        EXPECT_FALSE(AnyPageTimer());
+        ASSERT_EQ(port->device.Upgrades(), 1u);
+        const Bytes& got = port->device.FirmwareImage();
+        ASSERT_GE(got.size(), image.size());
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), got.begin()));
+        ExpectEveryHeaderFollowedByItsBlock();
+        // Eight packets, none sent more than twice, each header number in order.
+        const std::vector<FirmwarePacket> plan = PlanPackets(2002);
+        std::size_t at = 0;
+        for (const Bytes& f : Frames()) {
+            if (f[0] != 0x20 || (f[2] != 0xAA && f[2] != 0x56))
+                continue;
+            while (at < plan.size() && f[8] != plan[at].number)
+                ++at;
+            ASSERT_LT(at, plan.size()) << "a header out of order";
+        }
+        EXPECT_EQ(at, plan.size() - 1);
+        for (const FirmwarePacket& p : plan)
+            EXPECT_LE(Count({0x20, 0x01, p.mark, 0, 0, 0x01, 0x01, p.kind, p.number}), 2u);
+        op.ClearEvents();
+    }
+}
+
+TEST_F(FirmwarePage, RebootReplyIsRecognisedOnBytes7_8And10)
+{
+    struct Case {
+        std::map<unsigned, uint8_t> reply;
+        bool recognised;
+    } cases[] = {
+        {{}, true},
+        {{{6, 0x5A}, {9, 0xA5}}, true},  // bytes the check does not name
+        {{{5, 0x01}, {11, 0xFF}}, true},
+        {{{7, 0x01}}, false},
+        {{{8, 0x80}}, false},
+        {{{10, 0xCC}}, false},
+    };
+    Open();
+    Load(Packed("b.fw", RandomImage(600, 12)));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.reply.size() << " " << (c.reply.empty() ? 0 : c.reply.begin()->first));
+        sim::SwitcherSettings s;
+        s.rebootReply = c.reply;
+        port->device = sim::CSwitcher(s);
+        port->writes.clear();
+        page->UpgradeButton()->click();
+        port->Run(30000);
+        if (c.recognised) {
+            EXPECT_EQ(Pane(), kSuccess);
+            EXPECT_EQ(Count(kRebootCheck), 3u);
+        } else {
+            ASSERT_TRUE(op.BoxOpen());
+            EXPECT_EQ(op.BoxText(), "Time out!");
+            op.CloseBox();
+            EXPECT_TRUE(Pane().endsWith(QStringLiteral("->MCU upgrade failed\n")));
+            EXPECT_EQ(Count(kRebootCheck), 6u);
+        }
+        EXPECT_TRUE(g_bReady);
+    }
+}
+
+TEST_F(FirmwarePage, RepeatedDeviceAnswersFillNothingTwice)
+{
+    // The size answer comes late, so a repeated type answer meets the chain waiting for it.
+    Open();
+    port->device = sim::CSwitcher();
+    port->AddFault("delay=100:01 02");
+    port->writes.clear();
+    dlg->PressTab(1008);
+    dlg->PressTab(1013);
+    port->Run(0);
+    ASSERT_EQ(Frames().size(), 2u);
+    Inject({0x01, 0x01, 0x02, 0, 0, 0, 0, 0, 0xCC});  // the type answer again, another type
+    EXPECT_EQ(Frames().size(), 2u) << "the size query is not asked again";
+    port->Run(200);
+    ASSERT_EQ(Frames().size(), 4u);
+    const QString line = QStringLiteral("Device: Corvane 4x2     Version:1.32-20261207");
+    EXPECT_EQ(page->DeviceLine()->text(), line);
+    // Answers after the chain ended change nothing and ask nothing.
+    Inject({0x01, 0x03, 9, 0, 9, 0, 0, 0, 0xCC});
+    Inject({0x01, 0x06, 'X', 'X', 'X', 'X', 'X', 'X', 'X', 'X'});
+    Inject({0x01, 0x02, 8, 0, 8, 0, 0, 0, 0xCC});
+    EXPECT_EQ(page->DeviceLine()->text(), line);
+    EXPECT_EQ(Frames().size(), 4u);
 }
 
 TEST_F(FirmwarePage, SwitcherBackOnTheFifthRebootCheck)
