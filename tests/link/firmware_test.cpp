@@ -36,6 +36,13 @@ TEST(PacketPlan, HeadersOffsetsAndTheLastMarkForEveryLength)
         {258, {}, 2, {{0, AA, k40, 0}}, {256, L56, k40, 1}},
         {259, {}, 2, {{0, AA, k40, 0}}, {256, L56, k40, 1}},
         {260, {}, 2, {{0, AA, k40, 0}}, {256, L56, k40, 1}},
+        // A whole number of packets ends with the packet that reaches the length: no packet of
+        // zeros after it, and the last mark on it (254 mod 256 likewise).
+        {256, {}, 1, {{0, AA, k40, 0}}, {0, AA, k40, 0}},
+        {510, {}, 2, {{0, AA, k40, 0}}, {256, L56, k40, 1}},
+        {512, {}, 2, {{0, AA, k40, 0}}, {256, L56, k40, 1}},
+        {766, {}, 3, {{0, AA, k40, 0}, {256, AA, k40, 1}}, {512, L56, k40, 2}},
+        {768, {}, 3, {{0, AA, k40, 0}, {256, AA, k40, 1}}, {512, L56, k40, 2}},
         {513, {}, 3, {{0, AA, k40, 0}, {256, AA, k40, 1}}, {512, L56, k40, 2}},
         {4098, {}, 17, {{0, AA, k40, 0}, {256, AA, k40, 1}}, {4096, L56, k40, 16}},
         // F0: the next header is B0 / 01; B0: the segment restarts at 0, 3840 bytes further on.

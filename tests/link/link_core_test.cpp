@@ -3,6 +3,8 @@
 #include <vector>
 
 #include "link/link_core.h"
+#include "link/queries.h"
+#include "link/retry_step.h"
 #include "platform/scripted_notices.h"
 
 namespace corvane {
@@ -163,6 +165,85 @@ TEST_F(LinkCoreTest, ReplyDuringSecondWaitEndsTheStepNormally)
     EXPECT_FALSE(op.BoxOpen());
 }
 
+TEST_F(LinkCoreTest, RetryStepResendsOnceThenTimesOut)
+{
+    struct Case {
+        const char* name;
+        std::vector<int64_t> answers;  // ms after the start at which the answer comes
+        std::vector<int64_t> restarts; // ms at which the chain moves on to its next query
+        int resends;
+        int64_t timedOutAt;  // -1: never
+    } cases[] = {
+        {"silent", {}, {}, 1, 6000},
+        {"answered in the first wait", {2999}, {}, 0, -1},
+        {"answered after the resend", {3001}, {}, 1, -1},
+        {"answered at the last moment", {5999}, {}, 1, -1},
+        // A chain that moves on starts the step again: its next query gets a whole first wait.
+        {"next query after a resend", {}, {4000}, 2, 10000},
+        {"next query answered", {2000, 4500}, {2000}, 0, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int resends = 0;
+        int64_t timedOutAt = -1;
+        const int64_t begin = timers.Now();
+        CRetryStep step([&] { ++resends; }, [&] { timedOutAt = timers.Now() - begin; });
+        step.Start();
+        for (int64_t t = 1; t <= 20000; ++t) {
+            timers.Advance(1);
+            for (int64_t r : c.restarts)
+                if (r == t)
+                    step.Start();
+            for (int64_t a : c.answers)
+                if (a == t)
+                    step.Stop();
+        }
+        EXPECT_EQ(resends, c.resends);
+        EXPECT_EQ(timedOutAt, c.timedOutAt);
+        EXPECT_FALSE(step.Pending());
+    }
+}
+
+TEST(Queries, FramesRefusalsAndWords)
+{
+    struct Case {
+        Frame frame;
+        std::vector<uint8_t> body;  // bytes 2..10
+        const char* words;
+    } cases[] = {
+        {InputSignalQuery(3), {0x01, 0x04, 3, 0, 0, 0, 0, 0, 0}, "the signal query of input 3"},
+        {OutputSignalQuery(2), {0x01, 0x05, 2, 0, 0, 0, 0, 0, 0}, "the signal query of output 2"},
+        {BeepStatusQuery(), {0x01, 0x0B, 0, 0, 0, 0, 0, 0, 0}, "the beeper query"},
+        {DviStatusQuery(), {0x01, 0x0C, 0, 0, 0, 0, 0, 0, 0}, "the DVI compatibility query"},
+        {EdidStatusQuery(4), {0x01, 0x0C, 4, 0, 0, 0, 0, 0, 0}, "the EDID query of input 4"},
+        {RouteQuery(2), {0x02, 0x01, 2, 0, 0, 0, 0, 0, 0}, "the route query of output 2"},
+        {DeviceQuery(DEVICE_TYPE), {0x01, 0x01, 0, 0, 0, 0, 0, 0, 0xCC}, "the device-type query"},
+        {DeviceQuery(DEVICE_VERSION), {0x01, 0x03, 0, 0, 0, 0, 0, 0, 0xCC}, "the version query"},
+        {DeviceQuery(DEVICE_BUILD), {0x01, 0x06, 0, 0, 0, 0, 0, 0, 0}, "the build-text query"},
+        {RebootCheck(), {0x01, 0x01, 0, 0, 0, 0, 0, 0, 0}, "the reboot check"},
+        {MakeFrame({0x02, 0x03, 3, 0, 1}), {0x02, 0x03, 3, 0, 1, 0, 0, 0, 0}, "route input 3 to output 1"},
+        {MakeFrame({0x03, 0x08, 0xF0}), {0x03, 0x08, 0xF0, 0, 0, 0, 0, 0, 0}, "the EDID set request"},
+        {MakeFrame({0x0A, 0x0C, 1, 0, 1}), {0x0A, 0x0C, 1, 0, 1, 0, 0, 0, 0}, "the command 0A 0C 01 00 01"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.words);
+        EXPECT_TRUE(FrameChecksumOk(c.frame));
+        EXPECT_EQ(std::vector<uint8_t>(c.frame.begin() + 2, c.frame.begin() + 11), c.body);
+        EXPECT_EQ(CommandText(c.frame), c.words);
+    }
+    const Frame sent = MakeFrame({0x03, 0x04, 0x01, 0x00, 0x02});
+    EXPECT_TRUE(IsRefusal(MakeFrame({0x03, 0x04, 0xEE, 0x00, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}), sent));
+    EXPECT_TRUE(IsRefusal(MakeFrame({0x03, 0x04, 0xEE, 0x00, 0xEE}), sent));
+    EXPECT_FALSE(IsRefusal(MakeFrame({0x03, 0x08, 0xEE, 0x00, 0xEE}), sent)) << "another command's";
+    EXPECT_FALSE(IsRefusal(MakeFrame({0x03, 0x04, 0xEE, 0x00, 0x00}), sent));
+    EXPECT_FALSE(IsRefusal(MakeFrame({0x03, 0x04, 0x00, 0x00, 0xEE}), sent));
+
+    SDeviceInfo d{0x07, 4, 2, 0, 255, "AB"};
+    EXPECT_EQ(d.Line(), "Device: Corvane+Brisel 4x2     Version:0.255-AB");
+    d.type = 0x02;
+    EXPECT_EQ(d.TypeName(), "Brisel");
+}
+
 TEST_F(LinkCoreTest, PageTimeout)
 {
     g_bReady = false;
@@ -227,6 +308,16 @@ TEST_F(LinkCoreTest, OpeningQueryOfEachPage)
     g_bReady = false;
     EXPECT_FALSE(core->SendOpeningQuery(PAGE_MATRIX));
     EXPECT_TRUE(serial.writes.empty());
+    // The shared frame is cleared before the gate, refused or not: a page that reads back the
+    // frame last sent finds no command of its own there (a late route acknowledgement shows
+    // no route from a frame that is not the route set).
+    for (const bool open : {true, false}) {
+        g_bComOpen = open;
+        g_CommandFrame = MakeFrame({0x02, 0x03, 0x04, 0x00, 0x01});
+        EXPECT_FALSE(core->SendOpeningQuery(PAGE_EDID));
+        EXPECT_EQ(g_CommandFrame, (Frame{kHeader0, kHeader1}));
+    }
+    EXPECT_EQ(op.Messages(), std::vector<std::string>{"Open COM failed!"});
 }
 
 TEST_F(LinkCoreTest, SenderSealsTheSharedFrameWhateverByte12Holds)
