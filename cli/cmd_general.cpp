@@ -279,6 +279,16 @@ int RunReset(Args args, std::ostream& out, std::ostream& err)
     if (int r = run.session.Open())
         return r;
     run.session.SetAnswer(IDOK);
+    run.session.SetTimeoutSubject([] {
+        return "factory reset step " + std::to_string(FactoryResetStepOf(g_CommandFrame)) + " of " +
+               std::to_string(kResetSteps);
+    });
+    run.session.SetDoneSoFar([]() -> std::string {
+        const int step = FactoryResetStepOf(g_CommandFrame);
+        if (step <= 1)
+            return "";
+        return step == 2 ? "step 1 was carried out" : "steps 1 to " + std::to_string(step - 1) + " were carried out";
+    });
     run.session.Link().SetCurrentPage(PAGE_GENERAL);
     run.general.OnFactoryReset();
     if (run.session.Failed() || !run.session.RunUntil([&] { return g_bReady; }))

@@ -252,7 +252,7 @@ void CSession::OnReply(uint8_t page, const Frame& r)
     // No page accepts a refusal; waiting out the page's timer would only delay the same
     // failure. The frame itself is on the trace.
     if (IsRefusal(r, g_CommandFrame)) {
-        Fail("the switcher refused " + CommandText(g_CommandFrame));
+        Fail("the switcher refused " + (m_timeoutSubject ? m_timeoutSubject() : CommandText(g_CommandFrame)));
         return;
     }
     auto it = m_handlers.find(page);

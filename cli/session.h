@@ -75,7 +75,8 @@ public:
     // What the command has carried out so far, in words, for the line that reports a failure
     // ("output 1 shows input 3"); empty when nothing has been done yet.
     void SetDoneSoFar(std::function<std::string()> done) { m_doneSoFar = std::move(done); }
-    // The exchange a "Time out!" is about, when the frame sent last does not say it well.
+    // The exchange a "Time out!" or a refusal is about, when the frame sent last does not say
+    // it well.
     void SetTimeoutSubject(std::function<std::string()> subject) { m_timeoutSubject = std::move(subject); }
     // Says what failed in words, with what was already done; the first failure only counts.
     void Fail(const std::string& what);

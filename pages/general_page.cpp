@@ -1,5 +1,6 @@
 #include "pages/general_page.h"
 
+#include <algorithm>
 #include <iterator>
 
 #include "link/link_core.h"
@@ -44,6 +45,15 @@ bool StepPending(const CLinkCore& link, unsigned timer)
 }
 
 }  // namespace
+
+int FactoryResetStepOf(const Frame& f)
+{
+    for (int i = 0; i < kResetSteps; ++i)
+        if (std::equal(std::begin(kReset[i].frame), std::end(kReset[i].frame), f.begin() + 2) &&
+            std::all_of(f.begin() + 7, f.begin() + 12, [](uint8_t b) { return b == 0; }))
+            return i + 1;
+    return 0;
+}
 
 CGeneralPage::CGeneralPage(CLinkCore& link, IGeneralView& view)
     : m_link(link), m_view(view), m_timers([this](unsigned id) { OnTimer(id); })

@@ -37,6 +37,9 @@ inline constexpr int kStatusSteps = 6;
 inline constexpr int kResetSteps = 5;
 inline constexpr unsigned kResetCloseMs = 900;
 
+// The factory reset step (1..5) whose frame this is; 0 for any other frame.
+int FactoryResetStepOf(const Frame& frame);
+
 class CGeneralPage {
 public:
     CGeneralPage(CLinkCore& link, IGeneralView& view);

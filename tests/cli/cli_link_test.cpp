@@ -116,6 +116,7 @@ TEST_P(CliLink, EdidCommandsGiveTheInputsTheirEdids)
         {{"edid", "set", "dvi 1920X1200", "--to", "all", "--json"},
          "{\"kind\":\"preset\",\"source\":\"DVI 1920x1200\",\"inputs\":[1,2,3,4],\"done\":true}\n",
          "IN1: DVI 1920x1200\nIN2: DVI 1920x1200\nIN3: DVI 1920x1200\nIN4: DVI 1920x1200\n"},
+        {{"edid", "set", "16", "--to", "all"}, "all inputs: Default EDID\nSet successfully!\n", statusDefault},
         {{"edid", "copy", "OUTB", "--to", "3", "--json"},
          "{\"kind\":\"copy\",\"source\":\"OUTB\",\"inputs\":[3],\"done\":true}\n", ""},
         {{"edid", "load", dir.path + "/office.bin", "--to", "IN4"},
@@ -200,6 +201,30 @@ TEST_P(CliLink, FirmwareInfoAndUpgrade)
     }
 }
 
+TEST_P(CliLink, RepeatedAnswersAndLateAcknowledgements)
+{
+    // The version answer waits for the next reply: the resend after 3 s brings it, and its
+    // own answer right behind it.
+    Start({"--fault", "merge:01 03", "--fault", "delay=3025:20 01 AA:2", "--fault", "delay=3500:20 01 AA:4"});
+    const Result info = Run({"firmware", "info", "--json"});
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(info.out, "{\"line\":\"Device: Corvane 4x2     Version:1.32-20261207\",\"type\":\"Corvane\",\"size\":"
+                        "\"4x2\",\"version\":\"1.32\",\"build\":\"20261207\"}\n");
+    EXPECT_EQ(info.err, "");
+
+    std::vector<uint8_t> image(1100);
+    std::mt19937 random(9);
+    for (auto& b : image)
+        b = static_cast<uint8_t>(random());
+    WriteAll(dir.path + "/image.bin", image);
+    ASSERT_EQ(Ctl({"firmware", "pack", dir.path + "/image.bin", dir.path + "/late.fw"}, dir.path).status, 0);
+    const Result up = Run({"firmware", "upgrade", dir.path + "/late.fw"}, 30000);
+    EXPECT_EQ(up.status, 0) << up.err;
+    const std::vector<uint8_t> got = ReadAll(dir.path + "/received.bin");
+    ASSERT_GE(got.size(), image.size());
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), got.begin()));
+}
+
 TEST_P(CliLink, FailuresEndWithTheirStatusAndOneLine)
 {
     WriteAll(dir.path + "/short.bin", std::vector<uint8_t>(100, 0));
@@ -216,15 +241,20 @@ TEST_P(CliLink, FailuresEndWithTheirStatusAndOneLine)
     };
     const Case cases[] = {
         {"refused EDID set", {"--fault", "refuse:03 08"}, {"edid", "set", "1", "--to", "all"}, 1,
-         "the switcher refused 03 08 F0", 2000},
+         "the switcher refused the EDID set request", 2000},
         {"refused copy", {"--fault", "refuse:03 04"}, {"edid", "copy", "OUTA", "--to", "IN2"}, 1,
-         "the switcher refused 03 04 01 00 02", 2000},
+         "the switcher refused the EDID of output 1 to input 2", 2000},
         {"hang-up mid-upgrade", {"--fault", "hangup:20 01 AA:4"}, {"firmware", "upgrade", dir.path + "/big.fw"}, 1,
          "link to the switcher was lost", 4000},
         {"hang-up mid-EDID status", {"--fault", "hangup:01 0C 03"}, {"edid", "status"}, 1,
          "link to the switcher was lost", 2000},
         // The status queries of the EDID page: 3 s, the query once more, 3 s, Time out!
-        {"silent switcher", {"--fault", "drop:01 0C 02"}, {"edid", "status"}, 1, "corvanectl: Time out!", 7500},
+        {"silent switcher", {"--fault", "drop:01 0C 02"}, {"edid", "status"}, 1, "corvanectl: no answer to the EDID query of input 2 (Time out!)", 7500},
+        // Every packet went out; only the last acknowledgement is missing.
+        {"last acknowledgement lost", {"--fault", "drop:20 01 56"}, {"firmware", "upgrade", dir.path + "/big.fw"}, 1,
+         "no answer to packet 12 (image bytes 2816 to 3071) (Time out!); every packet was sent and all but the "
+         "last acknowledged: the switcher may hold the whole image and be rebooting with it",
+         7500},
         {"bad EDID file", {}, {"edid", "load", dir.path + "/short.bin", "--to", "IN1"}, 1,
          "size 100 bytes, expected 128 or 256", 1000},
         {"bad firmware file", {}, {"firmware", "upgrade", dir.path + "/one.bin"}, 1, "corvanectl: ", 1000},
