@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <ctime>
 #include <fstream>
 #include <list>
@@ -213,6 +214,10 @@ int main(int argc, char** argv)
     }
 
     if (!opt.edidOut.empty()) {
+        std::error_code made;
+        std::filesystem::create_directories(opt.edidOut, made);
+        if (made)
+            return fail("--edid-out " + opt.edidOut + ": " + made.message());
         // Written whole under another name and renamed, so a reader never sees half a file.
         auto save = [dir = opt.edidOut](int input, uint8_t, const Edid& data) {
             const std::string path = dir + "/in" + std::to_string(input) + ".bin";

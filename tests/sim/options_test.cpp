@@ -20,7 +20,7 @@ TEST(SimOptions, TransportsAndDeviceSettings)
     const auto o = Parse({"--serial", "com201", "--tcp", "0", "--udp", "127.0.0.1:0,0", "--udp-reply", "source",
                           "--mac", "02-11-22-33-44-55", "--ip", "10.0.0.5", "--signals", "1010:01", "--fw-control",
                           "3:B0", "--fw-control", "5:0xF0", "--build", "ABC", "--fw-version", "2.5", "--device-type",
-                          "0x03", "--reboot-ms", "250", "--fault", "drop:01 04 02", "--fault-random", "9:5%",
+                          "0x03", "--reboot-ms", "250", "--reboot-reply", "6=5A,9=0xA5", "--fault", "drop:01 04 02", "--fault-random", "9:5%",
                           "--quiet"});
     ASSERT_TRUE(o);
     EXPECT_TRUE(o->serial && o->tcp && o->udp && o->quiet && o->udpReplyToSource);
@@ -42,6 +42,7 @@ TEST(SimOptions, TransportsAndDeviceSettings)
     EXPECT_EQ(s.versionMinor, 5);
     EXPECT_EQ(s.deviceType, 3);
     EXPECT_EQ(s.rebootMs, 250);
+    EXPECT_EQ(s.rebootReply, (std::map<unsigned, uint8_t>{{6, 0x5A}, {9, 0xA5}}));
     EXPECT_EQ(o->faults.size(), 1u);
     ASSERT_TRUE(o->random);
     EXPECT_EQ(o->random->seed, 9u);
@@ -78,7 +79,10 @@ TEST(SimOptions, BadValuesAreReported)
              {"--fw-control", "0:B0"}, {"--fw-control", "2:1FF"}, {"--udp-reply", "broadcast"},
              // Times are added to the clock: a value near the integer limit would overflow it.
              {"--reboot-ms", "9223372036854775807"}, {"--block-wait-ms", "9223372036854775807"},
-             {"--reboot-ms", "-1"}, {"--block-wait-ms", "0"}}) {
+             {"--reboot-ms", "-1"}, {"--block-wait-ms", "0"},
+             // Bytes 0..4 and 12 make another frame; the check sum is the emulator's.
+             {"--reboot-reply", "4=01"}, {"--reboot-reply", "12=00"}, {"--reboot-reply", "6=100"},
+             {"--reboot-reply", "6"}, {"--reboot-reply", "6=5A,"}}) {
         std::string error;
         EXPECT_FALSE(Parse(args, &error)) << args[0];
         EXPECT_FALSE(error.empty());

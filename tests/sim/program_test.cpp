@@ -395,6 +395,25 @@ TEST(SimProgram, DatagramRepliesGoToTheWellKnownPortOfTheSender)
     EXPECT_EQ(r[18], 0x77);
 }
 
+TEST(SimProgram, EdidOutCreatesItsFolder)
+{
+    TempDir dir;
+    const std::string out = dir.path + "/edid/new";
+    SimProcess sim({"--tcp", "127.0.0.1:0", "--quiet", "--edid-out", out}, dir.path);
+    ASSERT_NE(sim.first.find("tcp: 127.0.0.1:"), std::string::npos) << sim.first;
+    for (int n = 1; n <= 4; ++n) {
+        struct stat st {};
+        ASSERT_EQ(stat((out + "/in" + std::to_string(n) + ".bin").c_str(), &st), 0) << n;
+        EXPECT_EQ(st.st_size, 256);
+    }
+    EXPECT_EQ(sim.Terminate(), 0);
+    // A folder that cannot be made: one line and exit status 1, not a silent emulator.
+    std::ofstream(dir.path + "/plain") << "x";
+    SimProcess bad({"--tcp", "127.0.0.1:0", "--edid-out", dir.path + "/plain/edid"}, dir.path);
+    EXPECT_NE(bad.first.find("--edid-out " + dir.path + "/plain/edid: "), std::string::npos) << bad.first;
+    EXPECT_EQ(bad.Wait(), 1);
+}
+
 TEST(SimProgram, HelpAndBadOptions)
 {
     TempDir dir;
