@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include "app/config_ip_dlg.h"
+#include "pages/firmware_dlg.h"
 #include "pages/matrix_dlg.h"
 #include "platform/qt_ui.h"
 #include "widgets/icon_button.h"
@@ -73,7 +74,13 @@ public:
                         Drop();
                         break;
                     }
-                    onRead(e.bytes);
+                    if (doubled) {  // the reply twice in one read, as a repeating line gives it
+                        Bytes twice = e.bytes;
+                        twice.insert(twice.end(), e.bytes.begin(), e.bytes.end());
+                        onRead(twice);
+                    } else {
+                        onRead(e.bytes);
+                    }
                 }
             if (!delivered && m_clock.Now() >= end)
                 return;
@@ -83,6 +90,7 @@ public:
 
     sim::CSwitcher device;
     sim::CFaultPlan faults;
+    bool doubled = false;
     std::vector<std::pair<uint32_t, uint16_t>> connects;
     std::vector<Bytes> writes;
 
@@ -243,6 +251,51 @@ TEST_F(TcpMode, PagesWorkOverTheControlLink)
     EXPECT_TRUE(page->InputButton(2, 4)->isChecked());
     EXPECT_TRUE(op.Messages().empty());
     EXPECT_TRUE(port->writes.empty());
+}
+
+TEST_F(TcpMode, RepliesRepeatedInOneReadMoveNoChainTwice)
+{
+    // The TCP cutter hands every frame of a read to the page: a repeated answer must be taken
+    // once, whatever chain waits for it.
+    tcp->device.SetInputSignal(3, true);
+    SearchAndConnect();
+    tcp->doubled = true;
+    struct Case {
+        const char* name;
+        std::function<void()> act;
+        std::vector<Bytes> sent;  // bytes 2..4 of each frame written
+    };
+    auto click = [this](int id) { return [this, id] { Click(id); }; };
+    auto tab = [this](int id) { return [this, id] { dlg->PressTab(id); }; };
+    const Case cases[] = {
+        {"status", click(1024),
+         {{0x01, 0x04, 1}, {0x01, 0x05, 1}, {0x01, 0x04, 2}, {0x01, 0x05, 2}, {0x01, 0x04, 3}, {0x01, 0x04, 4}}},
+        {"routes", tab(1012), {{0x02, 0x01, 1}, {0x02, 0x01, 2}}},
+        {"EDID status", tab(1011), {{0x01, 0x0C, 1}, {0x01, 0x0C, 2}, {0x01, 0x0C, 3}, {0x01, 0x0C, 4}}},
+        {"device information", tab(1013), {{0x01, 0x01, 0}, {0x01, 0x02, 0}, {0x01, 0x03, 0}, {0x01, 0x06, 0}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        tcp->writes.clear();
+        c.act();
+        tcp->Run(10000);
+        std::vector<Bytes> sent;
+        for (const Bytes& w : tcp->writes)
+            sent.emplace_back(w.begin() + 2, w.begin() + 5);
+        EXPECT_EQ(sent, c.sent);
+        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(op.Messages().empty());
+    }
+    EXPECT_EQ(Text(1028), QStringLiteral("INPUT 3: Connect"));
+    auto* fw = dlg->findChild<CFWDlg*>();
+    ASSERT_NE(fw, nullptr);
+    EXPECT_EQ(fw->DeviceLine()->text(), QStringLiteral("Device: Corvane 4x2     Version:1.32-20261207"));
+    dlg->PressTab(1012);
+    tcp->Run(0);
+    auto* matrix = dlg->findChild<CMatrixDlg*>();
+    ASSERT_NE(matrix, nullptr);
+    EXPECT_TRUE(matrix->InputButton(1, 1)->isChecked());
+    EXPECT_TRUE(matrix->InputButton(2, 2)->isChecked());
 }
 
 TEST_F(TcpMode, SwitcherListIsSortedAndEachChoiceBringsItsMac)
