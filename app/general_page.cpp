@@ -7,6 +7,7 @@
 
 #include "app/corvane_dlg.h"
 #include "link/port_list.h"
+#include "link/queries.h"
 #include "platform/notices.h"
 
 namespace corvane {
@@ -75,7 +76,7 @@ void CCorvaneDlg::OnConnectButton()
     g_bComOpen = true;
     m_link->KillTimer(TIMER_PORT_POLL);
     Control(1020)->setEnabled(false);
-    m_link->SendCommand({0x01, 0x0C});  // DVI status; its reply sets the check box
+    m_link->SendQuery(DviStatusQuery());  // its reply sets the check box
 }
 
 void CCorvaneDlg::CloseSerialLink()

@@ -49,6 +49,12 @@ void CLinkCore::SendCommand(std::initializer_list<uint8_t> body)
     SendFrame(kFrameSize, g_CommandFrame.data());
 }
 
+void CLinkCore::SendQuery(const Frame& query)
+{
+    g_CommandFrame = query;
+    SendFrame(kFrameSize, g_CommandFrame.data());
+}
+
 void CLinkCore::OnSendRequest(unsigned code)
 {
     switch (code) {

@@ -55,6 +55,8 @@ public:
     void SendFrame(std::size_t length, uint8_t* bytes);
     // Clears bytes 2..12 of g_CommandFrame, fills bytes 2.. from body and sends it.
     void SendCommand(std::initializer_list<uint8_t> body);
+    // A whole frame (a query from link/queries.h) into g_CommandFrame, sent.
+    void SendQuery(const Frame& query);
     void OnSendRequest(unsigned code);
     // The first query of a page being opened, if the gate agrees: the route of output 1
     // (PAGE_MATRIX) or the EDID of input 1 (PAGE_EDID), both under TIMER_PAGE_TIMEOUT; the device

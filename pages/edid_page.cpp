@@ -7,6 +7,7 @@
 #include "edid/edid_check.h"
 #include "edid/edid_decode.h"
 #include "link/link_core.h"
+#include "link/queries.h"
 #include "platform/notices.h"
 
 namespace corvane {
@@ -134,7 +135,8 @@ void CEdidPage::OnStatus()
 {
     if (!m_link.BeginCommand())
         return;
-    SendEdidFrame({GROUP_STATUS, STATUS_EDID, 0x01});
+    g_CommandFrame = EdidStatusQuery(1);
+    m_link.OnSendRequest(SEND_EDID_FRAME);
     m_timers.SetTimer(TIMER_EDID_STATUS, kStepTimeoutMs);
 }
 
@@ -228,7 +230,8 @@ void CEdidPage::OnStatusReply(const Frame& r)
     m_timers.KillTimer(step);
     m_timers.KillTimer(step + 1);
     if (n < kEdidInputs) {
-        SendEdidFrame({GROUP_STATUS, STATUS_EDID, static_cast<uint8_t>(n + 1)});
+        g_CommandFrame = EdidStatusQuery(n + 1);
+        m_link.OnSendRequest(SEND_EDID_FRAME);
         m_timers.SetTimer(step + 2, kStepTimeoutMs);
         return;
     }

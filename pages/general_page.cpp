@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "link/link_core.h"
+#include "link/queries.h"
 #include "platform/notices.h"
 
 namespace corvane {
@@ -110,7 +111,8 @@ void CGeneralPage::SendResetStep1()
 
 void CGeneralPage::SendStatusStep(int i)
 {
-    m_link.SendCommand({0x01, kStatus[i].code, kStatus[i].number});
+    const StatusStep& s = kStatus[i];
+    m_link.SendQuery(s.code == STATUS_INPUT ? InputSignalQuery(s.number) : OutputSignalQuery(s.number));
     m_link.StartStep(kStatus[i].timer);
 }
 

@@ -1,6 +1,7 @@
 #include "pages/matrix_page.h"
 
 #include "link/link_core.h"
+#include "link/queries.h"
 #include "platform/notices.h"
 
 namespace corvane {
@@ -12,8 +13,6 @@ bool IsOutput(int output) { return output >= 1 && output <= kRouteOutputs; }
 
 // Command groups and codes of the routing frames and the acknowledgements the page ends.
 enum : uint8_t {
-    GROUP_ROUTE = 0x02,
-    ROUTE_QUERY = 0x01,
     ROUTE_SET = 0x03,
     GROUP_OPTIONS = 0x0A,
     GROUP_PANEL = 0x90,
@@ -117,7 +116,8 @@ void CMatrixPage::OnRoutingReply(const Frame& r)
         ShowReported(r[6], sent[4]);
         if (r[4] == 1) {
             // The chain goes on under the page-opening claim and its timer.
-            SendRoutingFrame({GROUP_ROUTE, ROUTE_QUERY, 0x02});
+            g_CommandFrame = RouteQuery(2);
+            m_link.OnSendRequest(SEND_ROUTING_FRAME);
         } else if (r[4] == 2) {
             m_link.OnSendRequest(STOP_PAGE_TIMER);
             g_bReady = true;

@@ -96,8 +96,11 @@ TEST_F(MatrixPageCore, EveryReplyGroupAgainstTheFrameSentLast)
         {"status of output 2 ends the chain", {2, 1, 2, 0, 0}, {2, 1, 2, 0, 4}, {"digit 2 4", "check 2 4"}, true, true, false, {}},
         {"status input 0", {2, 1, 2, 0, 0}, {2, 1, 2, 0, 0}, none, true, true, false, {}},
         {"status input 5", {2, 1, 1, 0, 0}, {2, 1, 1, 0, 5}, none, false, true, true, {{2, 1, 2, 0, 0}}},
-        {"status shown for the output asked", {2, 1, 1, 0, 0}, {2, 1, 3, 0, 2}, {"digit 1 2", "check 1 2"}, false, true, true, {}},
-        {"stray status after a route set", {2, 3, 1, 0, 1}, {2, 1, 1, 0, 3}, none, false, true, true, {{2, 1, 2, 0, 0}}},
+        // Only the answer to the query last sent counts: another output's answer, or one that
+        // comes after another command, neither shows a route nor moves the chain on.
+        {"status of another output than asked", {2, 1, 1, 0, 0}, {2, 1, 2, 0, 2}, none, false, true, true, {}},
+        {"status of output 1 again after output 2 was asked", {2, 1, 2, 0, 0}, {2, 1, 1, 0, 3}, none, false, true, true, {}},
+        {"stray status after a route set", {2, 3, 1, 0, 1}, {2, 1, 1, 0, 3}, none, false, true, true, {}},
 
         {"option 0C acknowledged", {2, 3, 1, 0, 1}, {0x0A, 0x0C, 0, 0, 1}, none, true, false, true, {}},
         {"option 0E acknowledged", {2, 3, 1, 0, 1}, {0x0A, 0x0E, 0, 0, 1}, none, true, false, true, {}},
