@@ -218,6 +218,19 @@ TEST_F(NetLinkTest, SearchListsInTextOrderAndPairsEachMac)
     EXPECT_TRUE(op.Events().empty());
 }
 
+TEST_F(NetLinkTest, ListSelectsItsFirstItemWhereverTheAnswerSorts)
+{
+    // The answer that sorts last arrives last: the list still shows its first item chosen,
+    // while the last answer's sender is the current switcher.
+    sim::CSwitcher a(Switcher({0x02, 0, 0, 0, 0, 0x03}, {192, 168, 1, 3}));
+    sim::CSwitcher b(Switcher({0x02, 0, 0, 0, 0, 0x20}, {192, 168, 1, 20}));
+    udp.switchers = {&b, &a};
+    Search();
+    EXPECT_EQ(view.items, (std::vector<std::string>{"192.168.1.20", "192.168.1.3"}));
+    EXPECT_EQ(view.selected, 0);
+    EXPECT_EQ(g_SwitcherIp, (IpFields{"192", "168", "1", "3"}));
+}
+
 TEST_F(NetLinkTest, SearchReplyKinds)
 {
     const Bytes mac = {0x02, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE};
