@@ -25,6 +25,9 @@ echo "== build and test (release)"
 build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir build/release -j "$jobs" --timeout 300
 
+echo "== random-fault soak (brief; scripts/soak.sh ROUNDS runs it longer)"
+scripts/soak.sh "${CORVANE_SOAK_ROUNDS:-8}" 1
+
 echo "== Debian package"
 rm -f build/release/corvane_*_amd64.deb
 (cd build/release && cpack -G DEB >/dev/null)
