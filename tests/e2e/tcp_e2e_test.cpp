@@ -77,9 +77,12 @@ TEST_F(TcpEndToEnd, SearchConnectStatusRouteDropConfigure)
     EXPECT_EQ(page->DigitShown(1), 3);
     dlg->PressTab(1008);
 
-    Click(1101);  // the emulator hangs up instead of answering the DVI set
+    Click(1101);  // the emulator hangs up instead of answering the DVI set: the link is lost
     ASSERT_TRUE(WaitFor([&] { return !g_bTcpConnected; }));
-    EXPECT_EQ(Ctl<QPushButton>(1045)->text(), QStringLiteral("Disconnect"));
+    EXPECT_EQ(Ctl<QPushButton>(1045)->text(), QStringLiteral("Connect"));
+    EXPECT_EQ(op.Messages(), std::vector<std::string>{"Connection to Matrix lost!"});
+    op.CloseBox();
+    op.ClearEvents();
 
     dlg->SetConfigDialogRunner([](CConfigIPDlg& d) {
         qobject_cast<QAbstractButton*>(d.Item(CConfigIPDlg::IDC_STATIC_IP))->click();
