@@ -1,7 +1,6 @@
 // TCP control mode on the main window: the connect button, "Search", the switcher list and
 // "Config...". The behaviour is CNetLink's; this file connects it to the controls.
 #include <QComboBox>
-#include <QHostAddress>
 #include <cstdlib>
 #include <QPushButton>
 
@@ -24,19 +23,8 @@ void CCorvaneDlg::SetNetTransports(std::unique_ptr<ITcpControl> tcp, std::unique
 
 void CCorvaneDlg::WireNetControls()
 {
-    // CORVANE_UDP_TO aims the search and the configuration at one address (an emulator on
-    // this machine) instead of broadcasting them.
-    auto udp = std::make_unique<CQtDatagramSocket>();
     SNetPorts ports;
-    if (const char* aim = std::getenv("CORVANE_UDP_TO"); aim && *aim) {
-        std::string error;
-        if (const auto target = ParseUdpTarget(aim, error)) {
-            udp->SetTarget(QHostAddress(target->ipv4));
-            ports = target->ports;
-        } else {
-            qWarning("corvane: CORVANE_UDP_TO=%s; the search broadcasts", error.c_str());
-        }
-    }
+    auto udp = AimedDatagramSocket(std::getenv("CORVANE_UDP_TO"), ports);
     SetNetTransports(std::make_unique<CQtTcpControl>(), std::move(udp), ports);
     connect(Ctl<QPushButton>(1045), &QPushButton::clicked, this,
             [this] { m_net->OnTcpConnectButton(Ctl<QComboBox>(1060)->currentText().toStdU16String()); });

@@ -15,10 +15,6 @@ scripts/install-deps.sh
 cmake -S "$root" -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C build/release corvane corvane-sim
 
-: "${CORVANE_PORT_DIR:=${XDG_RUNTIME_DIR:+$XDG_RUNTIME_DIR/corvane/ports}}"
-: "${CORVANE_PORT_DIR:=/tmp/corvane-$(id -u)/ports}"
-export CORVANE_PORT_DIR
-
 log=$(mktemp -t corvane-sim.XXXXXX)
 sim=
 trap '[ -n "$sim" ] && kill "$sim" 2>/dev/null; wait 2>/dev/null; rm -f "$log"' EXIT

@@ -28,14 +28,10 @@ protected:
         ASSERT_FALSE(tcpPort.empty() || search.empty() || config.empty()) << sim->first;
 
         // Loopback carries no broadcast: the requests go to the emulator's address, from ports
-        // of our own, and it answers where they came from.
-        auto udp = std::make_unique<CQtDatagramSocket>();
-        udp->SetTarget(QHostAddress(QHostAddress::LocalHost));
+        // of our own, and it answers where they came from. CORVANE_UDP_TO as the run script sets it.
         SNetPorts ports;
-        ports.searchLocal = ports.configLocal = 0;
-        ports.searchRemote = static_cast<uint16_t>(std::stoi(search));
-        ports.configRemote = static_cast<uint16_t>(std::stoi(config));
         ports.control = static_cast<uint16_t>(std::stoi(tcpPort));
+        auto udp = AimedDatagramSocket(("127.0.0.1:" + search + "," + config).c_str(), ports);
         dlg->SetNetTransports(std::make_unique<CQtTcpControl>(), std::move(udp), ports);
     }
 
