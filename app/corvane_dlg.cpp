@@ -75,13 +75,13 @@ CCorvaneDlg::~CCorvaneDlg()
 
 void CCorvaneDlg::BuildWindow()
 {
-    const DialogTemplate* t = Template(102);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint);
-    setWindowTitle(QString::fromUtf8(t->caption));
+    // The task bar, the band and the About box name one version: the program's.
+    setWindowTitle(QString::fromLatin1(kTitle));
     setAccessibleName(QString::fromLatin1(kTitle));
     setAttribute(Qt::WA_OpaquePaintEvent);  // the painting covers the whole client area
 
-    m_controls = BuildDialog(*t, this);
+    m_controls = BuildDialog(*Template(102), this);
     for (QGroupBox* g : findChildren<QGroupBox*>())
         if (g->title() == QLatin1String("DVI Compatibility"))
             m_dviGroup = g;

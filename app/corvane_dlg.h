@@ -41,7 +41,7 @@ public:
                          QWidget* parent = nullptr);
     ~CCorvaneDlg() override;
 
-    static constexpr const char* kTitle = "4x2 Corvane Controller Ver1.32";
+    static constexpr const char* kTitle = "4x2 Corvane Controller Ver" CORVANE_VERSION;
 
     // Registers the factory of a page (PAGE_MATRIX, PAGE_EDID, PAGE_FIRMWARE).
     void SetPageFactory(uint8_t page, std::function<std::unique_ptr<IPage>(CCorvaneDlg&)> factory);
