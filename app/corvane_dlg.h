@@ -2,6 +2,7 @@
 // controls and the two log panes. It owns the conversation with the switcher (CLinkCore).
 #pragma once
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QMenu>
 #include <QPointer>
@@ -30,6 +31,8 @@ public:
     virtual ~IPage() = default;
     virtual QWidget* Widget() = 0;
     virtual void OnReply(const Frame& frame) = 0;
+    // The question to ask before closing cuts off a transfer of this page; "" when none runs.
+    virtual std::string CloseQuestion() const { return {}; }
 };
 
 class CCorvaneDlg : public QDialog, private INetView {
@@ -54,6 +57,11 @@ public:
     void RefreshPortList();
     // Opens the system menu at a global position.
     void ShowSystemMenu(const QPoint& globalPos);
+    // The close button, the system menu's Close and the window manager's close: while a page
+    // sends a file to the switcher, the operator is asked first (Cancel keeps it running).
+    void RequestClose();
+    // What ends the program (tests watch it instead).
+    void SetQuitHandler(std::function<void()> quit) { m_quit = std::move(quit); }
     // The system menu's Maximize and Restore. The window fills the screen's available area by
     // itself, so it works with any window manager, or none.
     void Maximize();
@@ -76,6 +84,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -136,6 +145,7 @@ private:
     unsigned m_nPortNumber = 0;
     QPointer<QMenu> m_systemMenu;
     bool m_bMaximized = false;
+    std::function<void()> m_quit = [] { QCoreApplication::exit(0); };
     QRect m_normalGeometry;
     std::unique_ptr<IGeneralView> m_generalView;  // the General page's controls
     std::unique_ptr<CGeneralPage> m_general;

@@ -58,7 +58,12 @@ CMessageDlg::CMessageDlg(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::Frame
         m_btnOk->move(cancel.topLeft());
         m_btnCancel->move(ok.topLeft());
         m_btnCancel->show();
-        m_chkNoLongerRemind->show();
+        // "No longer remind" belongs to the factory-reset question; any other question (closing
+        // during a transfer) starts on "Cancel", the answer that loses nothing.
+        if (g_strMessageText == kFactoryResetQuestion)
+            m_chkNoLongerRemind->show();
+        else
+            m_btnCancel->setFocus();
     }
 
     connect(m_btnOk, &QPushButton::clicked, this, &CMessageDlg::OnOk);

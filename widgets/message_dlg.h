@@ -1,6 +1,7 @@
 // The program's message box: a borderless window with a blue title band, an information
-// picture, a line of text (two for a long one) and "Ok"; the factory-reset question adds "Cancel" and
-// "No longer remind". One opening at a time; CQtNotices opens and closes it.
+// picture, a line of text (two for a long one) and "Ok"; a question adds "Cancel", the
+// factory-reset question also "No longer remind". One opening at a time; CQtNotices opens and
+// closes it.
 #pragma once
 
 #include <QDialog>
