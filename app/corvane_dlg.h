@@ -33,6 +33,8 @@ public:
     virtual void OnReply(const Frame& frame) = 0;
     // The question to ask before closing cuts off a transfer of this page; "" when none runs.
     virtual std::string CloseQuestion() const { return {}; }
+    // The link is closed: nothing the switcher said stays shown as current.
+    virtual void ForgetSwitcher() {}
 };
 
 class CCorvaneDlg : public QDialog, private INetView {
@@ -103,6 +105,10 @@ private:
     void InsertSwitcher(std::size_t pos, const std::string& ip) override;
     void SelectSwitcher(std::size_t pos) override;
     void SetTcpButtonText(const std::string& text) override;
+    void TcpClosed() override { ForgetSwitcher(); }
+    // A link closed or lost: the device information and the firmware page's device line
+    // describe a switcher no longer connected, and are emptied.
+    void ForgetSwitcher();
 
     // General page.
     void ApplyControlMode();

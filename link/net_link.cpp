@@ -59,6 +59,7 @@ void CNetLink::CloseTcp()
     m_tcp.Close();
     g_bTcpConnected = false;
     m_view.SetTcpButtonText("Connect");
+    m_view.TcpClosed();
 }
 
 // ---- Search ----------------------------------------------------------------------------------

@@ -60,6 +60,8 @@ public:
     virtual void InsertSwitcher(std::size_t /*pos*/, const std::string& /*ip*/) {}
     virtual void SelectSwitcher(std::size_t /*pos*/) {}
     virtual void SetTcpButtonText(const std::string& /*text*/) {}
+    // The control link is closed (or was never open): what the switcher told is no longer current.
+    virtual void TcpClosed() {}
 };
 
 // How a network configuration ended, as it happens. A refusal leaves the wait running: the

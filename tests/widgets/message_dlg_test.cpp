@@ -158,6 +158,13 @@ TEST_F(MessageLookTest, QuestionLayout)
     // "Ok" really stands left of "Cancel" on screen.
     const QPoint okCentre = dlg->Item(CMessageDlg::IDC_OK)->geometry().center();
     EXPECT_EQ(dlg->childAt(okCentre), dlg->Item(CMessageDlg::IDC_OK));
+
+    // Any other question: Ok and Cancel, no "No longer remind" (it would silence the factory-reset
+    // question), and Cancel, which loses nothing, comes first.
+    Open("An upgrade is running. Close anyway?", true, "message_close_question");
+    EXPECT_TRUE(dlg->Item(CMessageDlg::IDC_CANCEL)->isVisible());
+    EXPECT_FALSE(dlg->Item(CMessageDlg::IDC_NO_LONGER_REMIND)->isVisible());
+    EXPECT_EQ(dlg->focusWidget(), dlg->Item(CMessageDlg::IDC_CANCEL));
 }
 
 class MessageFlowTest : public WidgetTest {
