@@ -203,8 +203,12 @@ TEST_F(TcpMode, ConnectQueriesBeepAndALostLinkReadsConnect)
     EXPECT_EQ(tcp->writes[0], (Bytes{0xA5, 0x5B, 0x01, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0xF4}));
     EXPECT_FALSE(Ctl<QCheckBox>(1096)->isChecked());  // the switcher's beep is off
     EXPECT_TRUE(port->writes.empty());               // nothing went to the serial side
+    Click(1024);
+    tcp->Run(0);
+    EXPECT_FALSE(Text(1026).isEmpty());
 
     tcp->Drop();  // closed by the switcher: the link is lost, the operator told
+    EXPECT_TRUE(Text(1026).isEmpty());  // that switcher's lines go with it
     EXPECT_FALSE(g_bTcpConnected);
     EXPECT_EQ(ButtonText(1045), QStringLiteral("Connect"));
     EXPECT_EQ(op.Messages(), std::vector<std::string>{"Connection to Matrix lost!"});
