@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -75,13 +76,13 @@ CCorvaneDlg::~CCorvaneDlg()
 
 void CCorvaneDlg::BuildWindow()
 {
-    const DialogTemplate* t = Template(102);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint);
-    setWindowTitle(QString::fromUtf8(t->caption));
+    // The task bar, the band and the About box name one version: the program's.
+    setWindowTitle(QString::fromLatin1(kTitle));
     setAccessibleName(QString::fromLatin1(kTitle));
     setAttribute(Qt::WA_OpaquePaintEvent);  // the painting covers the whole client area
 
-    m_controls = BuildDialog(*t, this);
+    m_controls = BuildDialog(*Template(102), this);
     for (QGroupBox* g : findChildren<QGroupBox*>())
         if (g->title() == QLatin1String("DVI Compatibility"))
             m_dviGroup = g;
@@ -137,7 +138,7 @@ void CCorvaneDlg::BuildWindow()
 
 void CCorvaneDlg::WireControls()
 {
-    connect(m_btnClose, &QAbstractButton::clicked, this, [] { QCoreApplication::exit(0); });
+    connect(m_btnClose, &QAbstractButton::clicked, this, &CCorvaneDlg::RequestClose);
     connect(m_btnMinimize, &QAbstractButton::clicked, this, [this] { showMinimized(); });
     connect(Ctl<QPushButton>(1021), &QPushButton::clicked, this, [this] { OnConnectButton(); });
     connect(Ctl<QPushButton>(1024), &QPushButton::clicked, this, [this] { OnStatusButton(); });
@@ -243,6 +244,29 @@ void CCorvaneDlg::changeEvent(QEvent* event)
         LayoutBand();
 }
 
+void CCorvaneDlg::closeEvent(QCloseEvent* event)
+{
+    event->ignore();  // the program ends by RequestClose, once nothing is cut off unasked
+    RequestClose();
+}
+
+void CCorvaneDlg::RequestClose()
+{
+    std::string question;
+    for (const auto& [id, page] : m_pages)
+        if (question.empty())
+            question = page->CloseQuestion();
+    if (question.empty()) {
+        m_quit();
+        return;
+    }
+    // The transfer goes on while the question is open; only "Ok" ends it.
+    AskMessage(question, [this](int answer) {
+        if (answer == IDOK)
+            m_quit();
+    });
+}
+
 bool CCorvaneDlg::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::Paint && watched == Control(1022)) {
@@ -290,7 +314,7 @@ void CCorvaneDlg::ShowSystemMenu(const QPoint& globalPos)
         m_systemMenu->addAction(QStringLiteral("Minimize"), this, [this] { showMinimized(); });
         m_systemMenu->addAction(QStringLiteral("Maximize"), this, [this] { Maximize(); });
         m_systemMenu->addSeparator();
-        m_systemMenu->addAction(QStringLiteral("Close\tAlt+F4"), this, [] { QCoreApplication::exit(0); });
+        m_systemMenu->addAction(QStringLiteral("Close\tAlt+F4"), this, &CCorvaneDlg::RequestClose);
         m_systemMenu->addSeparator();
         m_systemMenu->addAction(QString::fromUtf8("关于 Corvane(&A)..."), this, [this] { ShowAboutBox(this); });
     }

@@ -2,6 +2,7 @@
 // controls and the two log panes. It owns the conversation with the switcher (CLinkCore).
 #pragma once
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QMenu>
 #include <QPointer>
@@ -30,6 +31,10 @@ public:
     virtual ~IPage() = default;
     virtual QWidget* Widget() = 0;
     virtual void OnReply(const Frame& frame) = 0;
+    // The question to ask before closing cuts off a transfer of this page; "" when none runs.
+    virtual std::string CloseQuestion() const { return {}; }
+    // The link is closed: nothing the switcher said stays shown as current.
+    virtual void ForgetSwitcher() {}
 };
 
 class CCorvaneDlg : public QDialog, private INetView {
@@ -41,7 +46,7 @@ public:
                          QWidget* parent = nullptr);
     ~CCorvaneDlg() override;
 
-    static constexpr const char* kTitle = "4x2 Corvane Controller Ver1.32";
+    static constexpr const char* kTitle = "4x2 Corvane Controller Ver" CORVANE_VERSION;
 
     // Registers the factory of a page (PAGE_MATRIX, PAGE_EDID, PAGE_FIRMWARE).
     void SetPageFactory(uint8_t page, std::function<std::unique_ptr<IPage>(CCorvaneDlg&)> factory);
@@ -54,6 +59,11 @@ public:
     void RefreshPortList();
     // Opens the system menu at a global position.
     void ShowSystemMenu(const QPoint& globalPos);
+    // The close button, the system menu's Close and the window manager's close: while a page
+    // sends a file to the switcher, the operator is asked first (Cancel keeps it running).
+    void RequestClose();
+    // What ends the program (tests watch it instead).
+    void SetQuitHandler(std::function<void()> quit) { m_quit = std::move(quit); }
     // The system menu's Maximize and Restore. The window fills the screen's available area by
     // itself, so it works with any window manager, or none.
     void Maximize();
@@ -76,6 +86,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -94,6 +105,10 @@ private:
     void InsertSwitcher(std::size_t pos, const std::string& ip) override;
     void SelectSwitcher(std::size_t pos) override;
     void SetTcpButtonText(const std::string& text) override;
+    void TcpClosed() override { ForgetSwitcher(); }
+    // A link closed or lost: the device information and the firmware page's device line
+    // describe a switcher no longer connected, and are emptied.
+    void ForgetSwitcher();
 
     // General page.
     void ApplyControlMode();
@@ -136,6 +151,7 @@ private:
     unsigned m_nPortNumber = 0;
     QPointer<QMenu> m_systemMenu;
     bool m_bMaximized = false;
+    std::function<void()> m_quit = [] { QCoreApplication::exit(0); };
     QRect m_normalGeometry;
     std::unique_ptr<IGeneralView> m_generalView;  // the General page's controls
     std::unique_ptr<CGeneralPage> m_general;

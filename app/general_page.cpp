@@ -52,6 +52,7 @@ void CCorvaneDlg::ApplyControlMode()
             m_serial->Stop();
         g_bComOpen = false;
         Ctl<QPushButton>(1021)->setText(QStringLiteral("Connect"));
+        ForgetSwitcher();
     }
     for (int id : {1045, 1063, 1059, 1046, 1047, 1060})
         Control(id)->setEnabled(!com);
@@ -85,6 +86,7 @@ void CCorvaneDlg::CloseSerialLink()
         m_serial->Stop();
     g_bComOpen = false;
     Ctl<QPushButton>(1021)->setText(QStringLiteral("Connect"));
+    ForgetSwitcher();
     m_link->SetTimer(TIMER_PORT_POLL, 600);
     Control(1020)->setEnabled(true);
 }
@@ -97,6 +99,15 @@ void CCorvaneDlg::OnPortLinkLost()
 }
 
 void CCorvaneDlg::ClearDeviceInfo() { m_generalView->ClearDeviceInfo(); }
+
+void CCorvaneDlg::ForgetSwitcher()
+{
+    if (!m_generalView)
+        return;  // the window is still being built
+    ClearDeviceInfo();
+    for (auto& [id, page] : m_pages)
+        page->ForgetSwitcher();
+}
 
 void CCorvaneDlg::OnStatusButton() { m_general->OnStatus(); }
 

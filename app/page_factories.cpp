@@ -1,5 +1,7 @@
 #include "app/page_factories.h"
 
+#include <type_traits>
+
 #include "app/corvane_dlg.h"
 #include "pages/edid_dlg.h"
 #include "pages/firmware_dlg.h"
@@ -16,6 +18,17 @@ public:
     explicit CPageHost(CCorvaneDlg& dlg) : m_dlg(std::make_unique<Dlg>(dlg.Link(), &dlg)) {}
     QWidget* Widget() override { return m_dlg.get(); }
     void OnReply(const Frame& frame) override { m_dlg->OnReply(frame); }
+    std::string CloseQuestion() const override
+    {
+        if constexpr (std::is_same_v<Dlg, CFWDlg>) {
+            if (m_dlg->Page().CurrentStep() != CFirmwarePage::Step::Idle)
+                return "An upgrade is running. Close anyway?";
+        } else if constexpr (std::is_same_v<Dlg, CEDIDDlg>) {
+            if (m_dlg->Page().FileTransferRunning())
+                return "An EDID file is being sent. Close anyway?";
+        }
+        return {};
+    }
 
 private:
     std::unique_ptr<Dlg> m_dlg;

@@ -1,6 +1,7 @@
 // TCP control mode on the main window: the connect button, "Search", the switcher list and
 // "Config...". The behaviour is CNetLink's; this file connects it to the controls.
 #include <QComboBox>
+#include <cstdlib>
 #include <QPushButton>
 
 #include "app/config_ip_dlg.h"
@@ -22,7 +23,9 @@ void CCorvaneDlg::SetNetTransports(std::unique_ptr<ITcpControl> tcp, std::unique
 
 void CCorvaneDlg::WireNetControls()
 {
-    SetNetTransports(std::make_unique<CQtTcpControl>(), std::make_unique<CQtDatagramSocket>());
+    SNetPorts ports;
+    auto udp = AimedDatagramSocket(std::getenv("CORVANE_UDP_TO"), ports);
+    SetNetTransports(std::make_unique<CQtTcpControl>(), std::move(udp), ports);
     connect(Ctl<QPushButton>(1045), &QPushButton::clicked, this,
             [this] { m_net->OnTcpConnectButton(Ctl<QComboBox>(1060)->currentText().toStdU16String()); });
     connect(Ctl<QPushButton>(1046), &QPushButton::clicked, this, [this] { m_net->StartSearch(); });
@@ -36,11 +39,14 @@ void CCorvaneDlg::OnConfigButton()
 {
     if (!m_configDlg)
         m_configDlg = std::make_unique<CConfigIPDlg>(this);
+    // The dialog's nested event loop lets search answers change the current switcher; the
+    // request goes to the one the dialog shows.
+    const MacFields target = g_SwitcherMac;
     m_configDlg->Prepare();
     const int result = m_configRunner ? m_configRunner(*m_configDlg) : m_configDlg->exec();
     if (result != QDialog::Accepted)
         return;
-    m_net->SendConfiguration();
+    m_net->SendConfiguration(target);
 }
 
 void CCorvaneDlg::ClearSwitchers() { Ctl<QComboBox>(1060)->clear(); }

@@ -36,15 +36,12 @@ const char kNetworkOptionsHelp[] =
 std::string g_qtWarning;
 void KeepWarning(QtMsgType, const QMessageLogContext&, const QString& text) { g_qtWarning = text.toStdString(); }
 
-// The datagram socket with --trace lines for what it sends, a note of a failed bind, and a look
-// at each datagram before the network side takes it.
+// The datagram socket with --trace lines for what it sends and a note of a failed bind.
 class CCliDatagrams final : public IDatagramSocket {
 public:
     CCliDatagrams(std::ostream* trace) : m_trace(trace)
     {
         m_inner.onDatagram = [this](std::span<const uint8_t> d) {
-            if (onPeek)
-                onPeek(d);
             if (onDatagram)
                 onDatagram(d);
         };
@@ -73,7 +70,6 @@ public:
     }
     void SetTarget(const QHostAddress& a) { m_inner.SetTarget(a); }
 
-    std::function<void(std::span<const uint8_t>)> onPeek;
     bool bindFailed = false;
 
 private:
@@ -98,37 +94,15 @@ struct SNetRun {
 
     SNetPorts Ports(const SCommandLine& c)
     {
-        SNetPorts p;
         if (!c.Has("--udp-to"))
-            return p;
-        std::string a = c.Value("--udp-to");
-        if (const auto colon = a.find(':'); colon != std::string::npos) {
-            const std::string ports = a.substr(colon + 1);
-            a = a.substr(0, colon);
-            const auto comma = ports.find(',');
-            auto number = [](const std::string& t) -> int {
-                if (t.empty() || t.size() > 5 || t.find_first_not_of("0123456789") != std::string::npos)
-                    return 0;
-                const int n = std::stoi(t);
-                return n <= 65535 ? n : 0;
-            };
-            const int s = number(ports.substr(0, comma));
-            const int k = comma == std::string::npos ? 0 : number(ports.substr(comma + 1));
-            if (s == 0 || k == 0) {
-                error = "--udp-to " + c.Value("--udp-to") + ": ports are SEARCH,CONFIG";
-                return p;
-            }
-            p.searchRemote = static_cast<uint16_t>(s);
-            p.configRemote = static_cast<uint16_t>(k);
-            p.searchLocal = p.configLocal = 0;
+            return {};
+        const auto aimed = ParseUdpTarget(c.Value("--udp-to"), error);
+        if (!aimed) {
+            error = "--udp-to " + error;
+            return {};
         }
-        const QHostAddress address(QString::fromStdString(a));
-        if (address.isNull() || address.protocol() != QAbstractSocket::IPv4Protocol) {
-            error = "--udp-to " + c.Value("--udp-to") + ": not an IPv4 address";
-            return p;
-        }
-        target = address;
-        return p;
+        target = QHostAddress(aimed->ipv4);
+        return aimed->ports;
     }
 
     // Starts a search and collects answers for ms; false after one line when the search
@@ -261,28 +235,23 @@ int RunConfig(Args args, std::ostream& out, std::ostream& err)
     if (c.Has("--static"))
         g_SwitcherIp = SplitAddress(address);
     g_NewMac = SplitMac(newMac);
-    // A refusal is a reply like any other to the panel, which waits out its 15 s; here it ends
-    // the command at once.
-    bool refused = false;
-    run.udp.onPeek = [&](std::span<const uint8_t> d) {
-        if (run.net.State() == CNetLink::ConfigState::Waiting && d.size() >= kConfigRequestSize &&
-            !ConfigReplyAccepted(d))
-            refused = true;
-    };
-    if (!run.net.SendConfiguration())
+    // The panel waits out its 15 s after a refusal; here a refusal ends the command at once.
+    std::optional<ConfigOutcome> outcome;
+    run.net.SetConfigOutcomeSink([&](ConfigOutcome o) { outcome = o; });
+    if (!run.net.SendConfiguration(g_SwitcherMac))
         return Usage(err, "the address makes no configuration", kConfigUsage);
     if (run.udp.bindFailed) {
         run.BindFailed();
         return kExitNoLink;
     }
-    const bool ok = run.session.RunUntil(
-        [&] { return refused || run.session.StatusText() == "Configure successfully!"; });
-    if (!ok)
+    if (!run.session.RunUntil([&] { return outcome.has_value(); }))
         return kExitFailed;
-    if (refused) {
+    if (outcome == ConfigOutcome::Refused) {
         err << "corvanectl: the switcher refused the configuration\n";
         return kExitFailed;
     }
+    if (outcome != ConfigOutcome::Confirmed)
+        return kExitFailed;
     std::string confirmed;
     for (const FoundSwitcher& s : g_FoundSwitchers.Entries())
         if (s.mac == newMac)

@@ -6,6 +6,7 @@
 
 #ifdef CORVANE_CLI_LINK
 #include "cli/link_commands.h"
+#include "cli/terminal_text.h"
 #endif
 
 namespace corvane::cli {
@@ -103,7 +104,9 @@ std::vector<std::string> CommandWordFirst(Args args)
 }
 
 
-int RunCommandLine(Args original, std::ostream& out, std::ostream& err)
+namespace {
+
+int RunCommand(Args original, std::ostream& out, std::ostream& err)
 {
     const std::vector<std::string> reordered = CommandWordFirst(original);
     const Args args(reordered);
@@ -125,6 +128,15 @@ int RunCommandLine(Args original, std::ostream& out, std::ostream& err)
             return c.run(args.subspan(1), out, err);
     err << "corvanectl: unknown command '" << first << "'\nTry 'corvanectl --help'.\n";
     return kExitUsage;
+}
+
+}  // namespace
+
+int RunCommandLine(Args original, std::ostream& rawOut, std::ostream& rawErr)
+{
+    CTerminalTextBuf outText(rawOut, false), errText(rawErr, true);
+    std::ostream out(&outText), err(&errText);
+    return RunCommand(original, out, err);
 }
 
 }  // namespace corvane::cli

@@ -28,7 +28,7 @@ std::span<const Subcommand> Subcommands();
 // "status --port COM3"; "--port COM3 --help" is "--help". Nothing moves without a command word.
 std::vector<std::string> CommandWordFirst(Args args);
 
-// The whole command line without the program name.
+// The whole command line without the program name. What it prints passes CTerminalTextBuf.
 int RunCommandLine(Args args, std::ostream& out, std::ostream& err);
 
 // corvanectl firmware pack|unpack ...

@@ -12,6 +12,8 @@ CLinkCore::CLinkCore(ILogPane& tx, ILogPane& rx)
 {
 }
 
+bool CLinkCore::LinkOpen() const { return g_nControlMode == MODE_COM ? g_bComOpen : g_bTcpConnected; }
+
 bool CLinkCore::BeginCommand()
 {
     if (g_nControlMode == MODE_COM && !g_bComOpen) {

@@ -50,6 +50,8 @@ public:
 
     // The send gate: true means the caller owns the conversation until a reply or time-out.
     bool BeginCommand();
+    // The link of the selected control mode is open.
+    bool LinkOpen() const;
     // length 13: seal and send a frame; length 256: seal a 257-byte block (checksum in
     // bytes[0]) and send all 257; other lengths go out unchanged.
     void SendFrame(std::size_t length, uint8_t* bytes);

@@ -46,7 +46,14 @@ void CLogWriter::LogRxRaw(std::span<const uint8_t> bytes)
         if (++n % kFrameSize == 0)
             m_scratch.push_back('\n');
     }
+    if (n % kFrameSize != 0)
+        m_scratch.push_back('\n');  // the next datagram starts a line of its own
     m_rx.Insert(m_scratch);
+    // Datagrams count like frames, so a flood from the network cannot grow the pane unbounded.
+    if (++m_rxFrames == kLogClearEvery) {
+        m_rx.Clear();
+        m_rxFrames = 0;
+    }
 }
 
 void CLogWriter::ClearPanes()

@@ -39,8 +39,8 @@ public:
     void LogTx(std::span<const uint8_t> bytes);
     // One frame a line; the pane is emptied after every 60th frame.
     void LogRx(const Frame& frame);
-    // Raw datagram bytes into the receive pane, a line break after every 13th byte; the frame
-    // counter is not touched.
+    // Raw datagram bytes into the receive pane, a line break after every 13th byte and at its
+    // end; a datagram counts as a frame toward the emptying.
     void LogRxRaw(std::span<const uint8_t> bytes);
     // The "clear" button: both panes emptied; counters untouched.
     void ClearPanes();

@@ -20,7 +20,14 @@ CNetLink::CNetLink(CLinkCore& link, ITcpControl& tcp, IDatagramSocket& udp, INet
         m_view.SetTcpButtonText("Disconnect");
         m_link.SendCommand({0x01, 0x0B});  // beep status; its reply sets the check box
     };
-    m_tcp.onClosed = [] { g_bTcpConnected = false; };
+    m_tcp.onClosed = [this] {
+        if (!g_bTcpConnected)
+            return;
+        CloseTcp();
+        if (m_warn)
+            m_warn("corvane: the switcher closed the TCP control link");
+        ShowMessage("Connection to Matrix lost!");
+    };
 }
 
 CNetLink::~CNetLink()
@@ -52,6 +59,7 @@ void CNetLink::CloseTcp()
     m_tcp.Close();
     g_bTcpConnected = false;
     m_view.SetTcpButtonText("Connect");
+    m_view.TcpClosed();
 }
 
 // ---- Search ----------------------------------------------------------------------------------
@@ -101,10 +109,16 @@ void CNetLink::OnSearchDatagram(std::span<const uint8_t> d)
     m_view.InsertSwitcher(*pos, answer->ipText);
     m_view.SelectSwitcher(0);
 
-    m_timers.KillTimer(TIMER_CONFIG_TIMEOUT);
-    m_timers.SetTimer(TIMER_CONFIG_CONFIRM, kConfirmMs);
-    if (m_configState == ConfigState::Waiting)
+    // A configuration is confirmed by the configured switcher answering under its new MAC,
+    // not by any switcher that happens to answer the search.
+    const bool configured = std::equal(d.begin(), d.begin() + 6, m_request.begin() + 19);
+    if (m_configState == ConfigState::Waiting && configured) {
+        m_timers.KillTimer(TIMER_CONFIG_TIMEOUT);
+        m_timers.SetTimer(TIMER_CONFIG_CONFIRM, kConfirmMs);
         m_configState = ConfigState::Confirming;
+    } else if (m_configState == ConfigState::Confirming && configured) {
+        m_timers.SetTimer(TIMER_CONFIG_CONFIRM, kConfirmMs);  // a later answer restarts it
+    }
 }
 
 void CNetLink::OnSwitcherSelected(std::size_t index)
@@ -132,11 +146,12 @@ void CNetLink::ReportDropped()
 
 // ---- Network configuration -------------------------------------------------------------------
 
-bool CNetLink::SendConfiguration()
+bool CNetLink::SendConfiguration(const MacFields& target)
 {
-    const auto request = BuildConfigRequest(g_nIpMode, g_SwitcherIp, g_SwitcherMac, g_NewMac);
+    const auto request = BuildConfigRequest(g_nIpMode, g_SwitcherIp, target, g_NewMac);
     if (!request)
         return false;
+    m_request = *request;
     SendConfigRequest(*request);
     m_configState = ConfigState::Waiting;
     m_timers.SetTimer(TIMER_CONFIG_TIMEOUT, kConfigTimeoutMs);
@@ -156,8 +171,25 @@ void CNetLink::SendConfigRequest(const ConfigRequest& request)
 void CNetLink::OnConfigDatagram(std::span<const uint8_t> d)
 {
     d = d.first(std::min(d.size(), kDatagramMax));
+    if (m_configState != ConfigState::Waiting || d.size() < kConfigRequestSize)
+        return;
+    // Linux hands our own limited broadcast back to the socket that sent it.
+    if (std::equal(d.begin(), d.end(), m_request.begin(), m_request.end()))
+        return;
+    // The switcher asked names itself by the MAC it had or by the one it has taken.
+    if (!std::equal(d.begin(), d.begin() + 6, m_request.begin()) &&
+        !std::equal(d.begin(), d.begin() + 6, m_request.begin() + 19))
+        return;
     if (ConfigReplyAccepted(d))
         StartSearch();
+    else
+        Outcome(ConfigOutcome::Refused);
+}
+
+void CNetLink::Outcome(ConfigOutcome outcome)
+{
+    if (m_outcome)
+        m_outcome(outcome);
 }
 
 void CNetLink::OnTimer(unsigned id)
@@ -171,6 +203,7 @@ void CNetLink::OnTimer(unsigned id)
             return;
         FinishStatus("Configure successfully!");
         m_timers.SetTimer(TIMER_CONFIG_CLOSE, kConfirmMs);
+        Outcome(ConfigOutcome::Confirmed);
         break;
     case TIMER_CONFIG_CLOSE:
         m_timers.KillTimer(id);
@@ -181,6 +214,7 @@ void CNetLink::OnTimer(unsigned id)
         m_timers.KillTimer(id);
         m_configState = ConfigState::Idle;
         CloseStatus();
+        Outcome(ConfigOutcome::TimedOut);
         ShowMessage("Time out!", [] { g_bReady = true; });
         break;
     case TIMER_SEARCH_OVERFLOW:
@@ -189,6 +223,44 @@ void CNetLink::OnTimer(unsigned id)
     default:
         break;
     }
+}
+
+}  // namespace corvane
+
+namespace corvane {
+
+std::optional<SUdpTarget> ParseUdpTarget(std::string_view text, std::string& error)
+{
+    SUdpTarget t;
+    std::string_view address = text;
+    if (const auto colon = text.find(':'); colon != std::string_view::npos) {
+        address = text.substr(0, colon);
+        const std::string_view ports = text.substr(colon + 1);
+        const auto comma = ports.find(',');
+        auto number = [](std::string_view p) -> uint16_t {
+            if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string_view::npos)
+                return 0;
+            const unsigned long n = std::stoul(std::string(p));
+            return n <= 65535 ? static_cast<uint16_t>(n) : 0;
+        };
+        const uint16_t search = number(ports.substr(0, comma));
+        const uint16_t config = comma == std::string_view::npos ? 0 : number(ports.substr(comma + 1));
+        if (search == 0 || config == 0) {
+            error = std::string(text) + ": ports are SEARCH,CONFIG";
+            return std::nullopt;
+        }
+        t.ports.searchRemote = search;
+        t.ports.configRemote = config;
+        t.ports.searchLocal = t.ports.configLocal = 0;
+    }
+    std::u16string wide(address.begin(), address.end());
+    const auto ipv4 = ParseIpv4(wide);
+    if (!ipv4 || address.size() > 15) {
+        error = std::string(text) + ": not an IPv4 address";
+        return std::nullopt;
+    }
+    t.ipv4 = *ipv4;
+    return t;
 }
 
 }  // namespace corvane

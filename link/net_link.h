@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -59,7 +60,13 @@ public:
     virtual void InsertSwitcher(std::size_t /*pos*/, const std::string& /*ip*/) {}
     virtual void SelectSwitcher(std::size_t /*pos*/) {}
     virtual void SetTcpButtonText(const std::string& /*text*/) {}
+    // The control link is closed (or was never open): what the switcher told is no longer current.
+    virtual void TcpClosed() {}
 };
+
+// How a network configuration ended, as it happens. A refusal leaves the wait running: the
+// panel reports it only by the time-out.
+enum class ConfigOutcome { Refused, Confirmed, TimedOut };
 
 // Where the requests go. The switcher listens where it answers, so the defaults serve both
 // ends; tests on one machine give the emulator other ports.
@@ -71,6 +78,17 @@ struct SNetPorts {
     uint16_t control = kControlPort;
 };
 
+// Requests aimed at one address instead of the broadcast, for a switcher on this machine
+// (loopback carries no broadcast) or a known one.
+struct SUdpTarget {
+    uint32_t ipv4 = 0;  // host byte order
+    SNetPorts ports;
+};
+// "ADDRESS" or "ADDRESS:SEARCH,CONFIG". With ports, the requests go to those ports and the
+// answers are awaited on ports the system picks. Nothing, with the reason in error, for
+// anything else.
+std::optional<SUdpTarget> ParseUdpTarget(std::string_view text, std::string& error);
+
 class CNetLink {
 public:
     CNetLink(CLinkCore& link, ITcpControl& tcp, IDatagramSocket& udp, INetView& view, SNetPorts ports = {});
@@ -78,7 +96,8 @@ public:
     CNetLink(const CNetLink&) = delete;
     CNetLink& operator=(const CNetLink&) = delete;
 
-    // TCP control link.
+    // TCP control link. A link the switcher closes or resets is lost: the button reads "Connect"
+    // again and the operator is told.
     void OnTcpConnectButton(std::u16string_view listText);
     // Leaving TCP mode: the socket closed, the button back to "Connect".
     void CloseTcp();
@@ -89,11 +108,16 @@ public:
     // The operator's choice in the list: that switcher becomes the current one.
     void OnSwitcherSelected(std::size_t index);
 
-    // Network configuration: sends the request built from the state (the dialog has written
-    // it), starts the 15-second time-out and opens "Configuring". False when the state makes
-    // no request (a static address that is not one); nothing is sent then.
-    bool SendConfiguration();
+    // Network configuration: sends the request for the switcher whose MAC is target (the one
+    // the dialog showed when it opened, whatever searches answered meanwhile), the rest built
+    // from the state the dialog has written; starts the 15-second time-out and opens
+    // "Configuring". False when the state makes no request (a static address that is not
+    // one); nothing is sent then.
+    bool SendConfiguration(const MacFields& target);
+    // Only an answer from the switcher asked, while its configuration waits, counts: our own
+    // broadcast looped back, other switchers' answers and stray replies change nothing.
     void OnConfigDatagram(std::span<const uint8_t> datagram);
+    void SetConfigOutcomeSink(std::function<void(ConfigOutcome)> sink) { m_outcome = std::move(sink); }
 
     bool IsTimerRunning(unsigned id) const { return m_timers.IsRunning(id); }
     enum class ConfigState { Idle, Waiting, Confirming };
@@ -106,6 +130,7 @@ private:
     void SendConfigRequest(const ConfigRequest& request);
     void OnTimer(unsigned id);
     void ReportDropped();
+    void Outcome(ConfigOutcome outcome);
 
     CLinkCore& m_link;
     ITcpControl& m_tcp;
@@ -115,6 +140,8 @@ private:
     ConfigState m_configState = ConfigState::Idle;
     std::size_t m_reportedDropped = 0;
     std::function<void(const std::string&)> m_warn;
+    std::function<void(ConfigOutcome)> m_outcome;
+    ConfigRequest m_request{};  // the configuration request last sent
     CTimerOwner m_timers;
 };
 

@@ -148,4 +148,21 @@ void CQtDatagramSocket::OnReadyRead()
     }
 }
 
+std::unique_ptr<CQtDatagramSocket> AimedDatagramSocket(const char* aim, SNetPorts& ports)
+{
+    auto udp = std::make_unique<CQtDatagramSocket>();
+    if (!aim || !*aim)
+        return udp;
+    std::string error;
+    if (const auto target = ParseUdpTarget(aim, error)) {
+        udp->SetTarget(QHostAddress(target->ipv4));
+        const uint16_t control = ports.control;
+        ports = target->ports;
+        ports.control = control;
+    } else {
+        qWarning("corvane: CORVANE_UDP_TO=%s; the search broadcasts", error.c_str());
+    }
+    return udp;
+}
+
 }  // namespace corvane

@@ -60,4 +60,10 @@ private:
     int m_lastInterfaces = 0;
 };
 
+// The panel's datagram socket. aim (CORVANE_UDP_TO: "ADDRESS[:SEARCH,CONFIG]") sends the search
+// and the configuration to one address instead of broadcasting them, with ports set to match;
+// null or empty broadcasts. A value that is no such address is named on standard error, and
+// the requests are broadcast.
+std::unique_ptr<CQtDatagramSocket> AimedDatagramSocket(const char* aim, SNetPorts& ports);
+
 }  // namespace corvane

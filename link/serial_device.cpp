@@ -22,15 +22,6 @@
 
 namespace corvane {
 
-std::string DefaultPortDir()
-{
-    if (const char* dir = std::getenv("CORVANE_PORT_DIR"); dir && *dir)
-        return dir;
-    if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && *run)
-        return std::string(run) + "/corvane/ports";
-    return "/tmp/corvane-" + std::to_string(getuid()) + "/ports";
-}
-
 SPortPaths DefaultPortPaths()
 {
     SPortPaths p;

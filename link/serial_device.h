@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/port_dir.h"
+
 namespace corvane {
 
 // Where ports are looked up. Every root is injectable so tests can use a fake tree.
@@ -17,8 +19,7 @@ struct SPortPaths {
     std::vector<std::string> lockDirs = {"/run/lock", "/var/lock"};
 };
 
-// $CORVANE_PORT_DIR, else $XDG_RUNTIME_DIR/corvane/ports, else /tmp/corvane-<uid>/ports.
-std::string DefaultPortDir();
+// The port directory of platform/port_dir.h and the machine's own roots.
 SPortPaths DefaultPortPaths();
 
 // A node family of the numbering table: COM(base + i) is <prefix>i for i below count.

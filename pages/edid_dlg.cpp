@@ -104,8 +104,9 @@ void CEDIDDlg::ShowInputEdid(int input, const std::string& name)
 void CEDIDDlg::ShowFile(const std::string& path, const std::vector<std::string>& summary)
 {
     const QString shown = FromPath(path);
+    // A long path shows its end, the file name; the whole path stays in the text and the tip.
     FileEdit()->setText(shown);
-    FileEdit()->setCursorPosition(0);
+    FileEdit()->setCursorPosition(static_cast<int>(shown.size()));
     QStringList lines{shown};
     for (const std::string& line : summary)
         lines << QString::fromStdString(line);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
+#include <utility>
 
 #include "edid/edid_check.h"
 #include "edid/edid_decode.h"
@@ -98,8 +99,12 @@ void CEdidPage::SendEdidFrame(std::initializer_list<uint8_t> body)
     m_link.OnSendRequest(SEND_EDID_FRAME);
 }
 
+bool CEdidPage::FileTransferRunning() const { return m_setMode == MODE_FILE && m_timers.IsRunning(TIMER_EDID_SET); }
+
 void CEdidPage::SendSetRequest(uint8_t mode)
 {
+    m_setMode = mode;
+    m_setTarget = 0;
     SendEdidFrame({GROUP_EDID, SET_REQUEST, ANNOUNCE, 0x00, 0x00, 0x00, 0x00, 0x00, mode});
     m_timers.SetTimer(TIMER_EDID_SET, kEdidSetTimeoutMs);
     // Modal in the program: the exchange goes on inside it and ends by closing it.
@@ -135,9 +140,15 @@ void CEdidPage::OnStatus()
 {
     if (!m_link.BeginCommand())
         return;
-    g_CommandFrame = EdidStatusQuery(1);
+    ReadInputs(1, kEdidInputs);
+}
+
+void CEdidPage::ReadInputs(int first, int last)
+{
+    m_lastStatusInput = last;
+    g_CommandFrame = EdidStatusQuery(first);
     m_link.OnSendRequest(SEND_EDID_FRAME);
-    m_timers.SetTimer(TIMER_EDID_STATUS, kStepTimeoutMs);
+    m_timers.SetTimer(TIMER_EDID_STATUS + 2 * static_cast<unsigned>(first - 1), kStepTimeoutMs);
 }
 
 void CEdidPage::OnOpenFile()
@@ -176,6 +187,7 @@ void CEdidPage::OnSetAccepted(uint8_t mode)
         const int n = m_view.Selection(EdidList::PresetTarget) + 1;
         if (position < 0 || position >= kEdidNames || !IsTarget(n))
             return;
+        m_setTarget = n;
         const auto p = static_cast<uint8_t>(position + 1);
         const auto in = static_cast<uint8_t>(n);
         if (position == kDefaultPosition && n == kEdidAllInputs)
@@ -193,6 +205,7 @@ void CEdidPage::OnSetAccepted(uint8_t mode)
         const int n = m_view.Selection(EdidList::CopyTarget) + 1;
         if (o < 1 || o > 2 || !IsTarget(n))
             return;
+        m_setTarget = n;
         if (n == kEdidAllInputs)
             SendEdidFrame({GROUP_EDID, COPY_TO_ALL, static_cast<uint8_t>(o)});
         else
@@ -203,6 +216,7 @@ void CEdidPage::OnSetAccepted(uint8_t mode)
         const int n = m_view.Selection(EdidList::FileTarget) + 1;
         if (!IsTarget(n))
             return;
+        m_setTarget = n;
         if (n == kEdidAllInputs)
             SendEdidFrame({GROUP_EDID, FILE_TO_ALL, EVERY_INPUT, ANNOUNCE});
         else
@@ -229,10 +243,8 @@ void CEdidPage::OnStatusReply(const Frame& r)
     const unsigned step = TIMER_EDID_STATUS + 2 * static_cast<unsigned>(n - 1);
     m_timers.KillTimer(step);
     m_timers.KillTimer(step + 1);
-    if (n < kEdidInputs) {
-        g_CommandFrame = EdidStatusQuery(n + 1);
-        m_link.OnSendRequest(SEND_EDID_FRAME);
-        m_timers.SetTimer(step + 2, kStepTimeoutMs);
+    if (n < m_lastStatusInput) {
+        ReadInputs(n + 1, m_lastStatusInput);
         return;
     }
     CloseStatus();
@@ -246,7 +258,21 @@ void CEdidPage::FinishSet()
     FinishStatus("Set successfully!");
     m_timers.SetTimer(TIMER_EDID_DONE, kEdidDoneShownMs);
     g_bReady = true;
-    // The input list is not read again: "Status" does that.
+    // The input list is read again once "Set successfully!" has been shown.
+}
+
+void CEdidPage::ReadBackTarget()
+{
+    const int target = std::exchange(m_setTarget, 0);
+    // Only while nothing else has started, on this page (the answers go to the page shown) and
+    // on a link that is still open.
+    if (!IsTarget(target) || !g_bReady || m_link.CurrentPage() != PAGE_EDID || !m_link.LinkOpen())
+        return;
+    g_bReady = false;
+    if (target == kEdidAllInputs)
+        ReadInputs(1, kEdidInputs);
+    else
+        ReadInputs(target, target);
 }
 
 void CEdidPage::OnEdidReply(const Frame& r)
@@ -281,12 +307,14 @@ void CEdidPage::OnTimer(unsigned id)
     case TIMER_EDID_SET:
         m_timers.KillTimer(TIMER_EDID_SET);
         m_timers.KillTimer(TIMER_EDID_BLOCK);
+        m_setTarget = 0;
         CloseStatus();
         ShowMessage("Time out!", [] { g_bReady = true; });
         return;
     case TIMER_EDID_DONE:
         m_timers.KillTimer(id);
         CloseStatus();
+        ReadBackTarget();
         return;
     case TIMER_EDID_BLOCK:
         m_timers.KillTimer(id);

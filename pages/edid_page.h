@@ -87,6 +87,8 @@ public:
 
     // The path of the accepted file, "" before the first.
     const std::string& FilePath() const { return m_strFilePath; }
+    // An EDID file is on its way to the switcher: cutting it off leaves an input half written.
+    bool FileTransferRunning() const;
     bool TimerRunning(unsigned id) const { return m_timers.IsRunning(id); }
     // Where the reasons go; standard error unless replaced.
     void SetLog(LogFn log) { m_log = std::move(log); }
@@ -97,10 +99,17 @@ private:
     void OnSetAccepted(uint8_t mode);
     void OnStatusReply(const Frame& reply);
     void FinishSet();
+    // Asks for the EDID of inputs first to last, one after the other.
+    void ReadInputs(int first, int last);
+    // After a successful set: the inputs it changed, read again for the Input EDID List.
+    void ReadBackTarget();
 
     CLinkCore& m_link;
     IEdidView& m_view;
     std::string m_strFilePath;
+    uint8_t m_setMode = 0;    // the kind of the set exchange last started
+    int m_setTarget = 0;      // its inputs: 1..4, kEdidAllInputs; 0 when none is owed a read-back
+    int m_lastStatusInput = kEdidInputs;  // where the running status read ends
     LogFn m_log;
     CTimerOwner m_timers;
 };

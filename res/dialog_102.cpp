@@ -68,7 +68,7 @@ constexpr ControlTemplate kControls102[] = {
 };
 }  // namespace
 
-const DialogTemplate kDialog102{102, 339, 246, "4x2 Corvane Controller Ver1.31", kControls102};
+const DialogTemplate kDialog102{102, 339, 246, "4x2 Corvane Controller Ver" CORVANE_VERSION, kControls102};
 [[maybe_unused]] const bool registered = RegisterTemplate(kDialog102);
 
 }  // namespace corvane

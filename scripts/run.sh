@@ -15,10 +15,6 @@ scripts/install-deps.sh
 cmake -S "$root" -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C build/release corvane corvane-sim
 
-: "${CORVANE_PORT_DIR:=${XDG_RUNTIME_DIR:+$XDG_RUNTIME_DIR/corvane/ports}}"
-: "${CORVANE_PORT_DIR:=/tmp/corvane-$(id -u)/ports}"
-export CORVANE_PORT_DIR
-
 log=$(mktemp -t corvane-sim.XXXXXX)
 sim=
 trap '[ -n "$sim" ] && kill "$sim" 2>/dev/null; wait 2>/dev/null; rm -f "$log"' EXIT
@@ -35,9 +31,17 @@ start_sim() {  # start_sim <options...>: true once the emulator says where it is
   return 1
 }
 
-# Serial, TCP and UDP; where the network ports are taken, serial alone.
-if start_sim --serial --tcp 127.0.0.1:8000 --udp || start_sim --serial; then
+# Serial, TCP and UDP, all reachable from this machine only; where the TCP port is taken, serial
+# alone. Its search and configuration ports are picked by the system and answer the sender's
+# own port; CORVANE_UDP_TO aims the panel's Search and Config... at them, so no datagram leaves
+# the machine.
+if start_sim --serial --tcp 127.0.0.1:8000 --udp 127.0.0.1:0,0 --udp-reply source || start_sim --serial; then
   echo "corvane: switcher emulator: $(grep -m1 '^serial:' "$log")"
+  udp=$(sed -n 's/^.*udp: \(127\.0\.0\.1:[0-9]*,[0-9]*\).*$/\1/p' "$log" | head -n 1)
+  if [ -n "$udp" ]; then
+    export CORVANE_UDP_TO=$udp
+    echo "corvane: Search and Config... go to the emulator at $udp (CORVANE_UDP_TO)"
+  fi
 else
   echo "corvane: the switcher emulator did not start:" >&2
   cat "$log" >&2

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/port_dir.h"
+
 namespace corvane::sim {
 namespace {
 
@@ -90,15 +92,6 @@ void CFd::Reset(int fd)
     m_fd = fd;
 }
 
-std::string PortDirectory()
-{
-    if (const char* d = std::getenv("CORVANE_PORT_DIR"); d && *d)
-        return d;
-    if (const char* r = std::getenv("XDG_RUNTIME_DIR"); r && *r)
-        return std::string(r) + "/corvane/ports";
-    return "/tmp/corvane-" + std::to_string(getuid()) + "/ports";
-}
-
 CPtyPort::~CPtyPort() { Close(); }
 
 bool CPtyPort::OpenPair(std::string& error)
@@ -136,7 +129,10 @@ bool CPtyPort::Open(int comNumber, int firstFree, std::string& error)
 {
     if (!OpenPair(error))
         return false;
-    const std::string dir = PortDirectory();
+    const SPortDir portDir = ResolvePortDir();
+    if (portDir.path.empty())
+        return error = portDir.error, false;
+    const std::string& dir = portDir.path;
     if (!MakeDirs(dir))
         return error = Errno("port directory " + dir), false;
 

@@ -38,9 +38,6 @@ private:
     int m_fd = -1;
 };
 
-// $CORVANE_PORT_DIR, else $XDG_RUNTIME_DIR/corvane/ports, else /tmp/corvane-<uid>/ports.
-std::string PortDirectory();
-
 // A pseudo-terminal in raw mode whose slave is published as "comN" in the port directory. The
 // emulator keeps a slave descriptor of its own open, so the master stays usable while the
 // panel closes and reopens the port.

@@ -1,6 +1,7 @@
 #include "widgets/message_dlg.h"
 
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -37,6 +38,7 @@ CMessageDlg::CMessageDlg(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::Frame
     m_chkNoLongerRemind = Control<QCheckBox>(m_controls, IDC_NO_LONGER_REMIND);
     m_picture = Control<QLabel>(m_controls, IDC_PICTURE);
     Q_ASSERT(m_btnClose && m_btnOk && m_btnCancel && m_chkNoLongerRemind && m_picture);
+    m_picturePos = m_picture->pos();
 
     // The title-band close button, set up like every other one.
     m_btnClose->SetHoverFrame(false);
@@ -56,7 +58,12 @@ CMessageDlg::CMessageDlg(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::Frame
         m_btnOk->move(cancel.topLeft());
         m_btnCancel->move(ok.topLeft());
         m_btnCancel->show();
-        m_chkNoLongerRemind->show();
+        // "No longer remind" belongs to the factory-reset question; any other question (closing
+        // during a transfer) starts on "Cancel", the answer that loses nothing.
+        if (g_strMessageText == kFactoryResetQuestion)
+            m_chkNoLongerRemind->show();
+        else
+            m_btnCancel->setFocus();
     }
 
     connect(m_btnOk, &QPushButton::clicked, this, &CMessageDlg::OnOk);
@@ -86,13 +93,25 @@ QWidget* CMessageDlg::Item(int id) const { return Control<QWidget>(m_controls, i
 
 QRect CMessageDlg::TextRect(const std::string& text)
 {
+    const QRect wide(QPoint(50, 60), QPoint(320 - 1, 100 - 1));
+    QRect box(QPoint(100, 60), QPoint(220 - 1, 100 - 1));
     if (text == "Connect to Matrix failed!")
-        return QRect(QPoint(100, 60), QPoint(255 - 1, 100 - 1));
-    if (text == "Please open the file(.fw)!")
-        return QRect(QPoint(100, 60), QPoint(260 - 1, 100 - 1));
-    if (text == kFactoryResetQuestion)
-        return QRect(QPoint(50, 60), QPoint(320 - 1, 100 - 1));
-    return QRect(QPoint(100, 60), QPoint(220 - 1, 100 - 1));
+        box = QRect(QPoint(100, 60), QPoint(255 - 1, 100 - 1));
+    else if (text == "Please open the file(.fw)!")
+        box = QRect(QPoint(100, 60), QPoint(260 - 1, 100 - 1));
+    else if (text == kFactoryResetQuestion)
+        box = wide;
+    // A text the narrow rectangle would cut gets the question's wide one (and two lines there
+    // when one is not enough): a message is read whole or not at all.
+    const QFontMetrics metrics(DialogFont());
+    if (metrics.horizontalAdvance(QString::fromStdString(text)) > box.width())
+        box = wide;
+    return box;
+}
+
+bool CMessageDlg::TextWraps(const std::string& text)
+{
+    return QFontMetrics(DialogFont()).horizontalAdvance(QString::fromStdString(text)) > TextRect(text).width();
 }
 
 QColor CMessageDlg::BottomBandColor()
@@ -103,9 +122,8 @@ QColor CMessageDlg::BottomBandColor()
 
 void CMessageDlg::RefreshText()
 {
-    // The question's wide text needs the picture out of its way; it never moves back.
-    if (g_strMessageText == kFactoryResetQuestion)
-        m_picture->move(9, 60);
+    // A wide text needs the picture out of its way.
+    m_picture->move(TextRect(g_strMessageText).left() < 100 ? QPoint(9, 60) : m_picturePos);
     setAccessibleDescription(QString::fromStdString(g_strMessageText));
     update();
 }
@@ -156,12 +174,13 @@ void CMessageDlg::paintEvent(QPaintEvent*)
     FillVLine(p, 0, 0, kBandHeight, BandEdgeColor());
     FillVLine(p, w - 1, 0, kBandHeight, BandEdgeColor());
 
-    // One line, centred both ways, cut at the rectangle's edges.
+    // Centred both ways, one line unless it needs two, kept within the rectangle.
     const QRect box = TextRect(g_strMessageText);
     p.setClipRect(box);
     p.setPen(Qt::black);
     p.setFont(DialogFont());
-    p.drawText(box, Qt::AlignCenter | Qt::TextSingleLine, QString::fromStdString(g_strMessageText));
+    p.drawText(box, Qt::AlignCenter | (TextWraps(g_strMessageText) ? Qt::TextWordWrap : Qt::TextSingleLine),
+               QString::fromStdString(g_strMessageText));
 }
 
 }  // namespace corvane

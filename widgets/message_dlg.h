@@ -1,6 +1,7 @@
 // The program's message box: a borderless window with a blue title band, an information
-// picture, one line of text and "Ok"; the factory-reset question adds "Cancel" and
-// "No longer remind". One opening at a time; CQtNotices opens and closes it.
+// picture, a line of text (two for a long one) and "Ok"; a question adds "Cancel", the
+// factory-reset question also "No longer remind". One opening at a time; CQtNotices opens and
+// closes it.
 #pragma once
 
 #include <QDialog>
@@ -43,8 +44,11 @@ public:
     // Builds the window from template 135; the question layout when g_bMessageAsk is set.
     explicit CMessageDlg(QWidget* owner = nullptr);
 
-    // The rectangle (right and bottom exclusive) the text is centred in, chosen by the text.
+    // The rectangle (right and bottom exclusive) the text is centred in, chosen by the text:
+    // the wide one whenever the narrow one would cut it.
     static QRect TextRect(const std::string& text);
+    // Two lines: the text is wider than even the wide rectangle.
+    static bool TextWraps(const std::string& text);
     // The colour of the bottom band: the button face plus (5, 10, 0), each part modulo 256.
     static QColor BottomBandColor();
 
@@ -77,6 +81,7 @@ private:
     QPushButton* m_btnCancel = nullptr;
     QCheckBox* m_chkNoLongerRemind = nullptr;
     QLabel* m_picture = nullptr;
+    QPoint m_picturePos;  // where the template puts it
     QPointer<QMenu> m_systemMenu;
 };
 

@@ -227,6 +227,7 @@ TEST_F(EdidPage, EverySetKindSendsItsFrameAndTheSwitcherTakesIt)
         Select(c.target, c.targetPosition);
         port->writes.clear();
         op.ClearEvents();
+        const std::vector<std::string> before = Shown();
         Press(c.button);
         EXPECT_EQ(Frames(), std::vector<Bytes>{SetRequest(c.mode)});
         EXPECT_TRUE(op.StatusOpen());
@@ -245,12 +246,21 @@ TEST_F(EdidPage, EverySetKindSendsItsFrameAndTheSwitcherTakesIt)
         EXPECT_TRUE(op.StatusFinished());
         EXPECT_TRUE(g_bReady);
         EXPECT_FALSE(page->Page().TimerRunning(TIMER_EDID_SET));
-        EXPECT_EQ(Shown(), Names(4, "1080p,HD Audio 7.1")) << "the list is not read again";
+        EXPECT_EQ(Shown(), before);
         port->Run(899);
         EXPECT_TRUE(op.StatusOpen());
+        port->writes.clear();
         port->Run(1);
         EXPECT_FALSE(op.StatusOpen());
         EXPECT_TRUE(op.Messages().empty());
+        // Then the inputs it changed are read again, so the list shows what they now have.
+        std::vector<std::string> now = before;
+        for (int k = 0; k < 4; ++k)
+            if (c.targetPosition == 4 || c.targetPosition == k)
+                now[k] = EdidName(static_cast<unsigned>(c.after[k]));
+        EXPECT_EQ(Shown(), now);
+        EXPECT_EQ(Frames().size(), c.targetPosition == 4 ? 4u : 1u);
+        EXPECT_TRUE(g_bReady);
     }
 }
 
@@ -297,6 +307,29 @@ TEST_F(EdidPage, FileHandshakeSendsTheCheckedBytesAfterAPause)
         EXPECT_TRUE(g_bReady);
         port->Run(900);
     }
+}
+
+// Closing while an EDID file goes to the switcher asks first; a preset set is one frame and
+// closes at once.
+TEST_F(EdidPage, ClosingDuringAFileTransferAsksFirst)
+{
+    Open({5, 5, 5, 5});
+    OpenFile(WriteFile("office.bin", EdidBytesOf()));
+    int quits = 0;
+    dlg->SetQuitHandler([&] { ++quits; });
+    Select(EdidList::FileTarget, 2);
+    Press(1092);
+    dlg->RequestClose();
+    ASSERT_TRUE(op.BoxOpen());
+    EXPECT_EQ(op.BoxText(), "An EDID file is being sent. Close anyway?");
+    op.CloseBox(IDCANCEL);
+    port->Run(100);
+    EXPECT_EQ(port->device.EdidIndex(3), 0x12);
+    EXPECT_EQ(op.StatusText(), "Set successfully!");
+    EXPECT_EQ(quits, 0);
+    port->Run(900);
+    dlg->RequestClose();
+    EXPECT_EQ(quits, 1);
 }
 
 TEST_F(EdidPage, UnansweredSetsTimeOutAfterSevenSeconds)

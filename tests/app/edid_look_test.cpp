@@ -5,8 +5,13 @@
 
 #include <QAccessible>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QPushButton>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QFileSystemModel>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -17,6 +22,7 @@
 #include <QToolTip>
 
 #include "platform/qt_ui.h"
+#include "widgets/page_window.h"
 
 namespace corvane::test {
 namespace {
@@ -134,8 +140,8 @@ TEST_F(EdidLook, TheFileDialogOffersBinFilesInAnyCase)
     for (const char* name : {"upper.BIN", "lower.bin", "mixed.Bin", "other.txt", "bin"})
         WriteFile(name, EdidBytesOf());
     std::unique_ptr<QFileDialog> dialog = page->MakeFileDialog();
-    EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("Binary file(*.BIN)")});
-    EXPECT_EQ(dialog->defaultSuffix(), QStringLiteral("BIN"));
+    EXPECT_EQ(dialog->nameFilters(), (QStringList{QStringLiteral("Binary file(*.BIN)"), QStringLiteral("All files (*)")}));
+    EXPECT_EQ(OpenFileDialogSuffix(*dialog), QStringLiteral("BIN"));
     EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFile);
     auto* model = dialog->findChild<QFileSystemModel*>();
     ASSERT_NE(model, nullptr);
@@ -160,6 +166,52 @@ TEST_F(EdidLook, TheFileDialogOffersBinFilesInAnyCase)
     offered.sort();
     EXPECT_EQ(offered, (QStringList{"lower.bin", "mixed.Bin", "upper.BIN"}));
     dialog->reject();
+}
+
+// A name typed into the dialog: as typed when such a file exists ("edid", as the kernel names a
+// monitor's EDID), else with the default suffix; the page then takes the file.
+TEST_F(EdidLook, TypedNamesGetTheSuffixOnlyWhenTheyNameNoFile)
+{
+    Open();
+    WriteFile("edid", EdidBytesOf());
+    WriteFile("monitor.BIN", EdidBytesOf());
+    const struct {
+        const char* typed;
+        const char* chosen;
+    } cases[] = {{"edid", "edid"}, {"monitor", "monitor.BIN"}, {"monitor.BIN", "monitor.BIN"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        std::unique_ptr<QFileDialog> dialog = page->MakeFileDialog();
+        dialog->setDirectory(dir.path());
+        dialog->show();
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        name->setText(QString::fromLatin1(c.typed));
+        auto* buttons = dialog->findChild<QDialogButtonBox*>();
+        ASSERT_NE(buttons, nullptr);
+        buttons->button(QDialogButtonBox::Open)->click();
+        EXPECT_EQ(dialog->result(), QDialog::Accepted);
+        ASSERT_EQ(dialog->selectedFiles().size(), 1);
+        EXPECT_EQ(QFileInfo(dialog->selectedFiles().first()).fileName(), QString::fromLatin1(c.chosen));
+    }
+    // Through the page: "edid" taken as it is.
+    OpenFile(dir.path().toStdString() + "/edid");
+    EXPECT_EQ(page->FileEdit()->text(), dir.path() + QStringLiteral("/edid"));
+}
+
+// A path longer than the field shows its end: files in one deep folder that differ only in
+// their names must look different there.
+TEST_F(EdidLook, LongPathShowsTheFileName)
+{
+    Open();
+    const std::string deep = "a-rather-long-folder-name/and-another-one-below-it";
+    QDir(dir.path()).mkpath(QString::fromStdString(deep));
+    auto shown = [&](const std::string& relative) {
+        OpenFile(WriteFile(relative, EdidBytesOf()));
+        EXPECT_EQ(page->FileEdit()->text(), dir.path() + "/" + QString::fromStdString(relative));
+        return page->FileEdit()->grab().toImage();
+    };
+    EXPECT_NE(shown(deep + "/office.bin"), shown(deep + "/studio.bin"));
 }
 
 TEST_F(EdidLook, AssistiveTechnologyReadsCurrentTextsAndPressesLikeAClick)

@@ -2,6 +2,9 @@
 // the device line, loading files, whole upgrades, every failure path and its red pane.
 #include "tests/app/app_fixture.h"
 
+#include <QAction>
+#include <QMenu>
+
 #include <QAccessible>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -447,6 +450,57 @@ TEST_F(FirmwarePage, RepeatedDeviceAnswersFillNothingTwice)
     Inject({0x01, 0x02, 8, 0, 8, 0, 0, 0, 0xCC});
     EXPECT_EQ(page->DeviceLine()->text(), line);
     EXPECT_EQ(Frames().size(), 4u);
+}
+
+// Closing the panel mid-upgrade would leave the switcher with half an image: every way of closing
+// asks first, Cancel lets the upgrade run to its end, Ok ends the program. Idle, it just closes.
+TEST_F(FirmwarePage, ClosingDuringAnUpgradeAsksFirst)
+{
+    Open();
+    int quits = 0;
+    dlg->SetQuitHandler([&] { ++quits; });
+    dlg->RequestClose();
+    EXPECT_EQ(quits, 1);
+    EXPECT_FALSE(op.BoxOpen());
+
+    const Bytes image = RandomImage(3000, 5);
+    Load(Packed("c.fw", image));
+    page->UpgradeButton()->click();
+    port->Run(200);
+    ASSERT_NE(page->Page().CurrentStep(), CFirmwarePage::Step::Idle);
+    const std::pair<const char*, std::function<void()>> ways[] = {
+        {"close button", [&] { qobject_cast<QAbstractButton*>(dlg->Control(1002))->click(); }},
+        {"window manager (Alt+F4)", [&] { dlg->close(); }},
+        {"system menu", [&] {
+             dlg->ShowSystemMenu(dlg->mapToGlobal(QPoint(1, 56)));
+             for (QAction* a : dlg->SystemMenu()->actions())
+                 if (a->text().startsWith(QStringLiteral("Close")))
+                     a->trigger();
+             dlg->SystemMenu()->hide();
+         }},
+    };
+    for (const auto& [name, close] : ways) {
+        SCOPED_TRACE(name);
+        op.ClearEvents();
+        close();
+        ASSERT_TRUE(op.BoxOpen());
+        EXPECT_TRUE(op.BoxIsQuestion());
+        EXPECT_EQ(op.BoxText(), "An upgrade is running. Close anyway?");
+        port->Run(100);  // the transfer goes on under the question
+        op.CloseBox(IDCANCEL);
+        EXPECT_EQ(quits, 1);
+        EXPECT_NE(page->Page().CurrentStep(), CFirmwarePage::Step::Idle);
+    }
+    port->Run(30000);
+    EXPECT_EQ(Pane(), kSuccess);
+    const Bytes& got = port->device.FirmwareImage();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), got.begin()));
+
+    page->UpgradeButton()->click();
+    port->Run(200);
+    dlg->RequestClose();
+    op.CloseBox(IDOK);
+    EXPECT_EQ(quits, 2);
 }
 
 TEST_F(FirmwarePage, SwitcherBackOnTheFifthRebootCheck)

@@ -367,6 +367,34 @@ TEST_F(GeneralPage, StrayResetAcknowledgementSendsNothing)
     EXPECT_FALSE(op.StatusOpen());
 }
 
+// Lines read from one switcher must not be shown as current for the next one: every way the link
+// ends empties them.
+TEST_F(GeneralPage, DeviceInformationGoesWithTheLink)
+{
+    port->device.SetInputSignal(1, true);
+    const std::pair<const char*, std::function<void()>> ends[] = {
+        {"Disconnect", [&] { Click(1021); }},
+        {"link lost", [&] {
+             port->AddFault("hangup:07 01");
+             Click(1101);
+             port->Run(0);
+         }},
+        {"TCP mode chosen", [&] { Click(1017); }},
+    };
+    for (const auto& [name, end] : ends) {
+        SCOPED_TRACE(name);
+        Click(1016);
+        Connect();
+        Click(1024);
+        port->Run(0);
+        ASSERT_EQ(Text(1026), QStringLiteral("INPUT 1: Connect"));
+        end();
+        EXPECT_FALSE(g_bComOpen);
+        for (int id : {1026, 1027, 1028, 1029, 1034, 1035})
+            EXPECT_TRUE(Text(id).isEmpty()) << id;
+    }
+}
+
 TEST_F(GeneralPage, LinkLostClosesTheLinkAndPollsAgain)
 {
     Connect();

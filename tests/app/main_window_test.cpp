@@ -103,6 +103,7 @@ TEST_F(MainWindow, ButtonsAndTabsSitOnTheBand)
     EXPECT_EQ(dlg->Control(1005)->accessibleName(), QStringLiteral("Minimize"));
     EXPECT_EQ(dlg->Control(1012)->accessibleName(), QString());  // read with its text
     EXPECT_EQ(dlg->accessibleName(), QStringLiteral("4x2 Corvane Controller Ver1.32"));
+    EXPECT_EQ(dlg->windowTitle(), dlg->accessibleName());  // the title the window manager shows
 }
 
 TEST_F(MainWindow, CurrentTabIsBlackOnFaceOthersWhiteOnBlue)

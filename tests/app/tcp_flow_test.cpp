@@ -198,7 +198,7 @@ TEST_F(TcpMode, ModeSwitchEnablesOneGroupAndClosesTheOtherLink)
     EXPECT_EQ(tcp->writes.size(), before);
 }
 
-TEST_F(TcpMode, ConnectQueriesBeepAndTheDropKeepsTheText)
+TEST_F(TcpMode, ConnectQueriesBeepAndALostLinkReadsConnect)
 {
     sim::SwitcherSettings s;
     s.beep = false;
@@ -211,14 +211,21 @@ TEST_F(TcpMode, ConnectQueriesBeepAndTheDropKeepsTheText)
     EXPECT_EQ(tcp->writes[0], (Bytes{0xA5, 0x5B, 0x01, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0xF4}));
     EXPECT_FALSE(Ctl<QCheckBox>(1096)->isChecked());  // the switcher's beep is off
     EXPECT_TRUE(port->writes.empty());               // nothing went to the serial side
+    Click(1024);
+    tcp->Run(0);
+    EXPECT_FALSE(Text(1026).isEmpty());
 
-    tcp->Drop();
+    tcp->Drop();  // closed by the switcher: the link is lost, the operator told
+    EXPECT_TRUE(Text(1026).isEmpty());  // that switcher's lines go with it
     EXPECT_FALSE(g_bTcpConnected);
-    EXPECT_EQ(ButtonText(1045), QStringLiteral("Disconnect"));
+    EXPECT_EQ(ButtonText(1045), QStringLiteral("Connect"));
+    EXPECT_EQ(op.Messages(), std::vector<std::string>{"Connection to Matrix lost!"});
+    op.CloseBox();
+    op.ClearEvents();
     Click(1024);
     EXPECT_EQ(op.Messages(), std::vector<std::string>{"Connect to Matrix failed!"});
     op.CloseBox();
-    Click(1045);  // from dropped: connects anew
+    Click(1045);  // "Connect": connects anew
     tcp->Answer();
     EXPECT_TRUE(g_bTcpConnected);
     Click(1046);  // a search while connected drops the link
@@ -492,6 +499,32 @@ TEST_F(ConfigDialog, StaticConfigurationConfirmedAndShownNextTime)
         EXPECT_EQ(Fields(d, true), (QStringList{"02", "C5", "1A", "00", "00", "01"}));
         Press(d, CConfigIPDlg::IDC_CANCEL);
     });
+}
+
+// The dialog's event loop goes on while it is open: another switcher answering a search then
+// must not become the one the request names.
+TEST_F(ConfigDialog, RequestNamesTheSwitcherTheDialogShowed)
+{
+    sim::SwitcherSettings s;
+    s.mac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x77};
+    s.ip = s.autoIp = {10, 0, 0, 77};
+    sim::CSwitcher other(s);
+    const uint8_t request = kSearchRequestByte;
+    Open([&](CConfigIPDlg& d) {
+        EXPECT_EQ(Fields(d, true), (QStringList{"02", "C5", "1A", "00", "00", "01"}));
+        udp->onDatagram(*other.OnSearch(std::span(&request, 1), 0));
+        EXPECT_EQ(g_SwitcherMacText, "020000000077");
+        Press(d, CConfigIPDlg::IDC_OK);
+    });
+    ASSERT_EQ(udp->sent.size(), 1u);
+    const Bytes& r = udp->sent[0];
+    const Bytes shown = {0x02, 0xC5, 0x1A, 0x00, 0x00, 0x01};
+    EXPECT_EQ(Bytes(r.begin(), r.begin() + 6), shown);
+    EXPECT_EQ(Bytes(r.begin() + 19, r.begin() + 25), shown);
+    udp->Deliver();  // the shown switcher took it
+    udp->Deliver();
+    clock.Advance(900);
+    EXPECT_EQ(op.StatusText(), "Configure successfully!");
 }
 
 TEST_F(ConfigDialog, RefusedConfigurationTimesOut)

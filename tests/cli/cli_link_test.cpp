@@ -16,8 +16,10 @@
 #include <sstream>
 
 #include "cli/command_line.h"
+#include "cli/commands.h"
 #include "cli/link_commands.h"
 #include "cli/session.h"
+#include "cli/terminal_text.h"
 #include "tests/cli/ctl_run.h"
 #include "tests/support/edid_builder.h"
 #include "tests/support/sim_process.h"
@@ -536,6 +538,30 @@ TEST(CliOffline, JsonStringsAlwaysParse)
     };
     for (const auto& [text, json] : cases)
         EXPECT_EQ(cli::JsonString(text), json) << text;
+}
+
+// Texts from a switcher, a file or sysfs reach a terminal: control bytes must not act on it.
+TEST(CliOffline, TerminalTextEscapesControlBytes)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"20261207", "20261207"},
+        {"\x1b[2J\x1b[H", "\\x1B[2J\\x1B[H"},
+        {"line\n\tnext", "line\n\tnext"},
+        {"back\rspace\b\x7f", "back\\x0Dspace\\x08\\x7F"},
+        {"caf\xc3\xa9 \xe2\x82\xac", "caf\xc3\xa9 \xe2\x82\xac"},
+        {"\xc2\x9b" "2J", "\\xC2\\x9B2J"},  // U+009B, a C1 control some terminals take as CSI
+        {"\x9b" "2J", "\\x9B2J"},           // the same as a lone byte
+        {"\xe2\x82", "\\xE2\\x82"},        // cut short at the end
+        {"\xe2\x1b", "\\xE2\\x1B"},        // broken off by a control byte
+    };
+    for (const auto& [text, shown] : cases)
+        EXPECT_EQ(cli::TerminalText(text), shown) << text;
+
+    // Every command's output passes the filter: a device path with ESC in it, for one.
+    std::ostringstream out, err;
+    cli::RunCommandLine(std::vector<std::string>{"status", "--port", "/nonexistent/\x1b]0;title\x07"}, out, err);
+    EXPECT_EQ(err.str().find('\x1b'), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("\\x1B]0;title\\x07"), std::string::npos) << err.str();
 }
 
 TEST(CliOffline, GlobalOptionsMoveBehindTheCommandWord)

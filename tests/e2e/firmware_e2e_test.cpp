@@ -58,7 +58,9 @@ protected:
                     ++dropped;
             bool pacing = false;
             if (page)
-                for (unsigned id : {TIMER_FW_BLOCK, TIMER_FW_REQUEST_80, TIMER_FW_BLOCK_AGAIN})
+                // After a repetition the page waits for a second acknowledgement that, the first
+                // having been dropped, never comes: that wait is time to pass as well.
+                for (unsigned id : {TIMER_FW_BLOCK, TIMER_FW_REQUEST_80, TIMER_FW_BLOCK_AGAIN, TIMER_FW_REPEAT_ACK})
                     pacing = pacing || page->Page().TimerRunning(id);
             if ((pacing || dropped > 0) && clock.NextDue() >= 0) {
                 if (!pacing)

@@ -4,7 +4,10 @@
 // switcher only if its limited broadcast goes out through that switcher's link. Sockets are the
 // window's own (default ports, no aimed target); the panel's timers run on the virtual clock.
 // Needs root and `ip` (iproute2); it says why it skips where namespaces cannot be made.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +16,7 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -368,6 +372,98 @@ TEST_F(NetnsEndToEnd, SearchThroughEveryInterfaceConnectStatusConfigureStatic)
     EXPECT_TRUE(Lines(ten, "udp-config tx").empty()) << Log(ten);
     for (std::size_t k : {nine, ten})
         EXPECT_EQ(Lines(k, "udp-search rx 61$").size(), 2u) << kSegments[k].role << "\n" << Log(k);
+}
+
+// Resident memory of this process in kB.
+long ResidentKb()
+{
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// A host on the switchers' segment floods the panel's search and configuration ports with
+// datagrams of 1,024 bytes, a third of them shaped like search answers with ever new MACs: the
+// panel's memory stays flat, and it still searches and connects afterwards.
+TEST_F(NetnsEndToEnd, FloodOfDatagramsLeavesMemoryFlat)
+{
+    Click(1017);
+    Click(1046);
+    ASSERT_TRUE(WaitFor([&] { return Listed().size() == 2; }));
+    // Settle the pane and the list at their full size once, so what follows measures growth.
+    for (int round = 0; round < 2; ++round)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    const long before = ResidentKb();
+
+    const int count = std::getenv("CORVANE_FLOOD_COUNT") ? std::atoi(std::getenv("CORVANE_FLOOD_COUNT")) : 100000;
+    const pid_t flooder = fork();
+    if (flooder == 0) {
+        const int ns = open(("/run/netns/" + simNs[0]).c_str(), O_RDONLY | O_CLOEXEC);
+        if (ns < 0 || setns(ns, CLONE_NEWNET) != 0)
+            _exit(2);
+        const int s = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        inet_pton(AF_INET, kNine.panelAddress, &to.sin_addr);
+        uint8_t d[1024] = {};
+        for (int i = 0; i < count; ++i) {
+            d[3] = uint8_t(i >> 16), d[4] = uint8_t(i >> 8), d[5] = uint8_t(i);
+            d[6] = 10, d[8] = uint8_t(i >> 8), d[9] = uint8_t(i);
+            d[18] = i % 3 == 0 ? 0x77 : 0x00;
+            d[19] = i % 3 == 0 ? 0x88 : 0x00;
+            to.sin_port = htons(i % 2 ? kConfigPort : kSearchPort);
+            sendto(s, d, sizeof d, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+            if (i % 16 == 15)
+                usleep(1000);  // a pace the panel keeps up with in good part, so it works all along
+        }
+        _exit(0);
+    }
+    ASSERT_GT(flooder, 0);
+    long peak = before;
+    int status = 0;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            peak = std::max(peak, ResidentKb());
+            return waitpid(flooder, &status, WNOHANG) == flooder;
+        },
+        120000));
+    WaitFor([] { return false; }, 300);  // what is still queued
+    peak = std::max(peak, ResidentKb());
+    EXPECT_EQ(status, 0);
+    EXPECT_GT(g_FoundSwitchers.Dropped(), 1000u) << "the panel took too few of the datagrams to tell";
+    EXPECT_LT(peak - before, 16 * 1024) << "kB grown: " << before << " -> " << peak;
+    std::printf("flood: %ld kB -> peak %ld kB; %zu listed answers beyond the list\n", before, peak,
+                g_FoundSwitchers.Dropped());
+
+    // Still a panel: a new search lists both switchers, and a connect works.
+    Click(1046);
+    const QStringList both = {QString(kTen.address), QString(kNine.address)};
+    ASSERT_TRUE(WaitFor([&] { return Listed() == both; })) << Listed().join(", ").toStdString();
+    Click(1045);
+    EXPECT_TRUE(WaitFor([] { return g_bTcpConnected; }));
+}
+
+// corvanectl in the panel's namespace, with a real broadcast: Linux loops the request back to
+// its own socket, which must not count as the switcher's refusal.
+TEST_F(NetnsEndToEnd, CorvanectlConfigByBroadcast)
+{
+    dlg.reset();  // the window's sockets stay out of the way
+    auto ctl = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {ip, "netns", "exec", panelNs, CORVANECTL_PATH});
+        return RunProgram(args);
+    };
+    const RunResult accepted = ctl({"config", "--mac", kTen.mac, "--static", "192.168.10.50"});
+    EXPECT_EQ(accepted.status, 0) << accepted.output << Log(1);
+    EXPECT_NE(accepted.output.find("192.168.10.50"), std::string::npos) << accepted.output;
+    const RunResult listed = ctl({"search", "--wait", "1000"});
+    EXPECT_EQ(listed.status, 0) << listed.output;
+    EXPECT_NE(listed.output.find("192.168.10.50\t02:C5:1A:00:10:02"), std::string::npos) << listed.output;
+
+    // .255 is the segment's broadcast address: the switcher refuses it.
+    const RunResult refused = ctl({"config", "--mac", kNine.mac, "--static", "192.168.9.255"});
+    EXPECT_EQ(refused.status, 1) << refused.output;
+    EXPECT_NE(refused.output.find("refused"), std::string::npos) << refused.output;
 }
 
 }  // namespace

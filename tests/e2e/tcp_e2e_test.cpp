@@ -28,14 +28,10 @@ protected:
         ASSERT_FALSE(tcpPort.empty() || search.empty() || config.empty()) << sim->first;
 
         // Loopback carries no broadcast: the requests go to the emulator's address, from ports
-        // of our own, and it answers where they came from.
-        auto udp = std::make_unique<CQtDatagramSocket>();
-        udp->SetTarget(QHostAddress(QHostAddress::LocalHost));
+        // of our own, and it answers where they came from. CORVANE_UDP_TO as the run script sets it.
         SNetPorts ports;
-        ports.searchLocal = ports.configLocal = 0;
-        ports.searchRemote = static_cast<uint16_t>(std::stoi(search));
-        ports.configRemote = static_cast<uint16_t>(std::stoi(config));
         ports.control = static_cast<uint16_t>(std::stoi(tcpPort));
+        auto udp = AimedDatagramSocket(("127.0.0.1:" + search + "," + config).c_str(), ports);
         dlg->SetNetTransports(std::make_unique<CQtTcpControl>(), std::move(udp), ports);
     }
 
@@ -77,9 +73,12 @@ TEST_F(TcpEndToEnd, SearchConnectStatusRouteDropConfigure)
     EXPECT_EQ(page->DigitShown(1), 3);
     dlg->PressTab(1008);
 
-    Click(1101);  // the emulator hangs up instead of answering the DVI set
+    Click(1101);  // the emulator hangs up instead of answering the DVI set: the link is lost
     ASSERT_TRUE(WaitFor([&] { return !g_bTcpConnected; }));
-    EXPECT_EQ(Ctl<QPushButton>(1045)->text(), QStringLiteral("Disconnect"));
+    EXPECT_EQ(Ctl<QPushButton>(1045)->text(), QStringLiteral("Connect"));
+    EXPECT_EQ(op.Messages(), std::vector<std::string>{"Connection to Matrix lost!"});
+    op.CloseBox();
+    op.ClearEvents();
 
     dlg->SetConfigDialogRunner([](CConfigIPDlg& d) {
         qobject_cast<QAbstractButton*>(d.Item(CConfigIPDlg::IDC_STATIC_IP))->click();

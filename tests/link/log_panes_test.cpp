@@ -71,14 +71,24 @@ TEST(LogPanes, PanesEmptyAfterEverySixtiethEntry)
     }
 }
 
-TEST(LogPanes, RawDatagramsBreakEveryThirteenBytesWithoutCounting)
+// Each datagram starts its own line and counts toward the emptying, so a flood of datagrams
+// from the network keeps the pane small.
+TEST(LogPanes, RawDatagramsTakeLinesOfTheirOwnAndAreBounded)
 {
     CTextPane tx, rx;
     CLogWriter log(tx, rx);
-    std::vector<uint8_t> d(27, 0xAB);
-    log.LogRxRaw(d);
-    EXPECT_EQ(std::count(rx.Text().begin(), rx.Text().end(), '\n'), 2);
-    EXPECT_EQ(log.RxFrames(), 0u);
+    log.LogRxRaw(std::vector<uint8_t>{0x61});  // a search request heard on the port
+    log.LogRxRaw(std::vector<uint8_t>(27, 0xAB));
+    EXPECT_EQ(rx.Text().substr(0, 4), "61 \n");
+    EXPECT_EQ(std::count(rx.Text().begin(), rx.Text().end(), '\n'), 4);
+    EXPECT_EQ(log.RxFrames(), 2u);
+
+    std::size_t longest = 0;
+    for (int i = 0; i < 1000; ++i) {
+        log.LogRxRaw(std::vector<uint8_t>(1024, 0xEE));
+        longest = std::max(longest, rx.Text().size());
+    }
+    EXPECT_LE(longest, kLogClearEvery * (1024 * 3 + 79));
 }
 
 }  // namespace

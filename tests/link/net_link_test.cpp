@@ -136,7 +136,7 @@ protected:
     std::vector<std::string> warnings;
 };
 
-TEST_F(NetLinkTest, TcpStatesIdleConnectingConnectedDropped)
+TEST_F(NetLinkTest, TcpStatesIdleConnectingConnectedLost)
 {
     net->OnTcpConnectButton(u"192.168.1.100");  // idle -> connecting
     ASSERT_EQ(tcp.connects.size(), 1u);
@@ -164,14 +164,20 @@ TEST_F(NetLinkTest, TcpStatesIdleConnectingConnectedDropped)
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0], beep);
 
-    tcp.onClosed();  // dropped by the switcher: the text stays
+    tcp.onClosed();  // closed by the switcher: the link is lost, and the operator told
     EXPECT_FALSE(g_bTcpConnected);
-    EXPECT_EQ(view.button, "Disconnect");
+    EXPECT_EQ(view.button, "Connect");
+    EXPECT_EQ(op.Messages(), std::vector<std::string>{"Connection to Matrix lost!"});
+    ASSERT_EQ(warnings.size(), 1u);
+    op.CloseBox();
+    op.ClearEvents();
+    tcp.onClosed();  // a second notice of the same loss says nothing more
+    EXPECT_TRUE(op.Events().empty());
     EXPECT_FALSE(core->BeginCommand());
     EXPECT_EQ(op.Messages(), std::vector<std::string>{"Connect to Matrix failed!"});
     op.CloseBox();
 
-    net->OnTcpConnectButton(u"192.168.1.100");  // from dropped: a new connection
+    net->OnTcpConnectButton(u"192.168.1.100");  // "Connect" again: a new connection
     EXPECT_EQ(tcp.connects.size(), 3u);
     tcp.onConnected(true);
     net->OnTcpConnectButton(u"192.168.1.100");  // "Disconnect"
@@ -209,9 +215,9 @@ TEST_F(NetLinkTest, SearchListsInTextOrderAndPairsEachMac)
     EXPECT_EQ(g_SwitcherMac, (MacFields{"02", "00", "00", "00", "00", "03"}));
     net->OnSwitcherSelected(0);
     EXPECT_EQ(g_SwitcherMac, (MacFields{"02", "00", "00", "00", "00", "20"}));
-    // Both replies went into the receive pane as raw bytes, the frame count untouched.
+    // Both replies went into the receive pane as raw bytes, each counted toward its emptying.
     EXPECT_EQ(rxPane.Text().substr(0, 40), "02 00 00 00 00 03 C0 A8 01 03 FF 00 00 \n");
-    EXPECT_EQ(core->Log().RxFrames(), 0u);
+    EXPECT_EQ(core->Log().RxFrames(), 2u);
 
     // A plain search confirms nothing: the 900 ms timer passes without a notice.
     clock.Advance(5000);
@@ -253,9 +259,10 @@ TEST_F(NetLinkTest, SearchReplyKinds)
         udp.onDatagram(c.datagram);
         EXPECT_EQ(view.items.size(), c.listed);
         EXPECT_EQ(g_SwitcherIp[3], c.currentIp);
-        EXPECT_EQ(net->IsTimerRunning(TIMER_CONFIG_CONFIRM), c.listed == 1);
+        EXPECT_FALSE(net->IsTimerRunning(TIMER_CONFIG_CONFIRM));  // no configuration waits
         const std::size_t kept = std::min<std::size_t>(c.datagram.size(), 1024);
-        EXPECT_EQ(rxPane.Text().size(), kept * 3 + kept / 13);  // "%02X " each, a break every 13
+        // "%02X " each, a break every 13 and one at the end of the datagram
+        EXPECT_EQ(rxPane.Text().size(), kept * 3 + (kept + 12) / 13);
         EXPECT_EQ(g_SearchReply[6], 10);
     }
 }
@@ -316,7 +323,7 @@ protected:
         g_nIpMode = mode;
         g_SwitcherIp = ip;
         g_NewMac = newMac;
-        ASSERT_TRUE(net->SendConfiguration());
+        ASSERT_TRUE(net->SendConfiguration(g_SwitcherMac));
         EXPECT_EQ(op.StatusText(), "Configuring");
         EXPECT_TRUE(op.StatusOpen());
     }
@@ -362,34 +369,47 @@ TEST_F(NetConfigTest, AutomaticModeReachesTheSwitcher)
     EXPECT_TRUE(op.Messages().empty());
 }
 
-TEST_F(NetConfigTest, NoConfirmationEndsInTimeOut)
+// Only the asked switcher's answer, while its configuration waits, moves the configuration on.
+TEST_F(NetConfigTest, OnlyTheAskedSwitchersAnswerCounts)
 {
-    Bytes refused(76, 0);
-    refused[74] = 0x01;
-    Bytes shortReply(75, 0);
+    const Bytes asked = {0x02, 0xC5, 0x1A, 0x00, 0x00, 0x01};
+    auto reply = [](Bytes mac, uint8_t verdict, std::size_t size = 76) {
+        Bytes r(size, 0);
+        std::copy(mac.begin(), mac.end(), r.begin());
+        if (size > 74)
+            r[74] = verdict;
+        return r;
+    };
     const struct {
         const char* name;
-        std::optional<Bytes> reply;
+        std::optional<Bytes> reply;  // nothing: our own request comes back
         bool failBind;
-    } cases[] = {{"refused (byte 74 = 01)", refused, false},
-                 {"75 bytes", shortReply, false},
-                 {"no reply", std::nullopt, false},
-                 {"socket cannot be bound", std::nullopt, true}};
+        std::optional<ConfigOutcome> outcome;  // before the time-out
+    } cases[] = {
+        {"our own broadcast looped back (byte 74 = FF)", std::nullopt, false, std::nullopt},
+        {"refused by the asked switcher", reply(asked, 0x01), false, ConfigOutcome::Refused},
+        {"accepted by another switcher", reply({0x02, 0, 0, 0, 0, 0x77}, 0x00), false, std::nullopt},
+        {"75 bytes", reply(asked, 0x00, 75), false, std::nullopt},
+        {"no reply, the socket cannot be bound", Bytes{}, true, std::nullopt},
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         op = CScriptedNotices();
         udp.switchers.clear();
         udp.failBind = c.failBind;
         g_bReady = false;
+        std::vector<ConfigOutcome> outcomes;
+        net->SetConfigOutcomeSink([&](ConfigOutcome o) { outcomes.push_back(o); });
         Configure(IP_MODE_AUTO, {}, g_SwitcherMac);
-        if (c.reply)
-            udp.onDatagram(*c.reply);
+        udp.onDatagram(c.reply ? *c.reply : udp.sent.back().first);
         EXPECT_EQ(udp.bound, c.failBind ? std::nullopt : std::optional<uint16_t>(30601));  // no new search
+        EXPECT_EQ(outcomes, c.outcome ? std::vector{*c.outcome} : std::vector<ConfigOutcome>{});
         clock.Advance(14999);
         EXPECT_TRUE(op.StatusOpen());
         clock.Advance(1);
         EXPECT_FALSE(op.StatusOpen());
         EXPECT_EQ(op.Messages(), std::vector<std::string>{"Time out!"});
+        EXPECT_EQ(outcomes.back(), ConfigOutcome::TimedOut);
         EXPECT_FALSE(g_bReady);  // set when the box closes
         op.CloseBox();
         EXPECT_TRUE(g_bReady);
@@ -397,11 +417,59 @@ TEST_F(NetConfigTest, NoConfirmationEndsInTimeOut)
     }
 }
 
+// An "accepted" reply nobody waits for must not start a search, which would drop the control
+// link in the middle of an EDID write or a firmware upgrade.
+TEST_F(NetConfigTest, StrayAcceptedReplyChangesNothing)
+{
+    Bytes accepted(76, 0);
+    std::copy(device.Settings().mac.begin(), device.Settings().mac.end(), accepted.begin());
+    // Bound to the configuration port, as after an earlier configuration that timed out.
+    Configure(IP_MODE_AUTO, {}, g_SwitcherMac);
+    udp.switchers.clear();
+    clock.Advance(kConfigTimeoutMs);
+    op.CloseBox();
+    for (bool connected : {false, true}) {
+        SCOPED_TRACE(connected ? "connected over TCP" : "idle");
+        if (connected)
+            ConnectTo(u"127.0.0.1");
+        op.ClearEvents();
+        const int closes = tcp.closes;
+        udp.onDatagram(accepted);
+        EXPECT_EQ(g_bTcpConnected, connected);
+        EXPECT_EQ(tcp.closes, closes);
+        EXPECT_EQ(udp.bound, std::optional<uint16_t>(30601));
+        EXPECT_EQ(view.items, std::vector<std::string>{"127.0.0.1"});
+        clock.Advance(5000);
+        EXPECT_TRUE(op.Events().empty());
+    }
+}
+
+// Another switcher answering the search after the configuration does not confirm it.
+TEST_F(NetConfigTest, ConfirmedOnlyByTheConfiguredSwitcher)
+{
+    sim::CSwitcher other(Switcher({0x02, 0, 0, 0, 0, 0x44}, {10, 0, 0, 44}));
+    udp.switchers.clear();  // the request reaches no switcher
+    std::vector<ConfigOutcome> outcomes;
+    net->SetConfigOutcomeSink([&](ConfigOutcome o) { outcomes.push_back(o); });
+    Configure(IP_MODE_STATIC, {"192", "168", "1", "100"}, {"02", "C5", "1A", "00", "00", "09"});
+    udp.switchers = {&other, &device};
+    Bytes accepted(76, 0);
+    std::copy(device.Settings().mac.begin(), device.Settings().mac.end(), accepted.begin());
+    udp.onDatagram(accepted);  // "accepted", yet the search finds the switcher under its old MAC
+    udp.Deliver();
+    EXPECT_EQ(view.items.size(), 2u);
+    clock.Advance(5000);
+    EXPECT_FALSE(op.StatusFinished());
+    EXPECT_TRUE(outcomes.empty());
+    clock.Advance(kConfigTimeoutMs);
+    EXPECT_EQ(outcomes, std::vector{ConfigOutcome::TimedOut});
+}
+
 TEST_F(NetConfigTest, StaticAddressThatIsNoneSendsNothing)
 {
     g_nIpMode = IP_MODE_STATIC;
     g_SwitcherIp = {"192", "168", "1", "300"};
-    EXPECT_FALSE(net->SendConfiguration());
+    EXPECT_FALSE(net->SendConfiguration(g_SwitcherMac));
     EXPECT_TRUE(udp.sent.empty());
     EXPECT_FALSE(net->IsTimerRunning(TIMER_CONFIG_TIMEOUT));
     EXPECT_TRUE(op.Events().empty());

@@ -4,6 +4,7 @@
 #include <numeric>
 #include <vector>
 
+#include "link/net_link.h"
 #include "link/network.h"
 
 namespace corvane {
@@ -133,6 +134,41 @@ TEST(TextFields, ParseIpv4)
         EXPECT_FALSE(ParseIpv4(bad)) << "a bad address is parsed";
     // Each character counts with its low byte only (U+0131 is 0x31, "1").
     EXPECT_EQ(ParseIpv4(u"\u0131.2.3.4"), 0x01020304u);
+}
+
+// Where CORVANE_UDP_TO and --udp-to aim the search and the configuration.
+TEST(TextFields, ParseUdpTarget)
+{
+    const struct {
+        const char* text;
+        uint32_t ip;  // 0: refused
+        uint16_t search, config, local;
+    } cases[] = {
+        {"127.0.0.1", 0x7F000001u, 30600, 30601, 30600},
+        {"127.0.0.1:40000,40001", 0x7F000001u, 40000, 40001, 0},
+        {"10.1.2.3:1,65535", 0x0A010203u, 1, 65535, 0},
+        {"127.0.0.1:40000", 0, 0, 0, 0},
+        {"127.0.0.1:0,40001", 0, 0, 0, 0},
+        {"127.0.0.1:40000,65536", 0, 0, 0, 0},
+        {"127.0.0.1:x,1", 0, 0, 0, 0},
+        {"localhost", 0, 0, 0, 0},
+        {"127.0.0.1 ", 0, 0, 0, 0},
+        {"", 0, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::string error;
+        const auto t = ParseUdpTarget(c.text, error);
+        ASSERT_EQ(t.has_value(), c.ip != 0);
+        if (!t) {
+            EXPECT_NE(error.find(c.text), std::string::npos) << error;
+            continue;
+        }
+        EXPECT_EQ(t->ipv4, c.ip);
+        EXPECT_EQ(t->ports.searchRemote, c.search);
+        EXPECT_EQ(t->ports.configRemote, c.config);
+        EXPECT_EQ(t->ports.searchLocal, c.local);
+    }
 }
 
 struct ConfigCase {

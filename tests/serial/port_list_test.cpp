@@ -5,6 +5,9 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include "link/port_list.h"
 #include "link/serial_link.h"
@@ -461,6 +464,68 @@ TEST(PortNumbers, TableNodesAndAliases)
     EXPECT_EQ(DevicePathForCom(34, ports.Paths()), ports.Paths().devRoot + "/ttyUSB1");
     EXPECT_EQ(DevicePathForCom(35, ports.Paths()), ports.Paths().devRoot + "/ttyUSB2");
     EXPECT_EQ(DevicePathForCom(200, ports.Paths()), "");
+}
+
+// Without CORVANE_PORT_DIR and XDG_RUNTIME_DIR the folder lies in a place every user may write
+// to: it is used only when it is this user's own and closed to others.
+TEST(PortDirectory, FallbackFolderOnlyWhenItIsOurs)
+{
+    struct Env {  // both variables unset while the test runs
+        std::string saved[2];
+        bool had[2] = {};
+        const char* names[2] = {"CORVANE_PORT_DIR", "XDG_RUNTIME_DIR"};
+        Env()
+        {
+            for (int i = 0; i < 2; ++i)
+                if (const char* v = std::getenv(names[i]); (had[i] = v != nullptr))
+                    saved[i] = v;
+            unsetenv(names[0]), unsetenv(names[1]);
+        }
+        ~Env()
+        {
+            for (int i = 0; i < 2; ++i)
+                if (had[i])
+                    setenv(names[i], saved[i].c_str(), 1);
+        }
+    } env;
+    CFakePorts scratch;
+    const std::string tmp = scratch.Root() / "tmp";
+    ASSERT_EQ(mkdir(tmp.c_str(), 0777), 0);
+    const std::string base = tmp + "/corvane-" + std::to_string(getuid());
+    const struct {
+        const char* name;
+        std::function<void()> prepare;
+        bool used;
+    } cases[] = {
+        {"missing: made 0700", [] {}, true},
+        {"ours, 0700", [&] { mkdir(base.c_str(), 0700); }, true},
+        {"ours but world-writable", [&] { mkdir(base.c_str(), 0700), chmod(base.c_str(), 0777); }, false},
+        {"ports inside group-writable",
+         [&] { mkdir(base.c_str(), 0700), mkdir((base + "/ports").c_str(), 0700), chmod((base + "/ports").c_str(), 0770); },
+         false},
+        {"a symbolic link to elsewhere", [&] { symlink(tmp.c_str(), base.c_str()); }, false},
+        {"a plain file", [&] { std::ofstream(base).put('x'); }, false},
+        {"another user's (as root: nobody's)",
+         [&] { mkdir(base.c_str(), 0700), (void)!chown(base.c_str(), getuid() == 0 ? 65534 : 0, 0); }, getuid() != 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(base);
+        c.prepare();
+        const SPortDir dir = ResolvePortDir(tmp);
+        if (c.used) {
+            EXPECT_EQ(dir.path, base + "/ports");
+            struct stat st {};
+            ASSERT_EQ(lstat(dir.path.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, 0700u);
+        } else {
+            EXPECT_EQ(dir.path, "");
+            EXPECT_NE(dir.error.find(base), std::string::npos) << dir.error;
+            EXPECT_NE(dir.error.find("CORVANE_PORT_DIR"), std::string::npos) << dir.error;
+        }
+    }
+    setenv("XDG_RUNTIME_DIR", tmp.c_str(), 1);  // a folder the user names is the user's choice
+    EXPECT_EQ(ResolvePortDir(tmp).path, tmp + "/corvane/ports");
 }
 
 }  // namespace

@@ -93,7 +93,11 @@ TEST_F(MessageLookTest, TextRectangleChosenByTheText)
         {"Connect to Matrix failed!", 100, 255},
         {"Please open the file(.fw)!", 100, 260},
         {"Do you want to reset to factory settings?", 50, 320},
-        {"A rather longer text than the default rectangle holds", 100, 220},
+        {"Invalid IP address!", 100, 220},
+        {"Firmware file too large (at most 100000 bytes)!", 50, 320},  // two lines
+        {"Firmware file without image!", 50, 320},
+        {"Connection to Matrix lost!", 50, 320},
+        {"A rather longer text than the default rectangle holds, so long it needs two lines", 50, 320},
     };
     for (const auto& c : cases) {
         const QImage img = Open(c.text, false, "message_text");
@@ -113,10 +117,15 @@ TEST_F(MessageLookTest, TextRectangleChosenByTheText)
             }
         EXPECT_GT(inside, 20) << c.text;
         EXPECT_EQ(outside, 0) << c.text;
-        // Centred: the margins left and right of the ink differ by a few pixels at most,
-        // unless the text is cut at both edges.
+        // Centred and whole: the margins left and right of the ink differ by a few pixels at
+        // most, and the ink keeps off the edges where a cut text would touch them.
         const int leftMargin = minX - c.left, rightMargin = c.right - 1 - maxX;
         EXPECT_LE(std::abs(leftMargin - rightMargin), 4) << c.text;
+        EXPECT_GE(std::min(leftMargin, rightMargin), 2) << c.text;
+        for (int x = c.left; x < c.right; ++x)
+            EXPECT_FALSE(IsDark(img.pixel(x, 60)) || IsDark(img.pixel(x, 99))) << c.text << " cut at x " << x;
+        // The picture stands clear of the text.
+        EXPECT_LT(dlg->Item(CMessageDlg::IDC_PICTURE)->geometry().right(), minX) << c.text;
     }
 }
 
@@ -149,6 +158,13 @@ TEST_F(MessageLookTest, QuestionLayout)
     // "Ok" really stands left of "Cancel" on screen.
     const QPoint okCentre = dlg->Item(CMessageDlg::IDC_OK)->geometry().center();
     EXPECT_EQ(dlg->childAt(okCentre), dlg->Item(CMessageDlg::IDC_OK));
+
+    // Any other question: Ok and Cancel, no "No longer remind" (it would silence the factory-reset
+    // question), and Cancel, which loses nothing, comes first.
+    Open("An upgrade is running. Close anyway?", true, "message_close_question");
+    EXPECT_TRUE(dlg->Item(CMessageDlg::IDC_CANCEL)->isVisible());
+    EXPECT_FALSE(dlg->Item(CMessageDlg::IDC_NO_LONGER_REMIND)->isVisible());
+    EXPECT_EQ(dlg->focusWidget(), dlg->Item(CMessageDlg::IDC_CANCEL));
 }
 
 class MessageFlowTest : public WidgetTest {
