@@ -58,10 +58,12 @@ protected:
                     ++dropped;
             bool pacing = false;
             if (page)
-                // After a repetition the page waits for a second acknowledgement that, the first
-                // having been dropped, never comes: that wait is time to pass as well.
-                for (unsigned id : {TIMER_FW_BLOCK, TIMER_FW_REQUEST_80, TIMER_FW_BLOCK_AGAIN, TIMER_FW_REPEAT_ACK})
+                for (unsigned id : {TIMER_FW_BLOCK, TIMER_FW_REQUEST_80, TIMER_FW_BLOCK_AGAIN})
                     pacing = pacing || page->Page().TimerRunning(id);
+            // After a repetition the page waits for a second acknowledgement that, the first
+            // having been dropped, never comes: that wait is time to pass as well.
+            if (page && page->Page().CurrentStep() == CFirmwarePage::Step::Settling)
+                pacing = true;
             if ((pacing || dropped > 0) && clock.NextDue() >= 0) {
                 if (!pacing)
                     --dropped;
