@@ -43,14 +43,15 @@ protected:
         page->SetFileChooser([this] { return std::optional<std::string>(chosen); });
     }
     void Press(int id) { qobject_cast<QAbstractButton*>(page->Control(id))->click(); }
-    // A "Set" of the page, to the end of its busy indicator.
+    // A "Set" of the page, to the end of its busy indicator and of the reading of the inputs it
+    // changed that follows.
     void Set(int button)
     {
         Press(button);
         ASSERT_TRUE(WaitFor([&] { return op.StatusFinished(); })) << (op.Messages().empty() ? "" : op.Messages()[0]);
         EXPECT_EQ(op.StatusText(), "Set successfully!");
-        ASSERT_TRUE(WaitFor([&] { return !op.StatusOpen(); }));
-        EXPECT_TRUE(g_bReady);
+        ASSERT_TRUE(WaitFor([&] { return !op.StatusOpen() && g_bReady; }));
+        EXPECT_TRUE(op.Messages().empty());
     }
     std::vector<std::string> ReadNames()
     {
