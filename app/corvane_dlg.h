@@ -106,6 +106,7 @@ private:
     void SelectSwitcher(std::size_t pos) override;
     void SetTcpButtonText(const std::string& text) override;
     void TcpClosed() override { ForgetSwitcher(); }
+    bool TcpConnected() override;
     // A link closed or lost: the device information and the firmware page's device line
     // describe a switcher no longer connected, and are emptied.
     void ForgetSwitcher();

@@ -77,7 +77,7 @@ void CCorvaneDlg::OnConnectButton()
     g_bComOpen = true;
     m_link->KillTimer(TIMER_PORT_POLL);
     Control(1020)->setEnabled(false);
-    m_link->SendQuery(DviStatusQuery());  // its reply sets the check box
+    m_general->ReadSettings();  // the replies set the beep and DVI check boxes
 }
 
 void CCorvaneDlg::CloseSerialLink()
@@ -99,6 +99,12 @@ void CCorvaneDlg::OnPortLinkLost()
 }
 
 void CCorvaneDlg::ClearDeviceInfo() { m_generalView->ClearDeviceInfo(); }
+
+bool CCorvaneDlg::TcpConnected()
+{
+    m_general->ReadSettings();
+    return true;
+}
 
 void CCorvaneDlg::ForgetSwitcher()
 {

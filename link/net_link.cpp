@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "link/queries.h"
 #include "platform/notices.h"
 
 namespace corvane {
@@ -18,7 +19,8 @@ CNetLink::CNetLink(CLinkCore& link, ITcpControl& tcp, IDatagramSocket& udp, INet
             return;  // back to idle: the button never left "Connect"
         g_bTcpConnected = true;
         m_view.SetTcpButtonText("Disconnect");
-        m_link.SendCommand({0x01, 0x0B});  // beep status; its reply sets the check box
+        if (!m_view.TcpConnected())
+            m_link.SendQuery(BeepStatusQuery());  // its reply sets the check box
     };
     m_tcp.onClosed = [this] {
         if (!g_bTcpConnected)

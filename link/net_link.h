@@ -62,6 +62,9 @@ public:
     virtual void SetTcpButtonText(const std::string& /*text*/) {}
     // The control link is closed (or was never open): what the switcher told is no longer current.
     virtual void TcpClosed() {}
+    // The control link is open: the view reads what it shows of the switcher. Without a view
+    // that does, the beep status is asked for.
+    virtual bool TcpConnected() { return false; }
 };
 
 // How a network configuration ended, as it happens. A refusal leaves the wait running: the

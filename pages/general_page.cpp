@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 #include "link/link_core.h"
 #include "link/queries.h"
@@ -180,6 +181,8 @@ void CGeneralPage::OnGeneralReply(const Frame& r)
         return;
     if (r[2] == 0x01 && r[3] == 0x0B && r[4] == 0x00) {
         m_view.ShowBeep(r[6] == 0x00);
+        if (std::exchange(m_dviQueryOwed, false) && g_bReady)
+            m_link.SendQuery(DviStatusQuery());
         return;
     }
     if (r[2] == 0x06 && r[3] == 0x01) {
@@ -199,12 +202,21 @@ void CGeneralPage::OnGeneralReply(const Frame& r)
     HandleResetReply(r);
 }
 
+void CGeneralPage::ReadSettings()
+{
+    m_dviQueryOwed = true;
+    m_link.SendQuery(BeepStatusQuery());
+}
+
 void CGeneralPage::OnTimer(unsigned id)
 {
     if (id != TIMER_RESET_CLOSE)
         return;
     m_timers.KillTimer(id);
     CloseStatus();
+    // The reset put beep and DVI back to the switcher's own defaults: show those.
+    if (g_bReady && m_link.LinkOpen())
+        ReadSettings();
 }
 
 }  // namespace corvane

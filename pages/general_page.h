@@ -51,8 +51,13 @@ public:
     // enable: what the operator asks for; the view changes only when the switcher answers.
     void OnBeep(bool enable);
     void OnDvi(bool enable);
-    // Asks the operator first unless "No longer remind" was ticked.
+    // Asks the operator first unless "No longer remind" was ticked. Once the reset is over, the
+    // beeper and DVI compatibility are read back, so the page shows what the switcher went to.
     void OnFactoryReset();
+    // Reads the beeper's state, then DVI compatibility's, into the check boxes (a link just
+    // opened, a reset done). The queries claim nothing; the second goes out only while no other
+    // command waits for its answer.
+    void ReadSettings();
 
     // Every reply with a valid checksum while the General page is shown.
     void OnGeneralReply(const Frame& reply);
@@ -68,6 +73,7 @@ private:
 
     CLinkCore& m_link;
     IGeneralView& m_view;
+    bool m_dviQueryOwed = false;  // ReadSettings's second query, due on the beeper's answer
     CTimerOwner m_timers;  // the busy indicator's close after a finished reset
 };
 

@@ -11,19 +11,24 @@ using Bytes = std::vector<uint8_t>;
 
 class GeneralPage : public AppFixture {};
 
-TEST_F(GeneralPage, ConnectQueriesDviAndStopsPolling)
+TEST_F(GeneralPage, ConnectReadsBeepAndDviAndStopsPolling)
 {
     sim::SwitcherSettings s;
     s.dvi = true;
+    s.beep = true;
     port->device = sim::CSwitcher(s);
     EXPECT_TRUE(dlg->Link().IsTimerRunning(TIMER_PORT_POLL));
     Connect();
     EXPECT_EQ(Ctl<QPushButton>(1021)->text(), QStringLiteral("Disconnect"));
     EXPECT_FALSE(Ctl<QComboBox>(1020)->isEnabled());
     EXPECT_FALSE(dlg->Link().IsTimerRunning(TIMER_PORT_POLL));
-    ASSERT_EQ(port->writes.size(), 1u);
-    EXPECT_EQ(port->writes[0], (Bytes{0xA5, 0x5B, 0x01, 0x0C, 0, 0, 0, 0, 0, 0, 0, 0, 0xF3}));
+    // The beeper's state, then DVI compatibility's, one after the other.
+    ASSERT_EQ(port->writes.size(), 2u);
+    EXPECT_EQ(port->writes[0], (Bytes{0xA5, 0x5B, 0x01, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0xF4}));
+    EXPECT_EQ(port->writes[1], (Bytes{0xA5, 0x5B, 0x01, 0x0C, 0, 0, 0, 0, 0, 0, 0, 0, 0xF3}));
+    EXPECT_TRUE(Ctl<QCheckBox>(1096)->isChecked());
     EXPECT_TRUE(Ctl<QCheckBox>(1101)->isChecked());
+    EXPECT_TRUE(g_bReady);
     EXPECT_TRUE(op.Messages().empty());
 
     Click(1021);  // Disconnect
@@ -169,6 +174,13 @@ TEST_F(GeneralPage, ActionsWhileACommandIsOutstandingAreRefusedSilently)
 const std::vector<Bytes> kResetFrames = {{0x02, 0x03, 0x03, 0x00, 0x01}, {0x0A, 0x06, 0x02, 0x00, 0x01},
                                          {0x0A, 0x0C, 0x01, 0x00, 0x01}, {0x03, 0x08, 0xF0, 0x00, 0x00},
                                          {0x03, 0x02, 0x04, 0xF0, 0x03}};
+// The reset, then the beeper's and DVI compatibility's state read back once its indicator closes.
+const std::vector<Bytes> kResetFramesAndReadBack = [] {
+    std::vector<Bytes> all = kResetFrames;
+    all.push_back({0x01, 0x0B, 0x00, 0x00, 0x00});
+    all.push_back({0x01, 0x0C, 0x00, 0x00, 0x00});
+    return all;
+}();
 
 TEST_F(GeneralPage, FactoryResetAccepted)
 {
@@ -176,10 +188,12 @@ TEST_F(GeneralPage, FactoryResetAccepted)
     s.beep = true;
     port->device = sim::CSwitcher(s);
     Connect();
-    Ctl<QCheckBox>(1096)->setChecked(true);
     Click(1096);  // beep off
     port->Run(0);
+    Click(1101);  // DVI on
+    port->Run(0);
     ASSERT_FALSE(port->device.Beep());
+    ASSERT_TRUE(Ctl<QCheckBox>(1101)->isChecked());
     port->writes.clear();
     Click(1095);
     ASSERT_TRUE(op.BoxOpen());
@@ -195,9 +209,14 @@ TEST_F(GeneralPage, FactoryResetAccepted)
     EXPECT_TRUE(g_bReady);
     clock.Advance(899);
     EXPECT_TRUE(op.StatusOpen());
-    clock.Advance(1);
+    port->Run(1);
     EXPECT_FALSE(op.StatusOpen());
     EXPECT_TRUE(port->device.Beep());  // the reset restored the factory settings
+    // ... and the page shows them, read back from the switcher.
+    EXPECT_EQ(Sent(), kResetFramesAndReadBack);
+    EXPECT_TRUE(Ctl<QCheckBox>(1096)->isChecked());
+    EXPECT_FALSE(Ctl<QCheckBox>(1101)->isChecked());
+    EXPECT_TRUE(g_bReady);
 }
 
 TEST_F(GeneralPage, FactoryResetDeclinedAndNoLongerRemind)
@@ -257,7 +276,7 @@ TEST_F(GeneralPage, FactoryResetStepAnsweredOnlyAfterItsResend)
         port->writes.clear();
         Click(1095);
         port->Run(10000);
-        std::vector<Bytes> expected = kResetFrames;
+        std::vector<Bytes> expected = kResetFramesAndReadBack;
         expected.insert(expected.begin() + step, kResetFrames[step]);
         EXPECT_EQ(Sent(), expected);
         EXPECT_TRUE(op.Messages().empty());
@@ -412,8 +431,9 @@ TEST_F(GeneralPage, LogPanesShowEveryExchangeAndClearReleasesTheGate)
     Connect();
     auto* tx = Ctl<QPlainTextEdit>(1043);
     auto* rx = Ctl<QPlainTextEdit>(1042);
-    EXPECT_EQ(tx->toPlainText(), QStringLiteral("A5 5B 01 0C 00 00 00 00 00 00 00 00 F3 \n"));
-    EXPECT_TRUE(rx->toPlainText().startsWith(QStringLiteral("A5 5B 01 0C 00 ")));
+    EXPECT_EQ(tx->toPlainText(),
+              QStringLiteral("A5 5B 01 0B 00 00 00 00 00 00 00 00 F4 \nA5 5B 01 0C 00 00 00 00 00 00 00 00 F3 \n"));
+    EXPECT_TRUE(rx->toPlainText().startsWith(QStringLiteral("A5 5B 01 0B 00 ")));
     port->AddFault("drop:01 04 01");
     Click(1024);
     EXPECT_FALSE(g_bReady);

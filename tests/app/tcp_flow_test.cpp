@@ -198,18 +198,21 @@ TEST_F(TcpMode, ModeSwitchEnablesOneGroupAndClosesTheOtherLink)
     EXPECT_EQ(tcp->writes.size(), before);
 }
 
-TEST_F(TcpMode, ConnectQueriesBeepAndALostLinkReadsConnect)
+TEST_F(TcpMode, ConnectReadsBeepAndDviAndALostLinkReadsConnect)
 {
     sim::SwitcherSettings s;
     s.beep = false;
+    s.dvi = true;
     tcp->device = sim::CSwitcher(s);
     Ctl<QCheckBox>(1096)->setChecked(true);
     SearchAndConnect();
     EXPECT_EQ(tcp->connects.back(), (std::pair<uint32_t, uint16_t>{0x7F000001u, 8000}));
     EXPECT_EQ(ButtonText(1045), QStringLiteral("Disconnect"));
-    ASSERT_EQ(tcp->writes.size(), 1u);
+    ASSERT_EQ(tcp->writes.size(), 2u);
     EXPECT_EQ(tcp->writes[0], (Bytes{0xA5, 0x5B, 0x01, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0xF4}));
+    EXPECT_EQ(tcp->writes[1], (Bytes{0xA5, 0x5B, 0x01, 0x0C, 0, 0, 0, 0, 0, 0, 0, 0, 0xF3}));
     EXPECT_FALSE(Ctl<QCheckBox>(1096)->isChecked());  // the switcher's beep is off
+    EXPECT_TRUE(Ctl<QCheckBox>(1101)->isChecked());   // and its DVI compatibility on
     EXPECT_TRUE(port->writes.empty());               // nothing went to the serial side
     Click(1024);
     tcp->Run(0);
