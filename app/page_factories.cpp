@@ -29,6 +29,11 @@ public:
         }
         return {};
     }
+    void ForgetSwitcher() override
+    {
+        if constexpr (std::is_same_v<Dlg, CFWDlg>)
+            m_dlg->Page().ForgetDevice();
+    }
 
 private:
     std::unique_ptr<Dlg> m_dlg;

@@ -82,6 +82,7 @@ struct SFirmwareView final : IFirmwareView {
     }
     void ShowFailed(bool) override {}
     void ShowDeviceInfo(const SDeviceInfo& info) override { device = info; }
+    void ClearDeviceInfo() override { device.reset(); }
 };
 
 struct SLinkRun {

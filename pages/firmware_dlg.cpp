@@ -74,6 +74,8 @@ void CFWDlg::ShowFailed(bool failed)
     pane->viewport()->update();
 }
 
+void CFWDlg::ClearDeviceInfo() { DeviceLine()->clear(); }
+
 void CFWDlg::ShowDeviceInfo(const SDeviceInfo& info)
 {
     const std::string line = info.Line();

@@ -46,6 +46,7 @@ public:
     void AppendMessage(const std::string& text) override;
     void ShowFailed(bool failed) override;
     void ShowDeviceInfo(const SDeviceInfo& info) override;
+    void ClearDeviceInfo() override;
 
 private:
     ControlMap m_controls;

@@ -80,6 +80,12 @@ void CFirmwarePage::LoadFile(const std::string& path)
 
 // ---- device information ----
 
+void CFirmwarePage::ForgetDevice()
+{
+    m_lastDevice.reset();
+    m_view.ClearDeviceInfo();
+}
+
 void CFirmwarePage::QueryDevice()
 {
     m_device = SDeviceInfo{};

@@ -58,6 +58,8 @@ public:
     virtual void ShowFailed(bool failed) = 0;
     // The device information chain is complete.
     virtual void ShowDeviceInfo(const SDeviceInfo& info) = 0;
+    // No device information: the link it came over is closed.
+    virtual void ClearDeviceInfo() = 0;
 };
 
 class CFirmwarePage {
@@ -86,6 +88,8 @@ public:
     void SetDeviceGuard(bool guard) { m_bDeviceGuard = guard; }
     // The last complete device information, if any.
     const std::optional<SDeviceInfo>& DeviceInfo() const { return m_lastDevice; }
+    // The link closed: the device information described a switcher no longer connected.
+    void ForgetDevice();
 
     // "Open": the file dialog, then LoadFile. Nothing while a command is pending.
     void OnOpenFile();

@@ -174,6 +174,10 @@ TEST_F(FirmwarePage, OpeningShowsTheDeviceLine)
         EXPECT_FALSE(AnyPageTimer());
     }
     EXPECT_EQ(dlg->findChildren<CFWDlg*>().size(), 1);
+    // The line goes with the link: the switcher connected next must not seem to be this one.
+    Click(1021);
+    EXPECT_TRUE(page->DeviceLine()->text().isEmpty());
+    EXPECT_FALSE(page->Page().DeviceInfo().has_value());
 }
 
 TEST_F(FirmwarePage, WholeUpgradesDeliverTheImage)
