@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <fstream>
 #include <regex>
@@ -292,6 +293,11 @@ TEST_F(NetnsEndToEnd, SearchThroughEveryInterfaceConnectStatusConfigureStatic)
     ASSERT_TRUE(WaitFor([&] { return Listed() == both; }))
         << Listed().join(", ").toStdString() << "\n--- nine\n" << Log(nine) << "--- ten\n" << Log(ten);
     EXPECT_EQ(Ctl<QComboBox>(1060)->currentIndex(), 0);
+    // Our own request, heard back on the port, and each answer take lines of their own.
+    const QStringList rx = Ctl<QPlainTextEdit>(1042)->toPlainText().split(QLatin1Char('\n'));
+    EXPECT_GE(rx.count(QStringLiteral("61 ")), 1) << Ctl<QPlainTextEdit>(1042)->toPlainText().toStdString();
+    for (const QString& line : rx)
+        EXPECT_FALSE(line.startsWith(QStringLiteral("61 ")) && line != QStringLiteral("61 ")) << line.toStdString();
     ASSERT_EQ(g_FoundSwitchers.Size(), 2u);
     EXPECT_EQ(g_FoundSwitchers.At(0).mac, kTen.macText);
     EXPECT_EQ(g_FoundSwitchers.At(1).mac, kNine.macText);
