@@ -439,7 +439,9 @@ TEST_F(NetnsEndToEnd, FloodOfDatagramsLeavesMemoryFlat)
     peak = std::max(peak, ResidentKb());
     EXPECT_EQ(status, 0);
     EXPECT_GT(g_FoundSwitchers.Dropped(), 1000u) << "the panel took too few of the datagrams to tell";
+#ifndef __SANITIZE_ADDRESS__  // AddressSanitizer keeps freed memory in quarantine: no bound to see
     EXPECT_LT(peak - before, 16 * 1024) << "kB grown: " << before << " -> " << peak;
+#endif
     std::printf("flood: %ld kB -> peak %ld kB; %zu listed answers beyond the list\n", before, peak,
                 g_FoundSwitchers.Dropped());
 
