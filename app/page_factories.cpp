@@ -16,6 +16,7 @@ public:
     explicit CPageHost(CCorvaneDlg& dlg) : m_dlg(std::make_unique<Dlg>(dlg.Link(), &dlg)) {}
     QWidget* Widget() override { return m_dlg.get(); }
     void OnReply(const Frame& frame) override { m_dlg->OnReply(frame); }
+    std::vector<QWidget*> FocusOrder() const override { return m_dlg->FocusOrder(); }
 
 private:
     std::unique_ptr<Dlg> m_dlg;

@@ -10,6 +10,7 @@
 #include "platform/notices.h"
 #include "platform/qt_ui.h"
 #include "res/icons.h"
+#include "widgets/accessible_window.h"
 #include "widgets/icon_button.h"
 
 namespace corvane {
@@ -27,7 +28,6 @@ const QColor kOutline(128, 128, 128, 150);
 CMessageDlg::CMessageDlg(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint)
 {
     setObjectName(QStringLiteral("messageBox"));
-    setAccessibleName(QStringLiteral("Message"));
     m_controls = BuildDialog(135, this);
     setFixedSize(size());
 
@@ -66,6 +66,12 @@ CMessageDlg::CMessageDlg(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::Frame
     connect(m_chkNoLongerRemind, &QCheckBox::clicked, this, [](bool checked) { g_bNoLongerRemind = checked; });
 
     InstallKeyFilter(this, [this] { ShowSystemMenu(); });
+    m_spokenText = new CSpokenText(this);
+    // Focus starts on "Ok"; Tab goes along the bottom row, then to the close button.
+    QWidget::setTabOrder(m_btnOk, m_btnCancel);
+    QWidget::setTabOrder(m_btnCancel, m_chkNoLongerRemind);
+    QWidget::setTabOrder(m_chkNoLongerRemind, m_btnClose);
+    m_btnOk->setFocus(Qt::OtherFocusReason);
     RefreshText();
 }
 
@@ -106,7 +112,11 @@ void CMessageDlg::RefreshText()
     // The question's wide text needs the picture out of its way; it never moves back.
     if (g_strMessageText == kFactoryResetQuestion)
         m_picture->move(9, 60);
-    setAccessibleDescription(QString::fromStdString(g_strMessageText));
+    // The box is named by its text, which is also read as the label it shows.
+    const QString text = QString::fromStdString(g_strMessageText);
+    setAccessibleName(text);
+    m_spokenText->setGeometry(TextRect(g_strMessageText));
+    m_spokenText->SetText(text);
     update();
 }
 

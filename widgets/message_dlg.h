@@ -18,6 +18,7 @@ class QPushButton;
 namespace corvane {
 
 class CIconButton;
+class CSpokenText;
 
 // The text to show; read at every repaint, so a later message only replaces it.
 extern std::string g_strMessageText;
@@ -78,6 +79,7 @@ private:
     QCheckBox* m_chkNoLongerRemind = nullptr;
     QLabel* m_picture = nullptr;
     QPointer<QMenu> m_systemMenu;
+    CSpokenText* m_spokenText = nullptr;  // the painted text, as assistive technology reads it
 };
 
 }  // namespace corvane

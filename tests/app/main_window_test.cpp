@@ -53,10 +53,10 @@ TEST_F(MainWindow, EveryControlFitsAWindowMaximizedOn1024x768)
 {
     // "clear" is the operator's way out of a stuck command: nothing may lie beyond such a screen.
     int checked = 0;
-    for (QWidget* w : dlg->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (w->isWindow())
+    for (QWidget* w : dlg->findChildren<QWidget*>()) {
+        if (w->isWindow() || w->window() != dlg.get())
             continue;
-        const QRect r = w->geometry();
+        const QRect r(w->mapTo(dlg.get(), QPoint(0, 0)), w->size());  // the tabs lie in their list
         EXPECT_LE(r.right(), 1023) << w->objectName().toStdString();
         EXPECT_LE(r.bottom(), 767) << w->objectName().toStdString();
         ++checked;
