@@ -24,6 +24,7 @@
 #include "res/dialog_template.h"
 #include "res/icons.h"
 #include "widgets/about_dlg.h"
+#include "widgets/accessible_window.h"
 #include "widgets/dialog_builder.h"
 #include "widgets/icon_button.h"
 #include "widgets/page_tabs.h"
@@ -79,6 +80,7 @@ void CCorvaneDlg::BuildWindow()
     const DialogTemplate* t = Template(102);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint);
     setWindowTitle(QString::fromUtf8(t->caption));
+    InstallAccessibleWindows();  // before the name is set, which makes the window's interface
     setAccessibleName(QString::fromLatin1(kTitle));
     setAttribute(Qt::WA_OpaquePaintEvent);  // the painting covers the whole client area
 

@@ -2,27 +2,25 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
-#include <QDialog>
+#include <QApplication>
 #include <QMenu>
 
 namespace corvane {
 
 namespace {
 
-// A dialog whose open popup menus count among its children. Qt leaves popups out of the tree
-// (they are neither top-level windows of the application nor child widgets), although a menu
-// names the window as its parent.
-class CAccessibleWindow final : public QAccessibleWidget {
+// The application with its open popup menus (the system menu) among its windows. Qt leaves
+// popups out of the tree (they are neither listed as top-level windows nor as child widgets),
+// although a menu names the application as its parent.
+class CAccessibleApp final : public QAccessibleApplication {
 public:
-    explicit CAccessibleWindow(QWidget* w) : QAccessibleWidget(w, QAccessible::Dialog) {}
-
-    int childCount() const override { return QAccessibleWidget::childCount() + static_cast<int>(OpenMenus().size()); }
+    int childCount() const override { return QAccessibleApplication::childCount() + static_cast<int>(OpenMenus().size()); }
 
     QAccessibleInterface* child(int index) const override
     {
-        const int own = QAccessibleWidget::childCount();
+        const int own = QAccessibleApplication::childCount();
         if (index < own)
-            return QAccessibleWidget::child(index);
+            return QAccessibleApplication::child(index);
         const QList<QMenu*> menus = OpenMenus();
         return index - own < menus.size() ? QAccessible::queryAccessibleInterface(menus[index - own]) : nullptr;
     }
@@ -32,17 +30,17 @@ public:
         if (child && child->object()) {
             const int at = static_cast<int>(OpenMenus().indexOf(qobject_cast<QMenu*>(child->object())));
             if (at >= 0)
-                return QAccessibleWidget::childCount() + at;
+                return QAccessibleApplication::childCount() + at;
         }
-        return QAccessibleWidget::indexOfChild(child);
+        return QAccessibleApplication::indexOfChild(child);
     }
 
 private:
-    QList<QMenu*> OpenMenus() const
+    static QList<QMenu*> OpenMenus()
     {
         QList<QMenu*> open;
-        for (QMenu* m : widget()->findChildren<QMenu*>(Qt::FindDirectChildrenOnly))
-            if (m->isVisible())
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* m = qobject_cast<QMenu*>(w); m && m->isVisible())
                 open << m;
         return open;
     }
@@ -63,8 +61,8 @@ QAccessibleInterface* WindowFactory(const QString& className, QObject* object)
 {
     if (className == QLatin1String("corvane::CSpokenText"))
         return new CAccessibleSpokenText(static_cast<CSpokenText*>(object));
-    if (className == QLatin1String("QDialog"))
-        return new CAccessibleWindow(static_cast<QWidget*>(object));
+    if (className == QLatin1String("QApplication") && object == qApp)
+        return new CAccessibleApp;
     return nullptr;
 }
 

@@ -32,6 +32,9 @@ void CPageTabList::AddTab(QLabel* label)
     label->setFocusPolicy(Qt::NoFocus);
     label->installEventFilter(this);
     label->show();
+    // An interface made while the label was a plain static is dropped: from now on it is a tab.
+    if (QAccessibleInterface* old = QAccessible::queryAccessibleInterface(label))
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(old));
     m_tabs.push_back(label);
 }
 
