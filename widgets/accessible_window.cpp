@@ -9,11 +9,36 @@ namespace corvane {
 
 namespace {
 
+// Tells assistive technology when a popup menu opens or closes, as it is told of windows.
+class CMenuWatcher final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if ((event->type() == QEvent::Show || event->type() == QEvent::Hide) && qobject_cast<QMenu*>(watched) &&
+            static_cast<QWidget*>(watched)->isWindow()) {
+            QAccessibleEvent change(watched, event->type() == QEvent::Show ? QAccessible::ObjectCreated
+                                                                           : QAccessible::ObjectDestroyed);
+            QAccessible::updateAccessibility(&change);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 // The application with its open popup menus (the system menu) among its windows. Qt leaves
 // popups out of the tree (they are neither listed as top-level windows nor as child widgets),
 // although a menu names the application as its parent.
 class CAccessibleApp final : public QAccessibleApplication {
 public:
+    CAccessibleApp()
+    {
+        // Clients that keep a copy of the tree hear of a menu coming and going.
+        if (qApp)
+            qApp->installEventFilter(new CMenuWatcher(qApp));
+    }
+
     int childCount() const override { return QAccessibleApplication::childCount() + static_cast<int>(OpenMenus().size()); }
 
     QAccessibleInterface* child(int index) const override
