@@ -39,8 +39,8 @@ bool Reachable(const QWidget* window, const QWidget* w)
 void CCorvaneDlg::SetUpKeyboard()
 {
     m_tabList = new CPageTabList(this);
-    for (QLabel* tab : m_tabs)
-        m_tabList->AddTab(tab);
+    for (int i : {0, 2, 3, 1})  // as on screen: General, Matrix, FW Upgrade, EDID
+        m_tabList->AddTab(m_tabs[i]);
     m_tabList->lower();
     LayoutBand();
     UpdateTabColours();
