@@ -7,12 +7,14 @@
 #include "app/qt_serial_port.h"
 #include "platform/qt_timers.h"
 #include "platform/qt_ui.h"
+#include "widgets/accessible_window.h"
 #include "widgets/qt_notices.h"
 
 namespace corvane {
 
 CCorvaneApp::CCorvaneApp(int& argc, char** argv)
 {
+    InstallAccessibleWindows();  // before the application object, whose interface is made once
     m_app = std::make_unique<QApplication>(argc, argv);
     QApplication::setApplicationName(QStringLiteral("corvane"));
     ApplyPlatformLook(*m_app);

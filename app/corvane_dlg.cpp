@@ -25,8 +25,10 @@
 #include "res/dialog_template.h"
 #include "res/icons.h"
 #include "widgets/about_dlg.h"
+#include "widgets/accessible_window.h"
 #include "widgets/dialog_builder.h"
 #include "widgets/icon_button.h"
+#include "widgets/page_tabs.h"
 
 namespace corvane {
 
@@ -79,6 +81,7 @@ void CCorvaneDlg::BuildWindow()
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint);
     // The task bar, the band and the About box name one version: the program's.
     setWindowTitle(QString::fromLatin1(kTitle));
+    InstallAccessibleWindows();  // before the name is set, which makes the window's interface
     setAccessibleName(QString::fromLatin1(kTitle));
     setAttribute(Qt::WA_OpaquePaintEvent);  // the painting covers the whole client area
 
@@ -133,7 +136,8 @@ void CCorvaneDlg::BuildWindow()
     m_portCombo = std::make_unique<CQtPortCombo>(Ctl<QComboBox>(1020));
     UpdateTabColours();
 
-    InstallKeyFilter(this, [this] { ShowSystemMenu(mapToGlobal(QPoint(1, 56))); });
+    m_keyFilter = InstallKeyFilter(this, [this] { ShowSystemMenu(mapToGlobal(QPoint(1, 56))); });
+    SetUpKeyboard();
 }
 
 void CCorvaneDlg::WireControls()
@@ -181,6 +185,8 @@ void CCorvaneDlg::LayoutBand()
     m_tabs[0]->move(1, y);
     m_tabs[2]->move(w + 2, y);
     m_tabs[3]->move(2 * w + 3, y);
+    if (m_tabList)
+        m_tabList->resize(r.width(), 56);
 }
 
 void CCorvaneDlg::resizeEvent(QResizeEvent* event)
@@ -234,6 +240,8 @@ void CCorvaneDlg::UpdateTabColours()
         pal.setColor(QPalette::Window, current ? ButtonFaceColor() : BandColor());
         pal.setColor(QPalette::WindowText, current ? QColor(Qt::black) : QColor(Qt::white));
         m_tabs[i]->setPalette(pal);
+        if (current && m_tabList)
+            m_tabList->SetCurrent(m_tabs[i]);
     }
 }
 
@@ -354,10 +362,12 @@ void CCorvaneDlg::PressTab(int labelId)
         return;  // a command is outstanding
     for (int i = 0; i < 4; ++i)
         if (kTabIds[i] == labelId) {
+            const bool onTabs = m_tabList && m_tabList->isAncestorOf(focusWidget());
             m_link->SetCurrentPage(kTabPages[i]);
             UpdateTabColours();
             SwitchToPage(kTabPages[i]);
             update();
+            PlaceFocusAfterSwitch(onTabs);
             return;
         }
 }

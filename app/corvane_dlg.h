@@ -22,6 +22,8 @@ namespace corvane {
 
 class CConfigIPDlg;
 class CIconButton;
+class CKeyFilter;
+class CPageTabList;
 class CPlainTextPane;
 class IPortCombo;
 
@@ -35,6 +37,8 @@ public:
     virtual std::string CloseQuestion() const { return {}; }
     // The link is closed: nothing the switcher said stays shown as current.
     virtual void ForgetSwitcher() {}
+    // The page's controls in reading order, as Tab visits them.
+    virtual std::vector<QWidget*> FocusOrder() const = 0;
 };
 
 class CCorvaneDlg : public QDialog, private INetView {
@@ -70,6 +74,11 @@ public:
     void Restore();
     bool IsMaximized() const { return m_bMaximized; }
     QMenu* SystemMenu() const { return m_systemMenu; }
+    // The page tabs as the keyboard and assistive technology reach them.
+    CPageTabList* PageTabs() const { return m_tabList; }
+    // What Tab visits now, in order: the current tab, the shown page's controls, the log panes,
+    // the band's buttons; only what is shown, enabled and inside the window.
+    std::vector<QWidget*> FocusOrder() const;
 
     // The TCP control socket and the UDP socket (the real ones unless a test gives others).
     void SetNetTransports(std::unique_ptr<ITcpControl> tcp, std::unique_ptr<IDatagramSocket> udp,
@@ -88,6 +97,7 @@ protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void BuildWindow();
@@ -97,6 +107,17 @@ private:
     void SwitchToPage(uint8_t page);
     void ShowGeneralControls(bool show);
     void OnOtherTimer(unsigned id);
+
+    // Keyboard and assistive technology (main_keyboard.cpp): the tab list, names of the
+    // controls that show none, the window's keys.
+    void SetUpKeyboard();
+    bool OnWindowKey(int key, Qt::KeyboardModifiers modifiers);
+    // Ctrl+Tab and its kin: the next (1) or previous (-1) page whose tab is on screen.
+    void StepPage(int steps);
+    // After a page switch: on the page's first control, or on the new current tab when the
+    // operator was choosing among the tabs.
+    void PlaceFocusAfterSwitch(bool onTabs);
+    int TabId(const QLabel* tab) const;
 
     // TCP control mode: the connect button, the search, the switcher list, the configuration.
     void WireNetControls();
@@ -136,6 +157,8 @@ private:
     CIconButton* m_btnClose = nullptr;
     CIconButton* m_btnMinimize = nullptr;
     QLabel* m_tabs[4] = {};  // 1008, 1011, 1012, 1013
+    CPageTabList* m_tabList = nullptr;
+    CKeyFilter* m_keyFilter = nullptr;
     std::unique_ptr<CPlainTextPane> m_txPane;
     std::unique_ptr<CPlainTextPane> m_rxPane;
     std::unique_ptr<CLinkCore> m_link;

@@ -34,6 +34,7 @@ public:
         if constexpr (std::is_same_v<Dlg, CFWDlg>)
             m_dlg->Page().ForgetDevice();
     }
+    std::vector<QWidget*> FocusOrder() const override { return m_dlg->FocusOrder(); }
 
 private:
     std::unique_ptr<Dlg> m_dlg;

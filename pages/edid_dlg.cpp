@@ -72,10 +72,23 @@ CEDIDDlg::CEDIDDlg(CLinkCore& link, QWidget* parent) : QWidget(parent), m_page(l
         button->setAccessibleDescription(QString::fromLatin1(b.description));
         connect(button, &QPushButton::clicked, this, [this, h = b.handler] { (m_page.*h)(); });
     }
-    InstallKeyFilter(this);
+    // Enter, Escape and Space never reach the page's buttons. Inside the main window its own
+    // filter covers the page and opens the system menu on Alt+Space, which a second filter here
+    // would swallow first; a page shown on its own brings its own.
+    if (!parent)
+        InstallKeyFilter(this);
 }
 
 QWidget* CEDIDDlg::Control(int id) const { return corvane::Control<QWidget>(m_controls, id); }
+
+std::vector<QWidget*> CEDIDDlg::FocusOrder() const
+{
+    // Row by row: the preset, the display's EDID, the file; then the input EDID list's "Status".
+    std::vector<QWidget*> order;
+    for (int id : {1081, 1083, 1084, 1086, 1088, 1089, 1104, kFileEditId, 1091, 1092, 1113})
+        order.push_back(Control(id));
+    return order;
+}
 
 QComboBox* CEDIDDlg::List(EdidList list) const
 {

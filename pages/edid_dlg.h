@@ -29,6 +29,8 @@ public:
 
     CEdidPage& Page() { return m_page; }
     QWidget* Control(int id) const;
+    // The controls in reading order, as Tab visits them.
+    std::vector<QWidget*> FocusOrder() const;
     QComboBox* List(EdidList list) const;
     QLineEdit* FileEdit() const;
     // The static that shows the EDID name of input 1..4.

@@ -30,10 +30,18 @@ CFWDlg::CFWDlg(CLinkCore& link, QWidget* parent) : QWidget(parent), m_page(link,
 
     connect(OpenButton(), &QPushButton::clicked, this, [this] { m_page.OnOpenFile(); });
     connect(UpgradeButton(), &QPushButton::clicked, this, [this] { m_page.OnUpgrade(); });
-    InstallKeyFilter(this);
+    // The path field and the pane are named by their captions; Tab leaves the pane.
+    PathEdit()->setAccessibleName(QStringLiteral("Open FW File"));
+    Messages()->setAccessibleName(QStringLiteral("Messages"));
+    Messages()->setTabChangesFocus(true);
+    // As on the routing page: inside the main window its filter covers this page too.
+    if (!parent)
+        InstallKeyFilter(this);
 }
 
 QWidget* CFWDlg::Control(int id) const { return corvane::Control<QWidget>(m_controls, id); }
+
+std::vector<QWidget*> CFWDlg::FocusOrder() const { return {PathEdit(), OpenButton(), UpgradeButton(), Messages()}; }
 
 QLineEdit* CFWDlg::PathEdit() const { return qobject_cast<QLineEdit*>(Control(1042)); }
 QPushButton* CFWDlg::OpenButton() const { return qobject_cast<QPushButton*>(Control(1088)); }

@@ -26,6 +26,8 @@ public:
 
     CFirmwarePage& Page() { return m_page; }
     QWidget* Control(int id) const;
+    // The controls in reading order, as Tab visits them.
+    std::vector<QWidget*> FocusOrder() const;
     QLineEdit* PathEdit() const;
     QPushButton* OpenButton() const;
     QPushButton* UpgradeButton() const;

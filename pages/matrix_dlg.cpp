@@ -64,6 +64,19 @@ CMatrixDlg::CMatrixDlg(CLinkCore& link, QWidget* parent) : QWidget(parent), m_pa
 
 QWidget* CMatrixDlg::Control(int id) const { return corvane::Control<QWidget>(m_controls, id); }
 
+std::vector<QWidget*> CMatrixDlg::FocusOrder() const
+{
+    // Output by output: its arrows, then its IN buttons.
+    std::vector<QWidget*> order;
+    for (int o = 1; o <= kRouteOutputs; ++o) {
+        order.push_back(PreviousButton(o));
+        order.push_back(NextButton(o));
+        for (int i = 1; i <= kRouteInputs; ++i)
+            order.push_back(InputButton(o, i));
+    }
+    return order;
+}
+
 QAbstractButton* CMatrixDlg::InputButton(int output, int input) const
 {
     if (output < 1 || output > kRouteOutputs || input < 1 || input > kRouteInputs)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QWidget>
+#include <vector>
 
 #include "pages/matrix_page.h"
 #include "widgets/dialog_builder.h"
@@ -25,6 +26,8 @@ public:
 
     CMatrixPage& Page() { return m_page; }
     QWidget* Control(int id) const;
+    // The controls in reading order, as Tab visits them.
+    std::vector<QWidget*> FocusOrder() const;
     QAbstractButton* InputButton(int output, int input) const;
     QLabel* Picture(int output) const;
     CIconButton* PreviousButton(int output) const;

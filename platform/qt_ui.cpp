@@ -1,13 +1,16 @@
 #include "platform/qt_ui.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QChildEvent>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
@@ -125,6 +128,11 @@ bool CKeyFilter::IsSystemMenuKey(int key, Qt::KeyboardModifiers modifiers)
     return key == Qt::Key_Space && (modifiers & Qt::AltModifier);
 }
 
+bool CKeyFilter::IsPressKey(int key, Qt::KeyboardModifiers modifiers)
+{
+    return (key == Qt::Key_Return || key == Qt::Key_Enter) && (modifiers & ~Qt::KeypadModifier) == Qt::ControlModifier;
+}
+
 void CKeyFilter::InstallOn(QWidget* w)
 {
     w->removeEventFilter(this);  // never twice on one object
@@ -143,10 +151,23 @@ bool CKeyFilter::eventFilter(QObject* watched, QEvent* event)
     switch (event->type()) {
     case QEvent::KeyPress: {
         auto* key = static_cast<QKeyEvent*>(event);
+        if (m_commands && !key->isAutoRepeat() && m_commands(key->key(), key->modifiers()))
+            return true;
         if (IsSystemMenuKey(key->key(), key->modifiers())) {
             // The menu opens instead of the focused control taking the Space.
             if (m_systemMenu && !key->isAutoRepeat())
                 m_systemMenu();
+            return true;
+        }
+        if (IsPressKey(key->key(), key->modifiers())) {
+            // Only the focused control, once per press (never by a held key), and after the
+            // key's own handling, as a click by the mouse.
+            auto* button = qobject_cast<QAbstractButton*>(watched);
+            if (button && button->window()->focusWidget() == button && !key->isAutoRepeat())
+                QTimer::singleShot(0, button, [b = QPointer<QAbstractButton>(button)] {
+                    if (b && b->isEnabled())
+                        b->click();
+                });
             return true;
         }
         if (IsFilteredKey(key->key(), key->modifiers()))

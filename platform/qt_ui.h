@@ -52,10 +52,11 @@ void FillVLine(QPainter& p, int x, int y0, int y1, const QColor& c);
 void OutlineRect(QPainter& p, int x, int y, int w, int h, const QColor& c);
 
 // Swallows key presses of Return/Enter, Escape and Space for a window and all of its present
-// and future child widgets, so the keyboard cannot end the window or press its buttons.
+// and future child widgets, so a stray key cannot end the window or press its buttons.
 // Alt+Space is swallowed too (a focused button would take its Space) and opens the window's
-// system menu instead. Child windows (dialogs owned by the window, popups) are left to
-// themselves.
+// system menu instead. Ctrl+Enter, a chord nobody types by accident, presses the focused
+// button, check box or radio button (a queued click, as the mouse's). Child windows (dialogs
+// owned by the window, popups) are left to themselves.
 class CKeyFilter final : public QObject {
     Q_OBJECT
 public:
@@ -65,14 +66,22 @@ public:
     }
     // Installs this filter on w and every widget below it that is not a window of its own.
     void InstallOn(QWidget* w);
+    // Window keys (page changes and the like): asked first for every key press in the window;
+    // true when it took the key.
+    void SetKeyCommands(std::function<bool(int key, Qt::KeyboardModifiers modifiers)> commands)
+    {
+        m_commands = std::move(commands);
+    }
     static bool IsFilteredKey(int key, Qt::KeyboardModifiers modifiers);
     static bool IsSystemMenuKey(int key, Qt::KeyboardModifiers modifiers);
+    static bool IsPressKey(int key, Qt::KeyboardModifiers modifiers);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     std::function<void()> m_systemMenu;
+    std::function<bool(int, Qt::KeyboardModifiers)> m_commands;
 };
 
 // Creates a key filter owned by the window and installs it on the window and its children;

@@ -4,7 +4,10 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QCheckBox>
+#include <QKeySequence>
+#include <QPointer>
 #include <QRadioButton>
+#include <QTimer>
 
 namespace corvane {
 
@@ -19,6 +22,11 @@ public:
         if (t == QAccessible::Name && Button()->accessibleName().isEmpty()) {
             QString text = Button()->text();
             return text.remove(QLatin1Char('&'));  // the read text, not the mnemonic marker
+        }
+        if (t == QAccessible::Description) {
+            // The tip of an icon button is already its name: said once, not twice.
+            const QString description = QAccessibleWidget::text(t);
+            return description == text(QAccessible::Name) ? QString() : description;
         }
         return QAccessibleWidget::text(t);
     }
@@ -45,14 +53,24 @@ public:
     void doAction(const QString& name) override
     {
         if (name == pressAction() || name == toggleAction()) {
-            if (Button()->isEnabled())
-                Button()->click();  // clicked() is what the windows act on
+            // clicked() is what the windows act on. Queued, as a key's click is: the click may
+            // run a modal window for seconds, and the caller must not wait for it.
+            QTimer::singleShot(0, Button(), [button = QPointer<QAbstractButton>(Button())] {
+                if (button && button->isEnabled())
+                    button->click();
+            });
             return;
         }
         QAccessibleWidget::doAction(name);
     }
 
-    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+    // The key that presses the focused control in every window (the key filter's press key).
+    QStringList keyBindingsForAction(const QString& name) const override
+    {
+        if (name == pressAction() || name == toggleAction())
+            return {QKeySequence(Qt::CTRL | Qt::Key_Return).toString(QKeySequence::NativeText)};
+        return {};
+    }
 
 private:
     QAbstractButton* Button() const { return static_cast<QAbstractButton*>(widget()); }

@@ -1,6 +1,8 @@
 // How assistive technology sees and operates the buttons, check boxes and radio buttons of the
 // dialogs: every action it offers ("press", "toggle") is a click, so it takes the same path as
 // the mouse and the keyboard (a bare toggle would change the box without telling the switcher).
+// The click is queued: the action returns at once, even when the click opens a modal window
+// (the status sequence, the factory-reset question), so the screen reader's call never waits.
 #pragma once
 
 namespace corvane {

@@ -13,6 +13,7 @@
 
 #include "platform/qt_ui.h"
 #include "widgets/accessible_button.h"
+#include "widgets/accessible_window.h"
 #include "res/icons.h"
 #include "widgets/icon_button.h"
 
@@ -91,6 +92,7 @@ ControlMap BuildDialog(const DialogTemplate& tpl, QWidget* parent, bool resizePa
     if (!parent)
         return controls;
     InstallAccessibleButtons();
+    InstallAccessibleWindows();
     const QFont font = DialogFont();
     parent->setFont(font);
     if (resizeParent)

@@ -11,6 +11,7 @@
 #include "platform/notices.h"
 #include "platform/qt_ui.h"
 #include "res/icons.h"
+#include "widgets/accessible_window.h"
 #include "widgets/icon_button.h"
 
 namespace corvane {
@@ -28,7 +29,6 @@ const QColor kOutline(128, 128, 128, 150);
 CMessageDlg::CMessageDlg(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint)
 {
     setObjectName(QStringLiteral("messageBox"));
-    setAccessibleName(QStringLiteral("Message"));
     m_controls = BuildDialog(135, this);
     setFixedSize(size());
 
@@ -58,12 +58,9 @@ CMessageDlg::CMessageDlg(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::Frame
         m_btnOk->move(cancel.topLeft());
         m_btnCancel->move(ok.topLeft());
         m_btnCancel->show();
-        // "No longer remind" belongs to the factory-reset question; any other question (closing
-        // during a transfer) starts on "Cancel", the answer that loses nothing.
+        // "No longer remind" belongs to the factory-reset question.
         if (g_strMessageText == kFactoryResetQuestion)
             m_chkNoLongerRemind->show();
-        else
-            m_btnCancel->setFocus();
     }
 
     connect(m_btnOk, &QPushButton::clicked, this, &CMessageDlg::OnOk);
@@ -73,6 +70,15 @@ CMessageDlg::CMessageDlg(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::Frame
     connect(m_chkNoLongerRemind, &QCheckBox::clicked, this, [](bool checked) { g_bNoLongerRemind = checked; });
 
     InstallKeyFilter(this, [this] { ShowSystemMenu(); });
+    m_spokenText = new CSpokenText(this);
+    // Focus starts on "Ok", on "Cancel" for any question but the factory reset's (closing during
+    // a transfer), the answer that loses nothing; Tab goes along the bottom row, then to the close
+    // button.
+    QWidget::setTabOrder(m_btnOk, m_btnCancel);
+    QWidget::setTabOrder(m_btnCancel, m_chkNoLongerRemind);
+    QWidget::setTabOrder(m_chkNoLongerRemind, m_btnClose);
+    const bool cancelFirst = g_bMessageAsk && g_strMessageText != kFactoryResetQuestion;
+    (cancelFirst ? m_btnCancel : m_btnOk)->setFocus(Qt::OtherFocusReason);
     RefreshText();
 }
 
@@ -124,7 +130,11 @@ void CMessageDlg::RefreshText()
 {
     // A wide text needs the picture out of its way.
     m_picture->move(TextRect(g_strMessageText).left() < 100 ? QPoint(9, 60) : m_picturePos);
-    setAccessibleDescription(QString::fromStdString(g_strMessageText));
+    // The box is named by its text, which is also read as the label it shows.
+    const QString text = QString::fromStdString(g_strMessageText);
+    setAccessibleName(text);
+    m_spokenText->setGeometry(TextRect(g_strMessageText));
+    m_spokenText->SetText(text);
     update();
 }
 

@@ -19,6 +19,7 @@ class QPushButton;
 namespace corvane {
 
 class CIconButton;
+class CSpokenText;
 
 // The text to show; read at every repaint, so a later message only replaces it.
 extern std::string g_strMessageText;
@@ -83,6 +84,7 @@ private:
     QLabel* m_picture = nullptr;
     QPoint m_picturePos;  // where the template puts it
     QPointer<QMenu> m_systemMenu;
+    CSpokenText* m_spokenText = nullptr;  // the painted text, as assistive technology reads it
 };
 
 }  // namespace corvane

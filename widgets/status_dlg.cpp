@@ -44,10 +44,14 @@ QString CStatusDlg::Text() const { return m_text->text(); }
 
 void CStatusDlg::SetCaption(const char* dots)
 {
-    const QString text = QString::fromStdString(g_strStatusText) + QString::fromLatin1(dots);
-    m_text->setText(text);
-    m_text->setAccessibleName(text);
-    setAccessibleDescription(text);
+    // Only the shown text animates: what assistive technology reads is the caption alone, and
+    // changes only with it (a screen reader would otherwise speak it again every 300 ms).
+    const QString caption = QString::fromStdString(g_strStatusText);
+    m_text->setText(caption + QString::fromLatin1(dots));
+    if (m_text->accessibleName() != caption)
+        m_text->setAccessibleName(caption);
+    if (accessibleDescription() != caption)
+        setAccessibleDescription(caption);
 }
 
 void CStatusDlg::OnTimer(unsigned id)

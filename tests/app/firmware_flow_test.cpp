@@ -629,6 +629,8 @@ TEST_F(FirmwarePage, KeysAssistiveTechnologyAndLook)
     ASSERT_NE(button, nullptr);
     EXPECT_EQ(button->text(QAccessible::Name), QStringLiteral("Upgrade"));
     button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(op.Messages().empty()) << "the action returns before its click runs";
+    QCoreApplication::processEvents();
     EXPECT_EQ(op.Messages(), std::vector<std::string>{"Please open the file(.fw)!"});
     op.CloseBox();
 

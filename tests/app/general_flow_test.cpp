@@ -351,6 +351,8 @@ TEST_F(GeneralPage, AssistiveActionsTakeTheClicksPath)
         ASSERT_NE(iface->actionInterface(), nullptr);
         EXPECT_TRUE(iface->state().checkable);
         iface->actionInterface()->doAction(c.action);
+        EXPECT_TRUE(port->writes.empty()) << "the action returns before its click runs";
+        QCoreApplication::processEvents();
         EXPECT_FALSE(Ctl<QCheckBox>(c.box)->isChecked());  // until the switcher answers
         ASSERT_EQ(Sent().size(), 1u);
         EXPECT_EQ(Sent()[0][0], c.box == 1096 ? 0x06 : 0x07);

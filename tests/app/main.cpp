@@ -3,10 +3,12 @@
 #include <QApplication>
 
 #include "platform/qt_ui.h"
+#include "widgets/accessible_window.h"
 
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    corvane::InstallAccessibleWindows();  // as the program does, before the application object
     QApplication app(argc, argv);
     corvane::ApplyPlatformLook(app);
     ::testing::InitGoogleTest(&argc, argv);

@@ -2,6 +2,8 @@
 // the key filter, the controls of its template.
 #include "tests/app/app_fixture.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -53,10 +55,10 @@ TEST_F(MainWindow, EveryControlFitsAWindowMaximizedOn1024x768)
 {
     // "clear" is the operator's way out of a stuck command: nothing may lie beyond such a screen.
     int checked = 0;
-    for (QWidget* w : dlg->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (w->isWindow())
+    for (QWidget* w : dlg->findChildren<QWidget*>()) {
+        if (w->isWindow() || w->window() != dlg.get())
             continue;
-        const QRect r = w->geometry();
+        const QRect r(w->mapTo(dlg.get(), QPoint(0, 0)), w->size());  // the tabs lie in their list
         EXPECT_LE(r.right(), 1023) << w->objectName().toStdString();
         EXPECT_LE(r.bottom(), 767) << w->objectName().toStdString();
         ++checked;
@@ -336,6 +338,273 @@ TEST_F(MainWindow, SystemMenuMaximizesAndShowsTheHiddenControls)
     menu->actions()[0]->trigger();  // Restore
     EXPECT_EQ(dlg->size(), QSize(593, 492));
     menu->hide();
+}
+
+}  // namespace
+}  // namespace corvane::test
+
+namespace corvane::test {
+namespace {
+
+TEST_F(MainWindow, TabsAreAPageTabListWithTheCurrentOneSelected)
+{
+    dlg->show();
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(dlg.get());
+    QAccessibleInterface* list = nullptr;
+    for (int i = 0; i < window->childCount(); ++i)
+        if (window->child(i)->role() == QAccessible::PageTabList)
+            list = window->child(i);
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->childCount(), 4);
+    const auto selected = [&] {
+        QStringList names;
+        for (int i = 0; i < list->childCount(); ++i) {
+            EXPECT_EQ(list->child(i)->role(), QAccessible::PageTab);
+            if (list->child(i)->state().selected)
+                names << list->child(i)->text(QAccessible::Name);
+        }
+        return names;
+    };
+    EXPECT_EQ(selected(), QStringList{"General"});
+    dlg->PressTab(1013);
+    port->Run(0);
+    EXPECT_EQ(selected(), QStringList{"FW Upgrade"});
+
+    // The tab's press is the mouse's: queued, refused while a command is outstanding.
+    QAccessibleInterface* matrix = QAccessible::queryAccessibleInterface(dlg->Control(1012));
+    ASSERT_NE(matrix->actionInterface(), nullptr);
+    g_bReady = false;
+    matrix->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dlg->CurrentPage(), PAGE_FIRMWARE);
+    g_bReady = true;
+    matrix->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(dlg->CurrentPage(), PAGE_FIRMWARE) << "the action returns before the switch";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dlg->CurrentPage(), PAGE_MATRIX);
+    EXPECT_EQ(selected(), QStringList{"Matrix"});
+    EXPECT_TRUE(matrix->state().focusable);
+}
+
+}  // namespace
+}  // namespace corvane::test
+
+#include "pages/edid_dlg.h"
+#include "pages/firmware_dlg.h"
+#include "widgets/icon_button.h"
+#include "widgets/page_tabs.h"
+
+#include <QLineEdit>
+#include <QProgressBar>
+
+namespace corvane::test {
+namespace {
+
+// Where each press of Tab (or Shift+Tab) takes the focus, for as many presses as the list is long.
+std::vector<QWidget*> TabWalk(CCorvaneDlg& dlg, std::size_t presses, bool back = false)
+{
+    std::vector<QWidget*> seen;
+    for (std::size_t k = 0; k < presses; ++k) {
+        QTest::keyClick(dlg.focusWidget(), back ? Qt::Key_Backtab : Qt::Key_Tab, back ? Qt::ShiftModifier : Qt::NoModifier);
+        seen.push_back(dlg.focusWidget());
+    }
+    return seen;
+}
+
+TEST_F(MainWindow, TabVisitsWhatIsOnScreenInReadingOrder)
+{
+    Connect();
+    dlg->show();
+    const auto ids = [&](std::initializer_list<int> list) {
+        std::vector<QWidget*> out;
+        for (int id : list)
+            out.push_back(dlg->Control(id));
+        return out;
+    };
+    // Start-up: on the General page's first control. At the template size Tab never leaves the
+    // window (control mode, TCP, factory reset, beep and the log panes lie outside it); the port
+    // list, disabled while connected, and the TCP controls, disabled in COM mode, are passed over.
+    EXPECT_EQ(dlg->focusWidget(), dlg->Control(1024));
+    const std::vector<QWidget*> inSight = ids({1025, 1021, 1101, 1005, 1002, 1008, 1024});
+    EXPECT_EQ(TabWalk(*dlg, inSight.size()), inSight);
+    std::vector<QWidget*> back(inSight.rbegin() + 1, inSight.rend());
+    back.push_back(inSight.back());
+    EXPECT_EQ(TabWalk(*dlg, back.size(), true), back);
+
+    // Enlarged, the whole page in reading order; the radio buttons are one stop; Tab leaves a
+    // log pane instead of typing into it.
+    const QSize templateSize = dlg->size();
+    dlg->resize(1024, 768);
+    const std::vector<QWidget*> all = ids({1025, 1021, 1101, 1016, 1095, 1096, 1042, 1043, 1123, 1005, 1002, 1008, 1024});
+    EXPECT_EQ(TabWalk(*dlg, all.size()), all);
+    EXPECT_TRUE(Ctl<QPlainTextEdit>(1042)->toPlainText().indexOf('\t') < 0);
+    dlg->resize(templateSize);
+
+    // After a page switch focus is on the page's first control, never in a pane out of sight.
+    // The routing page goes output by output, its arrows before its IN buttons.
+    dlg->PressTab(1012);
+    port->Run(0);
+    auto* matrix = dlg->findChild<CMatrixDlg*>();
+    ASSERT_NE(matrix, nullptr);
+    EXPECT_EQ(dlg->focusWidget(), matrix->PreviousButton(1));
+    std::vector<QWidget*> routing = {matrix->NextButton(1)};
+    for (int i = 1; i <= 4; ++i)
+        routing.push_back(matrix->InputButton(1, i));
+    routing.push_back(matrix->PreviousButton(2));
+    routing.push_back(matrix->NextButton(2));
+    EXPECT_EQ(TabWalk(*dlg, routing.size()), routing);
+
+    // The firmware page: its message pane lets Tab through as well.
+    dlg->PressTab(1013);
+    port->Run(0);
+    auto* fw = dlg->findChild<CFWDlg*>();
+    ASSERT_NE(fw, nullptr);
+    EXPECT_EQ(dlg->focusWidget(), fw->PathEdit());
+    EXPECT_EQ(TabWalk(*dlg, 4), (std::vector<QWidget*>{fw->OpenButton(), fw->UpgradeButton(), fw->Messages(), dlg->Control(1005)}));
+    EXPECT_TRUE(fw->Messages()->toPlainText().indexOf('\t') < 0);
+}
+
+TEST_F(MainWindow, PageKeysMoveAlongTheTabsOnScreenAndHonourTheGate)
+{
+    Connect();
+    dlg->show();
+    struct Step {
+        Qt::Key key;
+        Qt::KeyboardModifiers mods;
+        bool ready;     // the send gate as the key finds it
+        uint8_t page;   // the page shown after the key
+    };
+    const Step steps[] = {
+        {Qt::Key_Tab, Qt::ControlModifier, true, PAGE_MATRIX},
+        {Qt::Key_PageDown, Qt::ControlModifier, true, PAGE_FIRMWARE},
+        {Qt::Key_Tab, Qt::ControlModifier, true, PAGE_GENERAL},  // wraps; EDID is out of sight
+        {Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, true, PAGE_FIRMWARE},
+        {Qt::Key_PageUp, Qt::ControlModifier, true, PAGE_MATRIX},
+        {Qt::Key_PageUp, Qt::ControlModifier, false, PAGE_MATRIX},  // a command outstanding
+        {Qt::Key_Tab, Qt::ControlModifier, false, PAGE_MATRIX},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(::testing::Message() << s.key << " ready " << s.ready);
+        g_bReady = s.ready;
+        QTest::keyClick(dlg->focusWidget(), s.key, s.mods);
+        EXPECT_EQ(dlg->CurrentPage(), s.page);
+        port->Run(0);
+    }
+    // Maximized, the EDID tab is on screen and takes its place after "FW Upgrade"; the keys work
+    // from inside a log pane too.
+    g_bReady = true;
+    dlg->Maximize();
+    dlg->PressTab(1013);
+    port->Run(0);
+    Ctl<QPlainTextEdit>(1042)->setFocus();
+    QTest::keyClick(Ctl<QPlainTextEdit>(1042), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(dlg->CurrentPage(), PAGE_EDID);
+    port->Run(1000);
+    auto* edid = dlg->findChild<CEDIDDlg*>();
+    ASSERT_NE(edid, nullptr);
+    EXPECT_EQ(dlg->focusWidget(), edid->List(EdidList::Preset));
+    QTest::keyClick(dlg->focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(dlg->CurrentPage(), PAGE_GENERAL);
+    // The EDID page shown and the window restored: the keys pass over its tab, now out of sight.
+    dlg->PressTab(1011);
+    port->Run(1000);
+    dlg->Restore();
+    QTest::keyClick(dlg->focusWidget(), Qt::Key_PageDown, Qt::ControlModifier);
+    EXPECT_EQ(dlg->CurrentPage(), PAGE_GENERAL);
+    EXPECT_TRUE(op.Messages().empty());
+}
+
+TEST_F(MainWindow, TheCurrentTabTakesFocusAndItsArrowsChooseThePage)
+{
+    Connect();
+    dlg->show();
+    dlg->activateWindow();  // focus events, which frame the focused tab, reach an active window
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+    QLabel* general = Ctl<QLabel>(1008);
+    general->setFocus();
+    struct Step {
+        Qt::Key key;
+        bool ready;
+        int focusedTab;  // the tab that has focus (and is current) afterwards
+    };
+    const Step steps[] = {
+        {Qt::Key_Right, true, 1012}, {Qt::Key_End, true, 1013},   {Qt::Key_Right, true, 1008},
+        {Qt::Key_Left, true, 1013},  {Qt::Key_Home, false, 1013}, {Qt::Key_Home, true, 1008},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(::testing::Message() << s.key);
+        g_bReady = s.ready;
+        QTest::keyClick(dlg->focusWidget(), s.key);
+        port->Run(0);
+        EXPECT_EQ(dlg->focusWidget(), dlg->Control(s.focusedTab));
+        EXPECT_EQ(dlg->PageTabs()->Current(), dlg->Control(s.focusedTab));
+        EXPECT_EQ(Ctl<QLabel>(s.focusedTab)->frameStyle(), QFrame::Box | QFrame::Plain) << "the focused tab is framed";
+    }
+    // Only the current tab is a focus stop; the frame goes with the focus.
+    EXPECT_EQ(Ctl<QLabel>(1012)->focusPolicy(), Qt::NoFocus);
+    TabWalk(*dlg, 1);
+    EXPECT_EQ(general->frameStyle(), QFrame::NoFrame);
+}
+
+TEST_F(MainWindow, AltSpaceOpensTheSystemMenuFromEveryPage)
+{
+    Connect();
+    dlg->show();
+    g_bReady = true;
+    dlg->Maximize();  // the EDID tab in reach
+    for (int tab : {1011, 1013}) {
+        SCOPED_TRACE(tab);
+        dlg->PressTab(tab);
+        port->Run(1000);
+        QWidget* focused = dlg->focusWidget();
+        ASSERT_NE(focused, nullptr);
+        ASSERT_NE(focused->parentWidget(), dlg.get()) << "focus is on a page control";
+        port->writes.clear();
+        QTest::keyClick(focused, Qt::Key_Space, Qt::AltModifier);
+        ASSERT_NE(dlg->SystemMenu(), nullptr);
+        EXPECT_TRUE(dlg->SystemMenu()->isVisible());
+        // Open, the menu is one of the application's windows for a screen reader.
+        QAccessibleInterface* app = QAccessible::queryAccessibleInterface(qApp);
+        QAccessibleInterface* menu = app->child(app->childCount() - 1);
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(menu->role(), QAccessible::PopupMenu);
+        EXPECT_EQ(menu->parent()->object(), qApp);
+        EXPECT_EQ(app->indexOfChild(menu), app->childCount() - 1);
+        EXPECT_EQ(menu->child(0)->text(QAccessible::Name), QStringLiteral("Restore"));
+        dlg->SystemMenu()->hide();
+        EXPECT_NE(app->child(app->childCount() - 1)->role(), QAccessible::PopupMenu);
+        EXPECT_TRUE(port->writes.empty());
+    }
+}
+
+TEST_F(MainWindow, ScreenReaderNamesWhatShowsNoText)
+{
+    dlg->PressTab(1013);
+    auto* fw = dlg->findChild<CFWDlg*>();
+    ASSERT_NE(fw, nullptr);
+    const auto read = [](QWidget* w, QAccessible::Text t) { return QAccessible::queryAccessibleInterface(w)->text(t); };
+    const struct {
+        QWidget* w;
+        const char* name;
+    } named[] = {{dlg->Control(1042), "RX"}, {dlg->Control(1043), "TX"}, {fw->PathEdit(), "Open FW File"},
+                 {fw->Messages(), "Messages"}};
+    for (const auto& n : named)
+        EXPECT_EQ(read(n.w, QAccessible::Name), QString::fromLatin1(n.name));
+    // A list is read by its value here; its label comes with it as the "labelled by" relation.
+    for (auto [list, label] : {std::pair{1020, "Port"}, std::pair{1060, "Switcher IP"}}) {
+        SCOPED_TRACE(label);
+        const auto labels = QAccessible::queryAccessibleInterface(dlg->Control(list))->relations(QAccessible::Label);
+        ASSERT_EQ(labels.size(), 1);
+        EXPECT_EQ(labels[0].first->text(QAccessible::Name), QString::fromLatin1(label));
+        EXPECT_EQ(dlg->Control(list)->accessibleName(), QString::fromLatin1(label));
+    }
+    // The two "Clear" buttons say what each clears; the band's buttons are not read twice.
+    EXPECT_NE(read(dlg->Control(1025), QAccessible::Description), read(dlg->Control(1123), QAccessible::Description));
+    EXPECT_FALSE(read(dlg->Control(1123), QAccessible::Description).isEmpty());
+    for (int id : {1002, 1005}) {
+        EXPECT_FALSE(read(dlg->Control(id), QAccessible::Name).isEmpty());
+        EXPECT_NE(read(dlg->Control(id), QAccessible::Description), read(dlg->Control(id), QAccessible::Name));
+    }
 }
 
 }  // namespace

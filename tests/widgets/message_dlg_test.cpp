@@ -1,5 +1,6 @@
 // The message box: its painted chrome and layouts, and the modal flows behind ShowMessage and
 // AskMessage.
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
@@ -139,7 +140,44 @@ TEST_F(MessageLookTest, NoticeLayout)
     EXPECT_EQ(dlg->Item(CMessageDlg::IDC_PICTURE)->pos(), QPoint(46, 58));
     // The light-blue disc at its template place.
     EXPECT_GT(qBlue(img.pixel(46 + 8, 58 + 18)), qRed(img.pixel(46 + 8, 58 + 18)) + 60);
-    EXPECT_EQ(dlg->accessibleDescription(), "Time out!");
+}
+
+TEST_F(MessageLookTest, ScreenReaderHearsTheTextAndStartsOnOk)
+{
+    // Read as "<text> dialog, <text> label, Ok button": named by its text, the text a label, focus
+    // on the answer (not on the close button, not on a nameless "Message").
+    struct Case {
+        const char* text;
+        bool ask;
+        std::vector<int> tabOrder;  // from "Ok" on
+    };
+    const Case cases[] = {
+        {"Time out!", false, {CMessageDlg::IDC_OK, CMessageDlg::IDC_CLOSE}},
+        {kFactoryResetQuestion, true,
+         {CMessageDlg::IDC_OK, CMessageDlg::IDC_CANCEL, CMessageDlg::IDC_NO_LONGER_REMIND, CMessageDlg::IDC_CLOSE}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        Open(c.text, c.ask, "message_spoken");
+        QAccessibleInterface* box = QAccessible::queryAccessibleInterface(dlg.get());
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->text(QAccessible::Name), QString::fromLatin1(c.text));
+        EXPECT_NE(box->text(QAccessible::Description), QString::fromLatin1(c.text)) << "said once, not twice";
+        int labels = 0;
+        for (int i = 0; i < box->childCount(); ++i) {
+            QAccessibleInterface* child = box->child(i);
+            if (child->role() == QAccessible::StaticText && child->text(QAccessible::Name) == QLatin1String(c.text))
+                ++labels;
+            EXPECT_NE(child->text(QAccessible::Name), child->text(QAccessible::Description))
+                << "read twice: " << child->text(QAccessible::Name).toStdString();
+        }
+        EXPECT_EQ(labels, 1);
+        EXPECT_EQ(dlg->focusWidget(), dlg->Item(CMessageDlg::IDC_OK));
+        for (std::size_t k = 1; k < c.tabOrder.size() + 1; ++k) {
+            QTest::keyClick(dlg->focusWidget(), Qt::Key_Tab);
+            EXPECT_EQ(dlg->focusWidget(), dlg->Item(c.tabOrder[k % c.tabOrder.size()])) << k;
+        }
+    }
 }
 
 TEST_F(MessageLookTest, QuestionLayout)
@@ -215,7 +253,7 @@ TEST_F(MessageFlowTest, SecondMessageOnlyReplacesTheText)
         EXPECT_EQ(OpenMessageBoxes(), 1);
         EXPECT_EQ(notices.MessageDlg(), &dlg);
         EXPECT_EQ(g_strMessageText, "Open COM failed!");
-        EXPECT_EQ(dlg.accessibleDescription(), "Open COM failed!");
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(&dlg)->text(QAccessible::Name), "Open COM failed!");
         // A question due meanwhile is not asked: the caller hears Cancel at once.
         int answer = 0;
         notices.AskMessage(kFactoryResetQuestion, [&](int r) { answer = r; });
@@ -292,6 +330,48 @@ TEST_F(MessageFlowTest, KeyboardCannotCloseOrPress)
     int answer = -1;
     notices.AskMessage(kFactoryResetQuestion, [&](int r) { answer = r; });
     EXPECT_EQ(answer, IDCANCEL);
+}
+
+TEST_F(MessageFlowTest, CtrlEnterPressesTheFocusedControl)
+{
+    // The keyboard's one way to answer (Enter, Escape and Space stay swallowed): Ctrl+Enter on
+    // the focused control, a click like the mouse's, taken after the key's own handling.
+    struct Case {
+        int focused;
+        int answer;            // how the box ends
+        bool noLongerRemind;   // the check box's state on the way
+    };
+    const Case cases[] = {
+        {CMessageDlg::IDC_OK, IDOK, false},
+        {CMessageDlg::IDC_CANCEL, IDCANCEL, false},
+        {CMessageDlg::IDC_NO_LONGER_REMIND, IDCANCEL, true},
+        {CMessageDlg::IDC_CLOSE, IDCANCEL, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.focused);
+        g_bNoLongerRemind = false;
+        WhileOpen([&](CMessageDlg& dlg) {
+            QWidget* w = dlg.Item(c.focused);
+            w->setFocus();
+            QTest::keyClick(w, Qt::Key_Return, Qt::ControlModifier);
+            EXPECT_TRUE(dlg.isVisible()) << "pressed only once the key is handled";
+            QApplication::processEvents();
+            if (c.focused == CMessageDlg::IDC_NO_LONGER_REMIND) {
+                EXPECT_TRUE(dlg.isVisible());
+                EXPECT_TRUE(g_bNoLongerRemind);
+                // Held down, the chord presses once: the auto-repeat is swallowed.
+                QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::ControlModifier, QString(), true);
+                QApplication::sendEvent(w, &repeat);
+                QApplication::processEvents();
+                EXPECT_TRUE(g_bNoLongerRemind);
+                Click(dlg, CMessageDlg::IDC_CANCEL);
+            }
+        });
+        int answer = -1;
+        notices.AskMessage(kFactoryResetQuestion, [&](int r) { answer = r; });
+        EXPECT_EQ(answer, c.answer);
+        EXPECT_EQ(g_bNoLongerRemind, c.noLongerRemind);
+    }
 }
 
 TEST_F(MessageFlowTest, AltSpaceOpensTheSystemMenuAndAnswersNothing)

@@ -35,6 +35,9 @@ TEST_F(StatusTest, DotsCycleEvery300ms)
     for (const auto& s : steps) {
         m_clock.Advance(s.at - m_clock.Now());
         EXPECT_EQ(dlg.Text(), s.text) << s.at;
+        // Only the shown text animates: a screen reader reads the caption, not every step.
+        EXPECT_EQ(dlg.TextLabel()->accessibleName(), "Getting status") << s.at;
+        EXPECT_EQ(dlg.accessibleDescription(), "Getting status") << s.at;
     }
     EXPECT_FALSE(dlg.Picture()->isVisibleTo(&dlg));
 }
@@ -49,6 +52,7 @@ TEST_F(StatusTest, CaptionChangeShowsAtTheNextStep)
     EXPECT_EQ(dlg.Text(), "Setting .");
     m_clock.Advance(150);
     EXPECT_EQ(dlg.Text(), "Configuring . .");  // the dots carry on where they were
+    EXPECT_EQ(dlg.TextLabel()->accessibleName(), "Configuring");
 }
 
 TEST_F(StatusTest, FinalViewStopsTheDots)

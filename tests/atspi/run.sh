@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Runs one part of the screen-reader suite (panel_atspi.py) against the panel and the switcher
+# emulator inside a virtual X server with a session bus and the accessibility bus, driven as
+# an operator without a mouse drives it: AT-SPI for reading and pressing, xdotool for keys.
+# Usage: run.sh PART CORVANE CORVANE-SIM. Exit 77 (skipped) where the tools are missing.
+set -u
+part=$1 panel=$2 sim=$3
+here=$(cd "$(dirname "$0")" && pwd)
+
+skip() { echo "skipped: $*"; exit 77; }
+for tool in xvfb-run dbus-run-session xdotool; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps.sh installs it)"
+done
+launcher=/usr/libexec/at-spi-bus-launcher
+[ -x "$launcher" ] || skip "at-spi2-core is not installed"
+/usr/bin/python3 -c 'import pyatspi' 2>/dev/null || skip "python3-pyatspi is not installed"
+
+work=$(mktemp -d /tmp/corvane-atspi-XXXXXX)
+chmod 700 "$work"
+sim_pid=
+cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"; }
+trap cleanup EXIT
+
+# The switcher on a pseudo-terminal, published as a COM port in a folder of this run only.
+mkdir "$work/ports"
+# The first status reply comes late, so the busy indicator stays open long enough to be read.
+CORVANE_PORT_DIR=$work/ports "$sim" --serial --fault "delay=800:01 04 01" >"$work/sim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 50); do
+  grep -q '^serial:' "$work/sim.log" && break
+  sleep 0.1
+done
+port=$(sed -n 's/^serial: com\([0-9]*\) .*/COM\1/p' "$work/sim.log" | head -n 1)
+[ -n "$port" ] || { cat "$work/sim.log"; echo "the emulator did not start"; exit 1; }
+
+inner=$work/inner.sh
+cat >"$inner" <<'IN'
+"$AT_SPI_LAUNCHER" --launch-immediately >/dev/null 2>&1 &
+bus=$!
+sleep 0.7
+/usr/bin/python3 "$@"
+rc=$?
+kill $bus 2>/dev/null
+exit $rc
+IN
+export AT_SPI_LAUNCHER=$launcher CORVANE_PORT_DIR=$work/ports XDG_RUNTIME_DIR=$work
+export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_ACCESSIBILITY=1 NO_AT_BRIDGE=0
+unset QT_QPA_PLATFORM CORVANE_UDP_TO
+# A display number of its own, away from other sessions starting at the same moment.
+xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1280x1024x24" dbus-run-session -- bash "$inner" \
+  ${ATSPI_SCRIPT:-$here/panel_atspi.py} "$part" "$panel" "$port" 2> >(grep -v -E 'dbus-daemon|SpiRegistry|fd limit|XDG_RUNTIME_DIR' >&2)
