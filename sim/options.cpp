@@ -210,7 +210,8 @@ Device:
                              signals IIII[:OO]   the signals as --signals gives them
                              input N on|off      a source appears on or leaves input N
                              output N on|off     a display appears on or leaves output N
-                           (each change is logged; end of input ends only the commands)
+                           each taken is answered "control: signals IIII:OO" on standard
+                           output; the end of input ends only the commands
   --device-type N          device type byte (default 1)
   --fw-version MAJ.MIN     firmware version (default 1.32)
   --build TEXT             eight-character build text (default 20261207)
@@ -252,7 +253,7 @@ Output:
   The first line tells where the switcher is reachable, e.g.
     serial: com200 -> /dev/pts/5; tcp: 127.0.0.1:8000; udp: 0.0.0.0:30600,30601
   then every frame received and sent, in hexadecimal with a time stamp, one per line.
-  --quiet                  print only the first line (and later "serial:" lines)
+  --quiet                  print only the first line (and later "serial:" and "control:" lines)
   --help                   this text
   --version                the version, shared by the panel and corvanectl
 )";
