@@ -154,7 +154,8 @@ private:
             SJson member;
             if (!Value(member, depth + 1))
                 return false;
-            v.members.emplace_back(std::move(key), std::move(member));
+            v.keys.push_back(std::move(key));
+            v.items.push_back(std::move(member));
             SkipSpace();
             if (Peek() == ',') {
                 ++m_at;
@@ -344,9 +345,9 @@ const SJson* SJson::Find(std::string_view key) const
 {
     if (type != Type::Object)
         return nullptr;
-    for (const auto& [k, v] : members)
-        if (k == key)
-            return &v;
+    for (std::size_t i = 0; i < keys.size() && i < items.size(); ++i)
+        if (keys[i] == key)
+            return &items[i];
     return nullptr;
 }
 

@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace corvane::cli {
@@ -18,8 +17,8 @@ struct SJson {
     bool boolean = false;
     std::string text;                      // a string's value; a number as written
     std::optional<int64_t> integer;        // a number without fraction or exponent that fits
-    std::vector<SJson> items;              // an array's elements
-    std::vector<std::pair<std::string, SJson>> members;  // an object's members, in order
+    std::vector<SJson> items;              // an array's elements, an object's member values
+    std::vector<std::string> keys;         // an object's member names, in the order of items
 
     // The member of an object by key; nothing for another type or a missing key.
     const SJson* Find(std::string_view key) const;

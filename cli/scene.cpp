@@ -102,7 +102,7 @@ public:
     {
         if (!Ok())
             return false;
-        for (const auto& [key, value] : m_object.members)
+        for (const std::string& key : m_object.keys)
             if (!m_known.count(key))
                 return Fail(Sub(key) + ": not a member this format knows");
         return true;
