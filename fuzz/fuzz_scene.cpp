@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     std::string error;
     const auto json = ParseJson(text, error);
-    if (json.has_value() == error.empty())
+    if (json.has_value() != error.empty())
         std::abort();  // a document is either accepted or refused with a reason
     const auto scene = ParseScene(text, error);
     if (!scene) {
