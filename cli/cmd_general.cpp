@@ -156,16 +156,7 @@ int RunStatus(Args args, std::ostream& out, std::ostream& err)
     if (int r = run.session.Open())
         return r;
     SGeneralView& v = run.generalView;
-    CLinkCore& link = run.session.Link();
-    link.SetCurrentPage(PAGE_GENERAL);
-    // The queries a link sends when it opens, then the panel's status sequence and routes.
-    if (!run.session.Query(DviStatusQuery(), [&] { return v.dvi.has_value(); }) ||
-        !run.session.Query(BeepStatusQuery(), [&] { return v.beep.has_value(); }))
-        return kExitFailed;
-    run.general.OnStatus();
-    if (run.session.Failed() || !run.session.RunUntil([&] { return g_bReady; }))
-        return kExitFailed;
-    if (!run.QueryRoutes() || !run.QueryEdidNames() || !run.QueryDevice())
+    if (!run.QuerySettings(true) || !run.QueryDevice())
         return kExitFailed;
     const auto& routes = run.matrixView.reported;
     const auto& names = run.edidView.names;

@@ -49,6 +49,7 @@ SCommandLine Parse(Args args, std::initializer_list<const char*> valueOptions, s
             if (!takeValue())
                 return c;
             c.options[a] = value;
+            c.given.emplace_back(a, value);
         } else if (hasValue) {
             c.error = "option " + a + " takes no value";
             return c;
@@ -96,65 +97,6 @@ std::optional<int> Preflight(const SCommandLine& c, std::ostream& out, std::ostr
 
 const char* Bool(bool b) { return b ? "true" : "false"; }
 const char* OnOff(bool b) { return b ? "on" : "off"; }
-
-namespace {
-// The length of the well-formed UTF-8 sequence at s[i], or 0 when there is none.
-std::size_t Utf8SequenceAt(const std::string& s, std::size_t i)
-{
-    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char lead = at(i);
-    std::size_t n;
-    unsigned char lo = 0x80, hi = 0xBF;  // the second byte's range
-    if (lead >= 0xC2 && lead <= 0xDF)
-        n = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF) {
-        n = 3;
-        lo = lead == 0xE0 ? 0xA0 : 0x80;  // no overlong forms
-        hi = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        n = 4;
-        lo = lead == 0xF0 ? 0x90 : 0x80;
-        hi = lead == 0xF4 ? 0x8F : 0xBF;
-    } else
-        return 0;
-    if (i + n > s.size() || at(i + 1) < lo || at(i + 1) > hi)
-        return 0;
-    for (std::size_t k = 2; k < n; ++k)
-        if (at(i + k) < 0x80 || at(i + k) > 0xBF)
-            return 0;
-    return n;
-}
-}  // namespace
-
-std::string JsonString(const std::string& s)
-{
-    // A path or a name from a device need not be UTF-8; a byte that is not part of a
-    // well-formed sequence becomes U+FFFD, so the document always parses.
-    std::string r = "\"";
-    for (std::size_t i = 0; i < s.size();) {
-        const char ch = s[i];
-        const auto u = static_cast<unsigned char>(ch);
-        if (u >= 0x80) {
-            const std::size_t n = Utf8SequenceAt(s, i);
-            r += n ? s.substr(i, n) : std::string("\\ufffd");
-            i += n ? n : 1;
-            continue;
-        }
-        if (ch == '"' || ch == '\\') {
-            r += '\\';
-            r += ch;
-        } else if (u < 0x20 || u == 0x7F) {
-            static const char digits[] = "0123456789abcdef";
-            r += "\\u00";
-            r += digits[u >> 4];
-            r += digits[u & 15];
-        } else {
-            r += ch;
-        }
-        ++i;
-    }
-    return r + "\"";
-}
 
 std::optional<std::string> ParseMac(const std::string& text)
 {

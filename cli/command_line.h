@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/json.h"
 #include "cli/session.h"
 
 namespace corvane::cli {
@@ -19,6 +20,7 @@ struct SCommandLine {
     bool json = false;
     bool help = false;
     std::map<std::string, std::string> options;  // the command's own options ("" for a flag)
+    std::vector<std::pair<std::string, std::string>> given;  // every option with a value, in order
     std::vector<std::string> words;
     std::string error;  // a bad command line: the reason
 
@@ -45,8 +47,6 @@ std::optional<int> Preflight(const SCommandLine& c, std::ostream& out, std::ostr
 
 const char* Bool(bool b);
 const char* OnOff(bool b);
-// A JSON string literal: quotes, backslashes and control characters escaped.
-std::string JsonString(const std::string& s);
 
 // "02:C5:1A:00:00:01", "02-c5-1a-00-00-01" or "02C51A000001" as twelve upper-case hex digits;
 // nothing when it is not a MAC address.

@@ -35,6 +35,8 @@ constexpr std::array kSubcommands = {
     Subcommand{"edid", kEdidUsage, RunEdid},
     Subcommand{"search", kSearchUsage, RunSearch},
     Subcommand{"config", kConfigUsage, RunConfig},
+    Subcommand{"scene", kSceneUsage, RunScene},
+    Subcommand{"watch", kWatchUsage, RunWatch},
     Subcommand{"firmware", kFirmwareUsage, RunFirmware},
 #else
     Subcommand{"firmware", kFirmwareUsage, RunFirmware},

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/scene.h"
+#include "cli/session.h"
 
 namespace corvane::cli {
 
@@ -20,6 +22,22 @@ int RunEdid(Args args, std::ostream& out, std::ostream& err);
 int RunFirmwareLink(Args args, std::ostream& out, std::ostream& err);
 int RunSearch(Args args, std::ostream& out, std::ostream& err);
 int RunConfig(Args args, std::ostream& out, std::ostream& err);
+// scene save|apply|show (see ApplyScene for the part that talks to one switcher).
+int RunScene(Args args, std::ostream& out, std::ostream& err);
+// watch: the status reading repeated, one line per change, until a signal or a lost link.
+int RunWatch(Args args, std::ostream& out, std::ostream& err);
+
+struct SApplyOptions {
+    bool dryRun = false;
+    bool json = false;
+};
+// scene apply against one switcher, the scene read and checked already: reads the switcher,
+// prints what differs, changes it (unless dryRun), reads back and names on err every setting
+// that does not match. Returns the command's exit status (0 only when the switcher matches,
+// or on a dry run; 1; 3 when the link could not be opened). One switcher at a time in a
+// process: the link state and timers it runs on are the program's.
+int ApplyScene(const SScene& scene, const SConnection& link, const SApplyOptions& options, std::ostream& out,
+               std::ostream& err);
 
 // A progress line of the firmware transfer: value of maximum bytes sent, elapsed seconds in.
 // bar: "[##########..........]  50% 1536/3072 bytes 0.8 KiB/s 0:02 left"; otherwise
@@ -27,7 +45,7 @@ int RunConfig(Args args, std::ostream& out, std::ostream& err);
 std::string ProgressLine(int value, int maximum, double elapsed, bool bar);
 
 extern const char kPortsUsage[], kStatusUsage[], kRouteUsage[], kBeepUsage[], kDviUsage[], kResetUsage[],
-    kEdidUsage[], kFirmwareLinkUsage[], kSearchUsage[], kConfigUsage[];
+    kEdidUsage[], kFirmwareLinkUsage[], kSearchUsage[], kConfigUsage[], kSceneUsage[], kWatchUsage[];
 // The options every link command takes, for the help texts.
 extern const char* const kLinkOptionsHelp;
 

@@ -34,6 +34,34 @@ SLinkRun::SLinkRun(std::ostream& err, const SConnection& c)
     session.SetPageHandler(PAGE_FIRMWARE, [this](const Frame& f) { firmware.OnFirmwareReply(f); });
 }
 
+bool SLinkRun::QuerySettings(bool withSignals)
+{
+    SGeneralView& v = generalView;
+    v.beep.reset();
+    v.dvi.reset();
+    session.Link().SetCurrentPage(PAGE_GENERAL);
+    if (!session.Query(DviStatusQuery(), [&] { return v.dvi.has_value(); }) ||
+        !session.Query(BeepStatusQuery(), [&] { return v.beep.has_value(); }))
+        return false;
+    if (withSignals) {
+        general.OnStatus();
+        if (session.Failed() || !session.RunUntil([&] { return g_bReady; }))
+            return false;
+    }
+    return QueryRoutes() && QueryEdidNames();
+}
+
+SSwitcherSettings SLinkRun::Settings() const
+{
+    SSwitcherSettings s;
+    s.routes = matrixView.reported;
+    s.beep = generalView.beep.value_or(false);
+    s.dvi = generalView.dvi.value_or(false);
+    for (int i = 0; i < 4; ++i)
+        s.edids[i] = edidView.names[i].value_or("");
+    return s;
+}
+
 bool SLinkRun::QueryRoutes()
 {
     CLinkCore& link = session.Link();

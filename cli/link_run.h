@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/scene.h"
 #include "cli/session.h"
 #include "pages/edid_page.h"
 #include "pages/firmware_page.h"
@@ -87,6 +88,13 @@ struct SFirmwareView final : IFirmwareView {
 
 struct SLinkRun {
     SLinkRun(std::ostream& err, const SConnection& c);
+
+    // The switcher's settings and, with withSignals, its status sequence: the DVI and beep queries a
+    // link sends when it opens, the General page's status, the routes, the input EDIDs. Every
+    // view is emptied first, so a repeated reading shows only what the switcher answered.
+    bool QuerySettings(bool withSignals);
+    // What QuerySettings read, as a scene compares it.
+    SSwitcherSettings Settings() const;
 
     // The route queries of the opening Matrix page: output 1, then output 2, 7 s in all.
     bool QueryRoutes();

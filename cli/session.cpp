@@ -266,7 +266,7 @@ bool CSession::RunUntil(const std::function<bool()>& done)
 {
     QEventLoop loop;
     while (!done()) {
-        if (m_failed)
+        if (m_failed || Stopped())
             return false;
         if (m_lost) {
             std::lock_guard lock(m_linkErrorLock);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <csignal>
 #include <functional>
 #include <initializer_list>
 #include <map>
@@ -72,6 +73,10 @@ public:
     bool AwaitSet(const std::function<bool()>& answered);
 
     bool Failed() const { return m_failed; }
+    // A flag that ends every wait when it turns true (a signal asked the command to stop); the
+    // wait returns false, nothing is reported.
+    void SetStop(const volatile std::sig_atomic_t* stop) { m_stop = stop; }
+    bool Stopped() const { return m_stop && *m_stop; }
     // What the command has carried out so far, in words, for the line that reports a failure
     // ("output 1 shows input 3"); empty when nothing has been done yet.
     void SetDoneSoFar(std::function<std::string()> done) { m_doneSoFar = std::move(done); }
@@ -122,6 +127,7 @@ private:
     int m_answer = IDCANCEL;
     bool m_failed = false;
     bool m_lost = false;
+    const volatile std::sig_atomic_t* m_stop = nullptr;
 };
 
 // The application object the event loop needs; made once per process.

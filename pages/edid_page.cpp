@@ -166,6 +166,16 @@ bool CEdidPage::TakeFile(const std::string& path)
         m_log(EdidFileLogLine(path, check));
         return false;
     }
+    return Take(path, check);
+}
+
+bool CEdidPage::TakeContent(const std::string& name, std::span<const uint8_t> content)
+{
+    return Take(name, CheckEdid(content));
+}
+
+bool CEdidPage::Take(const std::string& path, const EdidCheck& check)
+{
     if (!check.Ok()) {
         m_log(EdidFileLogLine(path, check));
         ShowMessage("Bad EDID file!");

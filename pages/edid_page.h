@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,8 @@ public:
     // shows its path and summary. A rejected file changes neither and shows "Bad EDID file!";
     // a file that cannot be opened is dropped without a message. Both say why on the log.
     bool TakeFile(const std::string& path);
+    // The same for an EDID already read (kept in a scene, say), under the name it came from.
+    bool TakeContent(const std::string& name, std::span<const uint8_t> content);
 
     // The path of the accepted file, "" before the first.
     const std::string& FilePath() const { return m_strFilePath; }
@@ -94,6 +97,7 @@ public:
     void SetLog(LogFn log) { m_log = std::move(log); }
 
 private:
+    bool Take(const std::string& path, const EdidCheck& check);
     void SendEdidFrame(std::initializer_list<uint8_t> body);
     void SendSetRequest(uint8_t mode);
     void OnSetAccepted(uint8_t mode);

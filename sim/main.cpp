@@ -285,12 +285,46 @@ int main(int argc, char** argv)
         return true;
     };
 
+    // --control: commands on standard input, a line at a time.
+    bool controlOpen = opt.control;
+    std::string controlLine;
+    auto onControlInput = [&] {
+        char chunk[1024];
+        const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            return;
+        if (n <= 0) {
+            controlOpen = false;  // the commands end; the switcher goes on
+            return;
+        }
+        controlLine.append(chunk, static_cast<std::size_t>(n));
+        for (std::size_t nl; (nl = controlLine.find('\n')) != std::string::npos;) {
+            const std::string line = controlLine.substr(0, nl);
+            controlLine.erase(0, nl + 1);
+            if (line.find_first_not_of(" \t\r") == std::string::npos)
+                continue;
+            std::string why;
+            if (const auto done = ControlCommand(line, device, why)) {
+                // Printed even with --quiet: whoever sent the command learns it has taken.
+                std::printf("control: %s\n", done->c_str());
+                std::fflush(stdout);
+            } else {
+                std::fprintf(stderr, "corvane-sim: control: %s\n", why.c_str());
+            }
+        }
+        if (controlLine.size() > 4096)
+            controlLine.clear();  // no line is that long
+    };
+
     bool running = true;
     int exitCode = 0;
     std::vector<uint8_t> buf(65536);
     while (running) {
         std::vector<pollfd> fds;
         fds.push_back({g_signalPipe[0], POLLIN, 0});
+        const std::size_t controlAt = fds.size();
+        if (controlOpen)
+            fds.push_back({STDIN_FILENO, POLLIN, 0});
         const std::size_t ptyAt = fds.size();
         if (opt.serial)
             fds.push_back({pty.MasterFd(), static_cast<short>(POLLIN | (serial.pending.empty() ? 0 : POLLOUT)), 0});
@@ -337,6 +371,8 @@ int main(int argc, char** argv)
 
         if (fds[0].revents & POLLIN)
             break;
+        if (controlOpen && (fds[controlAt].revents & (POLLIN | POLLHUP | POLLERR)))
+            onControlInput();
 
         if (opt.serial) {
             const short re = fds[ptyAt].revents;

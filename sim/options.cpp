@@ -116,6 +116,72 @@ bool ParseSignals(const std::string& text, SwitcherSettings& s)
     return true;
 }
 
+namespace {
+std::string SignalsText(const CSwitcher& d)
+{
+    std::string t;
+    for (int i = 1; i <= kInputs; ++i)
+        t += d.InputSignal(i) ? '1' : '0';
+    t += ':';
+    for (int o = 1; o <= kOutputs; ++o)
+        t += d.OutputSignal(o) ? '1' : '0';
+    return t;
+}
+}  // namespace
+
+std::optional<std::string> ControlCommand(const std::string& line, CSwitcher& device, std::string& error)
+{
+    std::vector<std::string> words;
+    std::size_t at = 0;
+    while (at < line.size()) {
+        const std::size_t start = line.find_first_not_of(" \t\r", at);
+        if (start == std::string::npos)
+            break;
+        at = std::min(line.find_first_of(" \t\r", start), line.size());
+        words.push_back(line.substr(start, at - start));
+    }
+    if (words.empty()) {
+        error = "empty command";
+        return std::nullopt;
+    }
+    if (words[0] == "signals" && words.size() == 2) {
+        SwitcherSettings s;
+        for (int i = 1; i <= kInputs; ++i)
+            s.inputSignal[i - 1] = device.InputSignal(i);
+        for (int o = 1; o <= kOutputs; ++o)
+            s.outputSignal[o - 1] = device.OutputSignal(o);
+        if (!ParseSignals(words[1], s)) {
+            error = "signals takes IIII[:OO] of 0 and 1, not '" + words[1] + "'";
+            return std::nullopt;
+        }
+        for (int i = 1; i <= kInputs; ++i)
+            device.SetInputSignal(i, s.inputSignal[i - 1]);
+        for (int o = 1; o <= kOutputs; ++o)
+            device.SetOutputSignal(o, s.outputSignal[o - 1]);
+        return "signals " + SignalsText(device);
+    }
+    if ((words[0] == "input" || words[0] == "output") && words.size() == 3) {
+        const bool input = words[0] == "input";
+        const int count = input ? kInputs : kOutputs;
+        int n = 0;
+        if (!Number(words[1], n) || n < 1 || n > count) {
+            error = words[0] + " is 1 to " + std::to_string(count) + ", not '" + words[1] + "'";
+            return std::nullopt;
+        }
+        if (words[2] != "on" && words[2] != "off") {
+            error = "on or off, not '" + words[2] + "'";
+            return std::nullopt;
+        }
+        if (input)
+            device.SetInputSignal(n, words[2] == "on");
+        else
+            device.SetOutputSignal(n, words[2] == "on");
+        return "signals " + SignalsText(device);
+    }
+    error = "unknown command '" + line + "' (signals IIII[:OO], input N on|off, output N on|off)";
+    return std::nullopt;
+}
+
 std::string UsageText()
 {
     return R"(Usage: corvane-sim [TRANSPORTS] [DEVICE] [FAULTS] [--quiet]
@@ -140,6 +206,12 @@ Device:
   --auto-ip A.B.C.D        address taken on automatic addressing (default: --ip)
   --static                 start with static addressing (default automatic)
   --signals IIII[:OO]      1 = signal present on inputs 1-4 and outputs 1-2 (default 1100:11)
+  --control                read commands from standard input, one a line, while running:
+                             signals IIII[:OO]   the signals as --signals gives them
+                             input N on|off      a source appears on or leaves input N
+                             output N on|off     a display appears on or leaves output N
+                           each taken is answered "control: signals IIII:OO" on standard
+                           output; the end of input ends only the commands
   --device-type N          device type byte (default 1)
   --fw-version MAJ.MIN     firmware version (default 1.32)
   --build TEXT             eight-character build text (default 20261207)
@@ -181,7 +253,7 @@ Output:
   The first line tells where the switcher is reachable, e.g.
     serial: com200 -> /dev/pts/5; tcp: 127.0.0.1:8000; udp: 0.0.0.0:30600,30601
   then every frame received and sent, in hexadecimal with a time stamp, one per line.
-  --quiet                  print only the first line (and later "serial:" lines)
+  --quiet                  print only the first line (and later "serial:" and "control:" lines)
   --help                   this text
   --version                the version, shared by the panel and corvanectl
 )";
@@ -227,6 +299,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             o.version = true;
         } else if (a == "--quiet" || a == "-q") {
             o.quiet = true;
+        } else if (a == "--control") {
+            o.control = true;
         } else if (a == "--serial") {
             o.serial = true;
             if (optional(v) && !ComNumber(v, o.comNumber))

@@ -25,6 +25,7 @@ struct Options {
     uint16_t configPort = 30601;
     bool udpReplyToSource = false;  // else to the sender's address at the port it was sent to
     bool quiet = false;
+    bool control = false;  // control commands on standard input
     bool help = false;
     bool version = false;
     std::string fwOut;
@@ -45,5 +46,10 @@ bool ParseMac(const std::string& text, Mac& out);
 bool ParseIpv4(const std::string& text, Ipv4& out);
 // "IIII[:OO]", 1 for a connected source or display, 0 for none.
 bool ParseSignals(const std::string& text, SwitcherSettings& s);
+
+// One line of --control: "signals IIII[:OO]", "input N on|off" or "output N on|off" changes
+// what the switcher senses on its connectors. Returns what changed in words ("signals
+// 1010:01"), or nothing and sets error.
+std::optional<std::string> ControlCommand(const std::string& line, CSwitcher& device, std::string& error);
 
 }  // namespace corvane::sim

@@ -13,6 +13,8 @@
 
 #include <chrono>
 #include <climits>
+#include <optional>
+#include <regex>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -150,6 +152,66 @@ TEST_F(CliEndToEnd, FailuresEndWithTheirStatusAndOneLine)
         const bool silent = std::string(c.name).find("silent") != std::string::npos ||
                             std::string(c.name).find("lost") != std::string::npos;
         EXPECT_LT(ms.count(), silent ? 8000 : 2000);
+    }
+}
+
+// Everything after the time stamp, which must be local time to the millisecond with its offset.
+std::string Event(const std::optional<std::string>& line)
+{
+    static const std::regex stamp(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d (.*)$)");
+    static const std::regex json(R"(^\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d",(.*)$)");
+    std::smatch m;
+    if (!line)
+        return "(no line)";
+    if (std::regex_match(*line, m, stamp) || std::regex_match(*line, m, json))
+        return m[1].str();
+    return "(no time stamp) " + *line;
+}
+
+TEST_F(CliEndToEnd, WatchPrintsTheStateThenEachChangeUntilStopped)
+{
+    Start({"--control", "--signals", "1100:11"});
+    CtlProcess watch({"watch", "--interval", "100", "--port", "COM201"}, dir.path);
+    const char* first[] = {"INPUT 1: Connect", "INPUT 2: Connect", "INPUT 3: Disconnect", "INPUT 4: Disconnect",
+                           "OUTPUT1: Connect", "OUTPUT2: Connect", "Beep: on", "DVI compatibility: off",
+                           "OUTPUT 1: IN 1", "OUTPUT 2: IN 2", "EDID IN1: Default EDID", "EDID IN2: Default EDID",
+                           "EDID IN3: Default EDID", "EDID IN4: Default EDID"};
+    for (const char* line : first)
+        EXPECT_EQ(Event(watch.ReadLine()), line);
+    // Readings with nothing new print nothing; a change shows in the next one, with the old value.
+    EXPECT_FALSE(watch.ReadLine(400));
+    ASSERT_TRUE(sim->Control("signals 0110:10"));
+    for (const char* line : {"INPUT 1: Disconnect (was Connect)", "INPUT 3: Connect (was Disconnect)",
+                             "OUTPUT2: Disconnect (was Connect)"})
+        EXPECT_EQ(Event(watch.ReadLine()), line);
+    ASSERT_TRUE(sim->Control("input 4 on"));
+    EXPECT_EQ(Event(watch.ReadLine()), "INPUT 4: Connect (was Disconnect)");
+    // The switcher goes away: the link is lost and the watch ends with status 1.
+    EXPECT_EQ(sim->Terminate(), 0);
+    EXPECT_EQ(watch.Wait(8000), 1);
+    EXPECT_NE(watch.Err().find("corvanectl: the link to the switcher was lost"), std::string::npos) << watch.Err();
+}
+
+TEST_F(CliEndToEnd, WatchInJsonEndsCleanlyOnASignal)
+{
+    Start({"--control", "--signals", "1000:01"});
+    for (int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(sig);
+        CtlProcess watch({"watch", "--json", "--interval", "150", "--port", "COM201"}, dir.path);
+        const std::string first[] = {
+            R"("input":1,"signal":true})", R"("input":2,"signal":false})", R"("input":3,"signal":false})",
+            R"("input":4,"signal":false})", R"("output":1,"signal":false})", R"("output":2,"signal":true})",
+            R"("beep":true})", R"("dvi":false})", R"("output":1,"route":1})", R"("output":2,"route":2})",
+            R"("input":1,"edid":"Default EDID"})", R"("input":2,"edid":"Default EDID"})",
+            R"("input":3,"edid":"Default EDID"})", R"("input":4,"edid":"Default EDID"})"};
+        for (const auto& line : first)
+            EXPECT_EQ(Event(watch.ReadLine()), line);
+        ASSERT_TRUE(sim->Control("output 1 on"));
+        EXPECT_EQ(Event(watch.ReadLine()), R"("output":1,"signal":true,"was":false})");
+        watch.Signal(sig);
+        EXPECT_EQ(watch.Wait(), 0);
+        EXPECT_EQ(watch.Err(), "");
+        ASSERT_TRUE(sim->Control("output 1 off"));  // the next watch starts where this one did
     }
 }
 

@@ -3,6 +3,7 @@
 // emulator holds afterwards (its EDID and firmware files). Offline: edid inspect on crafted
 // EDIDs, the progress line, the --host text.
 #include <arpa/inet.h>
+#include <sys/stat.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,7 +18,9 @@
 
 #include "cli/command_line.h"
 #include "cli/commands.h"
+#include "cli/json.h"
 #include "cli/link_commands.h"
+#include "cli/scene.h"
 #include "cli/session.h"
 #include "cli/terminal_text.h"
 #include "tests/cli/ctl_run.h"
@@ -285,6 +288,107 @@ TEST_P(CliLink, FailuresEndWithTheirStatusAndOneLine)
         if (std::string(c.name) == "hang-up mid-upgrade") {
             EXPECT_FALSE(std::filesystem::exists(dir.path + "/received.bin"));
         }
+    }
+}
+
+// ---- scenes --------------------------------------------------------------------------------
+
+TEST_P(CliLink, SceneSavedFromOneSwitcherRestoresAnotherReadBack)
+{
+    Start({"--signals", "1111:11"});
+    const EdidImage crafted = BuildEdid();
+    WriteAll(dir.path + "/office.bin", crafted);
+    for (const auto& step : std::vector<std::vector<std::string>>{{"route", "3", "1"},
+                                                                   {"route", "4", "2"},
+                                                                   {"beep", "off"},
+                                                                   {"dvi", "on"},
+                                                                   {"edid", "set", "6", "--to", "IN1"},
+                                                                   {"edid", "set", "13", "--to", "IN2"},
+                                                                   {"edid", "load", dir.path + "/office.bin", "--to", "IN3"}})
+        ASSERT_EQ(Run(step).status, 0) << step[0];
+    const std::string scene = dir.path + "/room.json";
+    const Result saved = Run({"scene", "save", scene, "--edid", "IN3=" + dir.path + "/office.bin", "--json"});
+    ASSERT_EQ(saved.status, 0) << saved.err;
+    EXPECT_EQ(saved.out.rfind("{\"file\":\"" + scene + "\",\"saved\":\"", 0), 0u) << saved.out;
+
+    // Another switcher, at its power-on settings but for input 4, which the scene leaves alone.
+    std::filesystem::remove_all(dir.path + "/edid");
+    sim.reset();
+    Start();
+    ASSERT_EQ(Run({"edid", "set", "1", "--to", "IN4"}).status, 0);
+    const Result dry = Run({"scene", "apply", scene, "--dry-run"});
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    const std::string changes = "output 1: IN 1 -> IN 3\noutput 2: IN 2 -> IN 4\nbeep: on -> off\n"
+                                "DVI compatibility: off -> on\nEDID IN1: Default EDID -> 1080p,HD Audio 7.1\n"
+                                "EDID IN2: Default EDID -> DVI 1024x768\nEDID IN3: Default EDID -> file office.bin\n";
+    EXPECT_EQ(dry.out, changes);
+    EXPECT_EQ(Run({"route"}).out, "OUTPUT 1: IN 1\nOUTPUT 2: IN 2\n") << "a dry run changed the switcher";
+
+    const Result applied = Run({"scene", "apply", scene});
+    EXPECT_EQ(applied.status, 0) << applied.err;
+    EXPECT_EQ(applied.out, changes + "The switcher matches the scene.\n");
+    EXPECT_EQ(applied.err, "");
+    const Result status = Run({"status"});
+    for (const char* line : {"\nBeep: off\nDVI compatibility: on\nOUTPUT 1: IN 3\nOUTPUT 2: IN 4\n",
+                             "\nEDID IN1: 1080p,HD Audio 7.1\nEDID IN2: DVI 1024x768\nEDID IN3: Default EDID\n"
+                             "EDID IN4: 1080i,Stereo Audio 2.0\n"})
+        EXPECT_NE(status.out.find(line), std::string::npos) << line << status.out;
+    EXPECT_EQ(InputEdid(3), std::vector<uint8_t>(crafted.begin(), crafted.end()));
+
+    // Once more: only the file goes out again (the switcher cannot say which file it holds).
+    const Result again = Run({"scene", "apply", scene, "--json"});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(again.out, "{\"changes\":[{\"setting\":\"EDID IN3\",\"from\":\"Default EDID\",\"to\":\"file "
+                         "office.bin\"}],\"dry_run\":false,\"matches\":true,\"mismatches\":[]}\n");
+}
+
+TEST_P(CliLink, SceneApplyNamesEverySettingThatDidNotTake)
+{
+    const std::string scene = dir.path + "/scene.json";
+    std::ofstream(scene) << R"({"format": "corvane-scene", "version": 1,
+        "routes": [{"output": 1, "input": 3}, {"output": 2, "input": 4}], "beep": false, "dvi": true,
+        "edids": [{"input": 1, "kind": "preset", "name": "DVI 1920x1080"},
+                  {"input": 2, "kind": "preset", "name": "1080p,Dolby/DTS 5.1"},
+                  {"input": 3, "kind": "unknown"}, {"input": 4, "kind": "unknown"}]})";
+    struct Case {
+        const char* name;
+        std::vector<std::string> faults;
+        std::vector<std::string> notTaken;  // the settings named, in order
+        std::vector<std::string> errs;      // more lines on standard error
+    };
+    const Case cases[] = {
+        // Route input 3 to output 1, the beeper and the preset for input 2 refused; the rest
+        // is still tried and takes.
+        {"refusing",
+         {"--fault", "refuse:02 03 03 00 01", "--fault", "refuse:06 01", "--fault", "refuse:03 02 05 F0 02"},
+         {"output 1 did not take: the switcher shows IN 1, the scene says IN 3",
+          "beep did not take: the switcher shows on, the scene says off",
+          "EDID IN2 did not take: the switcher shows Default EDID, the scene says 1080p,Dolby/DTS 5.1"},
+         {"corvanectl: the switcher refused route input 3 to output 1"}},
+        // The beeper ignores its set without a word: the set waits out its 7 s.
+        {"silent", {"--fault", "refuse:06 01", "--fault", "drop:06 01"},
+         {"beep did not take: the switcher shows on, the scene says off"}, {"(Time out!)"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim.reset();
+        Start(c.faults);
+        const Result r = Run({"scene", "apply", scene}, 20000);
+        EXPECT_EQ(r.status, 1) << r.err;
+        std::vector<std::string> named;
+        std::istringstream lines(r.err);
+        for (std::string line; std::getline(lines, line);)
+            if (line.find(" did not take: ") != std::string::npos)
+                named.push_back(line.substr(std::string("corvanectl: ").size()));
+        EXPECT_EQ(named, c.notTaken) << r.err;
+        for (const auto& e : c.errs)
+            EXPECT_NE(r.err.find(e), std::string::npos) << e << "\n" << r.err;
+        EXPECT_EQ(r.out.find("matches"), std::string::npos) << r.out;
+        // Whatever was not refused took.
+        const Result status = Run({"status"});
+        EXPECT_NE(status.out.find("DVI compatibility: on\n"), std::string::npos) << status.out;
+        EXPECT_NE(status.out.find("OUTPUT 2: IN 4\n"), std::string::npos) << status.out;
+        EXPECT_NE(status.out.find("EDID IN1: DVI 1920x1080\n"), std::string::npos) << status.out;
     }
 }
 
@@ -562,6 +666,183 @@ TEST(CliOffline, TerminalTextEscapesControlBytes)
     cli::RunCommandLine(std::vector<std::string>{"status", "--port", "/nonexistent/\x1b]0;title\x07"}, out, err);
     EXPECT_EQ(err.str().find('\x1b'), std::string::npos) << err.str();
     EXPECT_NE(err.str().find("\\x1B]0;title\\x07"), std::string::npos) << err.str();
+}
+
+TEST(CliOffline, JsonReaderIsStrict)
+{
+    const struct {
+        std::string text;
+        std::string error;  // empty: accepted
+    } cases[] = {
+        {R"({"a": [1, -0, 2.5e3, true, false, null, "x\u00e9\ud83d\ude00\n"]})", ""},
+        {"\xEF\xBB\xBF {} ", ""},  // a byte-order mark and white space around the document
+        {"[9223372036854775807, -9223372036854775808, 9223372036854775808]", ""},
+        {"", "line 1, column 1: the document ends where a value should be"},
+        {"{\"a\": 1,}", "line 1, column 9: expected a member name in double quotes"},
+        {"[1, 2,]", "line 1, column 7: expected a value"},
+        {"{\"a\": 1, \"a\": 2}", "line 1, column 10: the member \"a\" appears twice"},
+        {"[01]", "line 1, column 3: a number with a leading zero"},
+        {"[1.]", "line 1, column 4: expected a digit after '.'"},
+        {"[+1]", "line 1, column 2: expected a value"},
+        {"{\"a\":\n  tru}", "line 2, column 3: expected a value"},
+        {"[\"\t\"]", "line 1, column 3: a control character in a string (write it as \\u00XX)"},
+        {"[\"\xC3\x28\"]", "line 1, column 3: a byte that is not UTF-8"},
+        {"[\"\\ud800\"]", "a high surrogate without a low one"},
+        {"[\"\\udc00\"]", "a low surrogate without a high one"},
+        {"[\"\\x41\"]", "an unknown escape in a string"},
+        {"[\"open", "a string is not closed"},
+        {"{} {}", "line 1, column 4: unexpected text after the document"},
+        {"// comment\n{}", "line 1, column 1: expected a value"},
+        {std::string(64, '[') + std::string(64, ']'), ""},
+        {std::string(65, '[') + std::string(65, ']'), "line 1, column 65: nested deeper than 64 levels"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::string error;
+        const auto v = cli::ParseJson(c.text, error);
+        EXPECT_EQ(v.has_value(), c.error.empty());
+        if (c.error.empty())
+            EXPECT_EQ(error, "");
+        else
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+    std::string error;
+    const auto v = cli::ParseJson(R"({"a": [1, -0, 2.5e3, "x\u00e9\ud83d\ude00"], "b": 9223372036854775808})", error);
+    ASSERT_TRUE(v);
+    const cli::SJson& a = *v->Find("a");
+    EXPECT_EQ(a.items[0].integer, 1);
+    EXPECT_EQ(a.items[1].integer, 0);
+    EXPECT_FALSE(a.items[2].integer);  // not a whole number as written
+    EXPECT_EQ(a.items[3].text, "x\xc3\xa9\xf0\x9f\x98\x80");
+    EXPECT_FALSE(v->Find("b")->integer);  // does not fit
+    EXPECT_EQ(v->Find("b")->text, "9223372036854775808");
+}
+
+// A scene that is malformed or newer than this program is refused with its reason before any
+// link opens (the port named does not exist: opening it would end with status 3).
+TEST(CliOffline, SceneFilesRefusedBeforeTheLinkOpens)
+{
+    TempDir dir;
+    const EdidImage edid = BuildEdid();
+    std::string hex;
+    for (uint8_t b : edid) {
+        static const char d[] = "0123456789abcdef";
+        hex += d[b >> 4];
+        hex += d[b & 15];
+    }
+    std::string broken = hex;
+    broken[40] = broken[40] == '0' ? '1' : '0';  // a byte of the base block: its sum is off
+    const auto scene = [](const std::string& head, const std::string& routes, const std::string& edid3) {
+        return "{" + head + R"("routes": )" + routes + R"(, "beep": true, "dvi": false, "edids": [
+            {"input": 1, "kind": "unknown"}, {"input": 2, "kind": "preset", "name": "DVI 1920x1080"},
+            )" + edid3 + R"(, {"input": 4, "kind": "unknown"}]})";
+    };
+    const std::string head = R"("format": "corvane-scene", "version": 1, )";
+    const std::string routes = R"([{"output": 1, "input": 2}, {"output": 2, "input": 4}])";
+    const std::string unknown3 = R"({"input": 3, "kind": "unknown"})";
+    const struct {
+        const char* name;
+        std::string text;
+        std::string reason;
+    } cases[] = {
+        {"newer version", scene(R"("format": "corvane-scene", "version": 2, "lights": "off", )", "0", "0"),
+         "format version 2 was written by a newer corvanectl; this one reads up to 1"},
+        {"not JSON", "{\"format\": \"corvane-scene\",", "line 1, column 28: expected a member name in double quotes"},
+        {"another format", scene(R"("format": "panel-layout", "version": 1, )", routes, unknown3),
+         "format: \"panel-layout\", not a scene (\"corvane-scene\")"},
+        {"no version", scene(R"("format": "corvane-scene", )", routes, unknown3), "version: missing"},
+        {"version zero", scene(R"("format": "corvane-scene", "version": 0, )", routes, unknown3),
+         "version: 0 is not a format version"},
+        {"misspelt setting", scene(head + R"("bep": false, )", routes, unknown3), "bep: not a member this format knows"},
+        {"one route", scene(head, R"([{"output": 1, "input": 2}])", unknown3),
+         "routes: 1 entries; the switcher has 2 outputs"},
+        {"output twice", scene(head, R"([{"output": 1, "input": 2}, {"output": 1, "input": 3}])", unknown3),
+         "routes[1]: output 1 appears twice"},
+        {"input 5", scene(head, R"([{"output": 1, "input": 5}, {"output": 2, "input": 3}])", unknown3),
+         "routes[0].input: 5 is not a whole number from 1 to 4"},
+        {"input as text", scene(head, R"([{"output": 1, "input": "2"}, {"output": 2, "input": 3}])", unknown3),
+         "routes[0].input: a string where a number belongs"},
+        {"no such preset", scene(head, routes, R"({"input": 3, "kind": "preset", "name": "8K"})"),
+         "edids[2].name: \"8K\" is not a built-in EDID"},
+        {"default as a preset", scene(head, routes, R"({"input": 3, "kind": "preset", "name": "Default EDID"})"),
+         "use kind \"unknown\" or \"file\""},
+        {"input twice", scene(head, routes, R"({"input": 2, "kind": "unknown"})"), "edids[2]: input 2 appears twice"},
+        {"EDID with a bad sum", scene(head, routes, R"({"input": 3, "kind": "file", "name": "x.bin", "data": ")" + broken + "\"}"),
+         "edids[2].data: not an EDID the switcher may be sent: bytes 0-127 sum to"},
+        {"EDID cut short", scene(head, routes, R"({"input": 3, "kind": "file", "name": "x.bin", "data": ")" + hex.substr(0, 200) + "\"}"),
+         "edids[2].data: not an EDID the switcher may be sent: size 100 bytes"},
+        {"EDID not hex", scene(head, routes, R"({"input": 3, "kind": "file", "name": "x.bin", "data": "0g"})"),
+         "edids[2].data: not hexadecimal at digit 2"},
+        {"MAC", scene(head + R"("switcher": {"mac": "02:C5:1A"}, )", routes, unknown3),
+         "switcher.mac: \"02:C5:1A\" is not a MAC address"},
+        {"two ways", scene(head + R"("switcher": {"host": "10.0.0.2:8000", "port": "COM3"}, )", routes, unknown3),
+         "switcher: both host and port"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.path + "/scene.json";
+        std::ofstream(path, std::ios::trunc) << c.text;
+        const InProcess r = RunInProcess({"scene", "apply", path, "--port", dir.path + "/no-such-tty"});
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind("corvanectl: " + path + ": ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    // Not a regular file: refused without being read, so a FIFO never blocks.
+    const InProcess folder = RunInProcess({"scene", "apply", dir.path, "--port", dir.path + "/no-such-tty"});
+    EXPECT_EQ(folder.status, 2);
+    EXPECT_EQ(folder.err, "corvanectl: " + dir.path + ": a directory, not a scene file\n");
+    const std::string fifo = dir.path + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(RunInProcess({"scene", "show", fifo}).err, "corvanectl: " + fifo + ": not a regular file\n");
+
+    // A good scene reads back to what it was written from, and show prints it for people.
+    const std::string good = dir.path + "/good.json";
+    std::ofstream(good, std::ios::trunc) << scene(head + R"("saved": "2026-12-07T14:03:22Z", "switcher": {"host": "10.0.0.2:8000", "mac": "02:C5:1A:00:00:01", "device": "Device: Corvane 4x2     Version:1.32-20261207"}, )",
+                                                  routes, R"({"input": 3, "kind": "file", "name": "office.bin", "data": ")" + hex + "\"}");
+    std::string why;
+    const auto read = cli::ReadSceneFile(good, why);
+    ASSERT_TRUE(read) << why;
+    EXPECT_EQ(read->edids[2].data, std::vector<uint8_t>(edid.begin(), edid.end()));
+    const auto again = cli::ParseScene(cli::SceneJson(*read), why);
+    ASSERT_TRUE(again) << why;
+    EXPECT_EQ(*again, *read);
+    const InProcess shown = RunInProcess({"scene", "show", good});
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_EQ(shown.out, "Scene format 1, saved 2026-12-07T14:03:22Z\n"
+                         "Switcher: --host 10.0.0.2:8000, MAC 02:C5:1A:00:00:01\n"
+                         "Device: Corvane 4x2     Version:1.32-20261207\n"
+                         "OUTPUT 1: IN 2\nOUTPUT 2: IN 4\nBeep: on\nDVI compatibility: off\n"
+                         "EDID IN1: unknown (not a preset; scene apply leaves it as it is)\n"
+                         "EDID IN2: DVI 1920x1080\n"
+                         "EDID IN3: file office.bin (256 bytes, Display: OFFICE 27)\n"
+                         "EDID IN4: unknown (not a preset; scene apply leaves it as it is)\n");
+}
+
+// What apply changes and what it finds still different afterwards, for each kind of setting.
+TEST(CliOffline, SceneDifferences)
+{
+    cli::SScene scene;
+    scene.routes = {3, 4};
+    scene.beep = true;
+    scene.edids[0] = {cli::SSceneEdid::Kind::Preset, 4, "", {}};
+    scene.edids[1] = {cli::SSceneEdid::Kind::File, -1, "a.bin", {0}};
+    const auto lines = [](const std::vector<cli::SSceneDifference>& d) {
+        std::vector<std::string> l;
+        for (const auto& x : d)
+            l.push_back(x.Line());
+        return l;
+    };
+    using Lines = std::vector<std::string>;
+    cli::SSwitcherSettings same{{3, 4}, true, false, {"1080p,Dolby/DTS 5.1", "Default EDID", "DVI 1024x768", "x"}};
+    EXPECT_EQ(lines(cli::SceneChanges(scene, same)), Lines{"EDID IN2: Default EDID -> file a.bin"});
+    EXPECT_EQ(lines(cli::SceneMismatches(scene, same)), Lines{});
+    cli::SSwitcherSettings other{{1, 4}, false, true, {"Default EDID", "3D,HD Audio 7.1", "", ""}};
+    const Lines all = {"output 1: IN 1 -> IN 3", "beep: off -> on", "DVI compatibility: on -> off",
+                       "EDID IN1: Default EDID -> 1080p,Dolby/DTS 5.1", "EDID IN2: 3D,HD Audio 7.1 -> file a.bin"};
+    EXPECT_EQ(lines(cli::SceneChanges(scene, other)), all);
+    EXPECT_EQ(lines(cli::SceneMismatches(scene, other)), all);  // a preset where the file belongs
 }
 
 TEST(CliOffline, GlobalOptionsMoveBehindTheCommandWord)

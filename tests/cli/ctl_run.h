@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -87,5 +88,99 @@ inline Result Ctl(std::vector<std::string> args, const std::string& portDir, int
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return r;
 }
+
+// corvanectl running on its own (watch): its standard output read a line at a time, standard
+// error kept, ended by a signal or by itself. Killed when the test leaves it running.
+class CtlProcess {
+public:
+    CtlProcess(std::vector<std::string> args, const std::string& portDir)
+    {
+        int out[2], err[2];
+        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+            return;
+        std::string exe = CORVANECTL_PATH;
+        std::vector<char*> argv{exe.data()};
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> env = {"CORVANE_PORT_DIR=" + portDir, "PATH=/usr/bin:/bin"};
+        std::vector<char*> envp;
+        for (auto& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        m_pid = fork();
+        if (m_pid == 0) {
+            const int null = open("/dev/null", O_RDONLY);
+            dup2(null, 0);
+            dup2(out[1], 1);
+            dup2(err[1], 2);
+            execve(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+        close(out[1]);
+        close(err[1]);
+        m_out = out[0];
+        m_err = err[0];
+        fcntl(m_err, F_SETFL, O_NONBLOCK);
+    }
+    ~CtlProcess()
+    {
+        if (m_pid > 0 && m_status < 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+        close(m_out);
+        close(m_err);
+    }
+    // The next line of standard output, or nothing when none comes within ms.
+    std::optional<std::string> ReadLine(int ms = 5000)
+    {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            if (const auto nl = m_buf.find('\n'); nl != std::string::npos) {
+                std::string line = m_buf.substr(0, nl);
+                m_buf.erase(0, nl + 1);
+                return line;
+            }
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+            pollfd p{m_out, POLLIN, 0};
+            if (left.count() <= 0 || poll(&p, 1, int(left.count())) <= 0)
+                return std::nullopt;
+            char chunk[4096];
+            const ssize_t n = read(m_out, chunk, sizeof chunk);
+            if (n <= 0)
+                return std::nullopt;
+            m_buf.append(chunk, std::size_t(n));
+        }
+    }
+    void Signal(int sig) { kill(m_pid, sig); }
+    // The exit status, or -1 when the program has not ended within ms.
+    int Wait(int ms = 5000)
+    {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (m_status < 0 && std::chrono::steady_clock::now() < until) {
+            int status = 0;
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid)
+                m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            else
+                poll(nullptr, 0, 10);
+        }
+        return m_status;
+    }
+    std::string Err()
+    {
+        char chunk[4096];
+        for (ssize_t n; (n = read(m_err, chunk, sizeof chunk)) > 0;)
+            m_errText.append(chunk, std::size_t(n));
+        return m_errText;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_out = -1, m_err = -1;
+    int m_status = -1;
+    std::string m_buf, m_errText;
+};
 
 }  // namespace corvane::test

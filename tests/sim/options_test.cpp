@@ -89,5 +89,47 @@ TEST(SimOptions, BadValuesAreReported)
     }
 }
 
+// --control: the commands that change what the switcher senses while it runs. A refused
+// command changes nothing.
+TEST(SimOptions, ControlCommandsChangeTheSignals)
+{
+    EXPECT_TRUE(Parse({"--tcp", "0", "--control"})->control);
+    CSwitcher device;  // 1100:11
+    const struct {
+        const char* line;
+        const char* done;  // nothing: refused
+        const char* error;
+    } cases[] = {
+        {"signals 0011", "signals 0011:11", ""},
+        {"signals 1010:01", "signals 1010:01", ""},
+        {"  input 2 on\r", "signals 1110:01", ""},
+        {"output 1 on", "signals 1110:11", ""},
+        {"input 1 off", "signals 0110:11", ""},
+        {"input 5 on", nullptr, "input is 1 to 4, not '5'"},
+        {"output 3 off", nullptr, "output is 1 to 2, not '3'"},
+        {"input 1 maybe", nullptr, "on or off, not 'maybe'"},
+        {"signals 012", nullptr, "signals takes IIII[:OO] of 0 and 1, not '012'"},
+        {"signals 1111:1", nullptr, "signals takes IIII[:OO]"},
+        {"route 1 2", nullptr, "unknown command 'route 1 2'"},
+        {"signals", nullptr, "unknown command"},
+        {"", nullptr, "empty command"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        std::string error;
+        const auto done = ControlCommand(c.line, device, error);
+        if (c.done) {
+            ASSERT_TRUE(done) << error;
+            EXPECT_EQ(*done, c.done);
+        } else {
+            EXPECT_FALSE(done);
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        }
+    }
+    EXPECT_EQ((std::array{device.InputSignal(1), device.InputSignal(2), device.InputSignal(3), device.InputSignal(4),
+                          device.OutputSignal(1), device.OutputSignal(2)}),
+              (std::array{false, true, true, false, true, true}));
+}
+
 }  // namespace
 }  // namespace corvane::sim

@@ -1,6 +1,6 @@
 // The emulator as a child process for tests: started with its own port directory, its stdout
-// and stderr on one pipe, ended with SIGTERM (which it must survive cleanly). The test program
-// defines CORVANE_SIM_PATH.
+// and stderr on one pipe and its stdin on another, ended with SIGTERM (which it must survive
+// cleanly). The test program defines CORVANE_SIM_PATH.
 #pragma once
 
 #include <fcntl.h>
@@ -49,8 +49,8 @@ public:
     SimProcess(const std::vector<std::string>& args, const std::string& portDir,
                const std::vector<std::string>& launcher = {})
     {
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0)
+        int out[2], in[2];
+        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(in, O_CLOEXEC) != 0)
             return;
         std::vector<std::string> env = {"CORVANE_PORT_DIR=" + portDir, "PATH=/usr/bin:/bin"};
         std::vector<char*> argv, envp;
@@ -65,13 +65,16 @@ public:
         envp.push_back(nullptr);
         m_pid = fork();
         if (m_pid == 0) {
+            dup2(in[0], 0);
             dup2(out[1], 1);
             dup2(out[1], 2);
             execve(argv[0], argv.data(), envp.data());
             _exit(127);
         }
         close(out[1]);
+        close(in[0]);
         m_out = out[0];
+        m_in = in[1];
         first = ReadLine();
     }
     ~SimProcess()
@@ -82,6 +85,15 @@ public:
         }
         if (m_out >= 0)
             close(m_out);
+        if (m_in >= 0)
+            close(m_in);
+    }
+
+    // A line on the emulator's standard input (its --control commands).
+    bool Control(const std::string& line)
+    {
+        const std::string text = line + "\n";
+        return write(m_in, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     }
 
     // The next line of output, or "" when none comes in time.
@@ -134,6 +146,7 @@ public:
 private:
     pid_t m_pid = -1;
     int m_out = -1;
+    int m_in = -1;  // the emulator's standard input
     bool m_reaped = false;
     std::string m_buf;
 };

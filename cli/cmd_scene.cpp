@@ -1,0 +1,290 @@
+// scene save|apply|show: a switcher's settings to a file and back, through the General, Matrix
+// and EDID pages with text views; show reads a scene without a switcher.
+#include <filesystem>
+
+#include "cli/command_line.h"
+#include "cli/link_commands.h"
+#include "cli/link_run.h"
+#include "edid/edid_check.h"
+
+namespace corvane::cli {
+
+const char kSceneUsage[] =
+    "scene save FILE [--edid INn=FILE ...] [--json]  routes, beep, DVI and input EDIDs to a file\n"
+    "  scene apply FILE [--dry-run] [--json]  change what differs from the scene, then read back\n"
+    "  scene show FILE [--json]  offline: a scene for people\n";
+
+namespace {
+
+const char kSceneHelp[] =
+    "\nA scene is a JSON file (see README): format version, when and from which switcher it was\n"
+    "saved, the routes of both outputs, beep, DVI compatibility and each input's EDID. An input\n"
+    "whose EDID is not a preset is saved as unknown, and left as it is by apply, unless\n"
+    "--edid INn=FILE names the EDID file it was loaded from: that file is checked as by\n"
+    "'edid load' and kept in the scene, and apply sends it (always: the switcher reports every\n"
+    "EDID that is not a preset alike).\n"
+    "apply prints one line a setting that differs (\"output 1: IN 2 -> IN 3\"), changes only\n"
+    "those (nothing with --dry-run), reads the switcher back and exits 0 only when it matches\n"
+    "the scene; otherwise 1, with one line for each setting that does not. A malformed scene,\n"
+    "or one of a newer format version, is refused before the link opens (exit 2).\n"
+    "With --json: save gives {\"file\",\"saved\"}; apply gives {\"changes\":[{\"setting\",\"from\",\n"
+    "\"to\"}],\"dry_run\",\"matches\",\"mismatches\":[{\"setting\",\"switcher\",\"scene\"}]}; show\n"
+    "gives the scene itself.\n";
+
+struct SEdidFile {
+    std::string name;  // the file's own name, without its folder
+    std::vector<uint8_t> data;
+};
+
+// "IN2=FILE", "in2=FILE" or "2=FILE".
+std::optional<int> EdidOptionInput(const std::string& value)
+{
+    std::string in = value.substr(0, value.find('='));
+    if (in.size() == 3 && (in[0] == 'I' || in[0] == 'i') && (in[1] == 'N' || in[1] == 'n'))
+        in = in.substr(2);
+    if (value.find('=') == std::string::npos || in.size() != 1 || in[0] < '1' || in[0] > '4')
+        return std::nullopt;
+    return in[0] - '0';
+}
+
+void PrintDifferencesJson(std::ostream& out, const std::vector<SSceneDifference>& d, const char* from,
+                          const char* to)
+{
+    out << "[";
+    for (std::size_t k = 0; k < d.size(); ++k)
+        out << (k ? "," : "") << "{\"setting\":" << JsonString(d[k].name) << ",\"" << from
+            << "\":" << JsonString(d[k].from) << ",\"" << to << "\":" << JsonString(d[k].to) << "}";
+    out << "]";
+}
+
+// One change of apply through the page that owns the setting; false after the session said why.
+bool Change(SLinkRun& run, const SScene& scene, const SSceneDifference& d)
+{
+    using S = SSceneDifference::Setting;
+    CSession& session = run.session;
+    CLinkCore& link = session.Link();
+    switch (d.setting) {
+    case S::Route:
+        link.SetCurrentPage(PAGE_MATRIX);
+        run.matrix.OnInputButton(d.number, scene.routes[d.number - 1]);
+        return !session.Failed() && session.RunUntil([] { return g_bReady; });
+    case S::Beep:
+    case S::Dvi: {
+        const bool beep = d.setting == S::Beep;
+        const bool enable = beep ? scene.beep : scene.dvi;
+        std::optional<bool>& shown = beep ? run.generalView.beep : run.generalView.dvi;
+        shown.reset();
+        link.SetCurrentPage(PAGE_GENERAL);
+        if (beep)
+            run.general.OnBeep(enable);
+        else
+            run.general.OnDvi(enable);
+        if (session.Failed() || !session.AwaitSet([&] { return shown.has_value(); }))
+            return false;
+        if (*shown != enable) {
+            session.Fail("the switcher reports " + d.name + " " + OnOff(*shown));
+            return false;
+        }
+        return true;
+    }
+    case S::Edid: {
+        const SSceneEdid& e = scene.edids[d.number - 1];
+        link.SetCurrentPage(PAGE_EDID);
+        if (e.kind == SSceneEdid::Kind::Preset) {
+            run.edidView.preset = e.preset;
+            run.edidView.presetTarget = d.number - 1;
+            run.edid.OnSetPreset();
+        } else {
+            run.edidView.fileTarget = d.number - 1;
+            run.edid.SetLog([&session](const std::string& line) { session.Fail(line); });
+            if (!run.edid.TakeContent(e.file, e.data))
+                return false;
+            run.edid.OnSetFile();
+        }
+        return !session.Failed() && session.RunUntil([] { return g_bReady; });
+    }
+    }
+    return false;
+}
+
+// A link of its own for what follows a failed step: the step's timers go with the old one, and
+// a late answer to it cannot be taken for another's.
+std::unique_ptr<SLinkRun> Reopen(std::unique_ptr<SLinkRun> run, const SConnection& link, std::ostream& err)
+{
+    if (run && !run->session.Failed())
+        return run;
+    run.reset();
+    run = std::make_unique<SLinkRun>(err, link);
+    if (run->session.Open() != kExitOk)
+        run.reset();
+    return run;
+}
+
+int SaveScene(const std::string& path, const SConnection& link, const std::array<std::optional<SEdidFile>, 4>& files,
+              bool json, std::ostream& out, std::ostream& err)
+{
+    SLinkRun run(err, link);
+    if (int r = run.session.Open())
+        return r;
+    if (!run.QuerySettings(false) || !run.QueryDevice())
+        return kExitFailed;
+    const SSwitcherSettings now = run.Settings();
+    SScene scene;
+    scene.saved = UtcNow();
+    if (!link.host.empty()) {
+        const auto host = ParseHost(link.host);
+        scene.host = link.host.find(':') == std::string::npos && host
+                         ? link.host + ":" + std::to_string(host->port)
+                         : link.host;
+    } else {
+        scene.port = link.port;
+    }
+    scene.device = run.firmwareView.device->Line();
+    scene.routes = now.routes;
+    scene.beep = now.beep;
+    scene.dvi = now.dvi;
+    for (int i = 1; i <= 4; ++i) {
+        SSceneEdid& e = scene.edids[i - 1];
+        const std::string& name = now.edids[i - 1];
+        if (const auto preset = PresetByName(name)) {
+            if (files[i - 1]) {
+                err << "corvanectl: --edid IN" << i << ": the switcher reports the preset \"" << name << "\" on IN" << i
+                    << ", not an EDID loaded from a file; nothing saved\n";
+                return kExitFailed;
+            }
+            e.kind = SSceneEdid::Kind::Preset;
+            e.preset = *preset;
+        } else if (files[i - 1]) {
+            e.kind = SSceneEdid::Kind::File;
+            e.file = files[i - 1]->name;
+            e.data = files[i - 1]->data;
+        }
+    }
+    if (const std::string why = WriteSceneFile(path, scene); !why.empty()) {
+        err << "corvanectl: " << why << '\n';
+        return kExitFailed;
+    }
+    if (json) {
+        out << "{\"file\":" << JsonString(path) << ",\"saved\":" << JsonString(scene.saved) << "}\n";
+        return kExitOk;
+    }
+    for (const std::string& line : SceneLines(scene))
+        out << line << '\n';
+    out << "Saved to " << path << '\n';
+    return kExitOk;
+}
+
+}  // namespace
+
+int ApplyScene(const SScene& scene, const SConnection& link, const SApplyOptions& options, std::ostream& out,
+               std::ostream& err)
+{
+    auto run = std::make_unique<SLinkRun>(err, link);
+    if (int r = run->session.Open())
+        return r;
+    if (!run->QuerySettings(false))
+        return kExitFailed;
+    const std::vector<SSceneDifference> changes = SceneChanges(scene, run->Settings());
+    if (!options.json)
+        for (const auto& d : changes)
+            out << d.Line() << '\n';
+    std::vector<SSceneDifference> mismatches;
+    bool readBack = true;
+    if (!options.dryRun && !changes.empty()) {
+        // Every change is tried, whatever became of the one before; the reading back decides.
+        for (const auto& d : changes) {
+            run = Reopen(std::move(run), link, err);
+            if (!run)
+                break;  // the link could not be opened again: the reading back cannot happen either
+            Change(*run, scene, d);
+        }
+        run = Reopen(std::move(run), link, err);
+        readBack = run && run->QuerySettings(false);
+        if (readBack)
+            mismatches = SceneMismatches(scene, run->Settings());
+        else
+            mismatches = changes;  // nothing is known to have taken
+    }
+    const bool matches = readBack && mismatches.empty() && (!options.dryRun || changes.empty());
+    if (options.json) {
+        out << "{\"changes\":";
+        PrintDifferencesJson(out, changes, "from", "to");
+        out << ",\"dry_run\":" << Bool(options.dryRun) << ",\"matches\":" << Bool(matches) << ",\"mismatches\":";
+        PrintDifferencesJson(out, mismatches, "switcher", "scene");
+        out << "}\n";
+    } else if (matches) {
+        out << "The switcher matches the scene.\n";
+    }
+    if (!readBack)
+        err << "corvanectl: the switcher could not be read back; none of the changes is known to have taken\n";
+    for (const auto& d : mismatches)
+        err << "corvanectl: " << d.name << " did not take: the switcher " << (readBack ? "shows " : "showed ")
+            << d.from << ", the scene says " << d.to << '\n';
+    return options.dryRun || matches ? kExitOk : kExitFailed;
+}
+
+int RunScene(Args args, std::ostream& out, std::ostream& err)
+{
+    const SCommandLine c = Parse(args, {"--edid"}, {"--dry-run"});
+    if (c.help) {
+        out << "Usage: corvanectl " << kSceneUsage << kSceneHelp << kLinkOptionsHelp;
+        return kExitOk;
+    }
+    if (!c.error.empty())
+        return Usage(err, c.error, kSceneUsage);
+    if (c.words.empty())
+        return Usage(err, "which scene command?", kSceneUsage);
+    const std::string& sub = c.words[0];
+    if (sub != "save" && sub != "apply" && sub != "show")
+        return Usage(err, "unknown scene command '" + sub + "'", kSceneUsage);
+    if (c.words.size() != 2)
+        return Usage(err, "scene " + sub + " takes one FILE", kSceneUsage);
+    if (c.Has("--edid") && sub != "save")
+        return Usage(err, "--edid belongs to scene save", kSceneUsage);
+    if (c.Has("--dry-run") && sub != "apply")
+        return Usage(err, "--dry-run belongs to scene apply", kSceneUsage);
+    const std::string& path = c.words[1];
+
+    if (sub == "save") {
+        std::array<std::optional<SEdidFile>, 4> files;
+        for (const auto& [option, value] : c.given) {
+            if (option != "--edid")
+                continue;
+            const auto input = EdidOptionInput(value);
+            if (!input)
+                return Usage(err, "--edid takes INn=FILE with n from 1 to 4, not '" + value + "'", kSceneUsage);
+            if (files[*input - 1])
+                return Usage(err, "--edid IN" + std::to_string(*input) + " given twice", kSceneUsage);
+            const std::string file = value.substr(value.find('=') + 1);
+            // Checked before the link opens, as edid load checks its file.
+            const EdidCheck check = CheckEdidFile(file);
+            if (!check.Ok()) {
+                err << "corvanectl: " << EdidFileLogLine(file, check) << '\n';
+                return kExitFailed;
+            }
+            const auto* bytes = check.edid.data();
+            files[*input - 1] = SEdidFile{std::filesystem::path(file).filename().string(),
+                                          std::vector<uint8_t>(bytes, bytes + check.size)};
+        }
+        return SaveScene(path, c.link, files, c.json, out, err);
+    }
+
+    std::string why;
+    const auto scene = ReadSceneFile(path, why);
+    if (!scene) {
+        err << "corvanectl: " << path << ": " << why << '\n';
+        return kExitUsage;
+    }
+    if (sub == "show") {
+        if (c.json) {
+            out << SceneJson(*scene);
+            return kExitOk;
+        }
+        for (const std::string& line : SceneLines(*scene))
+            out << line << '\n';
+        return kExitOk;
+    }
+    return ApplyScene(*scene, c.link, {c.Has("--dry-run"), c.json}, out, err);
+}
+
+}  // namespace corvane::cli

@@ -1,0 +1,265 @@
+// watch: the status reading of the General, Matrix and EDID pages repeated on one link, and a
+// line for each thing that changed between two readings.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+#include <QTimer>
+#include <chrono>
+#include <ctime>
+
+#include "cli/command_line.h"
+#include "cli/link_commands.h"
+#include "cli/link_run.h"
+
+namespace corvane::cli {
+
+const char kWatchUsage[] =
+    "watch [--interval MS] [--json]  the status reading repeated: a line per change, until stopped\n";
+
+namespace {
+
+constexpr unsigned kDefaultIntervalMs = 2000;
+constexpr unsigned kMinIntervalMs = 100;
+constexpr unsigned kMaxIntervalMs = 24 * 3600 * 1000;
+
+const char kWatchHelp[] =
+    "\nReads the switcher every MS milliseconds (default 2000, from 100): the signals on its\n"
+    "inputs and outputs, beep, DVI compatibility, the routes and each input's EDID. The first\n"
+    "reading prints every one of them, later ones a line for each that changed, with the old\n"
+    "value: \"2026-12-07T14:03:22.481+01:00 INPUT 2: Connect (was Disconnect)\". A reading\n"
+    "starts only when the one before has ended: readings that take longer than MS follow each\n"
+    "other without a pause.\n"
+    "With --json, one object per line: {\"time\",\"input\",\"signal\"}, {\"time\",\"output\",\"signal\"},\n"
+    "{\"time\",\"output\",\"route\"}, {\"time\",\"beep\"}, {\"time\",\"dvi\"}, {\"time\",\"input\",\"edid\"};\n"
+    "a change carries the old value as \"was\".\n"
+    "Ends with status 0 on SIGINT (Ctrl+C) or SIGTERM; 1 when the link is lost or the switcher\n"
+    "stops answering.\n";
+
+volatile std::sig_atomic_t g_stop = 0;
+int g_wakePipe[2] = {-1, -1};
+
+void OnStopSignal(int)
+{
+    g_stop = 1;
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = write(g_wakePipe[1], &c, 1);
+}
+
+// SIGINT and SIGTERM end the watch through the event loop; the handlers they had come back.
+class CStopSignals {
+public:
+    CStopSignals()
+    {
+        g_stop = 0;
+        if (pipe2(g_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        struct sigaction sa {};
+        sa.sa_handler = OnStopSignal;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGINT, &sa, &m_int);
+        sigaction(SIGTERM, &sa, &m_term);
+        m_notifier = std::make_unique<QSocketNotifier>(g_wakePipe[0], QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [] {
+            char buf[16];
+            while (read(g_wakePipe[0], buf, sizeof buf) > 0) {
+            }
+        });
+    }
+    ~CStopSignals()
+    {
+        m_notifier.reset();
+        if (g_wakePipe[0] < 0)
+            return;
+        sigaction(SIGINT, &m_int, nullptr);
+        sigaction(SIGTERM, &m_term, nullptr);
+        close(g_wakePipe[0]);
+        close(g_wakePipe[1]);
+        g_wakePipe[0] = g_wakePipe[1] = -1;
+    }
+    bool Ok() const { return g_wakePipe[0] >= 0; }
+
+private:
+    struct sigaction m_int {}, m_term {};
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
+// "2026-12-07T14:03:22.481+01:00", local time.
+std::string Timestamp()
+{
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const std::time_t t = system_clock::to_time_t(now);
+    const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm local{};
+    localtime_r(&t, &local);
+    char date[32], zone[8];
+    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
+    std::strftime(zone, sizeof zone, "%z", &local);
+    char text[48];
+    std::snprintf(text, sizeof text, "%s.%03d%.3s:%.2s", date, static_cast<int>(ms), zone, zone + 3);
+    return text;
+}
+
+struct SReading {
+    std::array<SSignalLine, 4> inputs;
+    std::array<SSignalLine, 2> outputs;
+    SSwitcherSettings settings;
+};
+
+// One line of text and one JSON object per setting that is new or changed.
+class CEvents {
+public:
+    CEvents(std::ostream& out, bool json) : m_out(out), m_json(json), m_time(Timestamp()) {}
+
+    void Signal(const SSignalLine& now, const SSignalLine* was)
+    {
+        if (was && was->connected == now.connected)
+            return;
+        const std::string key = now.output ? "output" : "input";
+        if (m_json) {
+            m_out << "{\"time\":\"" << m_time << "\",\"" << key << "\":" << now.number
+                  << ",\"signal\":" << Bool(now.connected);
+            if (was)
+                m_out << ",\"was\":" << Bool(was->connected);
+            m_out << "}\n";
+        } else {
+            Text(now.text, was ? (was->connected ? "Connect" : "Disconnect") : "");
+        }
+    }
+    void Route(int output, int now, const int* was)
+    {
+        if (was && *was == now)
+            return;
+        if (m_json)
+            Json("\"output\":" + std::to_string(output) + ",\"route\":" + std::to_string(now),
+                 was ? std::to_string(*was) : "");
+        else
+            Text("OUTPUT " + std::to_string(output) + ": IN " + std::to_string(now),
+                 was ? "IN " + std::to_string(*was) : "");
+    }
+    void Switch(const char* key, const char* label, bool now, const bool* was)
+    {
+        if (was && *was == now)
+            return;
+        if (m_json)
+            Json(std::string("\"") + key + "\":" + Bool(now), was ? Bool(*was) : "");
+        else
+            Text(std::string(label) + ": " + OnOff(now), was ? OnOff(*was) : "");
+    }
+    void Edid(int input, const std::string& now, const std::string* was)
+    {
+        if (was && *was == now)
+            return;
+        if (m_json)
+            Json("\"input\":" + std::to_string(input) + ",\"edid\":" + JsonString(now), was ? JsonString(*was) : "");
+        else
+            Text("EDID IN" + std::to_string(input) + ": " + now, was ? *was : "");
+    }
+
+private:
+    void Text(const std::string& line, const std::string& was)
+    {
+        m_out << m_time << ' ' << line;
+        if (!was.empty())
+            m_out << " (was " << was << ')';
+        m_out << '\n';
+    }
+    void Json(const std::string& fields, const std::string& was)
+    {
+        m_out << "{\"time\":\"" << m_time << "\"," << fields;
+        if (!was.empty())
+            m_out << ",\"was\":" << was;
+        m_out << "}\n";
+    }
+
+    std::ostream& m_out;
+    bool m_json;
+    std::string m_time;
+};
+
+void PrintChanges(std::ostream& out, bool json, const SReading& now, const std::optional<SReading>& last)
+{
+    CEvents e(out, json);
+    const SReading* was = last ? &*last : nullptr;
+    for (int i = 0; i < 4; ++i)
+        e.Signal(now.inputs[i], was ? &was->inputs[i] : nullptr);
+    for (int o = 0; o < 2; ++o)
+        e.Signal(now.outputs[o], was ? &was->outputs[o] : nullptr);
+    const SSwitcherSettings& s = now.settings;
+    const SSwitcherSettings* p = was ? &was->settings : nullptr;
+    e.Switch("beep", "Beep", s.beep, p ? &p->beep : nullptr);
+    e.Switch("dvi", "DVI compatibility", s.dvi, p ? &p->dvi : nullptr);
+    for (int o = 0; o < 2; ++o)
+        e.Route(o + 1, s.routes[o], p ? &p->routes[o] : nullptr);
+    for (int i = 0; i < 4; ++i)
+        e.Edid(i + 1, s.edids[i], p ? &p->edids[i] : nullptr);
+    out << std::flush;
+}
+
+}  // namespace
+
+int RunWatch(Args args, std::ostream& out, std::ostream& err)
+{
+    const SCommandLine c = Parse(args, {"--interval"});
+    if (c.help) {
+        out << "Usage: corvanectl " << kWatchUsage << kWatchHelp << kLinkOptionsHelp;
+        return kExitOk;
+    }
+    if (!c.error.empty())
+        return Usage(err, c.error, kWatchUsage);
+    if (!c.words.empty())
+        return Usage(err, "unexpected '" + c.words[0] + "'", kWatchUsage);
+    unsigned interval = kDefaultIntervalMs;
+    if (c.Has("--interval")) {
+        const std::string v = c.Value("--interval");
+        const bool digits = !v.empty() && v.size() <= 9 && v.find_first_not_of("0123456789") == std::string::npos;
+        const unsigned long n = digits ? std::stoul(v) : 0;
+        if (n < kMinIntervalMs || n > kMaxIntervalMs)
+            return Usage(err, "--interval is " + std::to_string(kMinIntervalMs) + " to " +
+                                  std::to_string(kMaxIntervalMs) + " milliseconds, not '" + v + "'",
+                         kWatchUsage);
+        interval = static_cast<unsigned>(n);
+    }
+
+    SLinkRun run(err, c.link);
+    if (int r = run.session.Open())
+        return r;
+    CStopSignals stopSignals;
+    if (!stopSignals.Ok()) {
+        err << "corvanectl: cannot watch for signals\n";
+        return kExitFailed;
+    }
+    run.session.SetStop(&g_stop);
+    std::optional<SReading> last;
+    for (;;) {
+        const auto start = std::chrono::steady_clock::now();
+        if (!run.QuerySettings(true))
+            return run.session.Stopped() ? kExitOk : kExitFailed;
+        const SGeneralView& v = run.generalView;
+        SReading now;
+        for (int i = 0; i < 4; ++i)
+            now.inputs[i] = *v.inputs[i];
+        for (int o = 0; o < 2; ++o)
+            now.outputs[o] = *v.outputs[o];
+        now.settings = run.Settings();
+        PrintChanges(out, c.json, now, last);
+        last = now;
+
+        // The next reading starts an interval after this one started, and never before it ended.
+        const auto due = start + std::chrono::milliseconds(interval);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+        bool elapsed = left.count() <= 0;
+        QTimer timer;
+        timer.setSingleShot(true);
+        QObject::connect(&timer, &QTimer::timeout, [&elapsed] { elapsed = true; });
+        if (!elapsed)
+            timer.start(static_cast<int>(left.count()));
+        // A link lost while idle ends the wait too.
+        if (!run.session.RunUntil([&] { return elapsed; }))
+            return run.session.Stopped() ? kExitOk : kExitFailed;
+    }
+}
+
+}  // namespace corvane::cli
