@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
 
@@ -20,6 +21,12 @@ int RunEdid(Args args, std::ostream& out, std::ostream& err);
 int RunFirmwareLink(Args args, std::ostream& out, std::ostream& err);
 int RunSearch(Args args, std::ostream& out, std::ostream& err);
 int RunConfig(Args args, std::ostream& out, std::ostream& err);
+
+// A search as `search` makes it (aimed with udpTo when not empty), collecting answers for waitMs:
+// the addresses that answered, in the panel's list order. kExitOk, or the exit status after one
+// line on err.
+int FindSwitchers(const std::string& udpTo, unsigned waitMs, bool trace, std::vector<std::string>& addresses,
+                  std::ostream& err);
 
 // A progress line of the firmware transfer: value of maximum bytes sent, elapsed seconds in.
 // bar: "[##########..........]  50% 1536/3072 bytes 0.8 KiB/s 0:02 left"; otherwise
