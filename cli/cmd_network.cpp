@@ -186,6 +186,26 @@ int RunSearch(Args args, std::ostream& out, std::ostream& err)
     return kExitOk;
 }
 
+int FindSwitchers(const std::string& udpTo, unsigned waitMs, bool trace, std::vector<std::string>& addresses,
+                  std::ostream& err)
+{
+    SCommandLine c;
+    c.link.trace = trace;
+    if (!udpTo.empty())
+        c.options["--udp-to"] = udpTo;
+    SNetRun run(err, c);
+    if (!run.error.empty()) {
+        err << "corvanectl: " << run.error << '\n';
+        return kExitUsage;
+    }
+    if (!run.Search(waitMs))
+        return run.udp.bindFailed ? kExitNoLink : kExitFailed;
+    addresses.clear();
+    for (const FoundSwitcher& s : g_FoundSwitchers.Entries())
+        addresses.push_back(s.ip);
+    return kExitOk;
+}
+
 int RunConfig(Args args, std::ostream& out, std::ostream& err)
 {
     const SCommandLine c = Parse(args, {"--mac", "--static", "--new-mac", "--wait", "--udp-to"}, {"--auto"});

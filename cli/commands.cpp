@@ -5,9 +5,10 @@
 #include <utility>
 
 #ifdef CORVANE_CLI_LINK
+#include "cli/fleet.h"
 #include "cli/link_commands.h"
-#include "cli/terminal_text.h"
 #endif
+#include "cli/terminal_text.h"
 
 namespace corvane::cli {
 
@@ -61,6 +62,13 @@ void Usage(std::ostream& out)
            "  --trace           every frame, block and datagram in hexadecimal on standard error\n"
            "  -h, --help      this text\n"
            "  --version       the program's version\n"
+#ifdef CORVANE_CLI_LINK
+           "\nSeveral switchers at once, over TCP (status, route, beep, dvi, edid set|copy|load,\n"
+           "firmware info|upgrade, scene apply; 'corvanectl --hosts A --help' tells more):\n"
+           "  --hosts A[:P],B[:P],...  --hosts-file FILE  --all [--udp-to ...] [--wait MS]\n"
+           "  --jobs N          at most N switchers at once (default 8)\n"
+#endif
+
            "\nExit status: 0 done, 1 failed (the switcher refused or did not answer), 2 wrong\n"
            "command line, 3 the link could not be opened. 'corvanectl COMMAND --help' tells more.\n";
 }
@@ -108,8 +116,12 @@ std::vector<std::string> CommandWordFirst(Args args)
 
 namespace {
 
-int RunCommand(Args original, std::ostream& out, std::ostream& err)
+int RunCommand(Args original, std::ostream& out, std::ostream& err, [[maybe_unused]] std::ostream& rawErr)
 {
+#ifdef CORVANE_CLI_LINK
+    if (IsFleetCommandLine(original))
+        return RunFleet(original, out, err, rawErr);
+#endif
     const std::vector<std::string> reordered = CommandWordFirst(original);
     const Args args(reordered);
     if (args.empty()) {
@@ -138,7 +150,7 @@ int RunCommandLine(Args original, std::ostream& rawOut, std::ostream& rawErr)
 {
     CTerminalTextBuf outText(rawOut, false), errText(rawErr, true);
     std::ostream out(&outText), err(&errText);
-    return RunCommand(original, out, err);
+    return RunCommand(original, out, err, rawErr);
 }
 
 }  // namespace corvane::cli

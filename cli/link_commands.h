@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/scene.h"
@@ -38,6 +39,12 @@ struct SApplyOptions {
 // process: the link state and timers it runs on are the program's.
 int ApplyScene(const SScene& scene, const SConnection& link, const SApplyOptions& options, std::ostream& out,
                std::ostream& err);
+
+// A search as `search` makes it (aimed with udpTo when not empty), collecting answers for waitMs:
+// the addresses that answered, in the panel's list order. kExitOk, or the exit status after one
+// line on err.
+int FindSwitchers(const std::string& udpTo, unsigned waitMs, bool trace, std::vector<std::string>& addresses,
+                  std::ostream& err);
 
 // A progress line of the firmware transfer: value of maximum bytes sent, elapsed seconds in.
 // bar: "[##########..........]  50% 1536/3072 bytes 0.8 KiB/s 0:02 left"; otherwise

@@ -57,7 +57,10 @@ public:
     CSession& operator=(const CSession&) = delete;
 
     // Opens the link; kExitOk, or kExitNoLink / kExitUsage after one line on the error stream.
+    // While SetCheckOnly(true) holds it opens nothing and returns kExitChecked: a command then
+    // ends after its own checks of the command line and of its files, before any link.
     int Open();
+    static void SetCheckOnly(bool on);
     CLinkCore& Link() { return *m_link; }
 
     // The reply handler of a page. Replies reach the handler of the page set current.
@@ -129,6 +132,9 @@ private:
     bool m_lost = false;
     const volatile std::sig_atomic_t* m_stop = nullptr;
 };
+
+// What Open() returns under SetCheckOnly: no exit status of the program.
+inline constexpr int kExitChecked = 100;
 
 // The application object the event loop needs; made once per process.
 void EnsureCoreApplication();

@@ -1,10 +1,15 @@
 // corvanectl as a script runs it: the program against the emulator process over a
 // pseudo-terminal, its standard output, standard error and exit status, and what the emulator
 // holds afterwards (read back by the program itself).
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <pty.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +21,12 @@
 #include <optional>
 #include <regex>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -308,6 +319,405 @@ TEST_F(CliEndToEnd, OptionsBeforeOrAfterTheCommandWord)
         EXPECT_EQ(r.out.rfind("{\"line\":\"Device: ", 0), 0u) << r.out;
     }
     EXPECT_EQ(Ctl({"--port", "COM201", "firmware", "--help"}, dir.path).status, 0);
+}
+
+// ---- several switchers at once over TCP ------------------------------------------------------
+
+// Emulators on loopback ports, each with faults of its own.
+class CliFleet : public ::testing::Test {
+protected:
+    // Starts an emulator (firmware kept in fwK.bin); its address.
+    std::string Add(std::vector<std::string> extra = {}, bool quiet = true)
+    {
+        const std::size_t k = sims.size();
+        std::vector<std::string> args = {"--tcp", "127.0.0.1:0", "--reboot-ms", "100", "--signals", "1010:01",
+                                         "--fw-out", FwOut(k)};
+        if (quiet)
+            args.push_back("--quiet");
+        args.insert(args.end(), extra.begin(), extra.end());
+        sims.push_back(std::make_unique<SimProcess>(args, dir.path));
+        const std::string where = sims.back()->Find("tcp: (127\\.0\\.0\\.1:\\d+)");
+        EXPECT_FALSE(where.empty()) << sims.back()->first;
+        return where;
+    }
+    std::string FwOut(std::size_t k) const { return dir.path + "/fw" + std::to_string(k) + ".bin"; }
+    // A loopback port that refuses connections: bound, never listening, held for the test.
+    std::string Refusing()
+    {
+        refusing = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t n = sizeof a;
+        EXPECT_EQ(bind(refusing, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        getsockname(refusing, reinterpret_cast<sockaddr*>(&a), &n);
+        return "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    }
+    void TearDown() override
+    {
+        if (refusing >= 0)
+            close(refusing);
+    }
+    // Everything emulator k has printed since the last call.
+    std::string Log(std::size_t k)
+    {
+        std::string text;
+        for (std::string line = sims[k]->ReadLine(300); !line.empty(); line = sims[k]->ReadLine(300))
+            text += line + "\n";
+        return text;
+    }
+
+    TempDir dir;
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    int refusing = -1;
+};
+
+std::string Indented(const std::string& lines)
+{
+    std::string text;
+    std::istringstream in(lines);
+    for (std::string line; std::getline(in, line);)
+        text += "  " + line + "\n";
+    return text;
+}
+
+long long ElapsedMs(std::chrono::steady_clock::time_point since)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count();
+}
+
+TEST_F(CliFleet, EachSwitcherReportedOnItsOwnInTheOrderGiven)
+{
+    const std::string first = Add(), silent = Add({"--fault", "drop:any"}), refusing = Add({"--fault", "refuse:any"}),
+                      hangUp = Add({"--fault", "hangup:any"}), dead = Refusing(), last = Add();
+    const std::string hosts = first + "," + silent + "," + refusing + "," + hangUp + "," + dead + "," + last;
+    auto begin = std::chrono::steady_clock::now();
+    const Result status = Ctl({"--hosts", hosts, "status"}, dir.path);
+    // In parallel: the silent switcher's 3 s, resend, 3 s bound the whole run.
+    EXPECT_LT(ElapsedMs(begin), 8000);
+    EXPECT_EQ(status.status, 1);
+    EXPECT_EQ(status.out, first + ": ok\n" + Indented(kDefaultStatus) +                                    //
+                              silent + ": failed\n  corvanectl: no answer to the DVI compatibility query (Time out!)\n" +
+                              refusing + ": failed\n  corvanectl: the switcher refused the DVI compatibility query\n" +
+                              hangUp + ": failed\n  corvanectl: the link to the switcher was lost\n" +  //
+                              dead + ": no link\n  corvanectl: " + dead + ": connection refused\n" +    //
+                              last + ": ok\n" + Indented(kDefaultStatus));
+    EXPECT_EQ(status.err, "corvanectl: 4 of 6 switchers failed: " + silent + ", " + refusing + ", " + hangUp + ", " +
+                              dead + "\n");
+
+    // A change, as one JSON record a line in the order given; then read back.
+    begin = std::chrono::steady_clock::now();
+    const Result route = Ctl({"route", "3", "all", "--json", "--hosts", hosts, "--jobs", "6"}, dir.path);
+    EXPECT_LT(ElapsedMs(begin), 9000);
+    EXPECT_EQ(route.status, 1);
+    const std::string routes = "{\"routes\":[{\"output\":1,\"input\":3},{\"output\":2,\"input\":3}]}";
+    auto record = [](const std::string& host, bool ok, int exit, const std::string& result, const std::string& error) {
+        return "{\"host\":\"" + host + "\",\"ok\":" + (ok ? "true" : "false") + ",\"exit\":" + std::to_string(exit) +
+               ",\"result\":" + result + ",\"error\":\"" + error + "\"}\n";
+    };
+    EXPECT_EQ(route.out,
+              record(first, true, 0, routes, "") +
+                  record(silent, false, 1, "null",
+                         "corvanectl: no answer to route input 3 to output 1 (Time out!); output 2 was not tried") +
+                  record(refusing, false, 1, "null",
+                         "corvanectl: the switcher refused route input 3 to output 1; output 2 was not tried") +
+                  record(hangUp, false, 1, "null", "corvanectl: the link to the switcher was lost; output 2 was not tried") +
+                  record(dead, false, 3, "null", "corvanectl: " + dead + ": connection refused") +
+                  record(last, true, 0, routes, ""));
+    const Result back = Ctl({"--hosts", first + "," + last, "route"}, dir.path);
+    EXPECT_EQ(back.status, 0) << back.err;
+    EXPECT_EQ(back.out, first + ": ok\n  OUTPUT 1: IN 3\n  OUTPUT 2: IN 3\n" + last + ": ok\n  OUTPUT 1: IN 3\n  OUTPUT 2: IN 3\n");
+    EXPECT_EQ(back.err, "");
+}
+
+TEST_F(CliFleet, FirmwareToSeveralOneFailingMidway)
+{
+    std::vector<uint8_t> image(2600);
+    std::mt19937 random(21);
+    for (auto& b : image)
+        b = static_cast<uint8_t>(random());
+    {
+        std::ofstream(dir.path + "/image.bin", std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+    }
+    ASSERT_EQ(Ctl({"firmware", "pack", dir.path + "/image.bin", dir.path + "/new.fw"}, dir.path).status, 0);
+    const std::vector<std::string> hosts = {Add(), Add({"--fault", "hangup:20 01 AA:4"}), Add()};
+    const Result r = Ctl({"--hosts", hosts[0] + "," + hosts[1] + "," + hosts[2], "firmware", "upgrade",
+                          dir.path + "/new.fw", "--json"},
+                         dir.path, 30000);
+    EXPECT_EQ(r.status, 1);
+    const std::string done = "\"result\":{\"file\":\"" + dir.path + "/new.fw\",\"bytes\":2600,\"upgraded\":true}";
+    EXPECT_EQ(r.out, "{\"host\":\"" + hosts[0] + "\",\"ok\":true,\"exit\":0," + done + ",\"error\":\"\"}\n" +
+                         "{\"host\":\"" + hosts[1] +
+                         "\",\"ok\":false,\"exit\":1,\"result\":null,\"error\":\"corvanectl: the link to the "
+                         "switcher was lost\"}\n" +
+                         "{\"host\":\"" + hosts[2] + "\",\"ok\":true,\"exit\":0," + done + ",\"error\":\"\"}\n");
+    // The others got the whole image, byte for byte; the one that hung up kept nothing.
+    for (std::size_t k : {0u, 2u}) {
+        std::ifstream f(FwOut(k), std::ios::binary);
+        const std::vector<uint8_t> got{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+        ASSERT_GE(got.size(), image.size()) << k;
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), got.begin())) << k;
+    }
+    EXPECT_FALSE(std::filesystem::exists(FwOut(1)));
+    // Standard error is no terminal: whole lines, each naming its switcher, each switcher's
+    // progress rising; the summary last.
+    std::istringstream lines(r.err);
+    std::map<std::string, std::vector<int>> percents;
+    std::vector<std::string> all;
+    for (std::string line; std::getline(lines, line);)
+        all.push_back(line);
+    ASSERT_FALSE(all.empty());
+    EXPECT_EQ(all.back(), "corvanectl: 1 of 3 switchers failed: " + hosts[1]);
+    all.pop_back();
+    const std::regex progress("(127\\.0\\.0\\.1:\\d+): firmware: (\\d+)% \\d+/2602 bytes");
+    for (const std::string& line : all) {
+        std::smatch m;
+        if (std::regex_match(line, m, progress)) {
+            percents[m[1]].push_back(std::stoi(m[2]));
+            continue;
+        }
+        const auto colon = line.find(": firmware: ");
+        ASSERT_NE(colon, std::string::npos) << line;
+        EXPECT_NE(std::find(hosts.begin(), hosts.end(), line.substr(0, colon)), hosts.end()) << line;
+    }
+    for (const std::string& host : {hosts[0], hosts[2]}) {
+        ASSERT_GE(percents[host].size(), 9u) << host << "\n" << r.err;
+        EXPECT_TRUE(std::is_sorted(percents[host].begin(), percents[host].end())) << host;
+        EXPECT_EQ(percents[host].back(), 100) << host;
+    }
+}
+
+// "HH:MM:SS.mmm tcp#1 -- connected from ..." / "... closed": when each emulator had a link.
+std::vector<std::pair<long, long>> LinkSpans(const std::string& log)
+{
+    std::vector<std::pair<long, long>> spans;
+    std::istringstream in(log);
+    const std::regex line("(\\d+):(\\d+):(\\d+)\\.(\\d+) tcp#\\d+ -- (connected from|closed).*");
+    for (std::string text; std::getline(in, text);) {
+        std::smatch m;
+        if (!std::regex_match(text, m, line))
+            continue;
+        const long ms = ((std::stol(m[1]) * 60 + std::stol(m[2])) * 60 + std::stol(m[3])) * 1000 + std::stol(m[4]);
+        if (m[5] == "closed" && !spans.empty())
+            spans.back().second = ms;
+        else if (m[5] != "closed")
+            spans.emplace_back(ms, -1);
+    }
+    return spans;
+}
+
+TEST_F(CliFleet, JobsBoundAndHostsFile)
+{
+    // Each switcher answers the first query 300 ms late, so a link lasts long enough to overlap.
+    std::vector<std::string> hosts;
+    for (int k = 0; k < 4; ++k)
+        hosts.push_back(Add({"--fault", "delay=300:01 01"}, false));
+    for (std::size_t k = 0; k < sims.size(); ++k)
+        Log(k);
+    // The file lists them last first, with comments and blank lines; output follows the file.
+    const std::string file = dir.path + "/hosts";
+    std::ofstream(file) << "# the hall\n" << hosts[3] << "  # stage\n\n" << hosts[2] << "\n\t\n" << hosts[1] << "\n"
+                        << hosts[0] << "\n";
+    for (unsigned jobs : {2u, 1u}) {
+        SCOPED_TRACE(jobs);
+        const Result r = Ctl({"--hosts-file", file, "--jobs", std::to_string(jobs), "firmware", "info"}, dir.path);
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::string expected;
+        for (int k = 3; k >= 0; --k)
+            expected += hosts[k] + ": ok\n  Device: Corvane 4x2     Version:1.32-20261207\n";
+        EXPECT_EQ(r.out, expected);
+        std::vector<std::pair<long, long>> spans;
+        for (std::size_t k = 0; k < sims.size(); ++k) {
+            const auto s = LinkSpans(Log(k));
+            ASSERT_EQ(s.size(), 1u) << k;
+            ASSERT_GE(s[0].second, s[0].first) << k;
+            spans.push_back(s[0]);
+        }
+        std::size_t most = 0;
+        for (const auto& [begin, end] : spans) {
+            std::size_t open = 0;
+            for (const auto& other : spans)
+                open += other.first <= begin && begin < other.second;
+            most = std::max(most, open);
+        }
+        EXPECT_EQ(most, jobs);
+    }
+    // A bad line: bad usage, and no switcher was reached.
+    std::ofstream(file, std::ios::app) << "room12\n";
+    const Result bad = Ctl({"--hosts-file", file, "status"}, dir.path);
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.out, "");
+    EXPECT_EQ(bad.err.rfind("corvanectl: --hosts-file " + file + ": line 8: 'room12' is not an IPv4 address", 0), 0u)
+        << bad.err;
+    for (std::size_t k = 0; k < sims.size(); ++k)
+        EXPECT_EQ(Log(k), "") << k;
+}
+
+TEST_F(CliFleet, AllActsOnWhatTheSearchFinds)
+{
+    // The switcher's control port is 8000 on its own loopback address, as a search answer
+    // carries no port; the address is picked per test run so runs beside each other do not meet.
+    const std::string address = "127.21." + std::to_string((getpid() >> 8) & 255) + "." + std::to_string(getpid() % 250 + 2);
+    sims.push_back(std::make_unique<SimProcess>(
+        std::vector<std::string>{"--tcp", address + ":8000", "--udp", "127.0.0.1:0,0", "--udp-reply", "source", "--ip",
+                                 address, "--quiet"},
+        dir.path));
+    const std::string udp = sims.back()->Find("udp: (127\\.0\\.0\\.1:\\d+,\\d+)");
+    ASSERT_FALSE(udp.empty()) << sims.back()->first;
+    const Result r = Ctl({"--all", "--udp-to", udp, "--wait", "300", "firmware", "info", "--json"}, dir.path);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "{\"host\":\"" + address +
+                         "\",\"ok\":true,\"exit\":0,\"result\":{\"line\":\"Device: Corvane 4x2     "
+                         "Version:1.32-20261207\",\"type\":\"Corvane\",\"size\":\"4x2\",\"version\":\"1.32\","
+                         "\"build\":\"20261207\"},\"error\":\"\"}\n");
+    EXPECT_EQ(r.err, "");
+
+    // Nobody answers the search: nothing to act on.
+    sims.clear();
+    sims.push_back(std::make_unique<SimProcess>(
+        std::vector<std::string>{"--udp", "127.0.0.1:0,0", "--udp-reply", "source", "--quiet", "--fault", "drop:search"},
+        dir.path));
+    const std::string quiet = sims.back()->Find("udp: (127\\.0\\.0\\.1:\\d+,\\d+)");
+    const Result none = Ctl({"--all", "--udp-to", quiet, "--wait", "300", "status"}, dir.path);
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.out, "");
+    EXPECT_EQ(none.err, "corvanectl: no switcher answered the search\n");
+}
+
+// corvanectl with standard error on a terminal of rows x columns and standard output on a pipe:
+// the exit status, standard output and the bytes the terminal received.
+Result CtlOnTerminal(std::vector<std::string> args, const std::string& portDir, unsigned short rows,
+                     unsigned short columns, int boundMs = 30000)
+{
+    Result r;
+    int master = -1, slave = -1, out[2];
+    winsize size{rows, columns, 0, 0};
+    if (openpty(&master, &slave, nullptr, nullptr, &size) != 0 || pipe2(out, O_CLOEXEC) != 0)
+        return r;
+    std::string exe = CORVANECTL_PATH;
+    std::vector<char*> argv{exe.data()};
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env = {"CORVANE_PORT_DIR=" + portDir, "PATH=/usr/bin:/bin", "TERM=xterm"};
+    std::vector<char*> envp;
+    for (auto& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setsid();
+        dup2(open("/dev/null", O_RDONLY), 0);
+        dup2(out[1], 1);
+        dup2(slave, 2);
+        close(master);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    close(slave);
+    close(out[1]);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {master, POLLIN, 0}};
+    std::string* sinks[2] = {&r.out, &r.err};
+    for (int open = 2; open > 0;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || poll(fds, 2, int(left.count())) <= 0) {
+            kill(pid, SIGKILL);
+            ADD_FAILURE() << "corvanectl did not end within " << boundMs << " ms";
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            char chunk[4096];
+            const ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
+            if (n > 0) {
+                sinks[i]->append(chunk, std::size_t(n));
+            } else {
+                fds[i].fd = -1;  // a terminal whose last user left reads EIO
+                --open;
+            }
+        }
+    }
+    close(out[0]);
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}
+
+// The screen a terminal shows after the bytes: text, carriage return, line feed, ESC [ n A
+// (lines up) and ESC [ 2 K (clear the line). Anything else is noted in odd.
+std::vector<std::string> Screen(const std::string& bytes, std::string& odd)
+{
+    std::vector<std::string> rows(1);
+    std::size_t row = 0, column = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (c == '\x1b') {
+            std::smatch m;
+            const std::string rest = bytes.substr(i, 16);
+            if (std::regex_search(rest, m, std::regex("^\\x1b\\[(\\d+)A"))) {
+                const std::size_t up = std::stoul(m[1]);
+                if (up > row)
+                    odd += "up past the top; ";
+                row -= std::min(up, row);
+            } else if (std::regex_search(rest, m, std::regex("^\\x1b\\[2K"))) {
+                rows[row].clear();
+            } else {
+                odd += "escape " + rest.substr(1, 4) + "; ";
+                continue;
+            }
+            i += m.length(0) - 1;
+        } else if (c == '\r') {
+            column = 0;
+        } else if (c == '\n') {
+            if (++row == rows.size())
+                rows.emplace_back();
+        } else if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7f) {
+            if (rows[row].size() <= column)
+                rows[row].resize(column + 1, ' ');
+            rows[row][column++] = c;
+        } else {
+            odd += "byte " + std::to_string(int(static_cast<unsigned char>(c))) + "; ";
+        }
+    }
+    while (!rows.empty() && rows.back().empty())
+        rows.pop_back();
+    return rows;
+}
+
+TEST_F(CliFleet, FirmwareProgressRedrawnInPlaceOnATerminal)
+{
+    std::vector<uint8_t> image(3000, 0x5A);
+    std::ofstream(dir.path + "/image.bin", std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+    ASSERT_EQ(Ctl({"firmware", "pack", dir.path + "/image.bin", dir.path + "/new.fw"}, dir.path).status, 0);
+    const std::vector<std::string> hosts = {Add(), Refusing(), Add({"--fault", "hangup:20 01 AA:4"}), Add()};
+    const Result r = CtlOnTerminal({"--hosts", hosts[0] + "," + hosts[1] + "," + hosts[2] + "," + hosts[3],
+                                    "firmware", "upgrade", dir.path + "/new.fw"},
+                                   dir.path, 24, 100);
+    EXPECT_EQ(r.status, 1);
+    // The blocks wait until the progress is over, then come in the order given.
+    const std::string sent = "  " + dir.path + "/new.fw: 3000 bytes of firmware sent; the switcher rebooted\n";
+    EXPECT_EQ(r.out, hosts[0] + ": ok\n" + sent + hosts[1] + ": no link\n  corvanectl: " + hosts[1] +
+                         ": connection refused\n" + hosts[2] + ": failed\n  corvanectl: the link to the switcher was "
+                         "lost\n" + hosts[3] + ": ok\n" + sent);
+    // One line per switcher, redrawn in place: what remains on the screen is each switcher's
+    // outcome, and the summary below them.
+    std::string odd;
+    const std::vector<std::string> screen = Screen(r.err, odd);
+    EXPECT_EQ(odd, "");
+    auto row = [&](std::size_t k, const std::string& state) {
+        return hosts[k] + std::string(std::max(hosts[0].size(), hosts[1].size()) - hosts[k].size() + 2, ' ') + state;
+    };
+    EXPECT_EQ(screen, (std::vector<std::string>{row(0, "done"), row(1, "no link"), row(2, "failed"), row(3, "done"),
+                                                "corvanectl: 2 of 4 switchers failed: " + hosts[1] + ", " + hosts[2]}))
+        << r.err;
+    // The bar was shown on the way.
+    EXPECT_NE(r.err.find("] 100% 3002/3002 bytes"), std::string::npos);
 }
 
 TEST_F(CliEndToEnd, HelpForTheProgramAndEachCommand)

@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "cli/command_line.h"
+#include "cli/fleet.h"
 #include "cli/commands.h"
 #include "cli/json.h"
 #include "cli/link_commands.h"
@@ -843,6 +844,170 @@ TEST(CliOffline, SceneDifferences)
                        "EDID IN1: Default EDID -> 1080p,Dolby/DTS 5.1", "EDID IN2: 3D,HD Audio 7.1 -> file a.bin"};
     EXPECT_EQ(lines(cli::SceneChanges(scene, other)), all);
     EXPECT_EQ(lines(cli::SceneMismatches(scene, other)), all);  // a preset where the file belongs
+
+// ---- several switchers: host lists, the process runner, command lines refused up front ---------
+
+TEST(CliFleetOffline, HostListsAndHostsFiles)
+{
+    using Hosts = std::vector<std::string>;
+    const struct {
+        const char* name;
+        bool file;
+        std::string text;
+        Hosts hosts;        // empty: refused
+        std::string error;  // part of the reason
+    } cases[] = {
+        {"list", false, "10.0.0.1,10.0.0.2:8123, 10.0.0.3 ", {"10.0.0.1", "10.0.0.2:8123", "10.0.0.3"}, ""},
+        {"one", false, "192.168.1.20", {"192.168.1.20"}, ""},
+        {"trailing comma", false, "10.0.0.1,", {}, "an empty address"},
+        {"empty", false, "", {}, "an empty address"},
+        {"a name", false, "10.0.0.1,switcher.local", {}, "'switcher.local' is not an IPv4 address"},
+        {"bad port", false, "10.0.0.1:0", {}, "'10.0.0.1:0' is not an IPv4 address"},
+        // The same switcher twice would get two links at once.
+        {"twice", false, "10.0.0.1,10.0.0.1:8000", {}, "10.0.0.1:8000 names the same switcher as 10.0.0.1"},
+        {"same address, other port", false, "10.0.0.1:8001,10.0.0.1:8002", {"10.0.0.1:8001", "10.0.0.1:8002"}, ""},
+        {"file", true, "# hall A\n10.0.0.1\n\n  10.0.0.2:8123  # projector room\r\n\t\n#10.0.0.9\n10.0.0.3",
+         {"10.0.0.1", "10.0.0.2:8123", "10.0.0.3"}, ""},
+        {"file, two on a line", true, "10.0.0.1\n10.0.0.2 10.0.0.3\n", {}, "line 2: one address a line"},
+        {"file, comma list", true, "10.0.0.1,10.0.0.2\n", {}, "line 1: one address a line"},
+        {"file, bad line", true, "10.0.0.1\n# ok\nroom12\n", {}, "line 3: 'room12' is not an IPv4 address"},
+        {"file, twice", true, "10.0.0.1\n10.0.0.1\n", {}, "line 2: 10.0.0.1 names the same switcher"},
+        {"file, only comments", true, "# none yet\n\n", {}, "no address in it"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string error;
+        const auto hosts = c.file ? cli::ParseHostLines(c.text, error) : cli::ParseHostList(c.text, error);
+        EXPECT_EQ(hosts.value_or(Hosts{}), c.hosts);
+        if (c.hosts.empty()) {
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        }
+    }
+}
+
+// Records what the runner reports, in the order it reports it.
+struct SJobLog final : cli::IJobObserver {
+    std::vector<std::string> events;
+    void Started(std::size_t k) override { events.push_back("start " + std::to_string(k)); }
+    void ErrLine(std::size_t k, const std::string& line) override
+    {
+        events.push_back("line " + std::to_string(k) + " " + line);
+    }
+    void Ended(std::size_t k, const cli::SJobResult& r) override
+    {
+        events.push_back("end " + std::to_string(k) + " " + std::to_string(r.status));
+    }
+};
+
+TEST(CliFleetOffline, RunnerKeepsEachJobApartWithinTheBound)
+{
+    // Each job prints when it began and ended by the clock, in nanoseconds.
+    auto job = [](int exitStatus, const std::string& extra = "") {
+        return std::vector<std::string>{"/bin/sh", "-c",
+                                        "date +%s%N; sleep 0.1; " + extra + "date +%s%N; echo done >&2; exit " +
+                                            std::to_string(exitStatus)};
+    };
+    std::vector<std::vector<std::string>> jobs = {job(0), job(1), job(0), job(3), job(0), job(0)};
+    // One that fills both pipes far past their size: the runner reads both while it waits.
+    jobs.push_back({"/bin/sh", "-c", "head -c 300000 /dev/zero | tr '\\0' e >&2; head -c 300000 /dev/zero | tr '\\0' o"});
+    jobs.push_back({"/nonexistent/program"});
+    for (unsigned bound : {1u, 2u, 3u}) {
+        SCOPED_TRACE(bound);
+        SJobLog log;
+        const auto results = cli::RunJobs(jobs, bound, log);
+        ASSERT_EQ(results.size(), jobs.size());
+        const int statuses[] = {0, 1, 0, 3, 0, 0, 0, 127};
+        std::vector<std::pair<long long, long long>> spans;
+        for (std::size_t k = 0; k < results.size(); ++k) {
+            EXPECT_EQ(results[k].status, statuses[k]) << k << ": " << results[k].err.substr(0, 200);
+            if (k < 6) {
+                EXPECT_EQ(results[k].err, "done\n");
+                std::istringstream times(results[k].out);
+                long long a = 0, b = 0;
+                times >> a >> b;
+                ASSERT_LT(a, b) << results[k].out;
+                spans.emplace_back(a, b);
+            }
+        }
+        EXPECT_EQ(results[6].out, std::string(300000, 'o'));
+        EXPECT_EQ(results[6].err, std::string(300000, 'e'));
+        EXPECT_NE(results[7].err.find("cannot start"), std::string::npos) << results[7].err;
+        // At no moment did more jobs run than the bound, and the bound was used.
+        std::size_t most = 0;
+        for (const auto& [begin, end] : spans) {
+            std::size_t running = 0;
+            for (const auto& other : spans)
+                running += other.first <= begin && begin < other.second;
+            most = std::max(most, running);
+        }
+        EXPECT_EQ(most, bound);
+        // Started in order; every job's lines reported before its end, each line whole.
+        std::vector<std::size_t> started;
+        for (const auto& e : log.events)
+            if (e.rfind("start ", 0) == 0)
+                started.push_back(std::stoul(e.substr(6)));
+        EXPECT_EQ(started, (std::vector<std::size_t>{0, 1, 2, 3, 4, 5, 6, 7}));
+        for (std::size_t k = 0; k < 6; ++k) {
+            const auto line = std::find(log.events.begin(), log.events.end(), "line " + std::to_string(k) + " done");
+            const auto end = std::find(log.events.begin(), log.events.end(),
+                                       "end " + std::to_string(k) + " " + std::to_string(statuses[k]));
+            EXPECT_LT(line, end) << k;
+        }
+        EXPECT_EQ(std::count(log.events.begin(), log.events.end(), "line 6 " + std::string(300000, 'e')), 1);
+    }
+}
+
+TEST(CliFleetOffline, BadCommandLinesEndBeforeAnySwitcher)
+{
+    TempDir dir;
+    WriteAll(dir.path + "/hosts", std::vector<uint8_t>{'1', '0', '.', '0', '.', '0', '.', '1', '\n', 'x', '\n'});
+    WriteAll(dir.path + "/one.bin", std::vector<uint8_t>{1});
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string err;  // part of standard error
+    } cases[] = {
+        {{"--hosts", "10.0.0.1", "--port", "COM3", "status"}, 2, "--port names one switcher"},
+        {{"status", "--hosts", "10.0.0.1", "--host", "10.0.0.2"}, 2, "--host names one switcher"},
+        {{"--hosts", "10.0.0.1", "--all", "status"}, 2, "give one of --hosts, --hosts-file and --all"},
+        {{"--jobs", "2", "status"}, 2, "--jobs goes with --hosts"},
+        {{"--hosts", "10.0.0.1", "--jobs", "0", "status"}, 2, "--jobs is 1 to 256"},
+        {{"--hosts", "10.0.0.1", "--jobs=300", "status"}, 2, "--jobs is 1 to 256"},
+        {{"--hosts", "10.0.0.1", "--hosts", "10.0.0.2", "status"}, 2, "--hosts is given twice"},
+        {{"--hosts", "10.0.0.1,", "status"}, 2, "--hosts: an empty address"},
+        {{"--hosts-file", dir.path + "/hosts", "status"}, 2, "line 2: 'x' is not an IPv4 address"},
+        {{"--hosts-file", dir.path + "/none", "status"}, 2, "No such file or directory"},
+        {{"--hosts-file", dir.path, "status"}, 2, "not a regular file"},
+        {{"--hosts", "10.0.0.1", "--udp-to", "127.0.0.1", "status"}, 2, "--udp-to and --wait go with --all"},
+        {{"--all", "--udp-to", "nowhere", "status"}, 2, "--udp-to "},
+        {{"--all", "--wait", "0", "status"}, 2, "--wait is 1 to 600000"},
+        {{"--hosts", "10.0.0.1"}, 2, "which command?"},
+        {{"--hosts", "10.0.0.1", "reset", "--yes"}, 2, "'reset' does not run on several switchers"},
+        {{"--hosts", "10.0.0.1", "edid", "status"}, 2, "'edid status' does not run on several switchers"},
+        {{"--hosts", "10.0.0.1", "firmware", "pack", "a", "b"}, 2, "'firmware pack' does not run"},
+        // The command's own checks, once for all switchers.
+        {{"--hosts", "10.0.0.1,10.0.0.2", "route", "5", "1"}, 2, "INPUT is 1, 2, 3 or 4"},
+        {{"--hosts", "10.0.0.1,10.0.0.2", "beep"}, 2, "on or off?"},
+        {{"--hosts", "10.0.0.1,10.0.0.2", "status", "--colour"}, 2, "unknown option '--colour'"},
+        {{"--hosts", "10.0.0.1,10.0.0.2", "firmware", "upgrade", dir.path + "/one.bin"}, 1, "corvanectl: "},
+        {{"--hosts", "10.0.0.1,10.0.0.2", "edid", "load", dir.path + "/one.bin", "--to", "all"}, 1,
+         "size 1 bytes, expected 128 or 256"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const InProcess r = RunInProcess(c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.rfind("corvanectl: ", 0), 0u) << r.err;
+        if (c.status == 1) {
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;  // once, not per switcher
+        }
+    }
+    // Help is no run.
+    const InProcess help = RunInProcess({"--hosts", "10.0.0.1", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--hosts-file FILE"), std::string::npos) << help.out;
 }
 
 TEST(CliOffline, GlobalOptionsMoveBehindTheCommandWord)

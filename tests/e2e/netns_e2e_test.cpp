@@ -475,5 +475,30 @@ TEST_F(NetnsEndToEnd, CorvanectlConfigByBroadcast)
     EXPECT_NE(refused.output.find("refused"), std::string::npos) << refused.output;
 }
 
+// corvanectl --all in the panel's namespace: the search goes out through both links, and the
+// command reaches each switcher that answered over its own TCP link, in the list's order.
+TEST_F(NetnsEndToEnd, CorvanectlAllStatus)
+{
+    dlg.reset();
+    const RunResult r =
+        RunProgram({ip, "netns", "exec", panelNs, CORVANECTL_PATH, "--all", "--wait", "1000", "status", "--json"});
+    EXPECT_EQ(r.status, 0) << r.output << Log(0) << Log(1);
+    std::istringstream lines(r.output);
+    std::vector<std::string> records;
+    for (std::string line; std::getline(lines, line);)
+        records.push_back(line);
+    ASSERT_EQ(records.size(), 2u) << r.output;
+    // Text order: 192.168.10.2 before 192.168.9.2; each with its own signals.
+    EXPECT_EQ(records[0].rfind(std::string("{\"host\":\"") + kTen.address + "\",\"ok\":true,\"exit\":0,", 0), 0u)
+        << records[0];
+    EXPECT_NE(records[0].find("{\"input\":1,\"signal\":false,"), std::string::npos) << records[0];
+    EXPECT_EQ(records[1].rfind(std::string("{\"host\":\"") + kNine.address + "\",\"ok\":true,\"exit\":0,", 0), 0u)
+        << records[1];
+    EXPECT_NE(records[1].find("{\"input\":1,\"signal\":true,"), std::string::npos) << records[1];
+    for (std::size_t k : {0u, 1u})
+        EXPECT_EQ(Lines(k, std::string("tcp#1 -- connected from ") + kSegments[k].panelAddress + ":").size(), 1u)
+            << Log(k);
+}
+
 }  // namespace
 }  // namespace corvane::test

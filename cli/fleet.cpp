@@ -1,0 +1,732 @@
+#include "cli/fleet.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <sstream>
+
+#include "cli/command_line.h"
+#include "cli/link_commands.h"
+#include "cli/session.h"
+#include "link/firmware.h"
+
+namespace corvane::cli {
+
+namespace {
+
+// The second words whose command reports progress on standard error ("firmware: 40% ...").
+struct SFleetEntry {
+    SFleetCommand command;
+    const char* progress;
+};
+
+constexpr std::array kFleetEntries = {
+    SFleetEntry{{"status", ""}, ""},
+    SFleetEntry{{"route", ""}, ""},
+    SFleetEntry{{"beep", ""}, ""},
+    SFleetEntry{{"dvi", ""}, ""},
+    SFleetEntry{{"edid", "set copy load"}, ""},
+    SFleetEntry{{"firmware", "info upgrade"}, "upgrade"},
+    SFleetEntry{{"scene", "apply"}, ""},
+};
+
+const std::array<SFleetCommand, kFleetEntries.size()> kFleetCommands = [] {
+    std::array<SFleetCommand, kFleetEntries.size()> commands{};
+    for (std::size_t i = 0; i < kFleetEntries.size(); ++i)
+        commands[i] = kFleetEntries[i].command;
+    return commands;
+}();
+
+constexpr unsigned kDefaultJobs = 8;
+constexpr unsigned kMaxJobs = 256;
+constexpr unsigned kDefaultSearchMs = 2000;
+constexpr std::size_t kMaxHostsFile = 1 << 20;
+// A progress line of a firmware upgrade, as the command writes it when standard error is no
+// terminal.
+constexpr const char kProgressPrefix[] = "firmware: ";
+
+const char kFleetUsage[] =
+    "(--hosts A[:P],B[:P],... | --hosts-file FILE | --all [--udp-to ADDRESS[:SEARCH,CONFIG]]\n"
+    "                  [--wait MS]) [--jobs N] COMMAND [ARGS...] [--json]\n";
+const char kFleetHelp[] =
+    "Runs COMMAND on every switcher named, over TCP, at most N at once (default 8):\n"
+    "  --hosts A[:P],...  the switchers' addresses (TCP port 8000 unless :P is given)\n"
+    "  --hosts-file FILE  one address a line; # starts a comment\n"
+    "  --all              every switcher a search finds (--udp-to and --wait as for search)\n"
+    "  --jobs N           at most N switchers at once (1 to 256)\n"
+    "COMMAND is status, route, beep, dvi, edid set|copy|load, firmware info|upgrade or scene apply.\n"
+    "Standard output gets one block per switcher in the order given: \"ADDRESS: ok\" (or failed,\n"
+    "no link) and the command's own lines indented; with --json one record a line:\n"
+    "{\"host\",\"ok\",\"exit\",\"result\",\"error\"}. The progress of a firmware upgrade goes to\n"
+    "standard error, one line per switcher. Exit status: 0 every switcher succeeded, 1 one or more\n"
+    "failed (the others still ran), 2 bad usage (nothing was sent), 3 the search could not run.\n";
+
+std::string Trim(const std::string& s)
+{
+    const auto first = s.find_first_not_of(" \t\r");
+    if (first == std::string::npos)
+        return {};
+    const auto last = s.find_last_not_of(" \t\r");
+    return s.substr(first, last - first + 1);
+}
+
+// Checks one address and that it names a switcher not named before.
+bool TakeHost(const std::string& text, std::vector<std::string>& hosts, std::map<uint64_t, std::string>& seen,
+              std::string& error)
+{
+    const auto h = ParseHost(text);
+    if (!h) {
+        error = "'" + text + "' is not an IPv4 address (A.B.C.D or A.B.C.D:PORT)";
+        return false;
+    }
+    const uint64_t key = uint64_t(h->ipv4) << 16 | h->port;
+    if (const auto it = seen.find(key); it != seen.end()) {
+        error = text + " names the same switcher as " + it->second;
+        return false;
+    }
+    seen[key] = text;
+    hosts.push_back(text);
+    return true;
+}
+
+}  // namespace
+
+std::span<const SFleetCommand> FleetCommands() { return kFleetCommands; }
+
+std::optional<std::vector<std::string>> ParseHostList(const std::string& text, std::string& error)
+{
+    std::vector<std::string> hosts;
+    std::map<uint64_t, std::string> seen;
+    std::size_t begin = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', begin);
+        const std::string item = Trim(text.substr(begin, comma == std::string::npos ? std::string::npos : comma - begin));
+        if (item.empty()) {
+            error = "an empty address in the list";
+            return std::nullopt;
+        }
+        if (!TakeHost(item, hosts, seen, error))
+            return std::nullopt;
+        if (comma == std::string::npos)
+            return hosts;
+        begin = comma + 1;
+    }
+}
+
+std::optional<std::vector<std::string>> ParseHostLines(const std::string& text, std::string& error)
+{
+    std::vector<std::string> hosts;
+    std::map<uint64_t, std::string> seen;
+    std::istringstream in(text);
+    int number = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++number;
+        const std::string item = Trim(line.substr(0, line.find('#')));
+        if (item.empty())
+            continue;
+        std::string why;
+        if (item.find_first_of(" \t,") != std::string::npos)
+            why = "one address a line, not '" + item + "'";
+        else
+            TakeHost(item, hosts, seen, why);
+        if (!why.empty()) {
+            error = "line " + std::to_string(number) + ": " + why;
+            return std::nullopt;
+        }
+    }
+    if (hosts.empty()) {
+        error = "no address in it";
+        return std::nullopt;
+    }
+    return hosts;
+}
+
+// ---- the processes -------------------------------------------------------------------------
+
+namespace {
+
+struct SRunning {
+    std::size_t job;
+    pid_t pid;
+    std::array<int, 2> fd;  // standard output, standard error
+    std::string errLine;    // the part of a line of standard error not ended yet
+};
+
+// Forks and executes argv with standard output and error on pipes; false with the reason when
+// the process cannot be made.
+bool Spawn(const std::vector<std::string>& argv, int devNull, SRunning& r, std::string& why)
+{
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    if (pipe2(err, O_CLOEXEC) != 0) {
+        why = std::strerror(errno);
+        close(out[0]);
+        close(out[1]);
+        return false;
+    }
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls from here to exec.
+        if (devNull >= 0)
+            dup2(devNull, STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        // A fleet run that is killed takes its switchers' processes along.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent)
+            _exit(127);
+        execv(args[0], args.data());
+        static const char text[] = "corvanectl: cannot start the process for this switcher\n";
+        [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, text, sizeof text - 1);
+        _exit(127);
+    }
+    const int saved = errno;
+    close(out[1]);
+    close(err[1]);
+    if (pid < 0) {
+        close(out[0]);
+        close(err[0]);
+        why = std::strerror(saved);
+        return false;
+    }
+    r.pid = pid;
+    r.fd = {out[0], err[0]};
+    return true;
+}
+
+int WaitFor(pid_t pid)
+{
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR)
+            return 127;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+std::vector<SJobResult> RunJobs(const std::vector<std::vector<std::string>>& jobs, unsigned parallel,
+                                IJobObserver& observer)
+{
+    std::vector<SJobResult> results(jobs.size());
+    std::vector<SRunning> running;
+    const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    parallel = std::max(1u, parallel);
+    std::size_t next = 0;
+    char chunk[4096];
+    while (next < jobs.size() || !running.empty()) {
+        while (running.size() < parallel && next < jobs.size()) {
+            const std::size_t k = next++;
+            SRunning r{k, -1, {-1, -1}, {}};
+            std::string why;
+            observer.Started(k);
+            if (jobs[k].empty() || !Spawn(jobs[k], devNull, r, why)) {
+                results[k].status = 127;
+                results[k].err = "corvanectl: cannot start the process for this switcher: " + why + "\n";
+                observer.ErrLine(k, results[k].err.substr(0, results[k].err.size() - 1));
+                observer.Ended(k, results[k]);
+                continue;
+            }
+            running.push_back(std::move(r));
+        }
+        std::vector<pollfd> fds;
+        std::vector<std::pair<std::size_t, int>> owner;  // running index, stream
+        for (std::size_t i = 0; i < running.size(); ++i)
+            for (int s = 0; s < 2; ++s)
+                if (running[i].fd[s] >= 0) {
+                    fds.push_back({running[i].fd[s], POLLIN, 0});
+                    owner.emplace_back(i, s);
+                }
+        if (!fds.empty() && poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR)
+            break;
+        for (std::size_t f = 0; f < fds.size(); ++f) {
+            if (!(fds[f].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            SRunning& r = running[owner[f].first];
+            const int s = owner[f].second;
+            const ssize_t n = read(r.fd[s], chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                close(r.fd[s]);
+                r.fd[s] = -1;
+                continue;
+            }
+            SJobResult& result = results[r.job];
+            (s == 0 ? result.out : result.err).append(chunk, std::size_t(n));
+            if (s == 1) {
+                r.errLine.append(chunk, std::size_t(n));
+                for (std::size_t nl; (nl = r.errLine.find('\n')) != std::string::npos;) {
+                    observer.ErrLine(r.job, r.errLine.substr(0, nl));
+                    r.errLine.erase(0, nl + 1);
+                }
+            }
+        }
+        // A process whose pipes are both closed has ended, or is about to.
+        for (auto it = running.begin(); it != running.end();) {
+            if (it->fd[0] >= 0 || it->fd[1] >= 0) {
+                ++it;
+                continue;
+            }
+            if (!it->errLine.empty())
+                observer.ErrLine(it->job, it->errLine);
+            results[it->job].status = WaitFor(it->pid);
+            observer.Ended(it->job, results[it->job]);
+            it = running.erase(it);
+        }
+    }
+    // Only when poll itself failed: nothing is left behind.
+    for (SRunning& r : running) {
+        kill(r.pid, SIGTERM);
+        for (int fd : r.fd)
+            if (fd >= 0)
+                close(fd);
+        results[r.job].status = WaitFor(r.pid);
+        observer.Ended(r.job, results[r.job]);
+    }
+    if (devNull >= 0)
+        close(devNull);
+    return results;
+}
+
+// ---- the command line ----------------------------------------------------------------------
+
+namespace {
+
+struct SFleetLine {
+    std::optional<std::string> hosts, hostsFile, jobs, udpTo, wait;
+    bool all = false;
+    std::vector<std::string> rest;  // the command with its own options
+    std::string error;
+};
+
+SFleetLine SplitFleetOptions(Args args)
+{
+    SFleetLine f;
+    const std::pair<const char*, std::optional<std::string> SFleetLine::*> valued[] = {
+        {"--hosts", &SFleetLine::hosts}, {"--hosts-file", &SFleetLine::hostsFile}, {"--jobs", &SFleetLine::jobs},
+        {"--udp-to", &SFleetLine::udpTo}, {"--wait", &SFleetLine::wait}};
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const std::string name = a.rfind("--", 0) == 0 ? a.substr(0, a.find('=')) : a;
+        const bool joined = name != a;
+        if (name == "--all") {
+            if (joined)
+                f.error = "option --all takes no value";
+            f.all = true;
+            continue;
+        }
+        if (name == "--port" || name == "--host") {
+            f.error = name + " names one switcher; --hosts, --hosts-file and --all name several";
+            continue;
+        }
+        const auto it = std::find_if(std::begin(valued), std::end(valued), [&](const auto& v) { return name == v.first; });
+        if (it == std::end(valued)) {
+            f.rest.push_back(a);
+            continue;
+        }
+        std::optional<std::string>& slot = f.*(it->second);
+        if (slot)
+            f.error = name + " is given twice";
+        if (joined) {
+            slot = a.substr(a.find('=') + 1);
+        } else if (i + 1 < args.size()) {
+            slot = args[++i];
+        } else {
+            f.error = name + " needs a value";
+            slot = "";
+        }
+    }
+    return f;
+}
+
+// The first word after the command word that is no option or an option's value.
+std::string SecondWord(Args afterCommand)
+{
+    const SCommandLine c = Parse(afterCommand, {"--to"});
+    return c.words.empty() ? std::string() : c.words.front();
+}
+
+std::string CommandList()
+{
+    std::string text;
+    for (const SFleetCommand& c : kFleetCommands) {
+        text += text.empty() ? "" : ", ";
+        text += c.word;
+        if (*c.second) {
+            std::string second = c.second;
+            std::replace(second.begin(), second.end(), ' ', '|');
+            text += " " + second;
+        }
+    }
+    return text;
+}
+
+bool HasWord(const char* list, const std::string& word)
+{
+    std::istringstream words(list);
+    for (std::string w; words >> w;)
+        if (w == word)
+            return true;
+    return false;
+}
+
+const char* StatusWord(int status)
+{
+    switch (status) {
+    case kExitOk: return "ok";
+    case kExitFailed: return "failed";
+    case kExitUsage: return "bad usage";
+    case kExitNoLink: return "no link";
+    case 127: return "not started";
+    default: return status > 128 ? "ended by a signal" : "failed";
+    }
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// What a switcher's process said on standard error besides its progress.
+std::vector<std::string> ErrorLines(const std::string& err)
+{
+    std::vector<std::string> lines;
+    for (const std::string& line : Lines(err))
+        if (line.rfind(kProgressPrefix, 0) != 0)
+            lines.push_back(line);
+    return lines;
+}
+
+// The per-switcher report: the blocks on standard output in the order given, each as soon as
+// it and every one before it have ended; the progress of a firmware upgrade on standard error.
+class CFleetReport final : public IJobObserver {
+public:
+    CFleetReport(const std::vector<std::string>& hosts, bool json, bool progress, std::ostream& out,
+                 std::ostream& err, std::ostream& rawErr)
+        : m_hosts(hosts), m_json(json), m_progress(progress), m_out(out), m_err(err), m_rawErr(rawErr),
+          m_jobs(hosts.size())
+    {
+        for (const auto& h : hosts)
+            m_width = std::max(m_width, h.size());
+        if (!progress || isatty(STDERR_FILENO) != 1)
+            return;
+        const char* term = std::getenv("TERM");
+        if (term && std::string(term) == "dumb")
+            return;
+        winsize size{};
+        if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+            m_columns = size.ws_col;
+            // A block taller than the screen cannot be redrawn in place.
+            if (size.ws_row > 0 && hosts.size() >= size.ws_row)
+                return;
+        }
+        m_terminal = true;
+        Redraw();
+    }
+
+    void Started(std::size_t k) override
+    {
+        m_jobs[k].state = "started";
+        Redraw();
+    }
+    void ErrLine(std::size_t k, const std::string& line) override
+    {
+        if (!m_progress || line.rfind(kProgressPrefix, 0) != 0)
+            return;
+        if (!m_terminal) {
+            // Whole lines only, each naming its switcher.
+            m_err << m_hosts[k] << ": " << line << '\n' << std::flush;
+            return;
+        }
+        SJob& j = m_jobs[k];
+        const std::string text = line.substr(sizeof kProgressPrefix - 1);
+        int percent = 0, value = 0, maximum = 0;
+        char tail[8] = {};
+        if (std::sscanf(text.c_str(), "%d%% %d/%d %7s", &percent, &value, &maximum, tail) == 4 &&
+            std::string(tail) == "bytes") {
+            const auto now = std::chrono::steady_clock::now();
+            if (!j.transferStart)
+                j.transferStart = now;
+            const double elapsed = std::chrono::duration<double>(now - *j.transferStart).count();
+            j.state = ProgressLine(value, maximum, elapsed, true);
+        } else {
+            j.state = text;
+        }
+        Redraw();
+    }
+    void Ended(std::size_t k, const SJobResult& result) override
+    {
+        SJob& j = m_jobs[k];
+        j.ended = true;
+        j.result = result;
+        j.state = result.status == kExitOk ? "done" : StatusWord(result.status);
+        Redraw();
+        if (!m_terminal)
+            PrintReady();
+    }
+    // After the last process: the blocks not printed yet.
+    void Finish() { PrintReady(); }
+
+private:
+    struct SJob {
+        std::string state = "waiting";
+        std::optional<std::chrono::steady_clock::time_point> transferStart;
+        bool ended = false;
+        SJobResult result;
+    };
+
+    void Redraw()
+    {
+        if (!m_terminal)
+            return;
+        // Up to the block's first line, then every line anew; the texts pass the filter.
+        if (m_drawn)
+            m_rawErr << "\x1b[" << m_hosts.size() << 'A';
+        for (std::size_t k = 0; k < m_hosts.size(); ++k) {
+            std::string line = m_hosts[k] + std::string(m_width - m_hosts[k].size() + 2, ' ') + m_jobs[k].state;
+            if (line.size() >= m_columns)
+                line.resize(m_columns - 1);
+            m_rawErr << "\r\x1b[2K";
+            m_err << line << '\n';
+        }
+        m_err << std::flush;
+        m_drawn = true;
+    }
+
+    void PrintReady()
+    {
+        for (; m_printed < m_jobs.size() && m_jobs[m_printed].ended; ++m_printed)
+            PrintBlock(m_printed);
+        m_out << std::flush;
+    }
+
+    void PrintBlock(std::size_t k)
+    {
+        const SJobResult& r = m_jobs[k].result;
+        const std::vector<std::string> errors = ErrorLines(r.err);
+        if (!m_json) {
+            m_out << m_hosts[k] << ": " << StatusWord(r.status) << '\n';
+            for (const std::string& line : Lines(r.out))
+                m_out << "  " << line << '\n';
+            for (const std::string& line : errors)
+                m_out << "  " << line << '\n';
+            return;
+        }
+        // The command's own JSON document is the record's result.
+        std::string result = Trim(r.out);
+        while (!result.empty() && result.back() == '\n')
+            result.pop_back();
+        const bool document = !result.empty() && result.find('\n') == std::string::npos &&
+                              ((result.front() == '{' && result.back() == '}') ||
+                               (result.front() == '[' && result.back() == ']'));
+        if (!document)
+            result = result.empty() ? "null" : JsonString(r.out);
+        std::string error;
+        for (const std::string& line : errors)
+            error += (error.empty() ? "" : "\n") + line;
+        m_out << "{\"host\":" << JsonString(m_hosts[k]) << ",\"ok\":" << Bool(r.status == kExitOk)
+              << ",\"exit\":" << r.status << ",\"result\":" << result << ",\"error\":" << JsonString(error) << "}\n";
+    }
+
+    const std::vector<std::string>& m_hosts;
+    bool m_json, m_progress;
+    std::ostream &m_out, &m_err, &m_rawErr;
+    std::vector<SJob> m_jobs;
+    std::size_t m_width = 0, m_printed = 0;
+    std::size_t m_columns = 80;
+    bool m_terminal = false, m_drawn = false;
+};
+
+int FleetUsage(std::ostream& err, const std::string& reason)
+{
+    err << "corvanectl: " << reason << "\nUsage: corvanectl " << kFleetUsage;
+    return kExitUsage;
+}
+
+// Sets the session's check-only mode for as long as it lives.
+struct SCheckOnly {
+    SCheckOnly() { CSession::SetCheckOnly(true); }
+    ~SCheckOnly() { CSession::SetCheckOnly(false); }
+};
+
+}  // namespace
+
+bool IsFleetCommandLine(Args args)
+{
+    for (const std::string& a : args) {
+        const std::string name = a.substr(0, a.find('='));
+        if (name == "--hosts" || name == "--hosts-file" || name == "--all" || name == "--jobs")
+            return true;
+    }
+    return false;
+}
+
+int RunFleet(Args args, std::ostream& out, std::ostream& err, std::ostream& rawErr)
+{
+    SFleetLine f = SplitFleetOptions(args);
+    if (!f.error.empty())
+        return FleetUsage(err, f.error);
+    const std::vector<std::string> rest = CommandWordFirst(f.rest);
+    const bool help = std::any_of(rest.begin(), rest.end(), [](const auto& a) { return a == "-h" || a == "--help"; });
+    if (rest.empty() || rest.front().rfind("-", 0) == 0) {
+        if (help) {
+            out << "Usage: corvanectl " << kFleetUsage << kFleetHelp;
+            return kExitOk;
+        }
+        return FleetUsage(err, "which command? (" + CommandList() + ")");
+    }
+    const int sources = int(f.hosts.has_value()) + int(f.hostsFile.has_value()) + int(f.all);
+    if (sources != 1)
+        return FleetUsage(err, sources ? "give one of --hosts, --hosts-file and --all"
+                                       : "--jobs goes with --hosts, --hosts-file or --all");
+    if ((f.udpTo || f.wait) && !f.all)
+        return FleetUsage(err, "--udp-to and --wait go with --all");
+
+    const std::string& word = rest.front();
+    const Args afterCommand = Args(rest).subspan(1);
+    const std::string second = SecondWord(afterCommand);
+    const auto entry = std::find_if(kFleetEntries.begin(), kFleetEntries.end(),
+                                    [&](const SFleetEntry& e) { return word == e.command.word; });
+    // Without a second word the command's own check below says what is missing.
+    if (entry == kFleetEntries.end() ||
+        (*entry->command.second && !help && !second.empty() && !HasWord(entry->command.second, second)))
+        return FleetUsage(err, "'" + word + (entry != kFleetEntries.end() && !second.empty() ? " " + second : "") +
+                                   "' does not run on several switchers; these do: " + CommandList());
+
+    unsigned jobs = kDefaultJobs;
+    if (f.jobs) {
+        const std::string& j = *f.jobs;
+        if (j.empty() || j.size() > 3 || j.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoul(j) < 1 || std::stoul(j) > kMaxJobs)
+            return FleetUsage(err, "--jobs is 1 to " + std::to_string(kMaxJobs));
+        jobs = unsigned(std::stoul(j));
+    }
+    unsigned waitMs = kDefaultSearchMs;
+    if (f.wait) {
+        const std::string& w = *f.wait;
+        if (w.empty() || w.size() > 6 || w.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoul(w) < 1 || std::stoul(w) > 600000)
+            return FleetUsage(err, "--wait is 1 to 600000 milliseconds");
+        waitMs = unsigned(std::stoul(w));
+    }
+    if (f.udpTo) {
+        std::string why;
+        if (!ParseUdpTarget(*f.udpTo, why))
+            return FleetUsage(err, "--udp-to " + why);
+    }
+
+    std::vector<std::string> hosts;
+    std::string why;
+    if (f.hosts) {
+        const auto list = ParseHostList(*f.hosts, why);
+        if (!list)
+            return FleetUsage(err, "--hosts: " + why);
+        hosts = *list;
+    } else if (f.hostsFile) {
+        std::vector<uint8_t> bytes;
+        const FileError e = ReadRegularFile(*f.hostsFile, kMaxHostsFile, bytes);
+        const int saved = errno;
+        if (e != FileError::None) {
+            const std::string reason = e == FileError::NotRegular ? "not a regular file"
+                                       : e == FileError::TooLarge ? "larger than 1 MiB"
+                                                                  : std::strerror(saved);
+            return FleetUsage(err, "--hosts-file " + *f.hostsFile + ": " + reason);
+        }
+        const auto list = ParseHostLines(std::string(bytes.begin(), bytes.end()), why);
+        if (!list)
+            return FleetUsage(err, "--hosts-file " + *f.hostsFile + ": " + why);
+        hosts = *list;
+    }
+
+    // The command's own checks of its words, options and files, once, before any switcher
+    // is reached: a bad command line or a refused file is reported once, not per switcher.
+    const Subcommand* command = nullptr;
+    for (const Subcommand& c : Subcommands())
+        if (word == c.name)
+            command = &c;
+    if (!command)
+        return FleetUsage(err, "'" + word + "' does not run on several switchers; these do: " + CommandList());
+    {
+        std::vector<std::string> checkArgs(afterCommand.begin(), afterCommand.end());
+        checkArgs.insert(checkArgs.end(), {"--host", hosts.empty() ? std::string("127.0.0.1") : hosts.front()});
+        std::ostringstream checkOut, checkErr;
+        int status;
+        {
+            SCheckOnly checking;
+            status = command->run(checkArgs, checkOut, checkErr);
+        }
+        if (status != kExitChecked) {
+            out << checkOut.str() << std::flush;
+            err << checkErr.str() << std::flush;
+            return status;
+        }
+    }
+
+    const bool trace = std::find(rest.begin(), rest.end(), "--trace") != rest.end();
+    if (f.all) {
+        std::vector<std::string> found;
+        if (const int r = FindSwitchers(f.udpTo.value_or(""), waitMs, trace, found, err))
+            return r;
+        // A switcher that answers twice (through two interfaces, say) is acted on once.
+        for (const std::string& a : found)
+            if (std::find(hosts.begin(), hosts.end(), a) == hosts.end())
+                hosts.push_back(a);
+        if (hosts.empty()) {
+            err << "corvanectl: no switcher answered the search\n";
+            return kExitFailed;
+        }
+    }
+
+    std::vector<std::vector<std::string>> argvs;
+    for (const std::string& host : hosts) {
+        std::vector<std::string> argv{"/proc/self/exe"};
+        argv.insert(argv.end(), rest.begin(), rest.end());
+        argv.insert(argv.end(), {"--host", host});
+        argvs.push_back(std::move(argv));
+    }
+    const bool json = std::find(rest.begin(), rest.end(), "--json") != rest.end();
+    const bool progress = *entry->progress && HasWord(entry->progress, second);
+    CFleetReport report(hosts, json, progress, out, err, rawErr);
+    const std::vector<SJobResult> results = RunJobs(argvs, jobs, report);
+    report.Finish();
+
+    std::string failed;
+    std::size_t failures = 0;
+    for (std::size_t k = 0; k < results.size(); ++k)
+        if (results[k].status != kExitOk) {
+            failed += (failures++ ? ", " : "") + hosts[k];
+        }
+    if (failures) {
+        err << "corvanectl: " << failures << " of " << hosts.size() << " switchers failed: " << failed << '\n';
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+}  // namespace corvane::cli
