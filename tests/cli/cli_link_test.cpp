@@ -844,6 +844,7 @@ TEST(CliOffline, SceneDifferences)
                        "EDID IN1: Default EDID -> 1080p,Dolby/DTS 5.1", "EDID IN2: 3D,HD Audio 7.1 -> file a.bin"};
     EXPECT_EQ(lines(cli::SceneChanges(scene, other)), all);
     EXPECT_EQ(lines(cli::SceneMismatches(scene, other)), all);  // a preset where the file belongs
+}
 
 // ---- several switchers: host lists, the process runner, command lines refused up front ---------
 
