@@ -1,6 +1,6 @@
-// The network side of the conversation: the TCP control link and its four states, the switcher
-// search, the current switcher and the network configuration with its confirmation and
-// time-out. No sockets of its own: it drives the transports it is given, and the window (or a
+// The network side of the conversation: the TCP control link (idle, connecting, connected),
+// the switcher search, the current switcher and the network configuration with its
+// confirmation and time-out. No sockets of its own: it drives the transports it is given, and the window (or a
 // command-line tool) shows what it reports through INetView.
 #pragma once
 
