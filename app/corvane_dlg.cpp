@@ -81,7 +81,7 @@ void CCorvaneDlg::BuildWindow()
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint);
     // The task bar, the band and the About box name one version: the program's.
     setWindowTitle(QString::fromLatin1(kTitle));
-    InstallAccessibleWindows();  // before the name is set, which makes the window's interface
+    InstallAccessibleWindows();  // also where no application object has (tests)
     setAccessibleName(QString::fromLatin1(kTitle));
     setAttribute(Qt::WA_OpaquePaintEvent);  // the painting covers the whole client area
 
@@ -261,9 +261,8 @@ void CCorvaneDlg::closeEvent(QCloseEvent* event)
 void CCorvaneDlg::RequestClose()
 {
     std::string question;
-    for (const auto& [id, page] : m_pages)
-        if (question.empty())
-            question = page->CloseQuestion();
+    for (auto it = m_pages.begin(); question.empty() && it != m_pages.end(); ++it)
+        question = it->second->CloseQuestion();
     if (question.empty()) {
         m_quit();
         return;

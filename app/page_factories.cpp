@@ -1,6 +1,5 @@
 #include "app/page_factories.h"
 
-#include <type_traits>
 
 #include "app/corvane_dlg.h"
 #include "pages/edid_dlg.h"
@@ -20,19 +19,14 @@ public:
     void OnReply(const Frame& frame) override { m_dlg->OnReply(frame); }
     std::string CloseQuestion() const override
     {
-        if constexpr (std::is_same_v<Dlg, CFWDlg>) {
-            if (m_dlg->Page().CurrentStep() != CFirmwarePage::Step::Idle)
-                return "An upgrade is running. Close anyway?";
-        } else if constexpr (std::is_same_v<Dlg, CEDIDDlg>) {
-            if (m_dlg->Page().FileTransferRunning())
-                return "An EDID file is being sent. Close anyway?";
-        }
+        if constexpr (requires { m_dlg->CloseQuestion(); })
+            return m_dlg->CloseQuestion();
         return {};
     }
     void ForgetSwitcher() override
     {
-        if constexpr (std::is_same_v<Dlg, CFWDlg>)
-            m_dlg->Page().ForgetDevice();
+        if constexpr (requires { m_dlg->ForgetSwitcher(); })
+            m_dlg->ForgetSwitcher();
     }
     std::vector<QWidget*> FocusOrder() const override { return m_dlg->FocusOrder(); }
 

@@ -85,6 +85,8 @@ public:
 private:
     int Wait()
     {
+        if (m_pid <= 0)
+            return 127;  // never started: waitpid(-1) would reap another child
         int status = 0;
         waitpid(m_pid, &status, 0);
         m_reaped = true;

@@ -198,7 +198,8 @@ int ApplyScene(const SScene& scene, const SConnection& link, const SApplyOptions
                 break;  // the link could not be opened again: the reading back cannot happen either
             Change(*run, scene, d);
         }
-        run = Reopen(std::move(run), link, err);
+        if (run)  // a link that could not be opened again is not tried a second time
+            run = Reopen(std::move(run), link, err);
         readBack = run && run->QuerySettings(false);
         if (readBack)
             mismatches = SceneMismatches(scene, run->Settings());

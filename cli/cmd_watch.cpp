@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <QSocketNotifier>
 #include <QTimer>
 #include <chrono>
@@ -42,9 +44,11 @@ int g_wakePipe[2] = {-1, -1};
 
 void OnStopSignal(int)
 {
+    const int saved = errno;  // the interrupted code may be about to read it
     g_stop = 1;
     const char c = 1;
     [[maybe_unused]] const ssize_t n = write(g_wakePipe[1], &c, 1);
+    errno = saved;
 }
 
 // SIGINT and SIGTERM end the watch through the event loop; the handlers they had come back.

@@ -361,11 +361,18 @@ SFleetLine SplitFleetOptions(Args args)
     return f;
 }
 
-// The first word after the command word that is no option or an option's value.
+// The first word after the command word that is no option or an option's value. Options are
+// skipped whatever they are, so none can hide the word ("scene --edid IN1=a.bin save").
 std::string SecondWord(Args afterCommand)
 {
-    const SCommandLine c = Parse(afterCommand, {"--to"});
-    return c.words.empty() ? std::string() : c.words.front();
+    for (std::size_t i = 0; i < afterCommand.size(); ++i) {
+        const std::string& a = afterCommand[i];
+        if (a.rfind("-", 0) != 0)
+            return a;
+        if ((a == "--to" || a == "--edid") && i + 1 < afterCommand.size())
+            ++i;  // its value
+    }
+    return {};
 }
 
 std::string CommandList()

@@ -10,9 +10,11 @@
 #include <set>
 
 #include "cli/json.h"
+#include "link/frame.h"
 #include "edid/edid_check.h"
 #include "edid/edid_decode.h"
 #include "pages/edid_page.h"
+#include "platform/regular_file.h"
 
 namespace corvane::cli {
 
@@ -30,17 +32,6 @@ std::string Hex(const std::vector<uint8_t>& bytes)
         s += digits[b & 15];
     }
     return s;
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // Reads one object of the document, member by member, and refuses members it does not know:
@@ -317,43 +308,26 @@ std::optional<SScene> ParseScene(std::string_view text, std::string& error)
 
 std::optional<SScene> ReadSceneFile(const std::string& path, std::string& error)
 {
-    // Non-blocking: a FIFO or a device is refused, never waited on.
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        error = std::strerror(errno);
+    // Never waits on a FIFO or a device, never reads more than the bound.
+    CRegularFile file(path);
+    std::vector<uint8_t> bytes;
+    RegularFileError e = file.Error();
+    if (e == RegularFileError::None && file.ReportedSize() <= kSceneMaxBytes)
+        e = file.Read(kSceneMaxBytes + 1, bytes);
+    switch (e) {
+    case RegularFileError::None: break;
+    case RegularFileError::NotRegular:
+        error = S_ISDIR(file.Mode()) ? "a directory, not a scene file" : "not a regular file";
+        return std::nullopt;
+    default:
+        error = std::strerror(file.OsError());
         return std::nullopt;
     }
-    struct stat st {};
-    std::string text;
-    bool ok = fstat(fd, &st) == 0;
-    if (!ok)
-        error = std::strerror(errno);
-    else if (!S_ISREG(st.st_mode))
-        ok = false, error = S_ISDIR(st.st_mode) ? "a directory, not a scene file" : "not a regular file";
-    else if (static_cast<uint64_t>(st.st_size) > kSceneMaxBytes)
-        ok = false, error = std::to_string(st.st_size) + " bytes; a scene is at most " +
-                            std::to_string(kSceneMaxBytes) + " bytes";
-    while (ok) {
-        char chunk[8192];
-        const ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            ok = false;
-            error = std::strerror(errno);
-        } else if (n == 0) {
-            break;
-        } else if (text.size() + static_cast<std::size_t>(n) > kSceneMaxBytes) {
-            ok = false;  // grew while read
-            error = "more than " + std::to_string(kSceneMaxBytes) + " bytes; not a scene";
-        } else {
-            text.append(chunk, static_cast<std::size_t>(n));
-        }
-    }
-    close(fd);
-    if (!ok)
+    if (file.ReportedSize() > kSceneMaxBytes || bytes.size() > kSceneMaxBytes) {
+        error = "more than " + std::to_string(kSceneMaxBytes) + " bytes; not a scene";
         return std::nullopt;
-    return ParseScene(text, error);
+    }
+    return ParseScene(std::string(bytes.begin(), bytes.end()), error);
 }
 
 std::string SceneJson(const SScene& s)

@@ -47,6 +47,17 @@ void AppendHex(std::string& out, uint8_t b)
     out.push_back(' ');
 }
 
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 std::string HexBytes(std::span<const uint8_t> bytes)
 {
     std::string out;

@@ -45,5 +45,7 @@ std::string HexBytes(std::span<const uint8_t> bytes);
 std::string HexText(std::span<const uint8_t> bytes);
 // Appends one byte in that form ("A5 ").
 void AppendHex(std::string& out, uint8_t b);
+// The value of a hexadecimal digit (either case); -1 for any other character.
+int HexDigit(char c);
 
 }  // namespace corvane

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "link/frame.h"
+
 namespace corvane {
 
 IpFields g_SwitcherIp;
@@ -32,16 +34,6 @@ std::string Hex2(uint8_t b)
     return buf;
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 }  // namespace
 
 std::optional<SearchAnswer> ParseSearchReply(std::span<const uint8_t> d)

@@ -28,6 +28,11 @@ public:
     void OnReply(const Frame& frame) { m_page.OnEdidReply(frame); }
 
     CEdidPage& Page() { return m_page; }
+    // Closing the panel now would leave an input half written: the question to ask first, or "".
+    std::string CloseQuestion() const
+    {
+        return m_page.FileTransferRunning() ? "An EDID file is being sent. Close anyway?" : "";
+    }
     QWidget* Control(int id) const;
     // The controls in reading order, as Tab visits them.
     std::vector<QWidget*> FocusOrder() const;

@@ -25,6 +25,12 @@ public:
     void OnReply(const Frame& frame) { m_page.OnFirmwareReply(frame); }
 
     CFirmwarePage& Page() { return m_page; }
+    // Closing the panel now would cut the upgrade off: the question to ask first, or "".
+    std::string CloseQuestion() const
+    {
+        return m_page.CurrentStep() != CFirmwarePage::Step::Idle ? "An upgrade is running. Close anyway?" : "";
+    }
+    void ForgetSwitcher() { m_page.ForgetDevice(); }
     QWidget* Control(int id) const;
     // The controls in reading order, as Tab visits them.
     std::vector<QWidget*> FocusOrder() const;

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstdlib>
 
+#include "link/frame.h"
+
 namespace corvane::sim {
 namespace {
 
@@ -54,17 +56,6 @@ bool ParseNumber(std::string_view s, T& out)
     s = Trim(s);
     const auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
     return ec == std::errc() && p == s.data() + s.size() && !s.empty();
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // "01 04 02", "010402", "01,04,02", "01-04-02"; blanks or separators may sit between pairs.

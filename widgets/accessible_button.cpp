@@ -96,13 +96,7 @@ QAccessibleInterface* ButtonFactory(const QString& className, QObject* object)
 
 }  // namespace
 
-void InstallAccessibleButtons()
-{
-    static const bool installed = [] {
-        QAccessible::installFactory(ButtonFactory);
-        return true;
-    }();
-    (void)installed;
-}
+// Qt keeps a factory once, however often it is installed.
+void InstallAccessibleButtons() { QAccessible::installFactory(ButtonFactory); }
 
 }  // namespace corvane

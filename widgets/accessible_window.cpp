@@ -93,14 +93,8 @@ QAccessibleInterface* WindowFactory(const QString& className, QObject* object)
 
 }  // namespace
 
-void InstallAccessibleWindows()
-{
-    static const bool installed = [] {
-        QAccessible::installFactory(WindowFactory);
-        return true;
-    }();
-    (void)installed;
-}
+// Qt keeps a factory once, however often it is installed.
+void InstallAccessibleWindows() { QAccessible::installFactory(WindowFactory); }
 
 CSpokenText::CSpokenText(QWidget* parent) : QWidget(parent)
 {

@@ -97,28 +97,30 @@ QMenu* CMessageDlg::SystemMenu() const { return m_systemMenu; }
 
 QWidget* CMessageDlg::Item(int id) const { return Control<QWidget>(m_controls, id); }
 
+namespace {
+// The question's rectangle, also taken by any text the narrow ones would cut.
+const QRect kWideText(QPoint(50, 60), QPoint(320 - 1, 100 - 1));
+int TextWidth(const std::string& text)
+{
+    return QFontMetrics(DialogFont()).horizontalAdvance(QString::fromStdString(text));
+}
+}  // namespace
+
 QRect CMessageDlg::TextRect(const std::string& text)
 {
-    const QRect wide(QPoint(50, 60), QPoint(320 - 1, 100 - 1));
     QRect box(QPoint(100, 60), QPoint(220 - 1, 100 - 1));
     if (text == "Connect to Matrix failed!")
         box = QRect(QPoint(100, 60), QPoint(255 - 1, 100 - 1));
     else if (text == "Please open the file(.fw)!")
         box = QRect(QPoint(100, 60), QPoint(260 - 1, 100 - 1));
-    else if (text == kFactoryResetQuestion)
-        box = wide;
-    // A text the narrow rectangle would cut gets the question's wide one (and two lines there
-    // when one is not enough): a message is read whole or not at all.
-    const QFontMetrics metrics(DialogFont());
-    if (metrics.horizontalAdvance(QString::fromStdString(text)) > box.width())
-        box = wide;
+    // The question, and any text the narrow rectangle would cut (two lines there when one is not
+    // enough): a message is read whole or not at all.
+    if (text == kFactoryResetQuestion || TextWidth(text) > box.width())
+        box = kWideText;
     return box;
 }
 
-bool CMessageDlg::TextWraps(const std::string& text)
-{
-    return QFontMetrics(DialogFont()).horizontalAdvance(QString::fromStdString(text)) > TextRect(text).width();
-}
+bool CMessageDlg::TextWraps(const std::string& text) { return TextWidth(text) > kWideText.width(); }
 
 QColor CMessageDlg::BottomBandColor()
 {

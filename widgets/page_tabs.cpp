@@ -199,13 +199,7 @@ QAccessibleInterface* TabFactory(const QString& className, QObject* object)
 
 }  // namespace
 
-void InstallAccessibleTabs()
-{
-    static const bool installed = [] {
-        QAccessible::installFactory(TabFactory);
-        return true;
-    }();
-    (void)installed;
-}
+// Qt keeps a factory once, however often it is installed.
+void InstallAccessibleTabs() { QAccessible::installFactory(TabFactory); }
 
 }  // namespace corvane

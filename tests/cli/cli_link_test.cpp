@@ -986,6 +986,10 @@ TEST(CliFleetOffline, BadCommandLinesEndBeforeAnySwitcher)
         {{"--hosts", "10.0.0.1", "reset", "--yes"}, 2, "'reset' does not run on several switchers"},
         {{"--hosts", "10.0.0.1", "edid", "status"}, 2, "'edid status' does not run on several switchers"},
         {{"--hosts", "10.0.0.1", "firmware", "pack", "a", "b"}, 2, "'firmware pack' does not run"},
+        // An option before the second word must not hide it.
+        {{"--hosts", "10.0.0.1,10.0.0.2", "scene", "--edid", "IN1=a.bin", "save", "out.json"}, 2,
+         "'scene save' does not run"},
+        {{"--hosts", "10.0.0.1", "edid", "--to", "all", "status"}, 2, "'edid status' does not run"},
         // The command's own checks, once for all switchers.
         {{"--hosts", "10.0.0.1,10.0.0.2", "route", "5", "1"}, 2, "INPUT is 1, 2, 3 or 4"},
         {{"--hosts", "10.0.0.1,10.0.0.2", "beep"}, 2, "on or off?"},

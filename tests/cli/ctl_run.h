@@ -31,8 +31,12 @@ inline Result Ctl(std::vector<std::string> args, const std::string& portDir, int
 {
     Result r;
     int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+    if (pipe2(out, O_CLOEXEC) != 0)
         return r;
+    if (pipe2(err, O_CLOEXEC) != 0) {
+        close(out[0]), close(out[1]);
+        return r;
+    }
     std::string exe = CORVANECTL_PATH;
     std::vector<char*> argv;
     for (auto& l : launcher)
@@ -57,6 +61,10 @@ inline Result Ctl(std::vector<std::string> args, const std::string& portDir, int
     }
     close(out[1]);
     close(err[1]);
+    if (pid < 0) {  // kill(-1) or waitpid(-1) below would reach other processes
+        close(out[0]), close(err[0]);
+        return r;
+    }
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     std::string* sinks[2] = {&r.out, &r.err};
@@ -96,8 +104,12 @@ public:
     CtlProcess(std::vector<std::string> args, const std::string& portDir)
     {
         int out[2], err[2];
-        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+        if (pipe2(out, O_CLOEXEC) != 0)
             return;
+        if (pipe2(err, O_CLOEXEC) != 0) {
+            close(out[0]), close(out[1]);
+            return;
+        }
         std::string exe = CORVANECTL_PATH;
         std::vector<char*> argv{exe.data()};
         for (auto& a : args)
@@ -121,6 +133,8 @@ public:
         close(err[1]);
         m_out = out[0];
         m_err = err[0];
+        if (m_pid < 0)
+            m_pid = 0;  // no process: nothing to signal or wait for (never -1, which means all)
         fcntl(m_err, F_SETFL, O_NONBLOCK);
     }
     ~CtlProcess()
@@ -154,12 +168,16 @@ public:
             m_buf.append(chunk, std::size_t(n));
         }
     }
-    void Signal(int sig) { kill(m_pid, sig); }
+    void Signal(int sig)
+    {
+        if (m_pid > 0)
+            kill(m_pid, sig);
+    }
     // The exit status, or -1 when the program has not ended within ms.
     int Wait(int ms = 5000)
     {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (m_status < 0 && std::chrono::steady_clock::now() < until) {
+        while (m_pid > 0 && m_status < 0 && std::chrono::steady_clock::now() < until) {
             int status = 0;
             if (waitpid(m_pid, &status, WNOHANG) == m_pid)
                 m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
