@@ -332,6 +332,37 @@ TEST_F(EdidPage, ClosingDuringAFileTransferAsksFirst)
     EXPECT_EQ(quits, 1);
 }
 
+// The reading after a set under faults: a lost answer is asked for again; an input that stays
+// silent ends in "Time out!" with the gate free again, the set itself done.
+TEST_F(EdidPage, ReadBackAfterASetUnderFaults)
+{
+    const struct {
+        const char* fault;
+        bool timesOut;
+    } cases[] = {{"drop:01 0C 03:1", false}, {"delay=2500:01 0C 03", false}, {"merge:01 0C 03", false},
+                 {"drop:01 0C 03", true}};
+    Open({5, 5, 5, 5});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        SetIndexes({5, 5, 5, 5});
+        op = CScriptedNotices();
+        port->AddFault(c.fault);
+        Select(EdidList::Preset, 3);
+        Select(EdidList::PresetTarget, 2);
+        Press(1084);
+        port->Run(900);
+        EXPECT_EQ(port->device.EdidIndex(3), 3);
+        port->Run(7000);
+        EXPECT_EQ(op.Messages(), c.timesOut ? std::vector<std::string>{"Time out!"} : std::vector<std::string>{});
+        if (c.timesOut)
+            op.CloseBox();
+        else
+            EXPECT_EQ(Shown()[2], EdidName(3));
+        EXPECT_TRUE(g_bReady);
+        port->faults = sim::CFaultPlan{};
+    }
+}
+
 TEST_F(EdidPage, UnansweredSetsTimeOutAfterSevenSeconds)
 {
     const struct {

@@ -39,6 +39,41 @@ TEST_F(GeneralPage, ConnectReadsBeepAndDviAndStopsPolling)
     EXPECT_TRUE(dlg->Link().IsTimerRunning(TIMER_PORT_POLL));
 }
 
+// The readings on connect claim nothing: a lost, late, garbled or doubled answer leaves the gate
+// free and says nothing; each box shows only what the switcher really answered.
+TEST_F(GeneralPage, ConnectReadingsUnderFaults)
+{
+    const struct {
+        const char* fault;
+        bool beepShown, dviShown;  // the box was set from an answer
+    } cases[] = {
+        {"drop:01 0B", false, false},  // no beep answer: the DVI query is never owed an answer
+        {"drop:01 0C", true, false},
+        {"corrupt:01 0B", false, false},
+        {"delay=2000:01 0B", true, true},
+        {"merge:01 0B", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        TearDown();
+        SetUp();
+        sim::SwitcherSettings s;
+        s.beep = true;
+        s.dvi = true;
+        port->device = sim::CSwitcher(s);
+        port->AddFault(c.fault);
+        Connect();
+        port->Run(5000);
+        EXPECT_EQ(Ctl<QCheckBox>(1096)->isChecked(), c.beepShown);
+        EXPECT_EQ(Ctl<QCheckBox>(1101)->isChecked(), c.dviShown);
+        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(op.Messages().empty());
+        Click(1024);  // and the page still works
+        port->Run(0);
+        EXPECT_FALSE(Text(1026).isEmpty());
+    }
+}
+
 TEST_F(GeneralPage, ConnectFailureKeepsPolling)
 {
     port->openablePort = 8;  // COM7 is listed but cannot be opened
