@@ -103,13 +103,14 @@ def press(acc):
     return time.monotonic() - start
 
 
+NO_SESSION = 75  # the session could not be used: run.sh starts another
 TITLE = None  # the main window's name: "4x2 Corvane Controller Ver" and the program's version
 
 
 def start(panel):
     global TITLE
-    TITLE = '4x2 Corvane Controller Ver' + subprocess.run([panel, '--version'], capture_output=True,
-                                                           text=True).stdout.split()[-1]
+    version = subprocess.run([panel, '--version'], capture_output=True, text=True).stdout.split()
+    TITLE = '4x2 Corvane Controller Ver' + (version[-1] if version else '?')
     proc = subprocess.Popen([panel])
     app = None
     end = time.time() + 20
@@ -126,8 +127,12 @@ def start(panel):
         app.clear_cache()
         time.sleep(0.2)
     if app is None:
+        ended = proc.poll()
         proc.kill()
-        sys.exit('the panel did not appear on the accessibility bus')
+        print('the panel did not appear on the accessibility bus' +
+              ('' if ended is None else ' (it ended with %d: no display?)' % ended))
+        # A panel that could not reach the virtual display: run.sh tries a fresh one.
+        sys.exit(NO_SESSION if ended is not None else 1)
     window = find(app, 'dialog', TITLE, 10)
     refocus(app)
     return proc, app, window

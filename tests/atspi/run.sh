@@ -46,6 +46,14 @@ IN
 export AT_SPI_LAUNCHER=$launcher CORVANE_PORT_DIR=$work/ports XDG_RUNTIME_DIR=$work
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_ACCESSIBILITY=1 NO_AT_BRIDGE=0
 unset QT_QPA_PLATFORM CORVANE_UDP_TO
-# A display number of its own, away from other sessions starting at the same moment.
-xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1280x1024x24" dbus-run-session -- bash "$inner" \
-  ${ATSPI_SCRIPT:-$here/panel_atspi.py} "$part" "$panel" "$port" 2> >(grep -v -E 'dbus-daemon|SpiRegistry|fd limit|XDG_RUNTIME_DIR' >&2)
+# A display number of its own, away from other sessions starting at the same moment. A virtual
+# X server the panel cannot reach (75 from the script: it ended before it appeared) is the
+# session's fault, not the panel's: up to three sessions are tried before that counts.
+for attempt in 1 2 3; do
+  xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1280x1024x24" dbus-run-session -- bash "$inner" \
+    ${ATSPI_SCRIPT:-$here/panel_atspi.py} "$part" "$panel" "$port" 2> >(grep -v -E 'dbus-daemon|SpiRegistry|fd limit|XDG_RUNTIME_DIR' >&2)
+  rc=$?
+  [ "$rc" -eq 75 ] || exit "$rc"
+  echo "session $attempt: the panel could not reach the virtual display; another one"
+done
+exit 1
