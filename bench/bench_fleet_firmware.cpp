@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "link/firmware.h"
+#include "core/firmware/firmware.h"
 
 namespace corvane {
 namespace {

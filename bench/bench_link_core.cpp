@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "link/link_core.h"
+#include "core/link/link_core.h"
 
 using namespace corvane;
 

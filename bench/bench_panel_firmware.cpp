@@ -31,13 +31,13 @@
 #include <fstream>
 #include <random>
 
-#include "app/corvane_dlg.h"
-#include "app/page_factories.h"
-#include "app/qt_serial_port.h"
-#include "link/firmware.h"
-#include "link/port_list.h"
-#include "pages/firmware_dlg.h"
-#include "platform/qt_timers.h"
+#include "panel/corvane_dlg.h"
+#include "panel/page_factories.h"
+#include "panel/qt_serial_port.h"
+#include "core/firmware/firmware.h"
+#include "transport/port_list.h"
+#include "panel/pages/firmware_dlg.h"
+#include "transport/qt_timers.h"
 #include "platform/scripted_notices.h"
 
 namespace corvane {

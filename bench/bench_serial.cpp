@@ -8,10 +8,10 @@
 
 #include <atomic>
 
-#include "link/frame.h"
-#include "link/port_list.h"
-#include "link/receive.h"
-#include "link/serial_link.h"
+#include "core/link/frame.h"
+#include "transport/port_list.h"
+#include "core/link/receive.h"
+#include "transport/serial_link.h"
 #include "tests/serial/serial_support.h"
 
 namespace corvane {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "link/frame.h"
+#include "core/link/frame.h"
 #include "sim/session.h"
 
 using namespace corvane;

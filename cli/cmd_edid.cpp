@@ -6,8 +6,8 @@
 #include "cli/command_line.h"
 #include "cli/link_commands.h"
 #include "cli/link_run.h"
-#include "edid/edid_check.h"
-#include "edid/edid_decode.h"
+#include "core/edid/edid_check.h"
+#include "core/edid/edid_decode.h"
 
 namespace corvane::cli {
 

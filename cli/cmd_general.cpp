@@ -11,7 +11,7 @@
 #include "cli/command_line.h"
 #include "cli/link_commands.h"
 #include "cli/link_run.h"
-#include "link/port_list.h"
+#include "transport/port_list.h"
 
 namespace corvane::cli {
 

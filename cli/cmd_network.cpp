@@ -6,8 +6,8 @@
 
 #include "cli/command_line.h"
 #include "cli/link_commands.h"
-#include "link/net_link.h"
-#include "link/qt_network.h"
+#include "core/link/net_link.h"
+#include "transport/qt_network.h"
 
 namespace corvane::cli {
 

@@ -5,7 +5,7 @@
 #include "cli/command_line.h"
 #include "cli/link_commands.h"
 #include "cli/link_run.h"
-#include "edid/edid_check.h"
+#include "core/edid/edid_check.h"
 
 namespace corvane::cli {
 

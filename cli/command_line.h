@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/json.h"
+#include "core/scene/json.h"
 #include "cli/session.h"
 
 namespace corvane::cli {

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "cli/commands.h"
-#include "link/firmware.h"
+#include "core/firmware/firmware.h"
 #ifdef CORVANE_CLI_LINK
 #include "cli/link_commands.h"
 #endif

@@ -21,7 +21,7 @@
 #include "cli/command_line.h"
 #include "cli/link_commands.h"
 #include "cli/session.h"
-#include "link/firmware.h"
+#include "core/firmware/firmware.h"
 
 namespace corvane::cli {
 

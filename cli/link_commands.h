@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/scene.h"
+#include "core/scene/scene.h"
 #include "cli/session.h"
 
 namespace corvane::cli {

@@ -1,7 +1,7 @@
 #include "cli/link_run.h"
 
 #include "cli/command_line.h"
-#include "link/link_state.h"
+#include "core/link/link_state.h"
 
 namespace corvane::cli {
 

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/scene.h"
+#include "core/scene/scene.h"
 #include "cli/session.h"
-#include "pages/edid_page.h"
-#include "pages/firmware_page.h"
-#include "pages/general_page.h"
-#include "pages/matrix_page.h"
+#include "core/pages/edid_page.h"
+#include "core/pages/firmware_page.h"
+#include "core/pages/general_page.h"
+#include "core/pages/matrix_page.h"
 
 namespace corvane::cli {
 

@@ -4,8 +4,8 @@
 #include <cctype>
 #include <cerrno>
 
-#include "link/link_state.h"
-#include "link/port_list.h"
+#include "core/link/link_state.h"
+#include "transport/port_list.h"
 
 namespace corvane::cli {
 

@@ -15,15 +15,15 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "link/link_core.h"
-#include "link/queries.h"
-#include "link/retry_step.h"
-#include "link/qt_network.h"
-#include "link/serial_device.h"
-#include "link/serial_link.h"
+#include "core/link/link_core.h"
+#include "core/link/queries.h"
+#include "core/link/retry_step.h"
+#include "transport/qt_network.h"
+#include "transport/serial_device.h"
+#include "transport/serial_link.h"
 #include "platform/notices.h"
-#include "platform/qt_serial_owner.h"
-#include "platform/qt_timers.h"
+#include "transport/qt_serial_owner.h"
+#include "transport/qt_timers.h"
 
 namespace corvane::cli {
 

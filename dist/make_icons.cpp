@@ -4,7 +4,7 @@
 #include <QPixmap>
 #include <cstdio>
 
-#include "res/icons.h"
+#include "panel/res/icons.h"
 
 int main(int argc, char** argv)
 {

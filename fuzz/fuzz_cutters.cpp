@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "link/receive.h"
+#include "core/link/receive.h"
 
 using namespace corvane;
 

@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "edid/edid_check.h"
-#include "edid/edid_decode.h"
+#include "core/edid/edid_check.h"
+#include "core/edid/edid_decode.h"
 
 using namespace corvane;
 

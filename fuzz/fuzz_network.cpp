@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "link/net_link.h"
+#include "core/link/net_link.h"
 #include "platform/scripted_notices.h"
 
 using namespace corvane;

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "cli/json.h"
-#include "cli/scene.h"
+#include "core/scene/json.h"
+#include "core/scene/scene.h"
 
 using namespace corvane::cli;
 

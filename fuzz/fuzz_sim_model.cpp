@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "link/frame.h"
+#include "core/link/frame.h"
 #include "sim/session.h"
 
 using namespace corvane;

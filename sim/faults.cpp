@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cstdlib>
 
-#include "link/frame.h"
+#include "core/link/frame.h"
 
 namespace corvane::sim {
 namespace {

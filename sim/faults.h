@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "link/frame.h"
+#include "core/link/frame.h"
 
 namespace corvane::sim {
 

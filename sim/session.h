@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "link/frame.h"
+#include "core/link/frame.h"
 #include "sim/faults.h"
 #include "sim/switcher.h"
 

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/port_dir.h"
+#include "transport/port_dir.h"
 
 namespace corvane::sim {
 namespace {

@@ -16,9 +16,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "app/corvane_dlg.h"
-#include "app/page_factories.h"
-#include "link/port_list.h"
+#include "panel/corvane_dlg.h"
+#include "panel/page_factories.h"
+#include "transport/port_list.h"
 #include "platform/scripted_notices.h"
 #include "tests/app/model_serial_port.h"
 

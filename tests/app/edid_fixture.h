@@ -6,7 +6,7 @@
 #include <array>
 #include <fstream>
 
-#include "pages/edid_dlg.h"
+#include "panel/pages/edid_dlg.h"
 #include "tests/app/app_fixture.h"
 #include "tests/support/edid_builder.h"
 

@@ -21,8 +21,8 @@
 #include <QTest>
 #include <QToolTip>
 
-#include "platform/qt_ui.h"
-#include "widgets/page_window.h"
+#include "panel/widgets/qt_ui.h"
+#include "panel/widgets/page_window.h"
 
 namespace corvane::test {
 namespace {

@@ -17,8 +17,8 @@
 #include <sstream>
 
 #include "cli/commands.h"
-#include "link/firmware.h"
-#include "pages/firmware_dlg.h"
+#include "core/firmware/firmware.h"
+#include "panel/pages/firmware_dlg.h"
 
 namespace corvane::test {
 namespace {

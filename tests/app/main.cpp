@@ -2,8 +2,8 @@
 
 #include <QApplication>
 
-#include "platform/qt_ui.h"
-#include "widgets/accessible_window.h"
+#include "panel/widgets/qt_ui.h"
+#include "panel/widgets/accessible_window.h"
 
 int main(int argc, char** argv)
 {

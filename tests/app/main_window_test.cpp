@@ -10,9 +10,9 @@
 #include <QPlainTextEdit>
 #include <QTest>
 
-#include "pages/matrix_dlg.h"
-#include "platform/qt_ui.h"
-#include "res/dialog_template.h"
+#include "panel/pages/matrix_dlg.h"
+#include "panel/widgets/qt_ui.h"
+#include "panel/res/dialog_template.h"
 
 namespace corvane::test {
 namespace {
@@ -389,10 +389,10 @@ TEST_F(MainWindow, TabsAreAPageTabListWithTheCurrentOneSelected)
 }  // namespace
 }  // namespace corvane::test
 
-#include "pages/edid_dlg.h"
-#include "pages/firmware_dlg.h"
-#include "widgets/icon_button.h"
-#include "widgets/page_tabs.h"
+#include "panel/pages/edid_dlg.h"
+#include "panel/pages/firmware_dlg.h"
+#include "panel/widgets/icon_button.h"
+#include "panel/widgets/page_tabs.h"
 
 #include <QLineEdit>
 #include <QProgressBar>

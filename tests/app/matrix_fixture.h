@@ -1,7 +1,7 @@
 // The routing page in the real main window, against the switcher model on the virtual clock.
 #pragma once
 
-#include "pages/matrix_dlg.h"
+#include "panel/pages/matrix_dlg.h"
 #include "tests/app/app_fixture.h"
 
 namespace corvane::test {

@@ -1,7 +1,7 @@
 // The routing page as the operator uses it, against the switcher model on the virtual clock.
 #include "tests/app/matrix_fixture.h"
 
-#include "widgets/icon_button.h"
+#include "panel/widgets/icon_button.h"
 
 namespace corvane::test {
 namespace {

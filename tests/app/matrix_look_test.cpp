@@ -8,8 +8,8 @@
 #include <QKeyEvent>
 #include <QMenu>
 
-#include "res/icons.h"
-#include "widgets/icon_button.h"
+#include "panel/res/icons.h"
+#include "panel/widgets/icon_button.h"
 
 namespace corvane::test {
 namespace {

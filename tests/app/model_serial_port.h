@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/serial_port.h"
+#include "panel/serial_port.h"
 #include "platform/timers.h"
 #include "sim/faults.h"
 #include "sim/session.h"

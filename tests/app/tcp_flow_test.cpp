@@ -8,11 +8,11 @@
 #include <QRadioButton>
 #include <QTest>
 
-#include "app/config_ip_dlg.h"
-#include "pages/firmware_dlg.h"
-#include "pages/matrix_dlg.h"
-#include "platform/qt_ui.h"
-#include "widgets/icon_button.h"
+#include "panel/config_ip_dlg.h"
+#include "panel/pages/firmware_dlg.h"
+#include "panel/pages/matrix_dlg.h"
+#include "panel/widgets/qt_ui.h"
+#include "panel/widgets/icon_button.h"
 
 namespace corvane::test {
 namespace {

@@ -13,7 +13,7 @@
 #include <sstream>
 
 #include "cli/commands.h"
-#include "link/firmware.h"
+#include "core/firmware/firmware.h"
 
 namespace corvane::cli {
 namespace {

@@ -9,9 +9,9 @@
 #include <functional>
 #include <iterator>
 
-#include "edid/edid_decode.h"
-#include "pages/edid_dlg.h"
-#include "platform/qt_timers.h"
+#include "core/edid/edid_decode.h"
+#include "panel/pages/edid_dlg.h"
+#include "transport/qt_timers.h"
 #include "tests/support/edid_builder.h"
 
 namespace corvane::test {

@@ -15,8 +15,8 @@
 #include <map>
 #include <random>
 
-#include "link/firmware.h"
-#include "pages/firmware_dlg.h"
+#include "core/firmware/firmware.h"
+#include "panel/pages/firmware_dlg.h"
 
 namespace corvane::test {
 namespace {

@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <functional>
 
-#include "platform/qt_timers.h"
+#include "transport/qt_timers.h"
 
 namespace corvane::test {
 namespace {

@@ -6,9 +6,9 @@
 #include <QPlainTextEdit>
 #include <functional>
 
-#include "pages/matrix_dlg.h"
-#include "platform/qt_timers.h"
-#include "widgets/icon_button.h"
+#include "panel/pages/matrix_dlg.h"
+#include "transport/qt_timers.h"
+#include "panel/widgets/icon_button.h"
 
 namespace corvane::test {
 namespace {

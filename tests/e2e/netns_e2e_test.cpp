@@ -21,8 +21,8 @@
 #include <regex>
 #include <sstream>
 
-#include "app/config_ip_dlg.h"
-#include "link/network.h"
+#include "panel/config_ip_dlg.h"
+#include "core/link/network.h"
 #include "tests/e2e/panel_e2e.h"
 
 namespace corvane::test {

@@ -13,10 +13,10 @@
 #include <functional>
 #include <memory>
 
-#include "app/corvane_dlg.h"
-#include "app/page_factories.h"
-#include "app/qt_serial_port.h"
-#include "link/port_list.h"
+#include "panel/corvane_dlg.h"
+#include "panel/page_factories.h"
+#include "panel/qt_serial_port.h"
+#include "transport/port_list.h"
 #include "platform/scripted_notices.h"
 #include "tests/support/sim_process.h"
 

@@ -10,9 +10,9 @@
 #include <QPushButton>
 #include <functional>
 
-#include "app/config_ip_dlg.h"
-#include "link/qt_network.h"
-#include "pages/matrix_dlg.h"
+#include "panel/config_ip_dlg.h"
+#include "transport/qt_network.h"
+#include "panel/pages/matrix_dlg.h"
 
 namespace corvane::test {
 namespace {

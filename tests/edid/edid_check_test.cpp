@@ -12,7 +12,7 @@
 #include <fstream>
 #include <vector>
 
-#include "edid/edid_check.h"
+#include "core/edid/edid_check.h"
 #include "tests/support/edid_builder.h"
 
 namespace corvane::test {

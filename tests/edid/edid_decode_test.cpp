@@ -2,7 +2,7 @@
 // that lie about their own layout.
 #include <gtest/gtest.h>
 
-#include "edid/edid_decode.h"
+#include "core/edid/edid_decode.h"
 #include "sim/switcher.h"
 #include "tests/support/edid_builder.h"
 

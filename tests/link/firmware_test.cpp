@@ -9,7 +9,7 @@
 #include <fstream>
 #include <thread>
 
-#include "link/firmware.h"
+#include "core/firmware/firmware.h"
 
 namespace corvane {
 namespace {

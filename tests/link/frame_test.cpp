@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "link/frame.h"
+#include "core/link/frame.h"
 
 namespace corvane {
 namespace {

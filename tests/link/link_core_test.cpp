@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "link/link_core.h"
-#include "link/queries.h"
-#include "link/retry_step.h"
+#include "core/link/link_core.h"
+#include "core/link/queries.h"
+#include "core/link/retry_step.h"
 #include "platform/scripted_notices.h"
 
 namespace corvane {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "link/log_panes.h"
+#include "core/link/log_panes.h"
 
 namespace corvane {
 namespace {

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "link/net_link.h"
+#include "core/link/net_link.h"
 #include "platform/scripted_notices.h"
 #include "sim/switcher.h"
 

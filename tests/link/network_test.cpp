@@ -4,8 +4,8 @@
 #include <numeric>
 #include <vector>
 
-#include "link/net_link.h"
-#include "link/network.h"
+#include "core/link/net_link.h"
+#include "core/link/network.h"
 
 namespace corvane {
 namespace {

@@ -3,7 +3,7 @@
 #include <random>
 #include <vector>
 
-#include "link/receive.h"
+#include "core/link/receive.h"
 
 namespace corvane {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "link/link_core.h"
-#include "pages/matrix_page.h"
+#include "core/link/link_core.h"
+#include "core/pages/matrix_page.h"
 #include "platform/scripted_notices.h"
 
 namespace corvane::test {

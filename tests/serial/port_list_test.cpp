@@ -9,8 +9,8 @@
 #include <fstream>
 #include <functional>
 
-#include "link/port_list.h"
-#include "link/serial_link.h"
+#include "transport/port_list.h"
+#include "transport/serial_link.h"
 #include "tests/serial/serial_support.h"
 
 namespace corvane {

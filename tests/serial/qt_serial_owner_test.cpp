@@ -7,8 +7,8 @@
 #include <future>
 #include <thread>
 
-#include "link/serial_link.h"
-#include "platform/qt_serial_owner.h"
+#include "transport/serial_link.h"
+#include "transport/qt_serial_owner.h"
 #include "tests/serial/serial_support.h"
 
 namespace corvane {

@@ -8,7 +8,7 @@
 #include <future>
 #include <cstring>
 
-#include "link/serial_link.h"
+#include "transport/serial_link.h"
 #include "tests/serial/serial_support.h"
 
 namespace corvane {

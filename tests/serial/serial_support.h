@@ -23,9 +23,9 @@
 #include <thread>
 #include <vector>
 
-#include "link/port_combo.h"
-#include "link/serial_device.h"
-#include "link/serial_owner.h"
+#include "core/link/port_combo.h"
+#include "transport/serial_device.h"
+#include "transport/serial_owner.h"
 
 namespace corvane::testing {
 

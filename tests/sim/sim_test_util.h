@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "link/frame.h"
+#include "core/link/frame.h"
 #include "sim/switcher.h"
 
 namespace corvane::sim::test {

@@ -6,9 +6,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "platform/qt_ui.h"
-#include "res/icons.h"
-#include "widgets/icon_button.h"
+#include "panel/widgets/qt_ui.h"
+#include "panel/res/icons.h"
+#include "panel/widgets/icon_button.h"
 #include "widgets_test.h"
 
 namespace corvane::test {

@@ -3,7 +3,7 @@
 #include <QDir>
 #include <gtest/gtest.h>
 
-#include "platform/qt_ui.h"
+#include "panel/widgets/qt_ui.h"
 #include "widgets_test.h"
 
 namespace corvane::test {

@@ -10,9 +10,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include "platform/qt_ui.h"
-#include "widgets/icon_button.h"
-#include "widgets/message_dlg.h"
+#include "panel/widgets/qt_ui.h"
+#include "panel/widgets/icon_button.h"
+#include "panel/widgets/message_dlg.h"
 #include "widgets_test.h"
 
 namespace corvane::test {

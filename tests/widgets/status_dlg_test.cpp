@@ -5,8 +5,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "platform/qt_ui.h"
-#include "widgets/status_dlg.h"
+#include "panel/widgets/qt_ui.h"
+#include "panel/widgets/status_dlg.h"
 #include "widgets_test.h"
 
 namespace corvane::test {

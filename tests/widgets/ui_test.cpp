@@ -11,12 +11,12 @@
 #include <QTest>
 #include <QTimer>
 
-#include "platform/qt_ui.h"
-#include "res/dialog_template.h"
-#include "res/icons.h"
-#include "widgets/about_dlg.h"
-#include "widgets/dialog_builder.h"
-#include "widgets/icon_button.h"
+#include "panel/widgets/qt_ui.h"
+#include "panel/res/dialog_template.h"
+#include "panel/res/icons.h"
+#include "panel/widgets/about_dlg.h"
+#include "panel/widgets/dialog_builder.h"
+#include "panel/widgets/icon_button.h"
 #include "widgets_test.h"
 
 namespace corvane::test {

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/timers.h"
-#include "widgets/qt_notices.h"
+#include "panel/widgets/qt_notices.h"
 
 namespace corvane::test {
 

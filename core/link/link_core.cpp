@@ -1,0 +1,171 @@
+#include "core/link/link_core.h"
+
+#include <algorithm>
+
+#include "core/link/queries.h"
+#include "platform/notices.h"
+
+namespace corvane {
+
+CLinkCore::CLinkCore(ILogPane& tx, ILogPane& rx)
+    : m_log(tx, rx), m_timers([this](unsigned id) { OnTimer(id); })
+{
+}
+
+bool CLinkCore::LinkOpen() const { return g_nControlMode == MODE_COM ? g_bComOpen : g_bTcpConnected; }
+
+bool CLinkCore::BeginCommand()
+{
+    if (g_nControlMode == MODE_COM && !g_bComOpen) {
+        ShowMessage("Open COM failed!");
+        return false;
+    }
+    if (g_nControlMode != MODE_COM && !g_bTcpConnected) {
+        ShowMessage("Connect to Matrix failed!");
+        return false;
+    }
+    if (!g_bReady)
+        return false;
+    g_bReady = false;
+    return true;
+}
+
+void CLinkCore::SendFrame(std::size_t length, uint8_t* bytes)
+{
+    if (length == kFrameSize) {
+        bytes[12] = NegatedSum(std::span<const uint8_t>(bytes, 12));
+    } else if (length == kBlockDataSize) {
+        bytes[0] = NegatedSum(std::span<const uint8_t>(bytes + 1, kBlockDataSize));
+        length = kBlockSize;
+    }
+    const std::span<const uint8_t> out(bytes, length);
+    const bool com = m_comModeChecked ? m_comModeChecked() : g_nControlMode == MODE_COM;
+    if (ITransport* t = com ? m_serial : m_tcp)
+        t->Write(out);
+    m_log.LogTx(out);
+}
+
+void CLinkCore::SendCommand(std::initializer_list<uint8_t> body)
+{
+    g_CommandFrame = MakeFrame(body);
+    SendFrame(kFrameSize, g_CommandFrame.data());
+}
+
+void CLinkCore::SendQuery(const Frame& query)
+{
+    g_CommandFrame = query;
+    SendFrame(kFrameSize, g_CommandFrame.data());
+}
+
+void CLinkCore::OnSendRequest(unsigned code)
+{
+    switch (code) {
+    case SEND_EDID_FRAME:
+    case SEND_ROUTING_FRAME:
+    case SEND_FIRMWARE_FRAME:
+        SendFrame(kFrameSize, g_CommandFrame.data());
+        break;
+    case SEND_EDID_BLOCK:
+        SendFrame(kBlockDataSize, g_EdidBlock.data());
+        break;
+    case SEND_FIRMWARE_BLOCK:
+        SendFrame(kBlockDataSize, g_FirmwareBlock.data());
+        break;
+    case STOP_PAGE_TIMER:
+        m_timers.KillTimer(TIMER_PAGE_TIMEOUT);
+        break;
+    default:
+        break;
+    }
+}
+
+bool CLinkCore::SendOpeningQuery(uint8_t page)
+{
+    if (page != PAGE_MATRIX && page != PAGE_EDID && page != PAGE_FIRMWARE)
+        return false;
+    ClearCommand(g_CommandFrame);
+    if (!BeginCommand())
+        return false;
+    switch (page) {
+    case PAGE_MATRIX:
+        g_CommandFrame = RouteQuery(1);
+        SetTimer(TIMER_PAGE_TIMEOUT, kPageTimeoutMs);
+        break;
+    case PAGE_EDID:
+        g_CommandFrame = EdidStatusQuery(1);
+        SetTimer(TIMER_PAGE_TIMEOUT, kPageTimeoutMs);
+        break;
+    default:  // PAGE_FIRMWARE
+        g_bReady = true;
+        g_CommandFrame = DeviceQuery(DEVICE_TYPE);
+        break;
+    }
+    SendFrame(kFrameSize, g_CommandFrame.data());
+    return true;
+}
+
+void CLinkCore::OnPortByte(uint8_t b)
+{
+    if (auto frame = m_serialHunt.OnPortByte(b))
+        DispatchReply(*frame);
+}
+
+void CLinkCore::OnTcpRead(std::span<const uint8_t> bytes)
+{
+    for (const Frame& f : m_tcpCut.Feed(bytes))
+        DispatchReply(f);
+}
+
+void CLinkCore::DispatchReply(const Frame& frame)
+{
+    m_log.LogRx(frame);
+    if (!FrameChecksumOk(frame))
+        return;
+    auto it = m_handlers.find(m_nCurrentPage);
+    if (it != m_handlers.end() && it->second) {
+        ReplyHandler handler = it->second;  // a handler may replace itself
+        handler(frame);
+    }
+}
+
+void CLinkCore::ClearLogs()
+{
+    m_log.ClearPanes();
+    g_bReady = true;
+}
+
+namespace {
+// The step timers of the status sequence and the factory reset, and their follow-ups.
+bool IsResendTimer(unsigned id)
+{
+    return id == 2000 || id == 2002 || id == 2004 || id == 2006 || id == 2100 || id == 2102 ||
+           (id >= 2500 && id <= 2508 && id % 2 == 0);
+}
+
+bool IsStepTimeoutTimer(unsigned id) { return IsResendTimer(id - 1); }
+}  // namespace
+
+void CLinkCore::OnTimer(unsigned id)
+{
+    if (id == TIMER_PAGE_TIMEOUT) {
+        m_timers.KillTimer(id);
+        ShowMessage("Time out!", [] { g_bReady = true; });
+        return;
+    }
+    if (IsResendTimer(id)) {
+        m_timers.KillTimer(id);
+        SendFrame(kFrameSize, g_CommandFrame.data());
+        m_timers.SetTimer(id + 1, kStepTimeoutMs);
+        return;
+    }
+    if (IsStepTimeoutTimer(id)) {
+        m_timers.KillTimer(id);
+        CloseStatus();
+        ShowMessage("Time out!", [] { g_bReady = true; });
+        return;
+    }
+    if (m_otherTimers)
+        m_otherTimers(id);
+}
+
+}  // namespace corvane

@@ -1,0 +1,105 @@
+// The conversation with the switcher: the send gate, the sender, both receive paths, the reply
+// dispatch to the page shown, the log panes and the main window's timers. It does no I/O of its
+// own: bytes leave through the transports it is given and arrive through OnPortByte/OnTcpRead.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <span>
+
+#include "core/link/frame.h"
+#include "core/link/link_state.h"
+#include "core/link/log_panes.h"
+#include "core/link/receive.h"
+#include "core/link/transport.h"
+#include "platform/timers.h"
+
+namespace corvane {
+
+// Timer ids of the main window.
+enum : unsigned {
+    TIMER_PORT_POLL = 1,
+    TIMER_PAGE_TIMEOUT = 1000,
+    TIMER_RESET_CLOSE = 1006,
+};
+inline constexpr unsigned kStepTimeoutMs = 3000;
+inline constexpr unsigned kPageTimeoutMs = 7000;
+
+class CLinkCore {
+public:
+    using ReplyHandler = std::function<void(const Frame&)>;
+
+    CLinkCore(ILogPane& tx, ILogPane& rx);
+    CLinkCore(const CLinkCore&) = delete;
+    CLinkCore& operator=(const CLinkCore&) = delete;
+
+    void SetTransports(ITransport* serial, ITransport* tcp)
+    {
+        m_serial = serial;
+        m_tcp = tcp;
+    }
+    // The sender picks the transport by the "COM Control Mode" radio button.
+    void SetComModeChecked(std::function<bool()> checked) { m_comModeChecked = std::move(checked); }
+    void SetPageHandler(uint8_t page, ReplyHandler handler) { m_handlers[page] = std::move(handler); }
+    // Timers of the main window that the core does not handle itself (port poll, ...).
+    void SetOtherTimerHandler(std::function<void(unsigned)> handler) { m_otherTimers = std::move(handler); }
+
+    uint8_t CurrentPage() const { return m_nCurrentPage; }
+    void SetCurrentPage(uint8_t page) { m_nCurrentPage = page; }
+
+    // The send gate: true means the caller owns the conversation until a reply or time-out.
+    bool BeginCommand();
+    // The link of the selected control mode is open.
+    bool LinkOpen() const;
+    // length 13: seal and send a frame; length 256: seal a 257-byte block (checksum in
+    // bytes[0]) and send all 257; other lengths go out unchanged.
+    void SendFrame(std::size_t length, uint8_t* bytes);
+    // Clears bytes 2..12 of g_CommandFrame, fills bytes 2.. from body and sends it.
+    void SendCommand(std::initializer_list<uint8_t> body);
+    // A whole frame (a query from link/queries.h) into g_CommandFrame, sent.
+    void SendQuery(const Frame& query);
+    void OnSendRequest(unsigned code);
+    // The first query of a page being opened, if the gate agrees: the route of output 1
+    // (PAGE_MATRIX) or the EDID of input 1 (PAGE_EDID), both under TIMER_PAGE_TIMEOUT; the device
+    // type (PAGE_FIRMWARE), without a timer and with the gate released at once. False when the
+    // gate refused or the page has no such query.
+    bool SendOpeningQuery(uint8_t page);
+
+    void OnPortByte(uint8_t b);
+    void OnTcpRead(std::span<const uint8_t> bytes);
+    void DispatchReply(const Frame& frame);
+
+    // A sequence step: starts its 3000 ms timer (the follow-up timer is id + 1).
+    void StartStep(unsigned timerId) { m_timers.SetTimer(timerId, kStepTimeoutMs); }
+    // The reply that completes a step stops the step's timer and its follow-up.
+    void StopStep(unsigned timerId)
+    {
+        m_timers.KillTimer(timerId);
+        m_timers.KillTimer(timerId + 1);
+    }
+    void SetTimer(unsigned id, unsigned ms) { m_timers.SetTimer(id, ms); }
+    void KillTimer(unsigned id) { m_timers.KillTimer(id); }
+    bool IsTimerRunning(unsigned id) const { return m_timers.IsRunning(id); }
+
+    // The log panes' "clear" button: both panes emptied and the gate released; timers go on.
+    void ClearLogs();
+
+    CLogWriter& Log() { return m_log; }
+
+private:
+    void OnTimer(unsigned id);
+
+    CLogWriter m_log;
+    CSerialHunt m_serialHunt;
+    CTcpCutter m_tcpCut;
+    ITransport* m_serial = nullptr;
+    ITransport* m_tcp = nullptr;
+    std::function<bool()> m_comModeChecked;
+    std::map<uint8_t, ReplyHandler> m_handlers;
+    std::function<void(unsigned)> m_otherTimers;
+    uint8_t m_nCurrentPage = PAGE_GENERAL;
+    CTimerOwner m_timers;
+};
+
+}  // namespace corvane

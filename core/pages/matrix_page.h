@@ -1,0 +1,71 @@
+// The routing page's behaviour: which input feeds each output, the route set and route query
+// frames, the replies that answer them and the page's own 7-second timer. No Qt: the page talks
+// to the link core, the timer layer and the notices, and shows what the switcher reported
+// through a small view (the Qt widget, or a text view of the command-line tool).
+#pragma once
+
+#include "core/link/frame.h"
+#include "platform/timers.h"
+
+namespace corvane {
+
+class CLinkCore;
+
+inline constexpr int kRouteInputs = 4;
+inline constexpr int kRouteOutputs = 2;
+
+// The page's own timer (its id equals the main window's page-opening timer, on another owner).
+enum : unsigned { TIMER_ROUTE_TIMEOUT = 1000 };
+inline constexpr unsigned kRouteTimeoutMs = 7000;
+
+class IMatrixView {
+public:
+    virtual ~IMatrixView() = default;
+    // Checks the IN button of the input (1..4) for the output (1..2), unchecks its other three.
+    virtual void CheckInput(int output, int input) = 0;
+    // Shows the digit of the input (1..4) in the output's picture.
+    virtual void ShowDigit(int output, int input) = 0;
+};
+
+class CMatrixPage {
+public:
+    CMatrixPage(CLinkCore& link, IMatrixView& view);
+    CMatrixPage(const CMatrixPage&) = delete;
+    CMatrixPage& operator=(const CMatrixPage&) = delete;
+
+    // Remembers the input for the output and checks its IN button. An input outside 1..4 or an
+    // output other than 1 and 2 changes nothing.
+    void ShowRoute(int input, int output);
+
+    // The operator's buttons. Each passes the send gate and sends one route set; the display
+    // changes only when the switcher acknowledges it. The IN buttons' own toggle is the view's
+    // business: a click alone must not change what they show.
+    void OnInputButton(int output, int input);
+    // Previous from input 1 routes input 4, next from input 4 routes input 1.
+    void OnPreviousInput(int output);
+    void OnNextInput(int output);
+
+    // Every reply with a valid checksum while the page is shown.
+    void OnRoutingReply(const Frame& reply);
+    void OnTimer(unsigned id);
+
+    // The input last shown for the output (1 before any report); 0 for an unknown output.
+    int ShownInput(int output) const;
+    bool RouteTimerRunning() const { return m_timers.IsRunning(TIMER_ROUTE_TIMEOUT); }
+
+private:
+    // The frame into g_CommandFrame, sent.
+    void SendRoutingFrame(std::initializer_list<uint8_t> body);
+    void SendRouteSet(int input, int output);
+    // Digit and IN button of a reported route.
+    void ShowReported(int input, int output);
+    void EndRouteExchange();
+
+    CLinkCore& m_link;
+    IMatrixView& m_view;
+    int m_nOutput1Input = 1;
+    int m_nOutput2Input = 1;
+    CTimerOwner m_timers;
+};
+
+}  // namespace corvane

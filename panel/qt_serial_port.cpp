@@ -1,0 +1,48 @@
+#include "panel/qt_serial_port.h"
+
+#include <QMetaObject>
+
+namespace corvane {
+
+CQtSerialPort::CQtSerialPort(SPortPaths paths) : m_link(std::move(paths))
+{
+    m_owner.SetOnByte([this](uint8_t b, unsigned) {
+        if (onByte)
+            onByte(b);
+    });
+}
+
+CQtSerialPort::~CQtSerialPort() = default;
+
+bool CQtSerialPort::OpenPort(unsigned portNumber)
+{
+    // OpenPort first ends the worker of an earlier opening; whatever it reported since carries
+    // the old number.
+    const bool opened = m_link.OpenPort(this, portNumber);
+    ++m_opening;
+    return opened;
+}
+
+void CQtSerialPort::OnPortByte(uint8_t b, unsigned port, std::stop_token stop)
+{
+    m_owner.OnPortByte(b, port, std::move(stop));
+}
+
+void CQtSerialPort::OnPortBytes(std::span<const uint8_t> bytes, unsigned port, std::stop_token stop)
+{
+    m_owner.OnPortBytes(bytes, port, std::move(stop));
+}
+
+void CQtSerialPort::OnPortLinkLost(unsigned)
+{
+    const unsigned opening = m_opening.load();
+    QMetaObject::invokeMethod(
+        &m_owner,
+        [this, opening] {
+            if (opening == m_opening.load() && onLinkLost)
+                onLinkLost();
+        },
+        Qt::QueuedConnection);
+}
+
+}  // namespace corvane

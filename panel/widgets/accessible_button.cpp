@@ -1,0 +1,102 @@
+#include "panel/widgets/accessible_button.h"
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QCheckBox>
+#include <QKeySequence>
+#include <QPointer>
+#include <QRadioButton>
+#include <QTimer>
+
+namespace corvane {
+
+namespace {
+
+class CAccessibleButton final : public QAccessibleWidget {
+public:
+    explicit CAccessibleButton(QAbstractButton* button) : QAccessibleWidget(button, RoleOf(button)) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && Button()->accessibleName().isEmpty()) {
+            QString text = Button()->text();
+            return text.remove(QLatin1Char('&'));  // the read text, not the mnemonic marker
+        }
+        if (t == QAccessible::Description) {
+            // The tip of an icon button is already its name: said once, not twice.
+            const QString description = QAccessibleWidget::text(t);
+            return description == text(QAccessible::Name) ? QString() : description;
+        }
+        return QAccessibleWidget::text(t);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.pressed = Button()->isDown();
+        if (Button()->isCheckable()) {
+            s.checkable = true;
+            s.checked = Button()->isChecked();
+        }
+        return s;
+    }
+
+    QStringList actionNames() const override
+    {
+        QStringList names;
+        if (Button()->isEnabled())
+            names << (Button()->isCheckable() ? toggleAction() : pressAction());
+        return names + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString& name) override
+    {
+        if (name == pressAction() || name == toggleAction()) {
+            // clicked() is what the windows act on. Queued, as a key's click is: the click may
+            // run a modal window for seconds, and the caller must not wait for it.
+            QTimer::singleShot(0, Button(), [button = QPointer<QAbstractButton>(Button())] {
+                if (button && button->isEnabled())
+                    button->click();
+            });
+            return;
+        }
+        QAccessibleWidget::doAction(name);
+    }
+
+    // The key that presses the focused control in every window (the key filter's press key).
+    QStringList keyBindingsForAction(const QString& name) const override
+    {
+        if (name == pressAction() || name == toggleAction())
+            return {QKeySequence(Qt::CTRL | Qt::Key_Return).toString(QKeySequence::NativeText)};
+        return {};
+    }
+
+private:
+    QAbstractButton* Button() const { return static_cast<QAbstractButton*>(widget()); }
+
+    static QAccessible::Role RoleOf(QAbstractButton* b)
+    {
+        if (qobject_cast<QCheckBox*>(b))
+            return QAccessible::CheckBox;
+        if (qobject_cast<QRadioButton*>(b))
+            return QAccessible::RadioButton;
+        return QAccessible::Button;
+    }
+};
+
+QAccessibleInterface* ButtonFactory(const QString& className, QObject* object)
+{
+    if (className != QLatin1String("QPushButton") && className != QLatin1String("QCheckBox") &&
+        className != QLatin1String("QRadioButton") && className != QLatin1String("QAbstractButton"))
+        return nullptr;
+    auto* button = qobject_cast<QAbstractButton*>(object);
+    return button ? new CAccessibleButton(button) : nullptr;
+}
+
+}  // namespace
+
+// Qt keeps a factory once, however often it is installed.
+void InstallAccessibleButtons() { QAccessible::installFactory(ButtonFactory); }
+
+}  // namespace corvane

@@ -1,0 +1,37 @@
+// Builds a dialog template's controls as children of a widget, at their dialog-unit places, in
+// the dialog font. Controls are read by assistive technology with the text they show at the
+// moment; only icon buttons (their tip text) and pictures (the picture's description) get an
+// accessible name of their own. Controls with an id are named "ctl<id>".
+#pragma once
+
+#include <QWidget>
+#include <map>
+
+#include "panel/res/dialog_template.h"
+
+namespace corvane {
+
+using ControlMap = std::map<int, QWidget*>;
+
+// Creates the controls of tpl on parent (which gets the dialog font and, with resizeParent, the
+// template's size) and returns the controls that have an id, by id. Controls are created in
+// template order, so later ones lie above earlier ones (group boxes first, as in the templates).
+// Radio buttons that follow one another in the template form one exclusive group.
+// Statics, pictures and group boxes let the mouse through to the parent, so a press on them
+// reaches the window (window drag, tab labels).
+ControlMap BuildDialog(const DialogTemplate& tpl, QWidget* parent, bool resizeParent = true);
+// The same by template id; an empty map for an unknown id.
+ControlMap BuildDialog(int templateId, QWidget* parent, bool resizeParent = true);
+
+// The template's size in pixels.
+QSize DialogSize(const DialogTemplate& tpl);
+
+// The control with the id, cast to T; nullptr when missing or of another kind.
+template <class T>
+T* Control(const ControlMap& controls, int id)
+{
+    auto it = controls.find(id);
+    return it == controls.end() ? nullptr : qobject_cast<T*>(it->second);
+}
+
+}  // namespace corvane

@@ -1,0 +1,233 @@
+#include "panel/widgets/qt_ui.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QChildEvent>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
+
+namespace corvane {
+
+namespace {
+// Rounds num / den to the nearest integer, halves away from zero (den > 0).
+int RoundDiv(int num, int den)
+{
+    return num >= 0 ? (num + den / 2) / den : -((-num + den / 2) / den);
+}
+
+QString FirstInstalled(std::initializer_list<const char*> families)
+{
+    const QStringList installed = QFontDatabase::families();
+    for (const char* f : families)
+        if (installed.contains(QString::fromLatin1(f), Qt::CaseInsensitive))
+            return QString::fromLatin1(f);
+    return QString::fromLatin1(*families.begin());
+}
+}  // namespace
+
+int DuX(int x) { return RoundDiv(x * 7, 4); }
+int DuY(int y) { return y * 2; }
+
+QRect DuRect(int x, int y, int w, int h)
+{
+    return QRect(DuX(x), DuY(y), DuX(w), DuY(h));
+}
+
+void ApplyPlatformLook(QApplication& app)
+{
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) {
+        QApplication::setStyle(fusion);  // the application takes ownership
+        app.setPalette(fusion->standardPalette());
+    }
+}
+
+QFont DialogFont()
+{
+    static const QString family = FirstInstalled({"Microsoft YaHei", "WenQuanYi Micro Hei"});
+    QFont f(family);
+    f.setPointSize(9);
+    f.setStyleHint(QFont::SansSerif);
+    return f;
+}
+
+QFont TitleFont()
+{
+    static const QString family = FirstInstalled({"Arial", "Liberation Sans"});
+    static const int pixelSize = [] {
+        // The largest em whose cell (ascent + descent) still fits 16 pixels.
+        QFont probe(family);
+        probe.setWeight(QFont::Bold);
+        int size = 16;
+        for (; size > 6; --size) {
+            probe.setPixelSize(size);
+            const QFontMetrics m(probe);
+            if (m.ascent() + m.descent() <= 16)
+                break;
+        }
+        return size;
+    }();
+    QFont f(family);
+    f.setPixelSize(pixelSize);
+    f.setWeight(QFont::Bold);
+    f.setStyleHint(QFont::SansSerif);
+    return f;
+}
+
+QColor ButtonFaceColor() { return QApplication::palette().color(QPalette::Button); }
+QColor ButtonHighlightColor() { return QApplication::palette().color(QPalette::Light); }
+QColor Light3dColor() { return QApplication::palette().color(QPalette::Midlight); }
+QColor ButtonShadowColor() { return QApplication::palette().color(QPalette::Dark); }
+QColor DarkShadow3dColor() { return QApplication::palette().color(QPalette::Shadow); }
+
+void FillHLine(QPainter& p, int x0, int x1, int y, const QColor& c)
+{
+    if (x1 < x0)
+        std::swap(x0, x1);
+    p.fillRect(QRect(x0, y, x1 - x0 + 1, 1), c);
+}
+
+void FillVLine(QPainter& p, int x, int y0, int y1, const QColor& c)
+{
+    if (y1 < y0)
+        std::swap(y0, y1);
+    p.fillRect(QRect(x, y0, 1, y1 - y0 + 1), c);
+}
+
+void OutlineRect(QPainter& p, int x, int y, int w, int h, const QColor& c)
+{
+    // Four strips that do not overlap, so a translucent colour blends once at the corners too.
+    FillHLine(p, x, x + w, y, c);
+    if (h > 0)
+        FillHLine(p, x, x + w, y + h, c);
+    if (h > 1) {
+        FillVLine(p, x, y + 1, y + h - 1, c);
+        if (w > 0)
+            FillVLine(p, x + w, y + 1, y + h - 1, c);
+    }
+}
+
+bool CKeyFilter::IsFilteredKey(int key, Qt::KeyboardModifiers modifiers)
+{
+    // Alt combinations are system keys and take their ordinary route; Alt+Space is handled on
+    // its own.
+    if (modifiers & Qt::AltModifier)
+        return false;
+    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape || key == Qt::Key_Space;
+}
+
+bool CKeyFilter::IsSystemMenuKey(int key, Qt::KeyboardModifiers modifiers)
+{
+    return key == Qt::Key_Space && (modifiers & Qt::AltModifier);
+}
+
+bool CKeyFilter::IsPressKey(int key, Qt::KeyboardModifiers modifiers)
+{
+    return (key == Qt::Key_Return || key == Qt::Key_Enter) && (modifiers & ~Qt::KeypadModifier) == Qt::ControlModifier;
+}
+
+void CKeyFilter::InstallOn(QWidget* w)
+{
+    w->removeEventFilter(this);  // never twice on one object
+    w->installEventFilter(this);
+    for (QObject* child : w->children()) {
+        // Windows of their own (dialogs, popups) decide for themselves: the busy indicator, a
+        // child of the main window, takes Escape and Enter.
+        auto* cw = qobject_cast<QWidget*>(child);
+        if (cw && !cw->isWindow())
+            InstallOn(cw);
+    }
+}
+
+bool CKeyFilter::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::KeyPress: {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (m_commands && !key->isAutoRepeat() && m_commands(key->key(), key->modifiers()))
+            return true;
+        if (IsSystemMenuKey(key->key(), key->modifiers())) {
+            // The menu opens instead of the focused control taking the Space.
+            if (m_systemMenu && !key->isAutoRepeat())
+                m_systemMenu();
+            return true;
+        }
+        if (IsPressKey(key->key(), key->modifiers())) {
+            // Only the focused control, once per press (never by a held key), and after the
+            // key's own handling, as a click by the mouse.
+            auto* button = qobject_cast<QAbstractButton*>(watched);
+            if (button && button->window()->focusWidget() == button && !key->isAutoRepeat())
+                QTimer::singleShot(0, button, [b = QPointer<QAbstractButton>(button)] {
+                    if (b && b->isEnabled())
+                        b->click();
+                });
+            return true;
+        }
+        if (IsFilteredKey(key->key(), key->modifiers()))
+            return true;
+        break;
+    }
+    case QEvent::KeyRelease: {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (IsSystemMenuKey(key->key(), key->modifiers()))
+            return true;
+        break;
+    }
+    case QEvent::ShortcutOverride: {
+        // Nothing may claim the filtered keys as a shortcut either.
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (IsFilteredKey(key->key(), key->modifiers()) || IsSystemMenuKey(key->key(), key->modifiers())) {
+            event->accept();
+            return true;
+        }
+        break;
+    }
+    case QEvent::ChildAdded: {
+        // Controls created later (pages built on first use) are filtered as well.
+        auto* added = static_cast<QChildEvent*>(event)->child();
+        if (added && added->isWidgetType() && watched->isWidgetType() && !static_cast<QWidget*>(added)->isWindow())
+            InstallOn(static_cast<QWidget*>(added));
+        break;
+    }
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+CKeyFilter* InstallKeyFilter(QWidget* window, std::function<void()> systemMenu)
+{
+    auto* filter = new CKeyFilter(window, std::move(systemMenu));  // owned by the window
+    filter->InstallOn(window);
+    return filter;
+}
+
+namespace {
+std::function<bool(QWidget*)>& DragHandler()
+{
+    static std::function<bool(QWidget*)> handler;
+    return handler;
+}
+}  // namespace
+
+void SetWindowDragHandler(std::function<bool(QWidget*)> handler) { DragHandler() = std::move(handler); }
+
+bool StartWindowDrag(QWidget* w)
+{
+    if (!w)
+        return false;
+    if (DragHandler())
+        return DragHandler()(w);
+    QWidget* top = w->window();
+    QWindow* handle = top->windowHandle();
+    return handle && handle->startSystemMove();
+}
+
+}  // namespace corvane
