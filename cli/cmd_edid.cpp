@@ -5,7 +5,7 @@
 
 #include "cli/command_line.h"
 #include "cli/link_commands.h"
-#include "cli/link_run.h"
+#include "core/switcher/switcher_reader.h"
 #include "core/edid/edid_check.h"
 #include "core/edid/edid_decode.h"
 
@@ -219,18 +219,18 @@ int RunInspect(const SCommandLine& c, std::ostream& out, std::ostream& err)
 
 // ---- the link commands ------------------------------------------------------------------------
 
-int PrintNames(std::ostream& out, const SEdidView& v, bool json)
+int PrintNames(std::ostream& out, const SSwitcherState& v, bool json)
 {
     if (json) {
         out << "{\"inputs\":[";
         for (int i = 0; i < 4; ++i)
-            out << (i ? "," : "") << "{\"input\":" << i + 1 << ",\"edid\":" << JsonString(v.names[i].value_or(""))
+            out << (i ? "," : "") << "{\"input\":" << i + 1 << ",\"edid\":" << JsonString(v.edids[i].value_or(""))
                 << "}";
         out << "]}\n";
         return kExitOk;
     }
     for (int i = 0; i < 4; ++i)
-        out << "IN" << i + 1 << ": " << v.names[i].value_or("") << '\n';
+        out << "IN" << i + 1 << ": " << v.edids[i].value_or("") << '\n';
     return kExitOk;
 }
 
@@ -304,7 +304,7 @@ int RunEdid(Args args, std::ostream& out, std::ostream& err)
     if (sub == "status") {
         if (!run.QueryEdidNames())
             return kExitFailed;
-        return PrintNames(out, run.edidView, c.json);
+        return PrintNames(out, run.State(), c.json);
     }
     SEdidView& v = run.edidView;
     std::string kind, sourceText;

@@ -7,7 +7,7 @@
 
 #include "cli/command_line.h"
 #include "cli/link_commands.h"
-#include "cli/link_run.h"
+#include "core/switcher/switcher_reader.h"
 
 namespace corvane::cli {
 
@@ -80,7 +80,7 @@ int RunFirmwareLink(Args args, std::ostream& out, std::ostream& err)
     if (!upgrade) {
         if (!run.QueryDevice())
             return kExitFailed;
-        const SDeviceInfo& device = *run.firmwareView.device;
+        const SDeviceInfo& device = *run.state.device;
         if (c.json) {
             PrintDeviceJson(out, device);
             out << '\n';

@@ -10,7 +10,7 @@
 
 #include "cli/command_line.h"
 #include "cli/link_commands.h"
-#include "cli/link_run.h"
+#include "core/switcher/switcher_reader.h"
 #include "transport/port_list.h"
 
 namespace corvane::cli {
@@ -27,7 +27,7 @@ const char kResetUsage[] = "reset [--yes] [--json]  factory settings (asks unles
 
 namespace {
 
-void PrintRoutes(std::ostream& out, const SMatrixView& v, bool json, bool onlySet = false,
+void PrintRoutes(std::ostream& out, const std::array<int, 2>& routes, bool json, bool onlySet = false,
                  std::array<bool, 2> set = {true, true})
 {
     if (json) {
@@ -36,7 +36,7 @@ void PrintRoutes(std::ostream& out, const SMatrixView& v, bool json, bool onlySe
         for (int o = 1; o <= 2; ++o) {
             if (onlySet && !set[o - 1])
                 continue;
-            out << (first ? "" : ",") << "{\"output\":" << o << ",\"input\":" << v.reported[o - 1] << "}";
+            out << (first ? "" : ",") << "{\"output\":" << o << ",\"input\":" << routes[o - 1] << "}";
             first = false;
         }
         out << "]}\n";
@@ -44,7 +44,7 @@ void PrintRoutes(std::ostream& out, const SMatrixView& v, bool json, bool onlySe
     }
     for (int o = 1; o <= 2; ++o)
         if (!onlySet || set[o - 1])
-            out << "OUTPUT " << o << ": IN " << v.reported[o - 1] << "\n";
+            out << "OUTPUT " << o << ": IN " << routes[o - 1] << "\n";
 }
 
 // "on"/"off" of beep and dvi.
@@ -69,7 +69,7 @@ int RunSwitch(Args args, std::ostream& out, std::ostream& err, bool beep)
     SLinkRun run(err, c.link);
     if (int r = run.session.Open())
         return r;
-    std::optional<bool>& shown = beep ? run.generalView.beep : run.generalView.dvi;
+    std::optional<bool>& shown = beep ? run.state.beep : run.state.dvi;
     if (beep)
         run.general.OnBeep(enable);
     else
@@ -155,12 +155,12 @@ int RunStatus(Args args, std::ostream& out, std::ostream& err)
     SLinkRun run(err, c.link);
     if (int r = run.session.Open())
         return r;
-    SGeneralView& v = run.generalView;
     if (!run.QuerySettings(true) || !run.QueryDevice())
         return kExitFailed;
-    const auto& routes = run.matrixView.reported;
-    const auto& names = run.edidView.names;
-    const SDeviceInfo& device = *run.firmwareView.device;
+    const SSwitcherState& v = run.State();
+    const auto& routes = v.routes;
+    const auto& names = v.edids;
+    const SDeviceInfo& device = *v.device;
     if (c.json) {
         out << "{\"inputs\":[";
         for (int i = 0; i < 4; ++i)
@@ -180,7 +180,7 @@ int RunStatus(Args args, std::ostream& out, std::ostream& err)
     for (const auto& line : v.outputs)
         out << line->text << '\n';
     out << "Beep: " << OnOff(*v.beep) << "\nDVI compatibility: " << OnOff(*v.dvi) << '\n';
-    PrintRoutes(out, run.matrixView, false);
+    PrintRoutes(out, v.routes, false);
     for (int i = 0; i < 4; ++i)
         out << "EDID IN" << i + 1 << ": " << names[i].value_or("") << '\n';
     out << device.Line() << '\n';
@@ -215,7 +215,7 @@ int RunRoute(Args args, std::ostream& out, std::ostream& err)
     if (input == 0) {
         if (!run.QueryRoutes())
             return kExitFailed;
-        PrintRoutes(out, run.matrixView, c.json);
+        PrintRoutes(out, run.state.routes, c.json);
         return kExitOk;
     }
     run.session.Link().SetCurrentPage(PAGE_MATRIX);
@@ -241,7 +241,7 @@ int RunRoute(Args args, std::ostream& out, std::ostream& err)
             return kExitFailed;
         done[o - 1] = true;
     }
-    PrintRoutes(out, run.matrixView, c.json, true, outputs);
+    PrintRoutes(out, run.state.routes, c.json, true, outputs);
     return kExitOk;
 }
 

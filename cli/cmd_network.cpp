@@ -1,7 +1,6 @@
 // search and config: the switcher search and the network configuration of the panel's network
 // side (CNetLink) over Qt Network datagrams, with the switcher list printed as text or JSON.
 #include <QHostAddress>
-#include <QTimer>
 #include <QtGlobal>
 
 #include "cli/command_line.h"
@@ -113,7 +112,8 @@ struct SNetRun {
         if (udp.bindFailed)
             return BindFailed();
         bool over = false;
-        QTimer::singleShot(static_cast<int>(ms), [&over] { over = true; });
+        CTimerOwner wait([&over](unsigned) { over = true; });
+        wait.SetTimer(1, ms);
         return session.RunUntil([&] { return over; });
     }
     bool BindFailed()

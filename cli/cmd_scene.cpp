@@ -4,7 +4,7 @@
 
 #include "cli/command_line.h"
 #include "cli/link_commands.h"
-#include "cli/link_run.h"
+#include "core/switcher/switcher_reader.h"
 #include "core/edid/edid_check.h"
 
 namespace corvane::cli {
@@ -63,6 +63,7 @@ bool Change(SLinkRun& run, const SScene& scene, const SSceneDifference& d)
     using S = SSceneDifference::Setting;
     CSession& session = run.session;
     CLinkCore& link = session.Link();
+    session.Settle();  // what the change shows must be its own answer
     switch (d.setting) {
     case S::Route:
         link.SetCurrentPage(PAGE_MATRIX);
@@ -72,7 +73,7 @@ bool Change(SLinkRun& run, const SScene& scene, const SSceneDifference& d)
     case S::Dvi: {
         const bool beep = d.setting == S::Beep;
         const bool enable = beep ? scene.beep : scene.dvi;
-        std::optional<bool>& shown = beep ? run.generalView.beep : run.generalView.dvi;
+        std::optional<bool>& shown = beep ? run.state.beep : run.state.dvi;
         shown.reset();
         link.SetCurrentPage(PAGE_GENERAL);
         if (beep)
@@ -128,24 +129,21 @@ int SaveScene(const std::string& path, const SConnection& link, const std::array
         return r;
     if (!run.QuerySettings(false) || !run.QueryDevice())
         return kExitFailed;
-    const SSwitcherSettings now = run.Settings();
+    const SSwitcherState& now = run.State();
     SScene scene;
     scene.saved = UtcNow();
     if (!link.host.empty()) {
-        const auto host = ParseHost(link.host);
-        scene.host = link.host.find(':') == std::string::npos && host
-                         ? link.host + ":" + std::to_string(host->port)
-                         : link.host;
+        scene.host = HostWithPort(link.host);
     } else {
         scene.port = link.port;
     }
-    scene.device = run.firmwareView.device->Line();
+    scene.device = run.state.device->Line();
     scene.routes = now.routes;
-    scene.beep = now.beep;
-    scene.dvi = now.dvi;
+    scene.beep = now.beep.value_or(false);
+    scene.dvi = now.dvi.value_or(false);
     for (int i = 1; i <= 4; ++i) {
         SSceneEdid& e = scene.edids[i - 1];
-        const std::string& name = now.edids[i - 1];
+        const std::string name = now.edids[i - 1].value_or("");
         if (const auto preset = PresetByName(name)) {
             if (files[i - 1]) {
                 err << "corvanectl: --edid IN" << i << ": the switcher reports the preset \"" << name << "\" on IN" << i
@@ -184,7 +182,7 @@ int ApplyScene(const SScene& scene, const SConnection& link, const SApplyOptions
         return r;
     if (!run->QuerySettings(false))
         return kExitFailed;
-    const std::vector<SSceneDifference> changes = SceneChanges(scene, run->Settings());
+    const std::vector<SSceneDifference> changes = SceneChanges(scene, run->State());
     if (!options.json)
         for (const auto& d : changes)
             out << d.Line() << '\n';
@@ -202,7 +200,7 @@ int ApplyScene(const SScene& scene, const SConnection& link, const SApplyOptions
             run = Reopen(std::move(run), link, err);
         readBack = run && run->QuerySettings(false);
         if (readBack)
-            mismatches = SceneMismatches(scene, run->Settings());
+            mismatches = SceneMismatches(scene, run->State());
         else
             mismatches = changes;  // nothing is known to have taken
     }

@@ -7,13 +7,12 @@
 #include <cerrno>
 
 #include <QSocketNotifier>
-#include <QTimer>
 #include <chrono>
 #include <ctime>
 
 #include "cli/command_line.h"
 #include "cli/link_commands.h"
-#include "cli/link_run.h"
+#include "core/switcher/switcher_reader.h"
 
 namespace corvane::cli {
 
@@ -106,99 +105,61 @@ std::string Timestamp()
     return text;
 }
 
-struct SReading {
-    std::array<SSignalLine, 4> inputs;
-    std::array<SSignalLine, 2> outputs;
-    SSwitcherSettings settings;
-};
-
-// One line of text and one JSON object per setting that is new or changed.
-class CEvents {
-public:
-    CEvents(std::ostream& out, bool json) : m_out(out), m_json(json), m_time(Timestamp()) {}
-
-    void Signal(const SSignalLine& now, const SSignalLine* was)
-    {
-        if (was && was->connected == now.connected)
-            return;
-        const std::string key = now.output ? "output" : "input";
-        if (m_json) {
-            m_out << "{\"time\":\"" << m_time << "\",\"" << key << "\":" << now.number
-                  << ",\"signal\":" << Bool(now.connected);
+// One line of text and one JSON object per item that is new or changed.
+void PrintChanges(std::ostream& out, bool json, const SSwitcherState& now, const std::optional<SSwitcherState>& last)
+{
+    const std::string time = Timestamp();
+    const SSwitcherState* was = last ? &*last : nullptr;
+    for (const SStateChange& c : StateChanges(was, now)) {
+        std::string fields, wasJson, line;
+        const std::string n = std::to_string(c.number);
+        switch (c.item) {
+        case EStateItem::InputSignal:
+        case EStateItem::OutputSignal: {
+            const bool output = c.item == EStateItem::OutputSignal;
+            const SSignalLine& s = output ? *now.outputs[c.number - 1] : *now.inputs[c.number - 1];
+            fields = std::string(output ? "\"output\":" : "\"input\":") + n + ",\"signal\":" + Bool(s.connected);
             if (was)
-                m_out << ",\"was\":" << Bool(was->connected);
-            m_out << "}\n";
+                wasJson = Bool(!s.connected);
+            line = s.text;
+            break;
+        }
+        case EStateItem::Route:
+            fields = "\"output\":" + n + ",\"route\":" + std::to_string(now.routes[c.number - 1]);
+            if (was)
+                wasJson = std::to_string(was->routes[c.number - 1]);
+            line = "OUTPUT " + n + ": " + StateValueText(now, c);
+            break;
+        case EStateItem::Beep:
+        case EStateItem::Dvi: {
+            const bool beep = c.item == EStateItem::Beep;
+            const bool on = *(beep ? now.beep : now.dvi);
+            fields = std::string(beep ? "\"beep\":" : "\"dvi\":") + Bool(on);
+            if (was)
+                wasJson = Bool(!on);
+            line = std::string(beep ? "Beep: " : "DVI compatibility: ") + OnOff(on);
+            break;
+        }
+        case EStateItem::Edid:
+            fields = "\"input\":" + n + ",\"edid\":" + JsonString(*now.edids[c.number - 1]);
+            if (was)
+                wasJson = JsonString(was->edids[c.number - 1].value_or(""));
+            line = "EDID IN" + n + ": " + *now.edids[c.number - 1];
+            break;
+        case EStateItem::Device: continue;  // watch does not read it
+        }
+        if (json) {
+            out << "{\"time\":\"" << time << "\"," << fields;
+            if (!wasJson.empty())
+                out << ",\"was\":" << wasJson;
+            out << "}\n";
         } else {
-            Text(now.text, was ? (was->connected ? "Connect" : "Disconnect") : "");
+            out << time << ' ' << line;
+            if (was)
+                out << " (was " << StateValueText(*was, c) << ')';
+            out << '\n';
         }
     }
-    void Route(int output, int now, const int* was)
-    {
-        if (was && *was == now)
-            return;
-        if (m_json)
-            Json("\"output\":" + std::to_string(output) + ",\"route\":" + std::to_string(now),
-                 was ? std::to_string(*was) : "");
-        else
-            Text("OUTPUT " + std::to_string(output) + ": IN " + std::to_string(now),
-                 was ? "IN " + std::to_string(*was) : "");
-    }
-    void Switch(const char* key, const char* label, bool now, const bool* was)
-    {
-        if (was && *was == now)
-            return;
-        if (m_json)
-            Json(std::string("\"") + key + "\":" + Bool(now), was ? Bool(*was) : "");
-        else
-            Text(std::string(label) + ": " + OnOff(now), was ? OnOff(*was) : "");
-    }
-    void Edid(int input, const std::string& now, const std::string* was)
-    {
-        if (was && *was == now)
-            return;
-        if (m_json)
-            Json("\"input\":" + std::to_string(input) + ",\"edid\":" + JsonString(now), was ? JsonString(*was) : "");
-        else
-            Text("EDID IN" + std::to_string(input) + ": " + now, was ? *was : "");
-    }
-
-private:
-    void Text(const std::string& line, const std::string& was)
-    {
-        m_out << m_time << ' ' << line;
-        if (!was.empty())
-            m_out << " (was " << was << ')';
-        m_out << '\n';
-    }
-    void Json(const std::string& fields, const std::string& was)
-    {
-        m_out << "{\"time\":\"" << m_time << "\"," << fields;
-        if (!was.empty())
-            m_out << ",\"was\":" << was;
-        m_out << "}\n";
-    }
-
-    std::ostream& m_out;
-    bool m_json;
-    std::string m_time;
-};
-
-void PrintChanges(std::ostream& out, bool json, const SReading& now, const std::optional<SReading>& last)
-{
-    CEvents e(out, json);
-    const SReading* was = last ? &*last : nullptr;
-    for (int i = 0; i < 4; ++i)
-        e.Signal(now.inputs[i], was ? &was->inputs[i] : nullptr);
-    for (int o = 0; o < 2; ++o)
-        e.Signal(now.outputs[o], was ? &was->outputs[o] : nullptr);
-    const SSwitcherSettings& s = now.settings;
-    const SSwitcherSettings* p = was ? &was->settings : nullptr;
-    e.Switch("beep", "Beep", s.beep, p ? &p->beep : nullptr);
-    e.Switch("dvi", "DVI compatibility", s.dvi, p ? &p->dvi : nullptr);
-    for (int o = 0; o < 2; ++o)
-        e.Route(o + 1, s.routes[o], p ? &p->routes[o] : nullptr);
-    for (int i = 0; i < 4; ++i)
-        e.Edid(i + 1, s.edids[i], p ? &p->edids[i] : nullptr);
     out << std::flush;
 }
 
@@ -236,30 +197,18 @@ int RunWatch(Args args, std::ostream& out, std::ostream& err)
         return kExitFailed;
     }
     run.session.SetStop(&g_stop);
-    std::optional<SReading> last;
+    std::optional<SSwitcherState> last;
+    // The next reading starts an interval after this one started, and never before it ended.
+    bool elapsed = false;
+    CTimerOwner timer([&elapsed](unsigned) { elapsed = true; });
     for (;;) {
-        const auto start = std::chrono::steady_clock::now();
+        elapsed = false;
+        timer.SetTimer(1, interval);
         if (!run.QuerySettings(true))
             return run.session.Stopped() ? kExitOk : kExitFailed;
-        const SGeneralView& v = run.generalView;
-        SReading now;
-        for (int i = 0; i < 4; ++i)
-            now.inputs[i] = *v.inputs[i];
-        for (int o = 0; o < 2; ++o)
-            now.outputs[o] = *v.outputs[o];
-        now.settings = run.Settings();
+        const SSwitcherState now = run.State();
         PrintChanges(out, c.json, now, last);
         last = now;
-
-        // The next reading starts an interval after this one started, and never before it ended.
-        const auto due = start + std::chrono::milliseconds(interval);
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
-        bool elapsed = left.count() <= 0;
-        QTimer timer;
-        timer.setSingleShot(true);
-        QObject::connect(&timer, &QTimer::timeout, [&elapsed] { elapsed = true; });
-        if (!elapsed)
-            timer.start(static_cast<int>(left.count()));
         // A link lost while idle ends the wait too.
         if (!run.session.RunUntil([&] { return elapsed; }))
             return run.session.Stopped() ? kExitOk : kExitFailed;

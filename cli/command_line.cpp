@@ -98,6 +98,13 @@ std::optional<int> Preflight(const SCommandLine& c, std::ostream& out, std::ostr
 const char* Bool(bool b) { return b ? "true" : "false"; }
 const char* OnOff(bool b) { return b ? "on" : "off"; }
 
+void PrintDeviceJson(std::ostream& out, const SDeviceInfo& d)
+{
+    out << "{\"line\":" << JsonString(d.Line()) << ",\"type\":" << JsonString(d.TypeName()) << ",\"size\":"
+        << JsonString(d.Size()) << ",\"version\":" << JsonString(d.Version()) << ",\"build\":" << JsonString(d.build)
+        << "}";
+}
+
 std::optional<std::string> ParseMac(const std::string& text)
 {
     std::string digits;

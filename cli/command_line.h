@@ -11,7 +11,7 @@
 
 #include "cli/commands.h"
 #include "core/scene/json.h"
-#include "cli/session.h"
+#include "transport/session.h"
 
 namespace corvane::cli {
 
@@ -47,6 +47,8 @@ std::optional<int> Preflight(const SCommandLine& c, std::ostream& out, std::ostr
 
 const char* Bool(bool b);
 const char* OnOff(bool b);
+// {"line":...,"type":...,"size":...,"version":...,"build":...}
+void PrintDeviceJson(std::ostream& out, const SDeviceInfo& device);
 
 // "02:C5:1A:00:00:01", "02-c5-1a-00-00-01" or "02C51A000001" as twelve upper-case hex digits;
 // nothing when it is not a MAC address.

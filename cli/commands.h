@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "core/session/link_session.h"
+
 namespace corvane::cli {
 
-// Exit statuses.
-enum : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitNoLink = 3 };
 
 using Args = std::span<const std::string>;
 

@@ -20,7 +20,7 @@
 
 #include "cli/command_line.h"
 #include "cli/link_commands.h"
-#include "cli/session.h"
+#include "transport/session.h"
 #include "core/firmware/firmware.h"
 
 namespace corvane::cli {

@@ -8,7 +8,7 @@
 
 #include "cli/commands.h"
 #include "core/scene/scene.h"
-#include "cli/session.h"
+#include "transport/session.h"
 
 namespace corvane::cli {
 

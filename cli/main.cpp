@@ -11,6 +11,6 @@ int main(int argc, char** argv)
     const int status = corvane::cli::RunCommandLine(args, std::cout, std::cerr);
     std::cout.flush();
     if (!std::cout)
-        return corvane::cli::kExitFailed;  // a full disk or a closed pipe is a failure too
+        return corvane::kExitFailed;  // a full disk or a closed pipe is a failure too
     return status;
 }

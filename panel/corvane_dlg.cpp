@@ -73,7 +73,8 @@ CCorvaneDlg::~CCorvaneDlg()
     m_net.reset();
     m_tcp.reset();
     m_udp.reset();
-    m_link.reset();
+    m_link = nullptr;
+    m_session.reset();
 }
 
 void CCorvaneDlg::BuildWindow()
@@ -120,14 +121,16 @@ void CCorvaneDlg::BuildWindow()
         e->setUndoRedoEnabled(false);
     m_txPane = std::make_unique<CPlainTextPane>(tx);
     m_rxPane = std::make_unique<CPlainTextPane>(rx);
-    m_link = std::make_unique<CLinkCore>(*m_txPane, *m_rxPane);
+    m_session = std::make_unique<CLinkSession>(*m_txPane, *m_rxPane);
+    m_session->SetFailOnRefusal(false);  // each page answers a refusal in its own way
+    m_link = &m_session->Link();
     m_link->SetTransports(m_serial.get(), nullptr);
     m_link->SetComModeChecked([this] { return Ctl<QRadioButton>(1016)->isChecked(); });
     m_link->SetOtherTimerHandler([this](unsigned id) { OnOtherTimer(id); });
     CreateGeneralPage();
-    m_link->SetPageHandler(PAGE_GENERAL, [this](const Frame& f) { OnGeneralReply(f); });
+    m_session->SetPageHandler(PAGE_GENERAL, [this](const Frame& f) { OnGeneralReply(f); });
     for (uint8_t page : {PAGE_MATRIX, PAGE_EDID, PAGE_FIRMWARE})
-        m_link->SetPageHandler(page, [this, page](const Frame& f) {
+        m_session->SetPageHandler(page, [this, page](const Frame& f) {
             auto it = m_pages.find(page);
             if (it != m_pages.end())
                 it->second->OnReply(f);

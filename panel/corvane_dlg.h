@@ -1,5 +1,5 @@
 // The main window: a borderless window with a painted title band, page tabs, the General page's
-// controls and the two log panes. It owns the conversation with the switcher (CLinkCore).
+// controls and the two log panes. It owns the link session with the switcher.
 #pragma once
 
 #include <QCoreApplication>
@@ -12,6 +12,7 @@
 
 #include "panel/serial_port.h"
 #include "core/link/link_core.h"
+#include "core/session/link_session.h"
 #include "core/link/net_link.h"
 #include "transport/serial_device.h"
 #include "core/pages/general_page.h"
@@ -161,7 +162,8 @@ private:
     CKeyFilter* m_keyFilter = nullptr;
     std::unique_ptr<CPlainTextPane> m_txPane;
     std::unique_ptr<CPlainTextPane> m_rxPane;
-    std::unique_ptr<CLinkCore> m_link;
+    std::unique_ptr<CLinkSession> m_session;  // the link to the switcher
+    CLinkCore* m_link = nullptr;              // the session's link core
     std::unique_ptr<ISerialPort> m_serial;
     std::unique_ptr<IPortCombo> m_portCombo;
     std::unique_ptr<ITcpControl> m_tcp;

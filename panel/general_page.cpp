@@ -74,6 +74,7 @@ void CCorvaneDlg::OnConnectButton()
     }
     Ctl<QPushButton>(1021)->setText(QStringLiteral("Disconnect"));
     m_serial->Start();
+    m_link->ResetLate();
     g_bComOpen = true;
     m_link->KillTimer(TIMER_PORT_POLL);
     Control(1020)->setEnabled(false);
@@ -102,6 +103,7 @@ void CCorvaneDlg::ClearDeviceInfo() { m_generalView->ClearDeviceInfo(); }
 
 bool CCorvaneDlg::TcpConnected()
 {
+    m_link->ResetLate();
     m_general->ReadSettings();
     return true;
 }

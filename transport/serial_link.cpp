@@ -143,6 +143,9 @@ bool CSerialLink::OpenPath(ISerialOwner* owner, unsigned portNumber, const std::
     m_port = std::move(opened.handle);
     m_fd = m_port.Fd();
     Configure(baud, parity, dataBits, stopBits);
+    // Whatever waits in the input was said to whoever had the port before: an answer to their
+    // command must not be taken for one of ours.
+    tcflush(m_fd, TCIFLUSH);
     return true;
 }
 

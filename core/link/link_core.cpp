@@ -26,8 +26,68 @@ bool CLinkCore::BeginCommand()
     }
     if (!g_bReady)
         return false;
+    if (Settling()) {
+        if (!m_settle)
+            return false;
+        m_settle();
+        if (!g_bReady || !LinkOpen())
+            return false;
+    }
     g_bReady = false;
+    m_timedOut = false;
     return true;
+}
+
+bool CLinkCore::Settling() const { return m_lateOwed > 0 && m_timers.IsRunning(TIMER_LATE_WINDOW); }
+
+void CLinkCore::NoteLate(unsigned windowMs)
+{
+    ++m_lateOwed;
+    // A window already running longer is kept.
+    if (!m_timers.IsRunning(TIMER_LATE_WINDOW) || windowMs >= kLateAfterResendMs)
+        m_timers.SetTimer(TIMER_LATE_WINDOW, windowMs);
+}
+
+void CLinkCore::NoteTimedOut()
+{
+    m_timedOut = true;
+    if (!m_answeredSince)  // an answer that came already, to another page say, is not owed
+        NoteLate(kLateAfterTimeoutMs);
+}
+
+void CLinkCore::ShowTimedOut()
+{
+    NoteTimedOut();
+    ShowMessage("Time out!", [] { g_bReady = true; });
+}
+
+void CLinkCore::SetExchangeOpen(bool open)
+{
+    m_exchangeOpen = open;
+    if (open)
+        m_timedOut = false;
+}
+
+bool CLinkCore::ExchangeActive() const { return m_exchangeOpen || (!g_bReady && !m_timedOut); }
+
+void CLinkCore::ResetLate()
+{
+    m_lateOwed = 0;
+    m_timedOut = false;
+    m_answeredSince = true;
+    m_resentUnanswered = false;
+    m_timers.KillTimer(TIMER_LATE_WINDOW);
+}
+
+void CLinkCore::EndWaitingCommand()
+{
+    m_timers.KillTimer(TIMER_PAGE_TIMEOUT);
+    for (unsigned id : {2000u, 2002u, 2004u, 2006u, 2100u, 2102u})
+        StopStep(id);
+    for (unsigned id = 2500; id <= 2508; id += 2)
+        StopStep(id);
+    ResetLate();
+    g_bReady = true;
 }
 
 void CLinkCore::SendFrame(std::size_t length, uint8_t* bytes)
@@ -37,6 +97,15 @@ void CLinkCore::SendFrame(std::size_t length, uint8_t* bytes)
     } else if (length == kBlockDataSize) {
         bytes[0] = NegatedSum(std::span<const uint8_t>(bytes + 1, kBlockDataSize));
         length = kBlockSize;
+    }
+    if (length == kFrameSize) {
+        // The same frame again with no answer in between: the first sending may still be answered.
+        if (!m_answeredSince && std::equal(bytes, bytes + kFrameSize, m_lastSent.begin())) {
+            NoteLate(kLateAfterResendMs);
+            m_resentUnanswered = true;
+        }
+        std::copy(bytes, bytes + kFrameSize, m_lastSent.begin());
+        m_answeredSince = false;
     }
     const std::span<const uint8_t> out(bytes, length);
     const bool com = m_comModeChecked ? m_comModeChecked() : g_nControlMode == MODE_COM;
@@ -121,6 +190,16 @@ void CLinkCore::DispatchReply(const Frame& frame)
     m_log.LogRx(frame);
     if (!FrameChecksumOk(frame))
         return;
+    m_answeredSince = true;
+    if (m_resentUnanswered) {
+        m_resentUnanswered = false;
+        if (m_lateOwed > 0)
+            m_timers.SetTimer(TIMER_LATE_WINDOW, kLateAfterAnswerMs);
+    }
+    // The late answer of an exchange that is over. No other exchange has started since, so
+    // the page may still take it for what it is.
+    if (Settling() && !ExchangeActive() && --m_lateOwed == 0)
+        m_timers.KillTimer(TIMER_LATE_WINDOW);
     auto it = m_handlers.find(m_nCurrentPage);
     if (it != m_handlers.end() && it->second) {
         ReplyHandler handler = it->second;  // a handler may replace itself
@@ -147,9 +226,14 @@ bool IsStepTimeoutTimer(unsigned id) { return IsResendTimer(id - 1); }
 
 void CLinkCore::OnTimer(unsigned id)
 {
+    if (id == TIMER_LATE_WINDOW) {
+        m_timers.KillTimer(id);
+        m_lateOwed = 0;
+        return;
+    }
     if (id == TIMER_PAGE_TIMEOUT) {
         m_timers.KillTimer(id);
-        ShowMessage("Time out!", [] { g_bReady = true; });
+        ShowTimedOut();
         return;
     }
     if (IsResendTimer(id)) {
@@ -161,7 +245,7 @@ void CLinkCore::OnTimer(unsigned id)
     if (IsStepTimeoutTimer(id)) {
         m_timers.KillTimer(id);
         CloseStatus();
-        ShowMessage("Time out!", [] { g_bReady = true; });
+        ShowTimedOut();
         return;
     }
     if (m_otherTimers)

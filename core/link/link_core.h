@@ -22,9 +22,17 @@ enum : unsigned {
     TIMER_PORT_POLL = 1,
     TIMER_PAGE_TIMEOUT = 1000,
     TIMER_RESET_CLOSE = 1006,
+    TIMER_LATE_WINDOW = 1090,
 };
 inline constexpr unsigned kStepTimeoutMs = 3000;
 inline constexpr unsigned kPageTimeoutMs = 7000;
+// How long an answer may still come after its frame was sent once more (a resent frame is
+// answered up to twice, the second answer as late as the step's whole wait) or after its
+// exchange timed out.
+inline constexpr unsigned kLateAfterResendMs = 2 * kStepTimeoutMs;
+inline constexpr unsigned kLateAfterTimeoutMs = kStepTimeoutMs;
+// Once a resent frame has an answer, the other answer comes about one resend period after it.
+inline constexpr unsigned kLateAfterAnswerMs = kStepTimeoutMs + 500;
 
 class CLinkCore {
 public:
@@ -49,7 +57,27 @@ public:
     void SetCurrentPage(uint8_t page) { m_nCurrentPage = page; }
 
     // The send gate: true means the caller owns the conversation until a reply or time-out.
+    // While the line settles (below) the gate waits it out through the settle hook, or refuses
+    // when there is none (the panel: the operator presses again).
     bool BeginCommand();
+
+    // An acknowledgement does not say what it acknowledges. After a frame was sent again, or an
+    // exchange timed out, an answer may still come for it; the line "settles" until that answer
+    // has come or could no longer come. No new exchange starts meanwhile, so a late answer is
+    // never taken for a later exchange's.
+    bool Settling() const;
+    // The exchange waiting now has timed out; its answer may still come.
+    void NoteTimedOut();
+    // The headless front ends open ungated exchanges of their own (a query, the wait for a
+    // set's answer): while one is open, answers go to the pages.
+    void SetExchangeOpen(bool open);
+    // How a front end that can block waits the settling out; empty: the gate refuses instead.
+    void SetSettleHook(std::function<void()> settle) { m_settle = std::move(settle); }
+    // A new link (a port opened, a connection made): nothing late can come on it.
+    void ResetLate();
+    // The command waiting on the link cannot be answered any more (the link was lost): its
+    // timers stop and the gate is free. The pages forget their exchanges through onLost.
+    void EndWaitingCommand();
     // The link of the selected control mode is open.
     bool LinkOpen() const;
     // length 13: seal and send a frame; length 256: seal a 257-byte block (checksum in
@@ -82,6 +110,10 @@ public:
     void KillTimer(unsigned id) { m_timers.KillTimer(id); }
     bool IsTimerRunning(unsigned id) const { return m_timers.IsRunning(id); }
 
+    // "Time out!" for the exchange waiting now: the line settles, and the gate is free once the
+    // operator has read it.
+    void ShowTimedOut();
+
     // The log panes' "clear" button: both panes emptied and the gate released; timers go on.
     void ClearLogs();
 
@@ -89,6 +121,8 @@ public:
 
 private:
     void OnTimer(unsigned id);
+    void NoteLate(unsigned windowMs);
+    bool ExchangeActive() const;
 
     CLogWriter m_log;
     CSerialHunt m_serialHunt;
@@ -99,6 +133,13 @@ private:
     std::map<uint8_t, ReplyHandler> m_handlers;
     std::function<void(unsigned)> m_otherTimers;
     uint8_t m_nCurrentPage = PAGE_GENERAL;
+    std::function<void()> m_settle;
+    Frame m_lastSent{};           // the last 13-byte frame sent, to tell a resend
+    bool m_answeredSince = true;  // a valid answer came after m_lastSent
+    int m_lateOwed = 0;           // answers that may still come for finished exchanges
+    bool m_timedOut = false;      // the exchange that is waiting has timed out
+    bool m_resentUnanswered = false;  // a frame was sent again and no answer has come since
+    bool m_exchangeOpen = false;
     CTimerOwner m_timers;
 };
 

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 
+#include "core/address/address.h"
 #include "core/link/link_core.h"
 #include "core/link/network.h"
 #include "core/link/transport.h"
@@ -71,26 +72,6 @@ public:
 // panel reports it only by the time-out.
 enum class ConfigOutcome { Refused, Confirmed, TimedOut };
 
-// Where the requests go. The switcher listens where it answers, so the defaults serve both
-// ends; tests on one machine give the emulator other ports.
-struct SNetPorts {
-    uint16_t searchLocal = kSearchPort;
-    uint16_t searchRemote = kSearchPort;
-    uint16_t configLocal = kConfigPort;
-    uint16_t configRemote = kConfigPort;
-    uint16_t control = kControlPort;
-};
-
-// Requests aimed at one address instead of the broadcast, for a switcher on this machine
-// (loopback carries no broadcast) or a known one.
-struct SUdpTarget {
-    uint32_t ipv4 = 0;  // host byte order
-    SNetPorts ports;
-};
-// "ADDRESS" or "ADDRESS:SEARCH,CONFIG". With ports, the requests go to those ports and the
-// answers are awaited on ports the system picks. Nothing, with the reason in error, for
-// anything else.
-std::optional<SUdpTarget> ParseUdpTarget(std::string_view text, std::string& error);
 
 class CNetLink {
 public:

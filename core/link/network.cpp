@@ -174,18 +174,4 @@ std::optional<ConfigRequest> BuildConfigRequest(int ipMode, const IpFields& ip, 
 
 bool ConfigReplyAccepted(std::span<const uint8_t> d) { return d.size() >= kConfigRequestSize && d[74] == 0x00; }
 
-std::optional<uint32_t> ParseIpv4(std::u16string_view text)
-{
-    std::string s;
-    for (char16_t c : text.substr(0, std::min<std::size_t>(text.size(), 49)))
-        s.push_back(static_cast<char>(c & 0xFF));
-    const IpFields f = SplitAddress(s);
-    if (std::count(s.begin(), s.end(), '.') != 3 || !AddressFieldsValid(f))
-        return std::nullopt;
-    uint32_t a = 0;
-    for (const auto& part : f)
-        a = (a << 8) | *AddressFieldValue(part);
-    return a;
-}
-
 }  // namespace corvane

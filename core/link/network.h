@@ -97,10 +97,6 @@ std::optional<ConfigRequest> BuildConfigRequest(int ipMode, const IpFields& ip, 
 // The switcher took the configuration: at least 76 bytes and byte 74 is 0x00.
 bool ConfigReplyAccepted(std::span<const uint8_t> datagram);
 
-// An IPv4 address in dotted-decimal text, as the control link's connect takes it: each
-// character's low byte, at most 49 of them. Host byte order; nothing when it is not an address.
-std::optional<uint32_t> ParseIpv4(std::u16string_view text);
-
 // The current switcher and the network configuration (user-interface thread only).
 extern IpFields g_SwitcherIp;
 extern MacFields g_SwitcherMac;

@@ -319,7 +319,7 @@ void CEdidPage::OnTimer(unsigned id)
         m_timers.KillTimer(TIMER_EDID_BLOCK);
         m_setTarget = 0;
         CloseStatus();
-        ShowMessage("Time out!", [] { g_bReady = true; });
+        m_link.ShowTimedOut();
         return;
     case TIMER_EDID_DONE:
         m_timers.KillTimer(id);
@@ -342,7 +342,7 @@ void CEdidPage::OnTimer(unsigned id)
     }
     // Names already received stay shown.
     CloseStatus();
-    ShowMessage("Time out!", [] { g_bReady = true; });
+    m_link.ShowTimedOut();
 }
 
 }  // namespace corvane

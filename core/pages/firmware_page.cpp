@@ -44,6 +44,7 @@ CFirmwarePage::CFirmwarePage(CLinkCore& link, IFirmwareView& view)
       m_deviceStep([this] { SendAgain(); },
                    [this] {
                        m_deviceAwaited = 0;
+                       m_link.NoteTimedOut();
                        ShowMessage("Time out!");
                    })
 {
@@ -392,6 +393,7 @@ void CFirmwarePage::Fail()
     m_step = Step::Failing;
     // The page may be gone by the time the box closes (the program ending).
     std::weak_ptr<bool> alive = m_alive;
+    m_link.NoteTimedOut();
     ShowMessage("Time out!", [this, alive] {
         g_bReady = true;
         if (alive.expired())
@@ -412,6 +414,8 @@ void CFirmwarePage::Finish()
     m_view.AppendMessage("->System reboot ok \r\n");
     m_view.AppendMessage("->MCU upgrading complete \r\n");
     m_view.AppendMessage("->Firmware upgrade successfully \r\n");
+    // The switcher has rebooted: nothing it was asked before can still be answered.
+    m_link.ResetLate();
     g_bReady = true;
     m_plan = CPacketPlan(FileLength());
     m_step = Step::Idle;

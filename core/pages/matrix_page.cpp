@@ -157,7 +157,7 @@ void CMatrixPage::OnTimer(unsigned id)
         return;
     m_timers.KillTimer(id);
     // The display keeps what the switcher last reported.
-    ShowMessage("Time out!", [] { g_bReady = true; });
+    m_link.ShowTimedOut();
 }
 
 }  // namespace corvane

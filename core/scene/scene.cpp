@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -214,28 +215,45 @@ bool ReadEdid(const SJson& v, const std::string& path, SScene& scene, std::array
 
 std::string InputText(int input) { return "IN " + std::to_string(input); }
 
-std::vector<SSceneDifference> Compare(const SScene& scene, const SSwitcherSettings& now, bool afterApply)
+// The scene as a switcher would report it: an EDID from a file or unknown is not reported.
+SSwitcherState SceneState(const SScene& scene)
+{
+    SSwitcherState s;
+    s.routes = scene.routes;
+    s.beep = scene.beep;
+    s.dvi = scene.dvi;
+    for (int i = 0; i < 4; ++i)
+        if (scene.edids[i].kind == SSceneEdid::Kind::Preset)
+            s.edids[i] = EdidListName(scene.edids[i].preset);
+    return s;
+}
+
+std::vector<SSceneDifference> Compare(const SScene& scene, const SSwitcherState& now, bool afterApply)
 {
     using S = SSceneDifference::Setting;
+    const SSwitcherState wanted = SceneState(scene);
+    const std::vector<SStateChange> changes = StateChanges(&now, wanted);
     std::vector<SSceneDifference> d;
+    const auto differs = [&](EStateItem item, int number) {
+        return std::find(changes.begin(), changes.end(), SStateChange{item, number}) != changes.end();
+    };
+    // In the order the settings are made: routes, beep, DVI, EDIDs.
     for (int o = 1; o <= 2; ++o)
-        if (scene.routes[o - 1] != now.routes[o - 1])
-            d.push_back({S::Route, o, "output " + std::to_string(o), now.routes[o - 1] ? InputText(now.routes[o - 1]) : "?",
-                         InputText(scene.routes[o - 1])});
-    const auto onOff = [](bool b) { return std::string(b ? "on" : "off"); };
-    if (scene.beep != now.beep)
-        d.push_back({S::Beep, 0, "beep", onOff(now.beep), onOff(scene.beep)});
-    if (scene.dvi != now.dvi)
-        d.push_back({S::Dvi, 0, "DVI compatibility", onOff(now.dvi), onOff(scene.dvi)});
+        if (differs(EStateItem::Route, o))
+            d.push_back({S::Route, o, "output " + std::to_string(o), StateValueText(now, {EStateItem::Route, o}),
+                         StateValueText(wanted, {EStateItem::Route, o})});
+    if (differs(EStateItem::Beep, 0))
+        d.push_back({S::Beep, 0, "beep", StateValueText(now, {EStateItem::Beep}), OnOffText(scene.beep)});
+    if (differs(EStateItem::Dvi, 0))
+        d.push_back({S::Dvi, 0, "DVI compatibility", StateValueText(now, {EStateItem::Dvi}), OnOffText(scene.dvi)});
     for (int i = 1; i <= 4; ++i) {
         const SSceneEdid& e = scene.edids[i - 1];
-        const std::string& reported = now.edids[i - 1];
-        bool differs = false;
-        if (e.kind == SSceneEdid::Kind::Preset)
-            differs = reported != EdidListName(e.preset);
-        else if (e.kind == SSceneEdid::Kind::File)
-            differs = !afterApply || PresetByName(reported).has_value();
-        if (differs)
+        const std::string reported = now.edids[i - 1].value_or("");
+        // An EDID from a file is sent every time: the switcher reports any EDID that is not a
+        // preset alike. After apply, any such EDID matches it.
+        const bool fileDiffers =
+            e.kind == SSceneEdid::Kind::File && (!afterApply || PresetByName(reported).has_value());
+        if (differs(EStateItem::Edid, i) || fileDiffers)
             d.push_back({S::Edid, i, "EDID IN" + std::to_string(i), reported, EdidSettingText(e)});
     }
     return d;
@@ -445,12 +463,12 @@ std::vector<std::string> SceneLines(const SScene& s)
     return lines;
 }
 
-std::vector<SSceneDifference> SceneChanges(const SScene& scene, const SSwitcherSettings& now)
+std::vector<SSceneDifference> SceneChanges(const SScene& scene, const SSwitcherState& now)
 {
     return Compare(scene, now, false);
 }
 
-std::vector<SSceneDifference> SceneMismatches(const SScene& scene, const SSwitcherSettings& now)
+std::vector<SSceneDifference> SceneMismatches(const SScene& scene, const SSwitcherState& now)
 {
     return Compare(scene, now, true);
 }

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/switcher/switcher_state.h"
+
 namespace corvane::cli {
 
 inline constexpr int kSceneVersion = 1;  // the format this program writes and the newest it reads
@@ -40,13 +42,6 @@ struct SScene {
     bool operator==(const SScene&) const = default;
 };
 
-// The settings the switcher reported, as the pages showed them.
-struct SSwitcherSettings {
-    std::array<int, 2> routes{0, 0};
-    bool beep = false;
-    bool dvi = false;
-    std::array<std::string, 4> edids;  // the EDID names the switcher reports
-};
 
 // The scene's JSON document, or nothing with error set to the reason (a newer format version,
 // a JSON error with its line and column, a missing or wrong setting with its path).
@@ -80,10 +75,10 @@ struct SSceneDifference {
 // What scene apply changes: every setting the switcher holds otherwise, in the order they are
 // set (routes, beep, DVI, EDIDs). An EDID from a file is always sent, since the switcher reports
 // any EDID that is not a preset alike; an unknown EDID is never touched.
-std::vector<SSceneDifference> SceneChanges(const SScene& scene, const SSwitcherSettings& now);
+std::vector<SSceneDifference> SceneChanges(const SScene& scene, const SSwitcherState& now);
 // What still differs after apply: as SceneChanges, but an EDID from a file matches any EDID the
 // switcher reports as not a preset.
-std::vector<SSceneDifference> SceneMismatches(const SScene& scene, const SSwitcherSettings& now);
+std::vector<SSceneDifference> SceneMismatches(const SScene& scene, const SSwitcherState& now);
 
 // A preset's position (0..14) by its name; nothing for "Default EDID" and any other text.
 std::optional<int> PresetByName(const std::string& name);

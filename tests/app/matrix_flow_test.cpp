@@ -214,6 +214,28 @@ TEST_F(MatrixPage, LateAcknowledgementIsStillApplied)
     EXPECT_TRUE(g_bReady);
 }
 
+// The next command waits until the late acknowledgement came: taken before, it would have been
+// the refused command's.
+TEST_F(MatrixPage, CommandAfterATimeOutDoesNotTakeItsLateAcknowledgement)
+{
+    Open(1, 2);
+    port->AddFault("delay=7500:02 03 02 00 01");
+    port->AddFault("refuse:02 03 03 00 01");
+    page->InputButton(1, 2)->click();
+    port->Run(7000);
+    EXPECT_EQ(op.BoxText(), "Time out!");
+    op.CloseBox();
+    const std::size_t written = port->writes.size();
+    page->InputButton(1, 3)->click();  // the line still settles: nothing goes out
+    EXPECT_EQ(port->writes.size(), written);
+    port->Run(500);
+    EXPECT_EQ(Checked(1), 2);
+    page->InputButton(1, 3)->click();
+    port->Run(100);
+    EXPECT_EQ(port->writes.size(), written + 1);
+    EXPECT_EQ(Checked(1), 2) << "the refusal shows no route";
+}
+
 TEST_F(MatrixPage, StatusWithAnInputOutsideOneToFourChangesNothing)
 {
     Open(3, 4);

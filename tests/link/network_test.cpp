@@ -171,6 +171,48 @@ TEST(TextFields, ParseUdpTarget)
     }
 }
 
+// What --host, a hosts file and --port take.
+TEST(TextFields, ParseHostAndPortName)
+{
+    const struct {
+        const char* text;
+        bool ok;
+        uint16_t port;
+    } hosts[] = {
+        {"192.168.1.20", true, 8000}, {"10.0.0.1:8123", true, 8123}, {"10.0.0.1:", false, 0},
+        {"10.0.0.1:0", false, 0},     {"10.0.0.1:65536", false, 0},  {"switcher.local", false, 0},
+        {"10.0.0", false, 0},         {"1.2.3.4:80x", false, 0},     {"", false, 0},
+    };
+    for (const auto& h : hosts) {
+        SCOPED_TRACE(h.text);
+        std::string error;
+        const auto parsed = ParseHost(h.text, &error);
+        ASSERT_EQ(parsed.has_value(), h.ok);
+        if (h.ok)
+            EXPECT_EQ(parsed->port, h.port);
+        else
+            EXPECT_NE(error.find(std::string("'") + h.text + "'"), std::string::npos) << error;
+    }
+    const struct {
+        const char* text;
+        unsigned number;     // a COM name
+        const char* device;  // a path; nullptr: refused
+    } ports[] = {
+        {"COM5", 5, ""}, {"com255", 255, ""}, {"COM0", 0, nullptr}, {"COM256", 0, nullptr},
+        {"COM", 0, nullptr}, {"COM1x", 0, nullptr}, {"/dev/ttyUSB0", 0, "/dev/ttyUSB0"}, {"ttyUSB0", 0, nullptr},
+    };
+    for (const auto& p : ports) {
+        SCOPED_TRACE(p.text);
+        std::string error;
+        const auto parsed = ParsePortName(p.text, error);
+        ASSERT_EQ(parsed.has_value(), p.device != nullptr) << error;
+        if (parsed) {
+            EXPECT_EQ(parsed->number, p.number);
+            EXPECT_EQ(parsed->device, p.device);
+        }
+    }
+}
+
 struct ConfigCase {
     const char* name;
     int mode;

@@ -1,69 +1,62 @@
-// A session with every page of the panel on text views: what each page showed is collected
-// here for the commands to print.
+// The reader of a switcher's state: every page of the panel on a view that writes what the page
+// showed into one SSwitcherState, and the readings a front end makes through them, on one link
+// session. The blocking readings run on the session's pump (corvanectl, the MQTT bridge).
 #pragma once
 
 #include <array>
-#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "core/scene/scene.h"
-#include "cli/session.h"
 #include "core/pages/edid_page.h"
 #include "core/pages/firmware_page.h"
 #include "core/pages/general_page.h"
 #include "core/pages/matrix_page.h"
+#include "core/session/link_session.h"
+#include "core/switcher/switcher_state.h"
 
-namespace corvane::cli {
+namespace corvane {
 
 struct SGeneralView final : IGeneralView {
-    std::array<std::optional<SSignalLine>, 4> inputs;
-    std::array<std::optional<SSignalLine>, 2> outputs;
-    std::optional<bool> beep, dvi;
+    explicit SGeneralView(SSwitcherState& s) : state(s) {}
+    SSwitcherState& state;
     void ClearDeviceInfo() override
     {
-        inputs = {};
-        outputs = {};
+        state.inputs = {};
+        state.outputs = {};
     }
-    void WriteDeviceInfo(const SSignalLine& line) override
-    {
-        if (line.output && line.number >= 1 && line.number <= 2)
-            outputs[line.number - 1] = line;
-        else if (!line.output && line.number >= 1 && line.number <= 4)
-            inputs[line.number - 1] = line;
-    }
-    void ShowBeep(bool on) override { beep = on; }
-    void ShowDvi(bool on) override { dvi = on; }
+    void WriteDeviceInfo(const SSignalLine& line) override;
+    void ShowBeep(bool on) override { state.beep = on; }
+    void ShowDvi(bool on) override { state.dvi = on; }
 };
 
 struct SMatrixView final : IMatrixView {
-    std::array<int, 2> reported{0, 0};  // 0: not reported
+    explicit SMatrixView(SSwitcherState& s) : state(s) {}
+    SSwitcherState& state;
     void CheckInput(int, int) override {}
-    void ShowDigit(int output, int input) override { reported.at(output - 1) = input; }
+    void ShowDigit(int output, int input) override { state.routes.at(output - 1) = input; }
 };
 
 // The EDID page's drop-down lists hold what the command line chose.
 struct SEdidView final : IEdidView {
+    explicit SEdidView(SSwitcherState& s) : state(s) {}
+    SSwitcherState& state;
     int preset = -1, presetTarget = -1, copySource = -1, copyTarget = -1, fileTarget = -1;
-    std::array<std::optional<std::string>, 4> names;
     std::vector<std::string> summary;
     int Selection(EdidList list) const override;
     void ShowInputEdid(int input, const std::string& name) override
     {
         if (input >= 1 && input <= 4)
-            names[input - 1] = name;
+            state.edids[input - 1] = name;
     }
     void ShowFile(const std::string&, const std::vector<std::string>& lines) override { summary = lines; }
     std::optional<std::string> ChooseFile() override { return std::nullopt; }
 };
 
-// {"line":...,"type":...,"size":...,"version":...,"build":...}
-void PrintDeviceJson(std::ostream& out, const SDeviceInfo& device);
-
 struct SFirmwareView final : IFirmwareView {
-    std::optional<SDeviceInfo> device;
+    explicit SFirmwareView(SSwitcherState& s) : state(s) {}
+    SSwitcherState& state;
     int maximum = 0;
     std::function<void(int)> onProgress;
     std::function<void(const std::string&)> onMessage;
@@ -82,20 +75,21 @@ struct SFirmwareView final : IFirmwareView {
             onMessage(text);
     }
     void ShowFailed(bool) override {}
-    void ShowDeviceInfo(const SDeviceInfo& info) override { device = info; }
-    void ClearDeviceInfo() override { device.reset(); }
+    void ShowDeviceInfo(const SDeviceInfo& info) override { state.device = info; }
+    void ClearDeviceInfo() override { state.device.reset(); }
 };
 
-struct SLinkRun {
-    SLinkRun(std::ostream& err, const SConnection& c);
+class CSwitcherReader {
+public:
+    explicit CSwitcherReader(CLinkSession& session);
+    CSwitcherReader(const CSwitcherReader&) = delete;
+    CSwitcherReader& operator=(const CSwitcherReader&) = delete;
 
-    // The switcher's settings and, with withSignals, its status sequence: the DVI and beep queries a
-    // link sends when it opens, the General page's status, the routes, the input EDIDs. Every
-    // view is emptied first, so a repeated reading shows only what the switcher answered.
+    // The switcher's settings and, with withSignals, its status sequence: the DVI and beep
+    // queries a link sends when it opens, the General page's status, the routes, the input
+    // EDIDs. What it reads is emptied first, so a repeated reading shows only what the switcher
+    // answered.
     bool QuerySettings(bool withSignals);
-    // What QuerySettings read, as a scene compares it.
-    SSwitcherSettings Settings() const;
-
     // The route queries of the opening Matrix page: output 1, then output 2, 7 s in all.
     bool QueryRoutes();
     // The EDID page's Status: input 1 to 4, each query repeated once after 3 s.
@@ -104,15 +98,21 @@ struct SLinkRun {
     // chain guarded by a resend and a time-out.
     bool QueryDevice();
 
-    CSession session;
-    SGeneralView generalView;
+    // What the readings and the pages have shown so far.
+    const SSwitcherState& State() const { return state; }
+
+    SSwitcherState state;
+    SGeneralView generalView{state};
     CGeneralPage general;
-    SMatrixView matrixView;
+    SMatrixView matrixView{state};
     CMatrixPage matrix;
-    SEdidView edidView;
+    SEdidView edidView{state};
     CEdidPage edid;
-    SFirmwareView firmwareView;
+    SFirmwareView firmwareView{state};
     CFirmwarePage firmware;
+
+private:
+    CLinkSession& m_session;
 };
 
-}  // namespace corvane::cli
+}  // namespace corvane

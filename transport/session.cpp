@@ -1,0 +1,206 @@
+#include "transport/session.h"
+
+#include <QEventLoop>
+#include <cctype>
+#include <cerrno>
+
+#include "core/link/link_state.h"
+#include "transport/port_list.h"
+
+namespace corvane {
+
+namespace {
+enum : unsigned { TIMER_CONNECT = 4 };
+// An address that never answers would hold a connect for minutes.
+constexpr unsigned kConnectTimeoutMs = 5000;
+bool g_bCheckOnly = false;
+}  // namespace
+
+void CSession::SetCheckOnly(bool on) { g_bCheckOnly = on; }
+
+void detail::CTracePane::Insert(std::string_view text)
+{
+    if (!m_err)
+        return;
+    for (char c : text) {
+        if (c != '\n') {
+            m_line += c;
+            continue;
+        }
+        while (!m_line.empty() && m_line.back() == ' ')
+            m_line.pop_back();
+        if (!m_line.empty())
+            *m_err << m_prefix << ' ' << m_line << '\n' << std::flush;
+        m_line.clear();
+    }
+}
+
+std::string OpenFailureText(const std::string& name, const std::string& device, EOpenFailure failure, int error)
+{
+    const std::string what = device.empty() || device == name ? name : name + " (" + device + ")";
+    switch (failure) {
+    case EOpenFailure::Missing: return what + ": no such port";
+    case EOpenFailure::Console: return what + ": the system console, not opened";
+    case EOpenFailure::Held: return what + ": held by another program";
+    case EOpenFailure::NotSerial: return what + ": not a serial port";
+    case EOpenFailure::OsError:
+        if (error == EACCES || error == EPERM)
+            return what + ": permission denied; " + kDialoutHint;
+        return what + ": " + ErrorText(error);
+    case EOpenFailure::None: break;
+    }
+    return what + ": cannot be opened";
+}
+
+void EnsureCoreApplication()
+{
+    if (QCoreApplication::instance())
+        return;
+    static int argc = 1;
+    static char name[] = "corvanectl";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+}
+
+detail::SHostParts::SReady::SReady()
+{
+    EnsureCoreApplication();
+    ResetLinkState();
+}
+
+detail::SHostParts::SHostParts(std::ostream& err, bool trace)
+    : tx(trace ? &err : nullptr, "TX"), rx(trace ? &err : nullptr, "RX")
+{
+    InstallTimers(&timers);
+}
+
+detail::SHostParts::~SHostParts()
+{
+    InstallTimers(nullptr);
+    g_bComOpen = false;
+    g_bTcpConnected = false;
+}
+
+CSession::CSession(std::ostream& err, const SConnection& connection, SPortPaths paths, std::string name)
+    : detail::SHostParts(err, connection.trace), CLinkSession(tx, rx), m_err(err), m_connection(connection),
+      m_paths(std::move(paths)), m_name(std::move(name))
+{
+    InstallNotices(this);
+    m_waits = std::make_unique<CTimerOwner>([this](unsigned id) { OnTimer(id); });
+    SetFailureReporter([this](const std::string& line) { m_err << m_name << ": " << line << '\n' << std::flush; });
+    SetPump([] { QEventLoop().processEvents(QEventLoop::WaitForMoreEvents); });
+    m_owner.SetOnByte([this](uint8_t b, unsigned) { Link().OnPortByte(b); });
+    m_owner.SetOnLinkLost([this](unsigned) {
+        std::lock_guard lock(m_linkErrorLock);
+        OnLinkLost(m_linkError);
+    });
+}
+
+CSession::~CSession()
+{
+    Close();
+    m_waits.reset();
+    InstallNotices(nullptr);
+}
+
+void CSession::Close()
+{
+    if (m_serial) {
+        Settle();
+        m_serial.reset();
+    }
+    if (m_tcp) {
+        m_tcp->onRead = nullptr;
+        m_tcp->onClosed = nullptr;
+        m_tcp->onConnected = nullptr;
+        m_tcp.reset();
+    }
+    Detach();
+}
+
+int CSession::Open()
+{
+    if (g_bCheckOnly)
+        return kExitChecked;
+    if (!m_connection.host.empty())
+        return OpenTcp();
+    if (m_connection.port.empty()) {
+        m_err << m_name
+              << ": no switcher named: give --port COMn or --host ADDRESS (or set CORVANE_PORT or CORVANE_HOST)\n";
+        return kExitUsage;
+    }
+    return OpenSerial();
+}
+
+int CSession::OpenTcp()
+{
+    const std::string& host = m_connection.host;
+    const auto target = ParseHost(host);
+    if (!target) {
+        m_err << m_name << ": --host " << host << ": not an IPv4 address (A.B.C.D, or A.B.C.D:PORT)\n";
+        return kExitUsage;
+    }
+    m_tcp = std::make_unique<CQtTcpControl>();
+    std::optional<bool> connected;
+    m_tcp->onConnected = [&connected](bool ok) { connected = ok; };
+    m_tcp->onRead = [this](std::span<const uint8_t> bytes) { Link().OnTcpRead(bytes); };
+    m_tcp->onClosed = [this] { OnLinkLost(); };
+    m_tcp->Connect(target->ipv4, target->port);
+    m_connectTimedOut = false;
+    m_waits->SetTimer(TIMER_CONNECT, kConnectTimeoutMs);
+    QEventLoop loop;
+    while (!connected && !m_connectTimedOut)
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    m_waits->KillTimer(TIMER_CONNECT);
+    m_tcp->onConnected = nullptr;
+    if (!connected || !*connected) {
+        std::string why = m_connectTimedOut ? "no answer within 5 s" : m_tcp->LastError();
+        if (!why.empty())
+            why[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(why[0])));
+        m_err << m_name << ": " << HostWithPort(host) << ": " << (why.empty() ? "cannot connect" : why) << '\n';
+        m_tcp->Close();
+        m_tcp.reset();
+        return kExitNoLink;
+    }
+    AttachTcp(m_tcp.get());
+    return kExitOk;
+}
+
+int CSession::OpenSerial()
+{
+    const std::string& port = m_connection.port;
+    std::string why;
+    const auto name = ParsePortName(port, why);
+    if (!name) {
+        m_err << m_name << ": --port " << why << '\n';
+        return kExitUsage;
+    }
+    m_serial = std::make_unique<CSerialLink>(m_paths);
+    // A diagnostic of the link becomes part of the one line that ends the command.
+    m_serial->SetLog([this](const std::string& line) {
+        std::lock_guard lock(m_linkErrorLock);
+        m_linkError = line;
+    });
+    const bool opened = name->number ? m_serial->OpenPort(&m_owner, name->number)
+                                     : m_serial->OpenDevice(&m_owner, name->device);
+    if (!opened) {
+        m_err << m_name << ": "
+              << OpenFailureText(name->number ? "COM" + std::to_string(name->number) : port, m_serial->DevicePath(),
+                                 m_serial->LastOpenFailure(), m_serial->LastOpenError())
+              << '\n';
+        m_serial.reset();
+        return kExitNoLink;
+    }
+    m_serial->Start();
+    AttachSerial(m_serial.get());
+    return kExitOk;
+}
+
+void CSession::OnTimer(unsigned id)
+{
+    m_waits->KillTimer(id);
+    if (id == TIMER_CONNECT)
+        m_connectTimedOut = true;
+}
+
+}  // namespace corvane

@@ -1,0 +1,125 @@
+// The link session of a program without windows (corvanectl, the MQTT bridge): opens the
+// switcher's serial port or TCP connection, attaches it to the core's link session, runs a Qt
+// Core event loop as the session's pump with the real-clock timers, and reports failures as one
+// line on the error stream. Every wait ends by a protocol timer, a refusal or the link's loss.
+#pragma once
+
+#include <QCoreApplication>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+
+#include "core/address/address.h"
+#include "core/session/link_session.h"
+#include "core/switcher/switcher_reader.h"
+#include "transport/qt_network.h"
+#include "transport/qt_serial_owner.h"
+#include "transport/qt_timers.h"
+#include "transport/serial_device.h"
+#include "transport/serial_link.h"
+
+namespace corvane {
+
+// What Open() returns under SetCheckOnly: no exit status of the program.
+inline constexpr int kExitChecked = 100;
+
+// Where the switcher is: --port (a COM number, an alias's number or a device path) or --host
+// (an IPv4 address, with a port after a colon when it is not 8000).
+struct SConnection {
+    std::string port;
+    std::string host;
+    bool trace = false;
+};
+
+// Why a port cannot be opened, as one line with a hint where one helps.
+std::string OpenFailureText(const std::string& name, const std::string& device, EOpenFailure failure, int error);
+
+namespace detail {
+// A log pane as trace lines on the error stream: "TX A5 5B ...", one line per frame or block.
+class CTracePane final : public ILogPane {
+public:
+    CTracePane(std::ostream* err, const char* prefix) : m_err(err), m_prefix(prefix) {}
+    void Insert(std::string_view text) override;
+    void Clear() override {}
+
+private:
+    std::ostream* m_err;
+    const char* m_prefix;
+    std::string m_line;
+};
+// What the session runs on, made before it and gone after it: the event loop's application
+// object, the real-clock timers (installed for every timer owner of the session) and the panes.
+struct SHostParts {
+    SHostParts(std::ostream& err, bool trace);
+    ~SHostParts();
+    SHostParts(const SHostParts&) = delete;
+    SHostParts& operator=(const SHostParts&) = delete;
+    struct SReady {
+        SReady();  // the application object made, the link state fresh
+    } ready;
+    CQtTimers timers;
+    CTracePane tx, rx;
+};
+}  // namespace detail
+
+// The application object the event loop needs; made once per process.
+void EnsureCoreApplication();
+
+class CSession final : private detail::SHostParts, public CLinkSession {
+public:
+    // name: the program, at the start of each line it writes ("corvanectl").
+    CSession(std::ostream& err, const SConnection& connection, SPortPaths paths = DefaultPortPaths(),
+             std::string name = "corvanectl");
+    ~CSession() override;
+
+    // Opens the link; kExitOk, or kExitNoLink / kExitUsage after one line on the error stream.
+    // While SetCheckOnly(true) holds it opens nothing and returns kExitChecked: a command then
+    // ends after its own checks of the command line and of its files, before any link.
+    int Open();
+    // Closes the link; a serial line is first let settle (no late answer reaches the next
+    // program on the line). Also done by the destructor.
+    void Close();
+    static void SetCheckOnly(bool on);
+
+    // The log pane that traces datagrams ("TX ..." lines), or nothing without --trace.
+    ILogPane& TxPane() { return tx; }
+
+private:
+    int OpenSerial();
+    int OpenTcp();
+    void OnTimer(unsigned id);
+
+    std::ostream& m_err;
+    SConnection m_connection;
+    SPortPaths m_paths;
+    std::string m_name;
+    std::unique_ptr<CTimerOwner> m_waits;  // the connect wait
+    CQtSerialOwner m_owner;
+    std::unique_ptr<CSerialLink> m_serial;  // destroyed first: its worker ends before the owner
+    std::unique_ptr<CQtTcpControl> m_tcp;
+    std::mutex m_linkErrorLock;  // the serial worker reports too
+    std::string m_linkError;     // the serial link's last diagnostic
+    bool m_connectTimedOut = false;
+};
+
+namespace detail {
+struct SSessionHolder {
+    SSessionHolder(std::ostream& err, const SConnection& c, std::string name)
+        : session(err, c, DefaultPortPaths(), std::move(name))
+    {
+    }
+    CSession session;
+};
+}  // namespace detail
+
+// A program's link to one switcher with every page on a state view: what corvanectl's commands
+// and the MQTT bridge talk through.
+struct SLinkRun : detail::SSessionHolder, CSwitcherReader {
+    SLinkRun(std::ostream& err, const SConnection& c, std::string name = "corvanectl")
+        : SSessionHolder(err, c, std::move(name)), CSwitcherReader(session)
+    {
+    }
+};
+
+}  // namespace corvane
