@@ -380,7 +380,17 @@ std::string JsonString(const std::string& s)
         const auto u = static_cast<unsigned char>(ch);
         if (u >= 0x80) {
             const std::size_t n = Utf8SequenceAt(s, i);
-            r += n ? s.substr(i, n) : std::string("\\ufffd");
+            if (n == 2 && u == 0xC2 && static_cast<unsigned char>(s[i + 1]) <= 0x9F) {
+                // A C1 control (U+0080..U+009F): escaped, so that no terminal acts on it and
+                // nothing between here and the reader has reason to rewrite the document.
+                static const char digits[] = "0123456789abcdef";
+                const auto c = static_cast<unsigned char>(s[i + 1]);
+                r += "\\u00";
+                r += digits[c >> 4];
+                r += digits[c & 15];
+            } else {
+                r += n ? s.substr(i, n) : std::string("\\ufffd");
+            }
             i += n ? n : 1;
             continue;
         }

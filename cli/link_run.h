@@ -104,6 +104,11 @@ struct SLinkRun {
     // chain guarded by a resend and a time-out.
     bool QueryDevice();
 
+    // The values the switcher last answered the route and EDID queries with, as sent (-1: none),
+    // so that a value outside the range is named instead of shown as no answer.
+    std::array<int, 2> routeAnswers{-1, -1};
+    std::array<int, 4> edidAnswers{-1, -1, -1, -1};
+
     CSession session;
     SGeneralView generalView;
     CGeneralPage general;

@@ -236,7 +236,8 @@ std::vector<SSceneDifference> Compare(const SScene& scene, const SSwitcherSettin
         else if (e.kind == SSceneEdid::Kind::File)
             differs = !afterApply || PresetByName(reported).has_value();
         if (differs)
-            d.push_back({S::Edid, i, "EDID IN" + std::to_string(i), reported, EdidSettingText(e)});
+            d.push_back({S::Edid, i, "EDID IN" + std::to_string(i), reported, EdidSettingText(e),
+                         e.kind == SSceneEdid::Kind::File && !PresetByName(reported)});
     }
     return d;
 }

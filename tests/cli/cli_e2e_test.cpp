@@ -145,7 +145,8 @@ TEST_F(CliEndToEnd, FailuresEndWithTheirStatusAndOneLine)
         {"hang-up mid-status", {"--fault", "hangup:01 04 02"}, {"status"}, 1, "link to the switcher was lost"},
         {"missing port", {}, {"status", "--port", "COM250"}, 3, "COM250: no such port"},
         {"missing device", {}, {"beep", "on", "--port", "/dev/corvane-none"}, 3, "/dev/corvane-none: no such port"},
-        {"not an address", {}, {"status", "--host", "switcher.local"}, 2, "--host switcher.local: not an IPv4"},
+        {"not an address", {}, {"status", "--host", "switcher_lobby"}, 2,
+         "--host switcher_lobby: not an IPv4 address or a host name"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -544,11 +545,11 @@ TEST_F(CliFleet, JobsBoundAndHostsFile)
         EXPECT_EQ(most, jobs);
     }
     // A bad line: bad usage, and no switcher was reached.
-    std::ofstream(file, std::ios::app) << "room12\n";
+    std::ofstream(file, std::ios::app) << "room_12\n";
     const Result bad = Ctl({"--hosts-file", file, "status"}, dir.path);
     EXPECT_EQ(bad.status, 2);
     EXPECT_EQ(bad.out, "");
-    EXPECT_EQ(bad.err.rfind("corvanectl: --hosts-file " + file + ": line 8: 'room12' is not an IPv4 address", 0), 0u)
+    EXPECT_EQ(bad.err.rfind("corvanectl: --hosts-file " + file + ": line 8: 'room_12' is not an IPv4 address", 0), 0u)
         << bad.err;
     for (std::size_t k = 0; k < sims.size(); ++k)
         EXPECT_EQ(Log(k), "") << k;

@@ -319,15 +319,19 @@ TEST_P(CliLink, SceneSavedFromOneSwitcherRestoresAnotherReadBack)
     ASSERT_EQ(Run({"edid", "set", "1", "--to", "IN4"}).status, 0);
     const Result dry = Run({"scene", "apply", scene, "--dry-run"});
     EXPECT_EQ(dry.status, 0) << dry.err;
+    // The switcher cannot say which file an input holds; input 4, unknown in the scene, is named too.
     const std::string changes = "output 1: IN 1 -> IN 3\noutput 2: IN 2 -> IN 4\nbeep: on -> off\n"
                                 "DVI compatibility: off -> on\nEDID IN1: Default EDID -> 1080p,HD Audio 7.1\n"
-                                "EDID IN2: Default EDID -> DVI 1024x768\nEDID IN3: Default EDID -> file office.bin\n";
-    EXPECT_EQ(dry.out, changes);
+                                "EDID IN2: Default EDID -> DVI 1024x768\n";
+    const std::string fileSent = "EDID IN3: file office.bin, sent: the switcher cannot report it\n";
+    const std::string leftAlone =
+        "EDID IN4: left as it is (unknown in the scene; the switcher shows 1080i,Stereo Audio 2.0)\n";
+    EXPECT_EQ(dry.out, changes + "EDID IN3: file office.bin, to be sent: the switcher cannot report it\n" + leftAlone);
     EXPECT_EQ(Run({"route"}).out, "OUTPUT 1: IN 1\nOUTPUT 2: IN 2\n") << "a dry run changed the switcher";
 
     const Result applied = Run({"scene", "apply", scene});
     EXPECT_EQ(applied.status, 0) << applied.err;
-    EXPECT_EQ(applied.out, changes + "The switcher matches the scene.\n");
+    EXPECT_EQ(applied.out, changes + fileSent + leftAlone + "The switcher matches the scene.\n");
     EXPECT_EQ(applied.err, "");
     const Result status = Run({"status"});
     for (const char* line : {"\nBeep: off\nDVI compatibility: on\nOUTPUT 1: IN 3\nOUTPUT 2: IN 4\n",
@@ -339,18 +343,24 @@ TEST_P(CliLink, SceneSavedFromOneSwitcherRestoresAnotherReadBack)
     // Once more: only the file goes out again (the switcher cannot say which file it holds).
     const Result again = Run({"scene", "apply", scene, "--json"});
     EXPECT_EQ(again.status, 0) << again.err;
-    EXPECT_EQ(again.out, "{\"changes\":[{\"setting\":\"EDID IN3\",\"from\":\"Default EDID\",\"to\":\"file "
-                         "office.bin\"}],\"dry_run\":false,\"matches\":true,\"mismatches\":[]}\n");
+    EXPECT_EQ(again.out, "{\"changes\":[{\"setting\":\"EDID IN3\",\"from\":null,\"to\":\"file office.bin\"}],"
+                         "\"left_alone\":[{\"setting\":\"EDID IN4\",\"switcher\":\"1080i,Stereo Audio 2.0\"}],"
+                         "\"dry_run\":false,\"matches\":true,\"mismatches\":[],\"not_read_back\":[]}\n");
 }
 
 TEST_P(CliLink, SceneApplyNamesEverySettingThatDidNotTake)
 {
     const std::string scene = dir.path + "/scene.json";
+    const EdidImage lobby = BuildEdid();
+    std::string hex;
+    for (uint8_t b : lobby)
+        hex += "0123456789abcdef"[b >> 4], hex += "0123456789abcdef"[b & 15];
     std::ofstream(scene) << R"({"format": "corvane-scene", "version": 1,
         "routes": [{"output": 1, "input": 3}, {"output": 2, "input": 4}], "beep": false, "dvi": true,
         "edids": [{"input": 1, "kind": "preset", "name": "DVI 1920x1080"},
                   {"input": 2, "kind": "preset", "name": "1080p,Dolby/DTS 5.1"},
-                  {"input": 3, "kind": "unknown"}, {"input": 4, "kind": "unknown"}]})";
+                  {"input": 3, "kind": "file", "name": "lobby.bin", "data": ")" + hex + R"("},
+                  {"input": 4, "kind": "unknown"}]})";
     struct Case {
         const char* name;
         std::vector<std::string> faults;
@@ -369,6 +379,22 @@ TEST_P(CliLink, SceneApplyNamesEverySettingThatDidNotTake)
         // The beeper ignores its set without a word: the set waits out its 7 s.
         {"silent", {"--fault", "refuse:06 01", "--fault", "drop:06 01"},
          {"beep did not take: the switcher shows on, the scene says off"}, {"(Time out!)"}},
+        // The switcher cannot report a file: a file it refused or never acknowledged did not take,
+        // whatever the read-back shows.
+        {"file refused", {"--fault", "refuse:03 07 03"},
+         {"EDID IN3 did not take: the switcher did not accept the file, the scene says file lobby.bin"},
+         {"corvanectl: the switcher refused the EDID file to input 3"}},
+        {"file data refused", {"--fault", "refuse:03 07 56"},
+         {"EDID IN3 did not take: the switcher did not accept the file, the scene says file lobby.bin"},
+         {"corvanectl: the switcher refused the EDID file data to input 3\n"}},
+        {"file not acknowledged", {"--fault", "drop:03 07 03"},
+         {"EDID IN3 did not take: the switcher did not accept the file, the scene says file lobby.bin"},
+         {"no answer to the EDID file to input 3 (Time out!)"}},
+        // Every change took, but the reading back stops at the beeper: nothing is said not to have
+        // taken, only what could not be read back.
+        {"read-back lost", {"--fault", "drop:01 0B:2-"}, {},
+         {"corvanectl: the switcher could not be read back for output 1, output 2, beep, EDID IN1, EDID IN2 and "
+          "EDID IN3: they were set, but whether they took is not known\n"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -398,14 +424,15 @@ TEST(CliTcp, RefusedConnectionIsExitThree)
     TempDir dir;
     const std::string where = "127.0.0.1:" + std::to_string(DeadPort());
     for (const auto& args : std::vector<std::vector<std::string>>{
-             {"status", "--host", where}, {"--host", where, "firmware", "info"}, {"edid", "set", "1", "--to", "all"}}) {
+             {"status", "--host", where}, {"--host", where, "firmware", "info"}, {"edid", "set", "1", "--to", "all"},
+             {"status", "--host", "localhost" + where.substr(where.find(':'))}}) {
         std::vector<std::string> a = args;
         if (a[0] == "edid")
             a.insert(a.end(), {"--host", where});
         const Result r = Ctl(a, dir.path);
         EXPECT_EQ(r.status, 3) << r.err;
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, "corvanectl: " + where + ": connection refused\n");
+        EXPECT_EQ(r.err, "corvanectl: " + *(std::find(a.begin(), a.end(), "--host") + 1) + ": connection refused\n");
     }
 }
 
@@ -837,7 +864,7 @@ TEST(CliOffline, SceneDifferences)
     };
     using Lines = std::vector<std::string>;
     cli::SSwitcherSettings same{{3, 4}, true, false, {"1080p,Dolby/DTS 5.1", "Default EDID", "DVI 1024x768", "x"}};
-    EXPECT_EQ(lines(cli::SceneChanges(scene, same)), Lines{"EDID IN2: Default EDID -> file a.bin"});
+    EXPECT_EQ(lines(cli::SceneChanges(scene, same)), Lines{"EDID IN2: file a.bin, sent: the switcher cannot report it"});
     EXPECT_EQ(lines(cli::SceneMismatches(scene, same)), Lines{});
     cli::SSwitcherSettings other{{1, 4}, false, true, {"Default EDID", "3D,HD Audio 7.1", "", ""}};
     const Lines all = {"output 1: IN 1 -> IN 3", "beep: off -> on", "DVI compatibility: on -> off",
@@ -862,7 +889,10 @@ TEST(CliFleetOffline, HostListsAndHostsFiles)
         {"one", false, "192.168.1.20", {"192.168.1.20"}, ""},
         {"trailing comma", false, "10.0.0.1,", {}, "an empty address"},
         {"empty", false, "", {}, "an empty address"},
-        {"a name", false, "10.0.0.1,switcher.local", {}, "'switcher.local' is not an IPv4 address"},
+        {"not a name", false, "10.0.0.1,switcher_lobby", {}, "'switcher_lobby' is not an IPv4 address or a host name"},
+        // A name is looked up (here in the hosts file: no query leaves the machine).
+        {"a name", false, "localhost:8001,10.0.0.1", {"localhost:8001", "10.0.0.1"}, ""},
+        {"a name twice", false, "127.0.0.1:8001,localhost:8001", {}, "localhost:8001 names the same switcher"},
         {"bad port", false, "10.0.0.1:0", {}, "'10.0.0.1:0' is not an IPv4 address"},
         // The same switcher twice would get two links at once.
         {"twice", false, "10.0.0.1,10.0.0.1:8000", {}, "10.0.0.1:8000 names the same switcher as 10.0.0.1"},
@@ -870,16 +900,22 @@ TEST(CliFleetOffline, HostListsAndHostsFiles)
         {"file", true, "# hall A\n10.0.0.1\n\n  10.0.0.2:8123  # projector room\r\n\t\n#10.0.0.9\n10.0.0.3",
          {"10.0.0.1", "10.0.0.2:8123", "10.0.0.3"}, ""},
         {"file, two on a line", true, "10.0.0.1\n10.0.0.2 10.0.0.3\n", {}, "line 2: one address a line"},
+        {"file, labels", true, "10.0.0.1  lobby\n10.0.0.2\tstage left # the big one\n10.0.0.3\n",
+         {"10.0.0.1", "10.0.0.2", "10.0.0.3"}, ""},
         {"file, comma list", true, "10.0.0.1,10.0.0.2\n", {}, "line 1: one address a line"},
-        {"file, bad line", true, "10.0.0.1\n# ok\nroom12\n", {}, "line 3: 'room12' is not an IPv4 address"},
+        {"file, bad line", true, "10.0.0.1\n# ok\nroom_12\n", {}, "line 3: 'room_12' is not an IPv4 address"},
         {"file, twice", true, "10.0.0.1\n10.0.0.1\n", {}, "line 2: 10.0.0.1 names the same switcher"},
         {"file, only comments", true, "# none yet\n\n", {}, "no address in it"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::string error;
-        const auto hosts = c.file ? cli::ParseHostLines(c.text, error) : cli::ParseHostList(c.text, error);
+        std::vector<std::string> labels;
+        const auto hosts = c.file ? cli::ParseHostLines(c.text, error, &labels) : cli::ParseHostList(c.text, error);
         EXPECT_EQ(hosts.value_or(Hosts{}), c.hosts);
+        if (std::string(c.name) == "file, labels") {
+            EXPECT_EQ(labels, (std::vector<std::string>{"lobby", "stage left", ""}));
+        }
         if (c.hosts.empty()) {
             EXPECT_NE(error.find(c.error), std::string::npos) << error;
         }
@@ -961,7 +997,7 @@ TEST(CliFleetOffline, RunnerKeepsEachJobApartWithinTheBound)
 TEST(CliFleetOffline, BadCommandLinesEndBeforeAnySwitcher)
 {
     TempDir dir;
-    WriteAll(dir.path + "/hosts", std::vector<uint8_t>{'1', '0', '.', '0', '.', '0', '.', '1', '\n', 'x', '\n'});
+    WriteAll(dir.path + "/hosts", std::vector<uint8_t>{'1', '0', '.', '0', '.', '0', '.', '1', '\n', 'x', '_', '\n'});
     WriteAll(dir.path + "/one.bin", std::vector<uint8_t>{1});
     const struct {
         std::vector<std::string> args;
@@ -976,7 +1012,7 @@ TEST(CliFleetOffline, BadCommandLinesEndBeforeAnySwitcher)
         {{"--hosts", "10.0.0.1", "--jobs=300", "status"}, 2, "--jobs is 1 to 256"},
         {{"--hosts", "10.0.0.1", "--hosts", "10.0.0.2", "status"}, 2, "--hosts is given twice"},
         {{"--hosts", "10.0.0.1,", "status"}, 2, "--hosts: an empty address"},
-        {{"--hosts-file", dir.path + "/hosts", "status"}, 2, "line 2: 'x' is not an IPv4 address"},
+        {{"--hosts-file", dir.path + "/hosts", "status"}, 2, "line 2: 'x_' is not an IPv4 address"},
         {{"--hosts-file", dir.path + "/none", "status"}, 2, "No such file or directory"},
         {{"--hosts-file", dir.path, "status"}, 2, "not a regular file"},
         {{"--hosts", "10.0.0.1", "--udp-to", "127.0.0.1", "status"}, 2, "--udp-to and --wait go with --all"},
