@@ -248,6 +248,7 @@ TEST_P(CliLink, FailuresEndWithTheirStatusAndOneLine)
 {
     WriteAll(dir.path + "/short.bin", std::vector<uint8_t>(100, 0));
     WriteAll(dir.path + "/one.bin", std::vector<uint8_t>{1});
+    WriteAll(dir.path + "/good.bin", BuildEdid());
     WriteAll(dir.path + "/image.bin", std::vector<uint8_t>(3000, 0x5A));
     ASSERT_EQ(Ctl({"firmware", "pack", dir.path + "/image.bin", dir.path + "/big.fw"}, dir.path).status, 0);
     struct Case {
@@ -276,6 +277,18 @@ TEST_P(CliLink, FailuresEndWithTheirStatusAndOneLine)
          7500},
         {"bad EDID file", {}, {"edid", "load", dir.path + "/short.bin", "--to", "IN1"}, 1,
          "size 100 bytes, expected 128 or 256", 1000},
+        // A value outside the switcher's range is an error, never printed or saved.
+        {"route out of range", {"--fault", "value=5:02 01 01"}, {"route"}, 1,
+         "corvanectl: the switcher reported input 5 for output 1, outside 1 to 4", 2000},
+        {"saved route out of range", {"--fault", "value=0:02 01 02"}, {"scene", "save", dir.path + "/bad.json"}, 1,
+         "corvanectl: the switcher reported input 0 for output 2, outside 1 to 4", 2000},
+        {"EDID out of range", {"--fault", "value=99:01 0C 02"}, {"edid", "status"}, 1,
+         "corvanectl: the switcher reported EDID number 99 for input 2, outside 0 to 18", 2000},
+        // Each step named in words: the data step of a file, a firmware request.
+        {"refused EDID data", {"--fault", "refuse:03 07 56"}, {"edid", "load", dir.path + "/good.bin", "--to", "IN3"}, 1,
+         "corvanectl: the switcher refused the EDID file data to input 3", 2000},
+        {"refused upgrade request", {"--fault", "refuse:20 01 01"}, {"firmware", "upgrade", dir.path + "/big.fw"}, 1,
+         "corvanectl: the switcher refused the upgrade request", 2000},
         {"bad firmware file", {}, {"firmware", "upgrade", dir.path + "/one.bin"}, 1, "corvanectl: ", 1000},
     };
     for (const auto& c : cases) {
@@ -302,6 +315,7 @@ TEST_P(CliLink, FailuresEndWithTheirStatusAndOneLine)
         if (std::string(c.name) == "hang-up mid-upgrade") {
             EXPECT_FALSE(std::filesystem::exists(dir.path + "/received.bin"));
         }
+        EXPECT_FALSE(std::filesystem::exists(dir.path + "/bad.json"));
     }
 }
 
@@ -429,6 +443,39 @@ TEST_P(CliLink, SceneApplyNamesEverySettingThatDidNotTake)
         EXPECT_NE(state.find("OUTPUT 2: IN 4\n"), std::string::npos) << state;
         EXPECT_NE(state.find("IN1: DVI 1920x1080\n"), std::string::npos) << state;
     }
+}
+
+// Every --json output parses, whatever text the switcher sends: here a build text with U+009B,
+// a control some terminals take as the start of an escape sequence.
+TEST_P(CliLink, JsonOutputParsesWhateverTheSwitcherSays)
+{
+    Start({"--build", "AB\xc2\x9b" "2Jxy"});
+    const std::string scene = dir.path + "/room.json";
+    std::vector<std::vector<std::string>> commands = {
+        {"status", "--json"},        {"route", "--json"},          {"beep", "off", "--json"},
+        {"dvi", "on", "--json"},     {"edid", "status", "--json"}, {"edid", "set", "2", "--to", "IN1", "--json"},
+        {"firmware", "info", "--json"}, {"scene", "save", scene, "--json"}, {"scene", "show", scene, "--json"},
+        {"scene", "apply", scene, "--json"}, {"search", "--udp-to", udp, "--wait", "300", "--json"},
+    };
+    if (GetParam() == Link::Tcp)
+        commands.push_back({"--hosts", tcp, "firmware", "info", "--json"});
+    for (const auto& args : commands) {
+        SCOPED_TRACE(args[0] + " " + args[1]);
+        const bool linked = args[0] != "search" && args[0] != "--hosts" && args[1] != "show";
+        const Result r = linked ? Run(args) : Ctl(args, dir.path);
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::string error;
+        const std::string doc = args[1] == "show" ? r.out : r.out.substr(0, r.out.find('\n'));
+        EXPECT_TRUE(cli::ParseJson(doc, error)) << error << "\n" << r.out;
+        if (args[0] == "firmware" || args[0] == "--hosts") {
+            EXPECT_NE(r.out.find("Version:1.32-AB\\u009b2Jxy"), std::string::npos) << r.out;
+        }
+    }
+    // The scene file itself, and what its reader makes of it.
+    std::string why;
+    const auto saved = cli::ReadSceneFile(scene, why);
+    ASSERT_TRUE(saved) << why;
+    EXPECT_EQ(saved->device, "Device: Corvane 4x2     Version:1.32-AB\xc2\x9b" "2Jxy");
 }
 
 TEST(CliTcp, RefusedConnectionIsExitThree)
@@ -679,6 +726,7 @@ TEST(CliOffline, JsonStringsAlwaysParse)
         {"\xc0\xaf", "\"\\ufffd\\ufffd\""},          // overlong
         {"\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\""},  // a surrogate
         {"\xe2\x82x", "\"\\ufffd\\ufffdx\""},         // a sequence broken by ASCII
+        {"AB\xc2\x9b" "2J\xc2\x80\xc2\xa0", "\"AB\\u009b2J\\u0080\xc2\xa0\""},  // C1 controls; U+00A0 is text
     };
     for (const auto& [text, json] : cases)
         EXPECT_EQ(cli::JsonString(text), json) << text;
