@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 
 #include "cli/command_line.h"
@@ -476,6 +477,37 @@ TEST_P(CliLink, JsonOutputParsesWhateverTheSwitcherSays)
     const auto saved = cli::ReadSceneFile(scene, why);
     ASSERT_TRUE(saved) << why;
     EXPECT_EQ(saved->device, "Device: Corvane 4x2     Version:1.32-AB\xc2\x9b" "2Jxy");
+}
+
+// watch into a pipe whose reader leaves ends with status 0, over either link; a watch whose
+// switcher goes away ends with a last JSON record that says so.
+TEST_P(CliLink, WatchEndsWhenItsReaderGoesAwayOrTheLinkIsLost)
+{
+    Start();
+    std::vector<std::string> args = {"watch", "--interval", "100"};
+    const auto where = Where();
+    args.insert(args.end(), where.begin(), where.end());
+    {
+        CtlProcess watch(args, dir.path);
+        for (int k = 0; k < 3; ++k)
+            ASSERT_TRUE(watch.ReadLine()) << k;
+        watch.CloseOut();
+        EXPECT_EQ(watch.Wait(3000), 0);
+        EXPECT_EQ(watch.Err(), "");
+    }
+    args.push_back("--json");
+    CtlProcess watch(args, dir.path);
+    for (int k = 0; k < 14; ++k)
+        ASSERT_TRUE(watch.ReadLine()) << k;
+    sim.reset();
+    EXPECT_EQ(watch.Wait(8000), 1);
+    const auto last = watch.ReadLine(1000);
+    ASSERT_TRUE(last);
+    const std::regex record(R"re(^\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d","error":"(.*)"\}$)re");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(*last, m, record)) << *last;
+    EXPECT_EQ(m[1].str().rfind("the link to the switcher was lost", 0), 0u) << *last;
+    EXPECT_FALSE(watch.ReadLine(200));
 }
 
 TEST(CliTcp, RefusedConnectionIsExitThree)
