@@ -1,6 +1,7 @@
 #include "cli/json.h"
 
 #include <limits>
+#include <unordered_set>
 
 namespace corvane::cli {
 
@@ -127,6 +128,8 @@ private:
 
     bool Object(SJson& v, int depth)
     {
+        constexpr std::size_t kLinearMembers = 16;
+        std::unordered_set<std::string> seen;
         v.type = SJson::Type::Object;
         ++m_at;
         SkipSpace();
@@ -142,7 +145,16 @@ private:
             std::string key;
             if (!String(key))
                 return false;
-            if (v.Find(key)) {
+            // A few members are compared in turn; past that a set keeps the check linear.
+            bool twice;
+            if (v.keys.size() < kLinearMembers) {
+                twice = v.Find(key) != nullptr;
+            } else {
+                if (seen.empty())
+                    seen.insert(v.keys.begin(), v.keys.end());
+                twice = !seen.insert(key).second;
+            }
+            if (twice) {
                 m_at = keyAt;
                 return Fail("the member \"" + key + "\" appears twice");
             }

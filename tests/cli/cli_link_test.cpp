@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -781,6 +782,34 @@ TEST(CliOffline, TerminalTextEscapesControlBytes)
     for (const auto& [text, shown] : cases)
         EXPECT_EQ(cli::TerminalText(text), shown) << text;
 
+    // The filter passes whole lines on: an unbuffered target (standard error) gets one write a
+    // line, however the text was put, and the rest on a flush.
+    struct SWrites final : std::streambuf {
+        std::vector<std::string> writes;
+        int_type overflow(int_type ch) override
+        {
+            writes.emplace_back(1, traits_type::to_char_type(ch));
+            return ch;
+        }
+        std::streamsize xsputn(const char* s, std::streamsize n) override
+        {
+            writes.emplace_back(s, std::size_t(n));
+            return n;
+        }
+    } writes;
+    {
+        std::ostream target(&writes);
+        target.setf(std::ios::unitbuf);
+        cli::CTerminalTextBuf buf(target, true);
+        std::ostream text(&buf);
+        for (char c : std::string("TX A5 5B 01\nRX A5 \x1b 5B\n"))
+            text.put(c);
+        text << "firmware: 50%" << std::flush;
+        text << "\rfirmware: 60%";
+    }
+    EXPECT_EQ(writes.writes, (std::vector<std::string>{"TX A5 5B 01\n", "RX A5 \\x1B 5B\n", "firmware: 50%",
+                                                      "\rfirmware: 60%"}));
+
     // Every command's output passes the filter: a device path with ESC in it, for one.
     std::ostringstream out, err;
     cli::RunCommandLine(std::vector<std::string>{"status", "--port", "/nonexistent/\x1b]0;title\x07"}, out, err);
@@ -790,6 +819,22 @@ TEST(CliOffline, TerminalTextEscapesControlBytes)
 
 TEST(CliOffline, JsonReaderIsStrict)
 {
+    // An object of a scene's largest size: a member named twice is found, and in linear time.
+    {
+        std::string big = "{\"format\": \"corvane-scene\", \"version\": 1";
+        int members = 0;
+        while (big.size() < cli::kSceneMaxBytes - 64)
+            big += ",\"m" + std::to_string(members++) + "\":0";
+        big += ",\"m" + std::to_string(members / 2) + "\":0}";
+        const std::clock_t begin = std::clock();
+        std::string error;
+        EXPECT_FALSE(cli::ParseScene(big, error));
+        const double cpuMs = 1000.0 * double(std::clock() - begin) / CLOCKS_PER_SEC;
+        EXPECT_NE(error.find("the member \"m" + std::to_string(members / 2) + "\" appears twice"), std::string::npos)
+            << error;
+        EXPECT_LT(cpuMs, 500) << "a 1 MiB object took " << cpuMs << " ms of CPU";
+    }
+
     const struct {
         std::string text;
         std::string error;  // empty: accepted
