@@ -68,15 +68,20 @@ const char kFleetUsage[] =
 const char kFleetHelp[] =
     "Runs COMMAND on every switcher named, over TCP, at most N at once (default 8):\n"
     "  --hosts A[:P],...  the switchers' addresses (TCP port 8000 unless :P is given)\n"
-    "  --hosts-file FILE  one address a line; # starts a comment\n"
-    "  --all              every switcher a search finds (--udp-to and --wait as for search)\n"
+    "  --hosts-file FILE  one address a line, a label after it if wanted; # starts a comment\n"
+    "  --all              every switcher a search finds (--udp-to and --wait as for search);\n"
+    "                     an answer naming a broadcast, multicast or network address is skipped\n"
     "  --jobs N           at most N switchers at once (1 to 256)\n"
     "COMMAND is status, route, beep, dvi, edid set|copy|load, firmware info|upgrade or scene apply.\n"
     "Standard output gets one block per switcher in the order given: \"ADDRESS: ok\" (or failed,\n"
     "no link) and the command's own lines indented; with --json one record a line:\n"
-    "{\"host\",\"ok\",\"exit\",\"result\",\"error\"}. The progress of a firmware upgrade goes to\n"
-    "standard error, one line per switcher. Exit status: 0 every switcher succeeded, 1 one or more\n"
-    "failed (the others still ran), 2 bad usage (nothing was sent), 3 the search could not run.\n";
+    "{\"host\",\"label\" (from a hosts file),\"ok\",\"exit\",\"result\",\"error\"}. The progress of a\n"
+    "firmware upgrade goes to standard error, one line per switcher, and so does --trace, a block\n"
+    "per switcher. Of each switcher's output the last 1 MiB is kept; a switcher's process that runs\n"
+    "past what its command can take is stopped. SIGINT or SIGTERM stops the run: every block is\n"
+    "printed and the switchers that did not finish are named. Exit status: 0 every switcher\n"
+    "succeeded, 1 one or more failed (the others still ran), 2 bad usage (nothing was sent), 3 the\n"
+    "search could not run, 130 or 143 stopped by SIGINT or SIGTERM.\n";
 
 std::string Trim(const std::string& s)
 {

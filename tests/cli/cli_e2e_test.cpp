@@ -792,6 +792,11 @@ TEST_F(CliEndToEnd, HelpForTheProgramAndEachCommand)
     }
     const Result all = Ctl({"--help"}, dir.path);
     EXPECT_EQ(all.status, 0);
+    // Where a switcher is: an address or a name, with a port when it is not 8000.
+    for (const Result& r : {all, Ctl({"status", "--help"}, dir.path)}) {
+        EXPECT_NE(r.out.find("--host ADDRESS[:PORT]  the switcher's IPv4 address or host name"), std::string::npos)
+            << r.out;
+    }
     for (const char* command : {"ports", "status", "route", "beep", "dvi", "reset", "edid", "search", "config", "firmware"})
         EXPECT_NE(all.out.find(std::string("\n  ") + command + " "), std::string::npos) << command;
 }
