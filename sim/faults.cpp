@@ -131,8 +131,10 @@ std::string FaultSet::Describe() const
         add("drop");
     if (hangUp)
         add("hangup");
-    if (value)
-        add("value", *value ? *value : 0), s += *value ? "" : "=0";
+    if (value) {
+        add("value");
+        s += "=" + std::to_string(*value);
+    }
     return s;
 }
 
