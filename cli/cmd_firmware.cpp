@@ -2,6 +2,7 @@
 // standard error: a bar redrawn in place on a terminal, one line per tenth otherwise.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -19,7 +20,8 @@ namespace {
 
 const char kFirmwareHelp[] =
     "\nWith --json: info gives {\"line\",\"type\",\"size\",\"version\",\"build\"}; upgrade gives\n"
-    "{\"file\",\"bytes\",\"upgraded\":true}. During an upgrade the progress goes to standard error.\n";
+    "{\"file\",\"bytes\",\"skipped\",\"upgraded\":true}: the image bytes sent and those the switcher asked\n"
+    "to skip. During an upgrade the progress, in image bytes, goes to standard error.\n";
 
 std::string Duration(double seconds)
 {
@@ -95,18 +97,28 @@ int RunFirmwareLink(Args args, std::ostream& out, std::ostream& err)
     int lastTenth = -1;
     bool barShown = false;
     SFirmwareView& v = run.firmwareView;
-    v.onProgress = [&](int value) {
+    // The page counts the file (the image and its lead); people and the report count the image.
+    const int lead = static_cast<int>(kFirmwareLead);
+    // Each packet starts 256 bytes past the one before; a switcher that asks to skip ahead moves
+    // the next one further, and what lies between is never sent.
+    int lastOffset = -1, skipped = 0;
+    v.onProgress = [&](int offset) {
+        if (lastOffset >= 0 && offset > lastOffset + static_cast<int>(kBlockDataSize))
+            skipped += offset - lastOffset - static_cast<int>(kBlockDataSize);
+        if (offset > lastOffset)
+            lastOffset = offset;
+        const int value = std::max(0, offset - lead), maximum = std::max(0, v.maximum - lead);
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         if (terminal) {
-            err << '\r' << ProgressLine(value, v.maximum, elapsed, true) << std::flush;
+            err << '\r' << ProgressLine(value, maximum, elapsed, true) << std::flush;
             barShown = true;
             return;
         }
-        const int tenth = v.maximum > 0 ? static_cast<int>(10LL * value / v.maximum) : 10;
+        const int tenth = maximum > 0 ? static_cast<int>(10LL * value / maximum) : 10;
         if (tenth <= lastTenth)
             return;
         lastTenth = tenth;
-        err << ProgressLine(value, v.maximum, elapsed, false) << '\n' << std::flush;
+        err << ProgressLine(value, maximum, elapsed, false) << '\n' << std::flush;
     };
     v.onMessage = [&](const std::string& text) {
         // "->System rebooting, please wait...\r\n": the page's messages, as lines.
@@ -126,7 +138,11 @@ int RunFirmwareLink(Args args, std::ostream& out, std::ostream& err)
         if (line.find("failed") == std::string::npos && !page.ImageMayBeComplete())
             err << "firmware: " << line << '\n' << std::flush;
     };
-    run.session.SetTimeoutSubject([&] { return page.FailedStep(); });
+    // The page names the step it gave up on; a refusal comes before the page gives up.
+    run.session.SetTimeoutSubject([&] {
+        const std::string step = page.FailedStep();
+        return step.empty() ? CommandText(g_CommandFrame) : step;
+    });
     run.session.SetDoneSoFar([&]() -> std::string {
         if (page.ImageMayBeComplete())
             return "every packet was sent and all but the last acknowledged: the switcher may hold the whole "
@@ -144,11 +160,17 @@ int RunFirmwareLink(Args args, std::ostream& out, std::ostream& err)
         err << '\n';
     if (!ok || page.UpgradeFailed())
         return kExitFailed;
-    const int bytes = page.FileLength() - static_cast<int>(kFirmwareLead);
+    const int image = page.FileLength() - lead;
+    skipped = std::min(skipped, image);
+    const int sent = image - skipped;
     if (c.json)
-        out << "{\"file\":" << JsonString(c.words[1]) << ",\"bytes\":" << bytes << ",\"upgraded\":true}\n";
+        out << "{\"file\":" << JsonString(c.words[1]) << ",\"bytes\":" << sent << ",\"skipped\":" << skipped
+            << ",\"upgraded\":true}\n";
+    else if (skipped)
+        out << c.words[1] << ": " << sent << " bytes of firmware sent, " << skipped
+            << " skipped at the switcher's request; the switcher rebooted\n";
     else
-        out << c.words[1] << ": " << bytes << " bytes of firmware sent; the switcher rebooted\n";
+        out << c.words[1] << ": " << sent << " bytes of firmware sent; the switcher rebooted\n";
     return kExitOk;
 }
 

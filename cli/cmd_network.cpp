@@ -258,6 +258,8 @@ int RunConfig(Args args, std::ostream& out, std::ostream& err)
     // The panel waits out its 15 s after a refusal; here a refusal ends the command at once.
     std::optional<ConfigOutcome> outcome;
     run.net.SetConfigOutcomeSink([&](ConfigOutcome o) { outcome = o; });
+    // The configuration is a datagram, not the frame the control link sent last.
+    run.session.SetTimeoutSubject([] { return std::string("the configuration"); });
     if (!run.net.SendConfiguration(g_SwitcherMac))
         return Usage(err, "the address makes no configuration", kConfigUsage);
     if (run.udp.bindFailed) {

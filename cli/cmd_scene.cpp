@@ -1,5 +1,6 @@
 // scene save|apply|show: a switcher's settings to a file and back, through the General, Matrix
 // and EDID pages with text views; show reads a scene without a switcher.
+#include <algorithm>
 #include <filesystem>
 
 #include "cli/command_line.h"
@@ -23,13 +24,17 @@ const char kSceneHelp[] =
     "--edid INn=FILE names the EDID file it was loaded from: that file is checked as by\n"
     "'edid load' and kept in the scene, and apply sends it (always: the switcher reports every\n"
     "EDID that is not a preset alike).\n"
-    "apply prints one line a setting that differs (\"output 1: IN 2 -> IN 3\"), changes only\n"
-    "those (nothing with --dry-run), reads the switcher back and exits 0 only when it matches\n"
-    "the scene; otherwise 1, with one line for each setting that does not. A malformed scene,\n"
-    "or one of a newer format version, is refused before the link opens (exit 2).\n"
-    "With --json: save gives {\"file\",\"saved\"}; apply gives {\"changes\":[{\"setting\",\"from\",\n"
-    "\"to\"}],\"dry_run\",\"matches\",\"mismatches\":[{\"setting\",\"switcher\",\"scene\"}]}; show\n"
-    "gives the scene itself.\n";
+    "apply prints one line a setting that differs (\"output 1: IN 2 -> IN 3\"; for a file, which\n"
+    "the switcher cannot report, \"EDID IN3: file lobby.bin, sent: the switcher cannot report it\")\n"
+    "and one for each input it leaves as it is, changes only those (nothing with --dry-run),\n"
+    "reads the switcher back and exits 0 only when it matches the scene; otherwise 1, with one\n"
+    "line for each setting that did not take (a file the switcher did not accept is one) and\n"
+    "one naming the settings that could not be read back. A malformed scene, or one of a newer\n"
+    "format version, is refused before the link opens (exit 2).\n"
+    "With --json: save gives {\"file\",\"saved\"}; apply gives {\"changes\":[{\"setting\",\"from\"\n"
+    "(null when the switcher cannot report it),\"to\"}],\"left_alone\":[{\"setting\",\"switcher\"}],\n"
+    "\"dry_run\",\"matches\",\"mismatches\":[{\"setting\",\"switcher\",\"scene\",\"why\"}],\n"
+    "\"not_read_back\":[setting...]}; show gives the scene itself.\n";
 
 struct SEdidFile {
     std::string name;  // the file's own name, without its folder
@@ -45,16 +50,6 @@ std::optional<int> EdidOptionInput(const std::string& value)
     if (value.find('=') == std::string::npos || in.size() != 1 || in[0] < '1' || in[0] > '4')
         return std::nullopt;
     return in[0] - '0';
-}
-
-void PrintDifferencesJson(std::ostream& out, const std::vector<SSceneDifference>& d, const char* from,
-                          const char* to)
-{
-    out << "[";
-    for (std::size_t k = 0; k < d.size(); ++k)
-        out << (k ? "," : "") << "{\"setting\":" << JsonString(d[k].name) << ",\"" << from
-            << "\":" << JsonString(d[k].from) << ",\"" << to << "\":" << JsonString(d[k].to) << "}";
-    out << "]";
 }
 
 // One change of apply through the page that owns the setting; false after the session said why.
@@ -98,6 +93,7 @@ bool Change(SLinkRun& run, const SScene& scene, const SSceneDifference& d)
         } else {
             run.edidView.fileTarget = d.number - 1;
             run.edid.SetLog([&session](const std::string& line) { session.Fail(line); });
+            session.SetTimeoutSubject([t = d.number - 1] { return EdidStepText(t); });
             if (!run.edid.TakeContent(e.file, e.data))
                 return false;
             run.edid.OnSetFile();
@@ -174,6 +170,37 @@ int SaveScene(const std::string& path, const SConnection& link, const std::array
 
 }  // namespace
 
+namespace {
+
+// Whether a read-back reached a setting: the state holds each value it read.
+bool ReadBackHas(const SSwitcherState& state, const SSceneDifference& d)
+{
+    using S = SSceneDifference::Setting;
+    switch (d.setting) {
+    case S::Route: return state.routes[d.number - 1] != 0;
+    case S::Beep: return state.beep.has_value();
+    case S::Dvi: return state.dvi.has_value();
+    case S::Edid: return state.edids[d.number - 1].has_value();
+    }
+    return false;
+}
+
+// The switcher read again, from nothing: what the reading did not reach stays empty.
+SSwitcherState ReadBack(SLinkRun& run)
+{
+    run.state = SSwitcherState{};
+    run.QuerySettings(false);
+    return run.state;
+}
+
+// A setting apply could not confirm, and why.
+struct SNotTaken {
+    SSceneDifference setting;
+    std::string why;  // "the switcher shows IN 1", "the switcher did not accept the file"
+};
+
+}  // namespace
+
 int ApplyScene(const SScene& scene, const SConnection& link, const SApplyOptions& options, std::ostream& out,
                std::ostream& err)
 {
@@ -182,43 +209,109 @@ int ApplyScene(const SScene& scene, const SConnection& link, const SApplyOptions
         return r;
     if (!run->QuerySettings(false))
         return kExitFailed;
-    const std::vector<SSceneDifference> changes = SceneChanges(scene, run->State());
-    if (!options.json)
+    const SSwitcherState before = run->State();
+    const std::vector<SSceneDifference> changes = SceneChanges(scene, before);
+    // The inputs the scene does not know: apply never touches them, and says so.
+    std::vector<std::pair<std::string, std::string>> leftAlone;  // setting, what the switcher shows
+    for (int i = 1; i <= 4; ++i)
+        if (scene.edids[i - 1].kind == SSceneEdid::Kind::Unknown)
+            leftAlone.emplace_back("EDID IN" + std::to_string(i), before.edids[i - 1].value_or(""));
+    if (!options.json) {
         for (const auto& d : changes)
-            out << d.Line() << '\n';
-    std::vector<SSceneDifference> mismatches;
-    bool readBack = true;
+            out << d.Line(options.dryRun) << '\n';
+        for (const auto& [name, shown] : leftAlone)
+            out << name << ": left as it is (unknown in the scene; the switcher shows " << shown << ")\n";
+    }
+    std::vector<SNotTaken> notTaken;
+    std::vector<SSceneDifference> unread;  // changed, but the switcher could not be read back for it
+    std::vector<std::string> unreadAll;    // every setting the read-back did not reach
+    bool complete = true;                  // every setting read back
     if (!options.dryRun && !changes.empty()) {
-        // Every change is tried, whatever became of the one before; the reading back decides.
+        // Every change is tried, whatever became of the one before; the reading back decides,
+        // but for an EDID file: the switcher cannot report it, so only its acknowledgement tells.
+        std::vector<const SSceneDifference*> filesNotAccepted;
+        std::size_t tried = 0;
         for (const auto& d : changes) {
             run = Reopen(std::move(run), link, err);
             if (!run)
                 break;  // the link could not be opened again: the reading back cannot happen either
-            Change(*run, scene, d);
+            ++tried;
+            if (!Change(*run, scene, d) && d.setting == SSceneDifference::Setting::Edid &&
+                scene.edids[d.number - 1].kind == SSceneEdid::Kind::File)
+                filesNotAccepted.push_back(&d);
         }
+        for (std::size_t k = tried; k < changes.size(); ++k)
+            notTaken.push_back({changes[k], "it was not tried, the link could not be opened again"});
         if (run)  // a link that could not be opened again is not tried a second time
             run = Reopen(std::move(run), link, err);
-        readBack = run && run->QuerySettings(false);
-        if (readBack)
-            mismatches = SceneMismatches(scene, run->State());
-        else
-            mismatches = changes;  // nothing is known to have taken
+        const SSwitcherState after = run ? ReadBack(*run) : SSwitcherState{};
+        for (const auto& d : SceneMismatches(scene, after))
+            if (ReadBackHas(after, d))
+                notTaken.push_back({d, "the switcher shows " + d.from});
+        for (const SSceneDifference* d : filesNotAccepted) {
+            const bool named = std::any_of(notTaken.begin(), notTaken.end(), [&](const SNotTaken& n) {
+                return n.setting.setting == d->setting && n.setting.number == d->number;
+            });
+            if (!named)
+                notTaken.push_back({*d, "the switcher did not accept the file"});
+        }
+        for (std::size_t k = 0; k < tried; ++k)
+            if (const auto& d = changes[k]; !ReadBackHas(after, d) && std::none_of(filesNotAccepted.begin(), filesNotAccepted.end(),
+                                             [&](const SSceneDifference* f) { return f == &d; }))
+                unread.push_back(d);
+        const std::array<std::pair<bool, const char*>, 8> all = {
+            {{after.routes[0] != 0, "output 1"}, {after.routes[1] != 0, "output 2"}, {after.beep.has_value(), "beep"},
+             {after.dvi.has_value(), "DVI compatibility"}, {after.edids[0].has_value(), "EDID IN1"},
+             {after.edids[1].has_value(), "EDID IN2"}, {after.edids[2].has_value(), "EDID IN3"},
+             {after.edids[3].has_value(), "EDID IN4"}}};
+        for (const auto& [had, name] : all)
+            if (!had)
+                unreadAll.push_back(name);
+        complete = unreadAll.empty();
     }
-    const bool matches = readBack && mismatches.empty() && (!options.dryRun || changes.empty());
+    const bool matches = complete && notTaken.empty() && unread.empty() && (!options.dryRun || changes.empty());
     if (options.json) {
-        out << "{\"changes\":";
-        PrintDifferencesJson(out, changes, "from", "to");
-        out << ",\"dry_run\":" << Bool(options.dryRun) << ",\"matches\":" << Bool(matches) << ",\"mismatches\":";
-        PrintDifferencesJson(out, mismatches, "switcher", "scene");
-        out << "}\n";
+        out << "{\"changes\":[";
+        for (std::size_t k = 0; k < changes.size(); ++k)
+            out << (k ? "," : "") << "{\"setting\":" << JsonString(changes[k].name) << ",\"from\":"
+                << (changes[k].fromUnknown ? "null" : JsonString(changes[k].from))
+                << ",\"to\":" << JsonString(changes[k].to) << "}";
+        out << "],\"left_alone\":[";
+        for (std::size_t k = 0; k < leftAlone.size(); ++k)
+            out << (k ? "," : "") << "{\"setting\":" << JsonString(leftAlone[k].first)
+                << ",\"switcher\":" << JsonString(leftAlone[k].second) << "}";
+        out << "],\"dry_run\":" << Bool(options.dryRun) << ",\"matches\":" << Bool(matches) << ",\"mismatches\":[";
+        for (std::size_t k = 0; k < notTaken.size(); ++k)
+            out << (k ? "," : "") << "{\"setting\":" << JsonString(notTaken[k].setting.name)
+                << ",\"switcher\":" << JsonString(notTaken[k].setting.from) << ",\"scene\":"
+                << JsonString(notTaken[k].setting.to) << ",\"why\":" << JsonString(notTaken[k].why) << "}";
+        out << "],\"not_read_back\":[";
+        for (std::size_t k = 0; k < unread.size(); ++k)
+            out << (k ? "," : "") << JsonString(unread[k].name);
+        out << "]}\n";
     } else if (matches) {
         out << "The switcher matches the scene.\n";
     }
-    if (!readBack)
-        err << "corvanectl: the switcher could not be read back; none of the changes is known to have taken\n";
-    for (const auto& d : mismatches)
-        err << "corvanectl: " << d.name << " did not take: the switcher " << (readBack ? "shows " : "showed ")
-            << d.from << ", the scene says " << d.to << '\n';
+    for (const auto& n : notTaken)
+        err << "corvanectl: " << n.setting.name << " did not take: " << n.why << ", the scene says "
+            << n.setting.to << '\n';
+    const auto list = [](const std::vector<std::string>& names) {
+        std::string text;
+        for (std::size_t k = 0; k < names.size(); ++k)
+            text += (k == 0 ? "" : k + 1 == names.size() ? " and " : ", ") + names[k];
+        return text;
+    };
+    if (!unread.empty()) {
+        std::vector<std::string> names;
+        for (const auto& d : unread)
+            names.push_back(d.name);
+        err << "corvanectl: the switcher could not be read back for " << list(names)
+            << (unread.size() == 1 ? ": it was set, but whether it took is not known\n"
+                                   : ": they were set, but whether they took is not known\n");
+    } else if (!complete) {
+        err << "corvanectl: the switcher could not be read back for " << list(unreadAll)
+            << "; whether it still matches the scene there is not known\n";
+    }
     return options.dryRun || matches ? kExitOk : kExitFailed;
 }
 

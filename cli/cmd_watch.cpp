@@ -1,7 +1,9 @@
 // watch: the status reading of the General, Matrix and EDID pages repeated on one link, and a
 // line for each thing that changed between two readings.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -35,8 +37,10 @@ const char kWatchHelp[] =
     "With --json, one object per line: {\"time\",\"input\",\"signal\"}, {\"time\",\"output\",\"signal\"},\n"
     "{\"time\",\"output\",\"route\"}, {\"time\",\"beep\"}, {\"time\",\"dvi\"}, {\"time\",\"input\",\"edid\"};\n"
     "a change carries the old value as \"was\".\n"
-    "Ends with status 0 on SIGINT (Ctrl+C) or SIGTERM; 1 when the link is lost or the switcher\n"
-    "stops answering.\n";
+    "Ends with status 0 on SIGINT (Ctrl+C) or SIGTERM, or when standard output is a pipe nobody\n"
+    "reads any more (\"corvanectl watch | head -3\"); 1 when the link is lost or the switcher\n"
+    "stops answering: the line that says so carries a time stamp too, and with --json a last\n"
+    "record {\"time\",\"error\"} says it on standard output.\n";
 
 volatile std::sig_atomic_t g_stop = 0;
 int g_wakePipe[2] = {-1, -1};
@@ -104,6 +108,76 @@ std::string Timestamp()
     std::snprintf(text, sizeof text, "%s.%03d%.3s:%.2s", date, static_cast<int>(ms), zone, zone + 3);
     return text;
 }
+
+// Standard error of a watch: every line it gets carries the time stamp of the change lines;
+// the last one is kept for the JSON record that ends a watch that failed.
+class CStampedLines final : public std::streambuf {
+public:
+    explicit CStampedLines(std::ostream& target) : m_target(target) {}
+    ~CStampedLines() override { Pass(); }
+    // The last whole line, without its stamp and the program's name.
+    const std::string& Last() const { return m_last; }
+
+protected:
+    int_type overflow(int_type ch) override
+    {
+        if (traits_type::eq_int_type(ch, traits_type::eof()))
+            return traits_type::not_eof(ch);
+        m_line += traits_type::to_char_type(ch);
+        if (m_line.back() == '\n')
+            Pass();
+        return ch;
+    }
+    int sync() override
+    {
+        m_target.flush();
+        return 0;
+    }
+
+private:
+    void Pass()
+    {
+        if (m_line.empty())
+            return;
+        if (m_line.back() != '\n')
+            m_line += '\n';
+        m_target << Timestamp() << ' ' << m_line << std::flush;
+        m_last = m_line.substr(0, m_line.size() - 1);
+        if (m_last.rfind("corvanectl: ", 0) == 0)
+            m_last = m_last.substr(12);
+        m_line.clear();
+    }
+
+    std::ostream& m_target;
+    std::string m_line, m_last;
+};
+
+// Whether standard output is a pipe whose reader has gone: nothing written there would be read.
+bool ReaderGone()
+{
+    struct stat st {};
+    if (fstat(STDOUT_FILENO, &st) != 0 || !S_ISFIFO(st.st_mode))
+        return false;
+    pollfd p{STDOUT_FILENO, 0, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & POLLERR) != 0;
+}
+
+// SIGPIPE ignored for as long as it lives, over either link alike: a write to a pipe nobody
+// reads fails instead, and the watch ends on it.
+class CNoPipeSignal {
+public:
+    CNoPipeSignal()
+    {
+        struct sigaction sa {};
+        sa.sa_handler = SIG_IGN;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGPIPE, &sa, &m_old);
+    }
+    ~CNoPipeSignal() { sigaction(SIGPIPE, &m_old, nullptr); }
+
+private:
+    struct sigaction m_old {};
+};
 
 // One line of text and one JSON object per item that is new or changed.
 void PrintChanges(std::ostream& out, bool json, const SSwitcherState& now, const std::optional<SSwitcherState>& last)
@@ -188,15 +262,30 @@ int RunWatch(Args args, std::ostream& out, std::ostream& err)
         interval = static_cast<unsigned>(n);
     }
 
-    SLinkRun run(err, c.link);
+    CStampedLines stampedBuf(err);
+    std::ostream stamped(&stampedBuf);
+    SLinkRun run(stamped, c.link);
     if (int r = run.session.Open())
         return r;
     CStopSignals stopSignals;
     if (!stopSignals.Ok()) {
-        err << "corvanectl: cannot watch for signals\n";
+        stamped << "corvanectl: cannot watch for signals\n";
         return kExitFailed;
     }
+    CNoPipeSignal noPipeSignal;
     run.session.SetStop(&g_stop);
+    // A failure ends the watch: on standard error as a stamped line, and with --json as a last
+    // record, so that a program reading the records learns why they stopped.
+    const auto failed = [&] {
+        if (run.session.Stopped())
+            return kExitOk;
+        if (c.json && out) {
+            stamped << std::flush;
+            out << "{\"time\":\"" << Timestamp() << "\",\"error\":" << JsonString(stampedBuf.Last()) << "}\n"
+                << std::flush;
+        }
+        return kExitFailed;
+    };
     std::optional<SSwitcherState> last;
     // The next reading starts an interval after this one started, and never before it ended.
     bool elapsed = false;
@@ -204,14 +293,18 @@ int RunWatch(Args args, std::ostream& out, std::ostream& err)
     for (;;) {
         elapsed = false;
         timer.SetTimer(1, interval);
+        if (ReaderGone())
+            return kExitOutputClosed;
         if (!run.QuerySettings(true))
-            return run.session.Stopped() ? kExitOk : kExitFailed;
+            return failed();
         const SSwitcherState now = run.State();
         PrintChanges(out, c.json, now, last);
+        if (!out)
+            return kExitOutputClosed;  // nobody reads the lines any more (or they cannot be written)
         last = now;
         // A link lost while idle ends the wait too.
         if (!run.session.RunUntil([&] { return elapsed; }))
-            return run.session.Stopped() ? kExitOk : kExitFailed;
+            return failed();
     }
 }
 

@@ -57,7 +57,8 @@ void Usage(std::ostream& out)
         out << "  " << c.usage;
     out << "\nOptions (before or after the command):\n"
            "  --port COMn|PATH  the switcher's serial port (default $CORVANE_PORT)\n"
-           "  --host ADDRESS    the switcher's address, TCP port 8000 (default $CORVANE_HOST)\n"
+           "  --host ADDRESS[:PORT]  the switcher's IPv4 address or host name, TCP port 8000\n"
+           "                    unless PORT is given (default $CORVANE_HOST)\n"
            "  --json            the result as one JSON document on standard output\n"
            "  --trace           every frame, block and datagram in hexadecimal on standard error\n"
            "  -h, --help      this text\n"

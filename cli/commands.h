@@ -11,6 +11,9 @@
 
 namespace corvane::cli {
 
+// What a command returns when it ended because nobody reads its output any more (watch into a
+// pipe whose reader left): the program exits 0, as a filter does, whatever standard output says.
+inline constexpr int kExitOutputClosed = 141;
 
 using Args = std::span<const std::string>;
 

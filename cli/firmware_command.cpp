@@ -16,8 +16,8 @@ namespace {
 
 constexpr const char* kUsage =
 #ifdef CORVANE_CLI_LINK
-    "Usage: corvanectl firmware info [--json] [--port COMn | --host ADDRESS]\n"
-    "       corvanectl firmware upgrade FILE.fw [--json] [--port COMn | --host ADDRESS]\n"
+    "Usage: corvanectl firmware info [--json] [--port COMn | --host ADDRESS[:PORT]]\n"
+    "       corvanectl firmware upgrade FILE.fw [--json] [--port COMn | --host ADDRESS[:PORT]]\n"
     "       corvanectl firmware pack IMAGE OUT.fw\n"
 #else
     "Usage: corvanectl firmware pack IMAGE OUT.fw\n"

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +24,8 @@
 #include "cli/link_commands.h"
 #include "transport/session.h"
 #include "core/firmware/firmware.h"
+#include "core/pages/firmware_page.h"
+#include "core/pages/matrix_page.h"
 
 namespace corvane::cli {
 
@@ -64,15 +68,20 @@ const char kFleetUsage[] =
 const char kFleetHelp[] =
     "Runs COMMAND on every switcher named, over TCP, at most N at once (default 8):\n"
     "  --hosts A[:P],...  the switchers' addresses (TCP port 8000 unless :P is given)\n"
-    "  --hosts-file FILE  one address a line; # starts a comment\n"
-    "  --all              every switcher a search finds (--udp-to and --wait as for search)\n"
+    "  --hosts-file FILE  one address a line, a label after it if wanted; # starts a comment\n"
+    "  --all              every switcher a search finds (--udp-to and --wait as for search);\n"
+    "                     an answer naming a broadcast, multicast or network address is skipped\n"
     "  --jobs N           at most N switchers at once (1 to 256)\n"
     "COMMAND is status, route, beep, dvi, edid set|copy|load, firmware info|upgrade or scene apply.\n"
     "Standard output gets one block per switcher in the order given: \"ADDRESS: ok\" (or failed,\n"
     "no link) and the command's own lines indented; with --json one record a line:\n"
-    "{\"host\",\"ok\",\"exit\",\"result\",\"error\"}. The progress of a firmware upgrade goes to\n"
-    "standard error, one line per switcher. Exit status: 0 every switcher succeeded, 1 one or more\n"
-    "failed (the others still ran), 2 bad usage (nothing was sent), 3 the search could not run.\n";
+    "{\"host\",\"label\" (from a hosts file),\"ok\",\"exit\",\"result\",\"error\"}. The progress of a\n"
+    "firmware upgrade goes to standard error, one line per switcher, and so does --trace, a block\n"
+    "per switcher. Of each switcher's output the last 1 MiB is kept; a switcher's process that runs\n"
+    "past what its command can take is stopped. SIGINT or SIGTERM stops the run: every block is\n"
+    "printed and the switchers that did not finish are named. Exit status: 0 every switcher\n"
+    "succeeded, 1 one or more failed (the others still ran), 2 bad usage (nothing was sent), 3 the\n"
+    "search could not run, 130 or 143 stopped by SIGINT or SIGTERM.\n";
 
 std::string Trim(const std::string& s)
 {
@@ -87,9 +96,10 @@ std::string Trim(const std::string& s)
 bool TakeHost(const std::string& text, std::vector<std::string>& hosts, std::map<uint64_t, std::string>& seen,
               std::string& error)
 {
-    const auto h = ParseHost(text);
+    std::string why;
+    const auto h = ResolveHost(text, why);
     if (!h) {
-        error = "'" + text + "' is not an IPv4 address (A.B.C.D or A.B.C.D:PORT)";
+        error = "'" + text + (why.rfind("not ", 0) == 0 ? "' is " : "': ") + why;
         return false;
     }
     const uint64_t key = uint64_t(h->ipv4) << 16 | h->port;
@@ -126,22 +136,30 @@ std::optional<std::vector<std::string>> ParseHostList(const std::string& text, s
     }
 }
 
-std::optional<std::vector<std::string>> ParseHostLines(const std::string& text, std::string& error)
+std::optional<std::vector<std::string>> ParseHostLines(const std::string& text, std::string& error,
+                                                       std::vector<std::string>* labels)
 {
     std::vector<std::string> hosts;
     std::map<uint64_t, std::string> seen;
     std::istringstream in(text);
     int number = 0;
+    if (labels)
+        labels->clear();
     for (std::string line; std::getline(in, line);) {
         ++number;
-        const std::string item = Trim(line.substr(0, line.find('#')));
-        if (item.empty())
+        const std::string whole = Trim(line.substr(0, line.find('#')));
+        if (whole.empty())
             continue;
+        // The address, then the label: the rest of the line, blanks inside it kept.
+        const std::size_t blank = whole.find_first_of(" \t");
+        const std::string item = whole.substr(0, blank);
+        const std::string label = blank == std::string::npos ? "" : Trim(whole.substr(blank));
         std::string why;
-        if (item.find_first_of(" \t,") != std::string::npos)
-            why = "one address a line, not '" + item + "'";
-        else
-            TakeHost(item, hosts, seen, why);
+        const std::string firstWord = label.substr(0, label.find_first_of(" \t"));
+        if (item.find(',') != std::string::npos || (!label.empty() && ParseHost(firstWord)))
+            why = "one address a line, not '" + whole + "'";
+        else if (TakeHost(item, hosts, seen, why) && labels)
+            labels->push_back(label);
         if (!why.empty()) {
             error = "line " + std::to_string(number) + ": " + why;
             return std::nullopt;
@@ -226,21 +244,62 @@ int WaitFor(pid_t pid)
 
 }  // namespace
 
+namespace {
+
+// Keeps the last keep bytes of what a stream said; what goes is counted.
+void Keep(std::string& kept, std::size_t& dropped, const char* chunk, std::size_t n, std::size_t keep)
+{
+    kept.append(chunk, n);
+    // Trimmed when twice the bound: each byte is moved a bounded number of times.
+    if (kept.size() > 2 * keep) {
+        const std::size_t cut = kept.size() - keep;
+        kept.erase(0, cut);
+        dropped += cut;
+    }
+}
+
+void TrimKept(std::string& kept, std::size_t& dropped, std::size_t keep)
+{
+    if (kept.size() > keep) {
+        const std::size_t cut = kept.size() - keep;
+        kept.erase(0, cut);
+        dropped += cut;
+    }
+}
+
+using Clock = std::chrono::steady_clock;
+
+}  // namespace
+
 std::vector<SJobResult> RunJobs(const std::vector<std::vector<std::string>>& jobs, unsigned parallel,
-                                IJobObserver& observer)
+                                IJobObserver& observer, const SRunLimits& limits)
 {
     std::vector<SJobResult> results(jobs.size());
+    struct SClock {
+        Clock::time_point started;
+        std::optional<Clock::time_point> killAt;  // after SIGTERM, when SIGKILL follows
+    };
     std::vector<SRunning> running;
+    std::vector<SClock> clocks(jobs.size());
     const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
     parallel = std::max(1u, parallel);
+    const std::size_t keep = std::max<std::size_t>(limits.keepBytes, 1);
     std::size_t next = 0;
+    int stopSignal = 0;
+    int stopFd = limits.stopFd;
     char chunk[4096];
-    while (next < jobs.size() || !running.empty()) {
-        while (running.size() < parallel && next < jobs.size()) {
+    const auto signalJob = [&](SRunning& r, int sig) {
+        kill(r.pid, sig);
+        if (!clocks[r.job].killAt)
+            clocks[r.job].killAt = Clock::now() + std::chrono::milliseconds(limits.graceMs);
+    };
+    while ((next < jobs.size() && !stopSignal) || !running.empty()) {
+        while (!stopSignal && running.size() < parallel && next < jobs.size()) {
             const std::size_t k = next++;
             SRunning r{k, -1, {-1, -1}, {}};
             std::string why;
             observer.Started(k);
+            clocks[k].started = Clock::now();
             if (jobs[k].empty() || !Spawn(jobs[k], devNull, r, why)) {
                 results[k].status = 127;
                 results[k].err = "corvanectl: cannot start the process for this switcher: " + why + "\n";
@@ -250,6 +309,21 @@ std::vector<SJobResult> RunJobs(const std::vector<std::vector<std::string>>& job
             }
             running.push_back(std::move(r));
         }
+        // The nearest moment a process is due for a signal: its deadline, or SIGKILL after one.
+        const auto now = Clock::now();
+        std::optional<Clock::time_point> due;
+        for (const SRunning& r : running) {
+            const SClock& c = clocks[r.job];
+            std::optional<Clock::time_point> t = c.killAt;
+            if (!t && limits.deadlineMs > 0)
+                t = c.started + std::chrono::milliseconds(limits.deadlineMs);
+            if (t && (!due || *t < *due))
+                due = t;
+        }
+        int timeout = -1;
+        if (due)
+            timeout = int(std::clamp<long long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(*due - now).count() + 1, 0, 60000));
         std::vector<pollfd> fds;
         std::vector<std::pair<std::size_t, int>> owner;  // running index, stream
         for (std::size_t i = 0; i < running.size(); ++i)
@@ -258,11 +332,29 @@ std::vector<SJobResult> RunJobs(const std::vector<std::vector<std::string>>& job
                     fds.push_back({running[i].fd[s], POLLIN, 0});
                     owner.emplace_back(i, s);
                 }
-        if (!fds.empty() && poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR)
+        if (stopFd >= 0) {
+            fds.push_back({stopFd, POLLIN, 0});
+            owner.emplace_back(SIZE_MAX, 0);
+        }
+        if (!fds.empty() && poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR)
             break;
         for (std::size_t f = 0; f < fds.size(); ++f) {
             if (!(fds[f].revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
+            if (owner[f].first == SIZE_MAX) {
+                // A stop: every process gets the signal, none is started any more.
+                unsigned char sig = 0;
+                if (read(stopFd, &sig, 1) == 1 && !stopSignal) {
+                    stopSignal = sig ? sig : SIGTERM;
+                    for (SRunning& r : running) {
+                        results[r.job].interrupted = true;
+                        signalJob(r, stopSignal);
+                    }
+                } else if (stopSignal == 0) {
+                    stopFd = -1;  // closed: nothing will stop the run any more
+                }
+                continue;
+            }
             SRunning& r = running[owner[f].first];
             const int s = owner[f].second;
             const ssize_t n = read(r.fd[s], chunk, sizeof chunk);
@@ -274,13 +366,32 @@ std::vector<SJobResult> RunJobs(const std::vector<std::vector<std::string>>& job
                 continue;
             }
             SJobResult& result = results[r.job];
-            (s == 0 ? result.out : result.err).append(chunk, std::size_t(n));
+            if (s == 0)
+                Keep(result.out, result.outDropped, chunk, std::size_t(n), keep);
+            else
+                Keep(result.err, result.errDropped, chunk, std::size_t(n), keep);
             if (s == 1) {
                 r.errLine.append(chunk, std::size_t(n));
                 for (std::size_t nl; (nl = r.errLine.find('\n')) != std::string::npos;) {
                     observer.ErrLine(r.job, r.errLine.substr(0, nl));
                     r.errLine.erase(0, nl + 1);
                 }
+                // A line without end is not held past the bound.
+                if (r.errLine.size() > keep)
+                    r.errLine.erase(0, r.errLine.size() - keep);
+            }
+        }
+        // Deadlines: SIGTERM when a process has run too long, SIGKILL when it outlives the grace.
+        const auto after = Clock::now();
+        for (SRunning& r : running) {
+            SClock& c = clocks[r.job];
+            if (c.killAt && after >= *c.killAt) {
+                kill(r.pid, SIGKILL);
+                c.killAt = after + std::chrono::hours(24);  // once
+            } else if (!c.killAt && limits.deadlineMs > 0 &&
+                       after >= c.started + std::chrono::milliseconds(limits.deadlineMs)) {
+                results[r.job].timedOut = true;
+                signalJob(r, SIGTERM);
             }
         }
         // A process whose pipes are both closed has ended, or is about to.
@@ -291,10 +402,19 @@ std::vector<SJobResult> RunJobs(const std::vector<std::vector<std::string>>& job
             }
             if (!it->errLine.empty())
                 observer.ErrLine(it->job, it->errLine);
-            results[it->job].status = WaitFor(it->pid);
-            observer.Ended(it->job, results[it->job]);
+            SJobResult& result = results[it->job];
+            result.status = WaitFor(it->pid);
+            TrimKept(result.out, result.outDropped, keep);
+            TrimKept(result.err, result.errDropped, keep);
+            observer.Ended(it->job, result);
             it = running.erase(it);
         }
+    }
+    // Jobs a stop kept from starting.
+    for (std::size_t k = next; k < jobs.size(); ++k) {
+        results[k].status = -1;
+        results[k].interrupted = true;
+        observer.Ended(k, results[k]);
     }
     // Only when poll itself failed: nothing is left behind.
     for (SRunning& r : running) {
@@ -420,27 +540,69 @@ std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
-// What a switcher's process said on standard error besides its progress.
+// A line of --trace: a frame, block or datagram as it went out or came in.
+bool IsTraceLine(const std::string& line) { return line.rfind("TX ", 0) == 0 || line.rfind("RX ", 0) == 0; }
+
+// What a switcher's process said on standard error besides its progress and its trace.
 std::vector<std::string> ErrorLines(const std::string& err)
 {
     std::vector<std::string> lines;
     for (const std::string& line : Lines(err))
-        if (line.rfind(kProgressPrefix, 0) != 0)
+        if (line.rfind(kProgressPrefix, 0) != 0 && !IsTraceLine(line))
             lines.push_back(line);
     return lines;
+}
+
+std::string SizeText(std::size_t bytes)
+{
+    return bytes >= 10 * 1024 * 1024 ? std::to_string(bytes >> 20) + " MiB"
+           : bytes >= 10 * 1024      ? std::to_string(bytes >> 10) + " KiB"
+                                     : std::to_string(bytes) + " bytes";
+}
+
+// How a job ended, in words.
+std::string Outcome(const SJobResult& r)
+{
+    if (r.status < 0)
+        return "not started (stopped)";
+    if (r.timedOut)
+        return "did not end in time";
+    if (r.interrupted && r.status != kExitOk)
+        return "stopped";
+    return StatusWord(r.status);
+}
+
+// What the run could not keep of a job's output, as lines for its block.
+std::vector<std::string> DropNotes(const SJobResult& r, long long deadlineMs)
+{
+    std::vector<std::string> notes;
+    if (r.outDropped)
+        notes.push_back("corvanectl: " + SizeText(r.outDropped) + " of its standard output dropped; the last " +
+                        SizeText(r.out.size()) + " kept");
+    if (r.errDropped)
+        notes.push_back("corvanectl: " + SizeText(r.errDropped) + " of its standard error dropped; the last " +
+                        SizeText(r.err.size()) + " kept");
+    if (r.timedOut)
+        notes.push_back("corvanectl: ended after " + std::to_string((deadlineMs + 999) / 1000) +
+                        " s, longer than the command can take with a switcher that answers");
+    if (r.interrupted && r.status != kExitOk)
+        notes.push_back(r.status < 0 ? "corvanectl: not started: the run was stopped"
+                                     : "corvanectl: stopped while it ran; what it had done is above");
+    return notes;
 }
 
 // The per-switcher report: the blocks on standard output in the order given, each as soon as
 // it and every one before it have ended; the progress of a firmware upgrade on standard error.
 class CFleetReport final : public IJobObserver {
 public:
-    CFleetReport(const std::vector<std::string>& hosts, bool json, bool progress, std::ostream& out,
-                 std::ostream& err, std::ostream& rawErr)
-        : m_hosts(hosts), m_json(json), m_progress(progress), m_out(out), m_err(err), m_rawErr(rawErr),
-          m_jobs(hosts.size())
+    CFleetReport(const std::vector<std::string>& hosts, const std::vector<std::string>& labels, bool json,
+                 bool progress, long long deadlineMs, std::ostream& out, std::ostream& err, std::ostream& rawErr)
+        : m_hosts(hosts), m_labels(labels), m_json(json), m_progress(progress), m_deadlineMs(deadlineMs), m_out(out),
+          m_err(err), m_rawErr(rawErr), m_jobs(hosts.size())
     {
-        for (const auto& h : hosts)
-            m_width = std::max(m_width, h.size());
+        m_labels.resize(hosts.size());
+        for (std::size_t k = 0; k < hosts.size(); ++k)
+            m_width = std::max(m_width, Name(k).size());
         if (!progress || isatty(STDERR_FILENO) != 1)
             return;
         const char* term = std::getenv("TERM");
@@ -468,7 +630,7 @@ public:
             return;
         if (!m_terminal) {
             // Whole lines only, each naming its switcher.
-            m_err << m_hosts[k] << ": " << line << '\n' << std::flush;
+            m_err << Name(k) << ": " << line << '\n' << std::flush;
             return;
         }
         SJob& j = m_jobs[k];
@@ -492,7 +654,7 @@ public:
         SJob& j = m_jobs[k];
         j.ended = true;
         j.result = result;
-        j.state = result.status == kExitOk ? "done" : StatusWord(result.status);
+        j.state = result.status == kExitOk ? "done" : Outcome(result);
         Redraw();
         if (!m_terminal)
             PrintReady();
@@ -516,7 +678,7 @@ private:
         if (m_drawn)
             m_rawErr << "\x1b[" << m_hosts.size() << 'A';
         for (std::size_t k = 0; k < m_hosts.size(); ++k) {
-            std::string line = m_hosts[k] + std::string(m_width - m_hosts[k].size() + 2, ' ') + m_jobs[k].state;
+            std::string line = Name(k) + std::string(m_width - Name(k).size() + 2, ' ') + m_jobs[k].state;
             if (line.size() >= m_columns)
                 line.resize(m_columns - 1);
             m_rawErr << "\r\x1b[2K";
@@ -533,36 +695,65 @@ private:
         m_out << std::flush;
     }
 
+    // "192.168.1.20" or, with a label from the hosts file, "192.168.1.20 (lobby)".
+    std::string Name(std::size_t k) const
+    {
+        return m_labels[k].empty() ? m_hosts[k] : m_hosts[k] + " (" + m_labels[k] + ")";
+    }
+
     void PrintBlock(std::size_t k)
     {
         const SJobResult& r = m_jobs[k].result;
-        const std::vector<std::string> errors = ErrorLines(r.err);
+        std::vector<std::string> errors = ErrorLines(r.err);
+        for (std::string& note : DropNotes(r, m_deadlineMs))
+            errors.push_back(std::move(note));
+        // The trace goes to standard error, a block per switcher in the same order.
+        bool traced = false;
+        for (const std::string& line : Lines(r.err))
+            if (IsTraceLine(line)) {
+                if (!traced)
+                    m_err << Name(k) << ": trace\n";
+                traced = true;
+                m_err << "  " << line << '\n';
+            }
+        if (traced)
+            m_err << std::flush;
         if (!m_json) {
-            m_out << m_hosts[k] << ": " << StatusWord(r.status) << '\n';
+            m_out << Name(k) << ": " << Outcome(r) << '\n';
             for (const std::string& line : Lines(r.out))
                 m_out << "  " << line << '\n';
             for (const std::string& line : errors)
                 m_out << "  " << line << '\n';
             return;
         }
-        // The command's own JSON document is the record's result.
+        // The command's own JSON document is the record's result, when it parses as one.
         std::string result = Trim(r.out);
         while (!result.empty() && result.back() == '\n')
             result.pop_back();
-        const bool document = !result.empty() && result.find('\n') == std::string::npos &&
-                              ((result.front() == '{' && result.back() == '}') ||
-                               (result.front() == '[' && result.back() == ']'));
+        std::string why;
+        const bool document = !result.empty() && result.find('\n') == std::string::npos && r.outDropped == 0 &&
+                              (result.front() == '{' || result.front() == '[') && ParseJson(result, why).has_value();
         if (!document)
             result = result.empty() ? "null" : JsonString(r.out);
         std::string error;
         for (const std::string& line : errors)
             error += (error.empty() ? "" : "\n") + line;
-        m_out << "{\"host\":" << JsonString(m_hosts[k]) << ",\"ok\":" << Bool(r.status == kExitOk)
-              << ",\"exit\":" << r.status << ",\"result\":" << result << ",\"error\":" << JsonString(error) << "}\n";
+        m_out << "{\"host\":" << JsonString(m_hosts[k]);
+        if (!m_labels[k].empty())
+            m_out << ",\"label\":" << JsonString(m_labels[k]);
+        m_out << ",\"ok\":" << Bool(r.status == kExitOk)
+              << ",\"exit\":" << r.status;
+        if (r.interrupted)
+            m_out << ",\"interrupted\":true";
+        if (r.timedOut)
+            m_out << ",\"timed_out\":true";
+        m_out << ",\"result\":" << result << ",\"error\":" << JsonString(error) << "}\n";
     }
 
     const std::vector<std::string>& m_hosts;
+    std::vector<std::string> m_labels;
     bool m_json, m_progress;
+    long long m_deadlineMs;
     std::ostream &m_out, &m_err, &m_rawErr;
     std::vector<SJob> m_jobs;
     std::size_t m_width = 0, m_printed = 0;
@@ -580,6 +771,104 @@ int FleetUsage(std::ostream& err, const std::string& reason)
 struct SCheckOnly {
     SCheckOnly() { CSession::SetCheckOnly(true); }
     ~SCheckOnly() { CSession::SetCheckOnly(false); }
+};
+
+// Why a search answer's address is no switcher to act on, or "" when it may be one: a
+// broadcast, multicast, unspecified or loopback address (this machine, unless the search itself
+// went to this machine), or an address ending in .0 or .255, which the switcher refuses to take
+// as its own (a network's own address or its broadcast on the usual networks).
+std::string NotASwitcherAddress(const std::string& text, bool loopbackAllowed)
+{
+    const auto h = ParseHost(text);
+    if (!h || text.find(':') != std::string::npos)
+        return "not an IPv4 address";
+    const uint32_t a = h->ipv4;
+    if (a == 0xFFFFFFFFu)
+        return "the broadcast address";
+    if ((a >> 28) == 0xE)
+        return "a multicast address";
+    if ((a >> 28) == 0xF)
+        return "a reserved address";
+    if ((a >> 24) == 0)
+        return "not an address of a host";
+    if ((a >> 24) == 127 && !loopbackAllowed)
+        return "an address of this machine";
+    if ((a & 0xFF) == 0 || (a & 0xFF) == 0xFF)
+        return "a network's own or broadcast address";
+    return {};
+}
+
+// The longest a command can take on one switcher that answers every exchange at the last
+// moment its timers allow, with room to spare: past it the switcher's process is stopped.
+long long WorstCaseMs(const std::string& word, const std::string& second, Args afterCommand)
+{
+    constexpr long long kConnect = 5000;
+    constexpr long long kQuery = 2 * kStepTimeoutMs;  // sent, once more, then given up
+    constexpr long long kSet = kPageTimeoutMs;
+    constexpr long long kReading = 2 * kQuery + 6 * kQuery + kRouteTimeoutMs + 4 * kQuery + 4 * kQuery;
+    constexpr long long kSpare = 30000;
+    long long ms = kConnect + kReading;  // status and every reading
+    if (word == "route" || word == "beep" || word == "dvi")
+        ms = kConnect + 2 * kSet + 2 * kQuery;
+    else if (word == "edid")
+        ms = kConnect + 3 * kSet + 4 * kQuery;
+    else if (word == "scene")  // a reading, each of 8 changes on a new link, a reading back
+        ms = 2 * (kConnect + kReading) + 8 * (kConnect + 3 * kSet);
+    else if (word == "firmware" && second == "upgrade") {
+        // Three requests, then each packet with its repeat; the file's size sets the count.
+        long long packets = 1;
+        for (const std::string& a : afterCommand) {
+            struct stat st {};
+            if (a.rfind("-", 0) != 0 && a != second && stat(a.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                packets = std::max<long long>(packets, st.st_size / kBlockDataSize + 2);
+        }
+        ms = kConnect + 3 * 2 * kFwGuardMs + packets * 2 * kFwGuardMs + 60000;
+    }
+    return ms + kSpare;
+}
+
+// SIGINT and SIGTERM while the switchers' processes run: the signal number goes down a pipe the
+// runner watches, and the handlers the program had come back afterwards.
+int g_stopPipe[2] = {-1, -1};
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+void OnFleetStop(int sig)
+{
+    const int saved = errno;
+    g_stopSignal = sig;
+    const unsigned char c = static_cast<unsigned char>(sig);
+    [[maybe_unused]] const ssize_t n = write(g_stopPipe[1], &c, 1);
+    errno = saved;
+}
+
+class CStopSignals {
+public:
+    CStopSignals()
+    {
+        g_stopSignal = 0;
+        if (pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        struct sigaction sa {};
+        sa.sa_handler = OnFleetStop;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGINT, &sa, &m_int);
+        sigaction(SIGTERM, &sa, &m_term);
+    }
+    ~CStopSignals()
+    {
+        if (g_stopPipe[0] < 0)
+            return;
+        sigaction(SIGINT, &m_int, nullptr);
+        sigaction(SIGTERM, &m_term, nullptr);
+        close(g_stopPipe[0]);
+        close(g_stopPipe[1]);
+        g_stopPipe[0] = g_stopPipe[1] = -1;
+    }
+    int Fd() const { return g_stopPipe[0]; }
+    int Received() const { return g_stopSignal; }
+
+private:
+    struct sigaction m_int {}, m_term {};
 };
 
 }  // namespace
@@ -648,7 +937,7 @@ int RunFleet(Args args, std::ostream& out, std::ostream& err, std::ostream& rawE
             return FleetUsage(err, "--udp-to " + why);
     }
 
-    std::vector<std::string> hosts;
+    std::vector<std::string> hosts, labels;
     std::string why;
     if (f.hosts) {
         const auto list = ParseHostList(*f.hosts, why);
@@ -665,7 +954,7 @@ int RunFleet(Args args, std::ostream& out, std::ostream& err, std::ostream& rawE
                                                                   : std::strerror(saved);
             return FleetUsage(err, "--hosts-file " + *f.hostsFile + ": " + reason);
         }
-        const auto list = ParseHostLines(std::string(bytes.begin(), bytes.end()), why);
+        const auto list = ParseHostLines(std::string(bytes.begin(), bytes.end()), why, &labels);
         if (!list)
             return FleetUsage(err, "--hosts-file " + *f.hostsFile + ": " + why);
         hosts = *list;
@@ -700,12 +989,19 @@ int RunFleet(Args args, std::ostream& out, std::ostream& err, std::ostream& rawE
         std::vector<std::string> found;
         if (const int r = FindSwitchers(f.udpTo.value_or(""), waitMs, trace, found, err))
             return r;
-        // A switcher that answers twice (through two interfaces, say) is acted on once.
-        for (const std::string& a : found)
+        // A switcher that answers twice (through two interfaces, say) is acted on once; an
+        // answer naming no address a switcher can have is not acted on at all.
+        const bool searchOnLoopback = f.udpTo && f.udpTo->rfind("127.", 0) == 0;
+        for (const std::string& a : found) {
+            if (const std::string skip = NotASwitcherAddress(a, searchOnLoopback); !skip.empty()) {
+                err << "corvanectl: a search answer names " << a << ", " << skip << ": skipped\n";
+                continue;
+            }
             if (std::find(hosts.begin(), hosts.end(), a) == hosts.end())
                 hosts.push_back(a);
+        }
         if (hosts.empty()) {
-            err << "corvanectl: no switcher answered the search\n";
+            err << "corvanectl: " << (found.empty() ? "no switcher answered the search" : "no search answer named an address to act on") << '\n';
             return kExitFailed;
         }
     }
@@ -719,8 +1015,12 @@ int RunFleet(Args args, std::ostream& out, std::ostream& err, std::ostream& rawE
     }
     const bool json = std::find(rest.begin(), rest.end(), "--json") != rest.end();
     const bool progress = *entry->progress && HasWord(entry->progress, second);
-    CFleetReport report(hosts, json, progress, out, err, rawErr);
-    const std::vector<SJobResult> results = RunJobs(argvs, jobs, report);
+    SRunLimits limits;
+    limits.deadlineMs = WorstCaseMs(word, second, afterCommand);
+    CStopSignals stop;
+    limits.stopFd = stop.Fd();
+    CFleetReport report(hosts, labels, json, progress, limits.deadlineMs, out, err, rawErr);
+    const std::vector<SJobResult> results = RunJobs(argvs, jobs, report, limits);
     report.Finish();
 
     std::string failed;
@@ -729,6 +1029,16 @@ int RunFleet(Args args, std::ostream& out, std::ostream& err, std::ostream& rawE
         if (results[k].status != kExitOk) {
             failed += (failures++ ? ", " : "") + hosts[k];
         }
+    if (const int sig = stop.Received()) {
+        std::string stopped;
+        std::size_t count = 0;
+        for (std::size_t k = 0; k < results.size(); ++k)
+            if (results[k].interrupted && results[k].status != kExitOk)
+                stopped += (count++ ? ", " : "") + hosts[k];
+        err << "corvanectl: stopped by " << (sig == SIGINT ? "SIGINT" : "SIGTERM") << "; " << count << " of "
+            << hosts.size() << " switchers did not finish" << (count ? ": " + stopped : std::string()) << '\n';
+        return 128 + sig;
+    }
     if (failures) {
         err << "corvanectl: " << failures << " of " << hosts.size() << " switchers failed: " << failed << '\n';
         return kExitFailed;

@@ -28,15 +28,32 @@ std::span<const SFleetCommand> FleetCommands();
 // "A[:P],B[:P],...": the addresses in order. Nothing, with the reason in error, for an empty
 // item, an item that is not an IPv4 address (with a port) or a switcher named twice.
 std::optional<std::vector<std::string>> ParseHostList(const std::string& text, std::string& error);
-// The text of a hosts file: one address a line, "#" to the end of the line a comment, blank lines
-// and blanks around an address ignored. The reason names the line ("line 3: ...").
-std::optional<std::vector<std::string>> ParseHostLines(const std::string& text, std::string& error);
+// The text of a hosts file: one address a line, optionally followed by a label for people
+// ("192.168.1.20  lobby"; the rest of the line), "#" to the end of the line a comment, blank
+// lines and blanks around an address ignored. labels, when given, gets each address's label
+// ("" for none). The reason names the line ("line 3: ...").
+std::optional<std::vector<std::string>> ParseHostLines(const std::string& text, std::string& error,
+                                                       std::vector<std::string>* labels = nullptr);
 
 // One process of a fleet run: what it printed and how it ended (its exit status, or 128 plus
 // the signal that ended it).
 struct SJobResult {
-    int status = -1;
-    std::string out, err;
+    int status = -1;          // -1: never started (a stop came first)
+    std::string out, err;     // the last SRunLimits::keepBytes of each
+    std::size_t outDropped = 0, errDropped = 0;  // the bytes before them, not kept
+    bool interrupted = false;  // a stop reached it while it ran, or before it started
+    bool timedOut = false;     // ended for running past the deadline
+};
+
+// What bounds a run: the bytes kept of each stream of a job, the time a job may take (0: no
+// bound) before SIGTERM and, graceMs later, SIGKILL, and a descriptor that turns readable with
+// one byte, a signal number, when the run is to stop: the running jobs get that signal, no
+// more are started, and RunJobs returns when the running ones have ended.
+struct SRunLimits {
+    std::size_t keepBytes = std::size_t(1) << 20;
+    long long deadlineMs = 0;
+    int graceMs = 3000;
+    int stopFd = -1;
 };
 
 class IJobObserver {
@@ -50,9 +67,10 @@ public:
 
 // Runs each job (argv[0] the program's path, standard input /dev/null) with at most parallel
 // of them at once, starting them in order, and returns when every one has ended. A job that
-// cannot be started ends with status 127 and the reason on its standard error.
+// cannot be started ends with status 127 and the reason on its standard error. Every job that
+// was not started because of a stop is reported as ended too (status -1).
 std::vector<SJobResult> RunJobs(const std::vector<std::vector<std::string>>& jobs, unsigned parallel,
-                                IJobObserver& observer);
+                                IJobObserver& observer, const SRunLimits& limits = {});
 
 // Whether the command line names several switchers (or --jobs).
 bool IsFleetCommandLine(Args args);

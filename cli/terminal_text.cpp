@@ -7,7 +7,24 @@ namespace corvane::cli {
 CTerminalTextBuf::~CTerminalTextBuf()
 {
     EscapePending();
+    Pass();
     m_target.flush();
+}
+
+void CTerminalTextBuf::Emit(const char* s, std::size_t n)
+{
+    m_held.append(s, n);
+    // A line, or a long run without one, goes out at once.
+    if (m_held.size() >= 4096 || (n && std::char_traits<char>::find(s, n, '\n')))
+        Pass();
+}
+
+void CTerminalTextBuf::Pass()
+{
+    if (m_held.empty())
+        return;
+    m_target.write(m_held.data(), static_cast<std::streamsize>(m_held.size()));
+    m_held.clear();
 }
 
 CTerminalTextBuf::int_type CTerminalTextBuf::overflow(int_type ch)
@@ -26,6 +43,7 @@ std::streamsize CTerminalTextBuf::xsputn(const char* s, std::streamsize n)
 
 int CTerminalTextBuf::sync()
 {
+    Pass();
     m_target.flush();
     return m_target ? 0 : -1;
 }
@@ -34,7 +52,7 @@ void CTerminalTextBuf::Escape(unsigned char b)
 {
     static const char digits[] = "0123456789ABCDEF";
     const char text[] = {'\\', 'x', digits[b >> 4], digits[b & 15]};
-    m_target.write(text, sizeof text);
+    Emit(text, sizeof text);
 }
 
 void CTerminalTextBuf::EscapePending()
@@ -61,7 +79,7 @@ void CTerminalTextBuf::Put(unsigned char b)
             if (lead == 0xC2 && b <= 0x9F)
                 EscapePending();  // a C1 control: some terminals take U+009B as CSI
             else
-                m_target.write(m_pending.data(), static_cast<std::streamsize>(m_pending.size()));
+                Emit(m_pending.data(), m_pending.size());
             m_pending.clear();
             m_need = 0;
             return;
@@ -70,9 +88,10 @@ void CTerminalTextBuf::Put(unsigned char b)
     }
     if (b < 0x80) {
         const bool text = b >= 0x20 ? b != 0x7F : b == '\n' || b == '\t' || (b == '\r' && m_keepReturn);
-        if (text)
-            m_target.put(static_cast<char>(b));
-        else
+        if (text) {
+            const char c = static_cast<char>(b);
+            Emit(&c, 1);
+        } else
             Escape(b);
         return;
     }

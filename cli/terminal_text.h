@@ -11,7 +11,9 @@ namespace corvane::cli {
 
 // Forwards to target what a terminal shows as text: printable ASCII, line feed and tab (and
 // carriage return when keepReturn, for progress redrawn in place) and well-formed UTF-8
-// outside the C1 controls. Any other byte is written as \xNN.
+// outside the C1 controls. Any other byte is written as \xNN. The text is passed on a line at a
+// time (and on every flush), so an unbuffered target such as standard error gets one write a
+// line, not one a byte.
 class CTerminalTextBuf final : public std::streambuf {
 public:
     CTerminalTextBuf(std::ostream& target, bool keepReturn) : m_target(target), m_keepReturn(keepReturn) {}
@@ -27,8 +29,12 @@ private:
     void Escape(unsigned char b);
     void EscapePending();
 
+    void Emit(const char* s, std::size_t n);
+    void Pass();  // what is held to the target
+
     std::ostream& m_target;
     bool m_keepReturn;
+    std::string m_held;     // text passed the filter, not yet written
     std::string m_pending;  // a UTF-8 sequence begun but not complete
     std::size_t m_need = 0; // its full length
 };

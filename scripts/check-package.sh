@@ -35,6 +35,16 @@ for page in "$work"/root/usr/share/man/man1/*.gz; do
   # A manual page that groff cannot read gives warnings and no text.
   [ -n "$(MANWIDTH=80 man -l "$page" 2>/dev/null | head -n 3)" ] || { echo "unreadable: $page" >&2; exit 1; }
 done
+# corvanectl's commands: each tag line whole (a tag broken over two source lines leaves its end
+# in the text below it), and status says everything it prints.
+ctl_text=$(MANWIDTH=200 man -l "$work/root/usr/share/man/man1/corvanectl.1.gz" 2>/dev/null)
+for tag in 'search [--wait MS]' 'config --mac MAC --auto|--static ADDRESS [--new-mac MAC]' \
+           'scene save FILE [--edid INn=EDIDFILE ...]' 'scene apply FILE [--dry-run]' 'watch [--interval MS]'; do
+  grep -qxF "       $tag" <<<"$ctl_text" || { echo "corvanectl.1: no whole tag line '$tag'" >&2; exit 1; }
+done
+for said in 'input.s EDID' 'the device line'; do
+  grep -q "$said" <<<"$ctl_text" || { echo "corvanectl.1: status does not mention $said" >&2; exit 1; }
+done
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "-- not root: the package is not installed here, the installed programs are not tried"

@@ -23,6 +23,7 @@ constexpr KindInfo kKinds[] = {
     {FaultKind::Noise, "noise", kDefaultNoiseBytes},
     {FaultKind::Refuse, "refuse", 0},
     {FaultKind::HangUp, "hangup", 0},
+    {FaultKind::Value, "value", 0},
 };
 
 const KindInfo* FindKind(std::string_view name)
@@ -98,6 +99,7 @@ void Apply(FaultSet& f, FaultKind kind, unsigned arg)
     case FaultKind::Noise: f.noise += arg; break;
     case FaultKind::Refuse: f.refuse = true; break;
     case FaultKind::HangUp: f.hangUp = true; break;
+    case FaultKind::Value: f.value = static_cast<uint8_t>(arg); break;
     }
 }
 
@@ -129,6 +131,10 @@ std::string FaultSet::Describe() const
         add("drop");
     if (hangUp)
         add("hangup");
+    if (value) {
+        add("value");
+        s += "=" + std::to_string(*value);
+    }
     return s;
 }
 
@@ -156,6 +162,10 @@ std::optional<FaultRule> ParseFaultRule(std::string_view text, std::string& erro
     rule.arg = kind->defaultArg;
     if (!argText.empty() && !ParseNumber(argText, rule.arg)) {
         error = "bad number '" + std::string(argText) + "'";
+        return std::nullopt;
+    }
+    if (rule.kind == FaultKind::Value && rule.arg > 0xFF) {
+        error = "a value is a byte, 0 to 255";
         return std::nullopt;
     }
     if (rule.kind == FaultKind::Noise && rule.arg > kMaxNoiseBytes) {

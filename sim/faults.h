@@ -13,7 +13,7 @@
 
 namespace corvane::sim {
 
-enum class FaultKind { Drop, Delay, Corrupt, Split, Merge, Noise, Refuse, HangUp };
+enum class FaultKind { Drop, Delay, Corrupt, Split, Merge, Noise, Refuse, HangUp, Value };
 enum class FaultTarget { Any, Frame, Search, Config };
 
 inline constexpr unsigned kDefaultDelayMs = 1000;
@@ -49,8 +49,9 @@ struct FaultSet {
     unsigned splitGapMs = kDefaultSplitGapMs;
     unsigned mergeHoldMs = kDefaultMergeHoldMs;
     unsigned noise = 0;
+    std::optional<uint8_t> value;  // the reply's byte 6, the value it reports, becomes this
 
-    bool Any() const { return drop || corrupt || split || merge || refuse || hangUp || delayMs || noise; }
+    bool Any() const { return drop || corrupt || split || merge || refuse || hangUp || delayMs || noise || value; }
     std::string Describe() const;
 };
 

@@ -243,6 +243,8 @@ Faults:
               hangup            the link is closed instead of replying (serial: the pty is
                                 closed and a new one published under the same alias;
                                 TCP: the connection is closed; datagrams: no reply)
+              value=N           the reply reports N (0 to 255) in byte 6, the value it
+                                carries (a route's input, an EDID's index), checksum kept right
       TARGET  hex bytes 2.. of the command ("01 04 02", "200156"), any, search or config
       RANGE   which matching exchanges: N, N-M or N- (default: all)
       e.g. --fault drop:01 04 02   --fault delay=3500:20 01 AA:2   --fault refuse:config

@@ -184,6 +184,10 @@ void CStreamSession::Exchange(const Frame& command, const Block* block, int64_t 
     if (f.drop)
         return;
     Frame r = *reply;
+    if (f.value) {
+        r[6] = *f.value;
+        SealFrame(r);
+    }
     if (f.corrupt)
         r[12] ^= 0xFF;
     std::vector<uint8_t> bytes = m_faults.Noise(f.noise);

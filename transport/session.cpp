@@ -1,6 +1,10 @@
 #include "transport/session.h"
 
 #include <QEventLoop>
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+
 #include <cctype>
 #include <cerrno>
 
@@ -50,6 +54,58 @@ std::string OpenFailureText(const std::string& name, const std::string& device, 
     case EOpenFailure::None: break;
     }
     return what + ": cannot be opened";
+}
+
+std::optional<SHostPort> ResolveHost(const std::string& text, std::string& why)
+{
+    if (const auto h = ParseHost(text))
+        return h;
+    why = "not an IPv4 address or a host name (A.B.C.D, NAME, or either with :PORT)";
+    const auto colon = text.find(':');
+    const std::string name = text.substr(0, colon);
+    // A port that is wrong is wrong whatever the name: checked on a stand-in address.
+    if (colon != std::string::npos && !ParseHost("0.0.0.0" + text.substr(colon)))
+        return std::nullopt;
+    // Only what can be a host name is looked up: letters, digits and hyphens in dot-separated
+    // labels of 1 to 63, not all digits (that is a malformed address).
+    bool letter = false;
+    std::size_t label = 0;
+    if (name.empty() || name.size() > 253)
+        return std::nullopt;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char ch = name[i];
+        if (ch == '.') {
+            if (label == 0 || name[i - 1] == '-')
+                return std::nullopt;
+            label = 0;
+            continue;
+        }
+        const bool alpha = std::isalpha(static_cast<unsigned char>(ch)) != 0;
+        if (!alpha && !std::isdigit(static_cast<unsigned char>(ch)) && (ch != '-' || label == 0))
+            return std::nullopt;
+        letter = letter || alpha;
+        if (++label > 63)
+            return std::nullopt;
+    }
+    if (!letter || label == 0 || name.back() == '-')
+        return std::nullopt;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int e = getaddrinfo(name.c_str(), nullptr, &hints, &found);
+    if (e != 0 || !found) {
+        why = e == EAI_NONAME || e == EAI_NODATA ? "no such host (or it has no IPv4 address)"
+              : e == EAI_AGAIN                   ? "the name could not be looked up now"
+                                                 : std::string("the name could not be looked up: ") + gai_strerror(e);
+        return std::nullopt;
+    }
+    SHostPort h;
+    h.ipv4 = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+    freeaddrinfo(found);
+    if (colon != std::string::npos)
+        h.port = ParseHost("0.0.0.0" + text.substr(colon))->port;
+    return h;
 }
 
 void EnsureCoreApplication()
@@ -135,9 +191,10 @@ int CSession::Open()
 int CSession::OpenTcp()
 {
     const std::string& host = m_connection.host;
-    const auto target = ParseHost(host);
+    std::string why;
+    const auto target = ResolveHost(host, why);
     if (!target) {
-        m_err << m_name << ": --host " << host << ": not an IPv4 address (A.B.C.D, or A.B.C.D:PORT)\n";
+        m_err << m_name << ": --host " << host << ": " << why << '\n';
         return kExitUsage;
     }
     m_tcp = std::make_unique<CQtTcpControl>();

@@ -32,6 +32,11 @@ struct SConnection {
     bool trace = false;
 };
 
+// As ParseHost, and a host name in place of the address ("switcher-lobby.local",
+// "switcher-lobby.local:8001") is looked up through the system's resolver (IPv4 only). Nothing,
+// with why set to the reason, when the text is neither or the name has no IPv4 address.
+std::optional<SHostPort> ResolveHost(const std::string& text, std::string& why);
+
 // Why a port cannot be opened, as one line with a hint where one helps.
 std::string OpenFailureText(const std::string& name, const std::string& device, EOpenFailure failure, int error);
 

@@ -1,6 +1,7 @@
 #include "core/scene/json.h"
 
 #include <limits>
+#include <unordered_set>
 
 namespace corvane::cli {
 
@@ -127,6 +128,8 @@ private:
 
     bool Object(SJson& v, int depth)
     {
+        constexpr std::size_t kLinearMembers = 16;
+        std::unordered_set<std::string> seen;
         v.type = SJson::Type::Object;
         ++m_at;
         SkipSpace();
@@ -142,7 +145,16 @@ private:
             std::string key;
             if (!String(key))
                 return false;
-            if (v.Find(key)) {
+            // A few members are compared in turn; past that a set keeps the check linear.
+            bool twice;
+            if (v.keys.size() < kLinearMembers) {
+                twice = v.Find(key) != nullptr;
+            } else {
+                if (seen.empty())
+                    seen.insert(v.keys.begin(), v.keys.end());
+                twice = !seen.insert(key).second;
+            }
+            if (twice) {
                 m_at = keyAt;
                 return Fail("the member \"" + key + "\" appears twice");
             }
@@ -380,7 +392,17 @@ std::string JsonString(const std::string& s)
         const auto u = static_cast<unsigned char>(ch);
         if (u >= 0x80) {
             const std::size_t n = Utf8SequenceAt(s, i);
-            r += n ? s.substr(i, n) : std::string("\\ufffd");
+            if (n == 2 && u == 0xC2 && static_cast<unsigned char>(s[i + 1]) <= 0x9F) {
+                // A C1 control (U+0080..U+009F): escaped, so that no terminal acts on it and
+                // nothing between here and the reader has reason to rewrite the document.
+                static const char digits[] = "0123456789abcdef";
+                const auto c = static_cast<unsigned char>(s[i + 1]);
+                r += "\\u00";
+                r += digits[c >> 4];
+                r += digits[c & 15];
+            } else {
+                r += n ? s.substr(i, n) : std::string("\\ufffd");
+            }
             i += n ? n : 1;
             continue;
         }

@@ -31,8 +31,9 @@ inline constexpr int kJsonMaxDepth = 64;
 // UTF-8 byte-order mark is skipped.
 std::optional<SJson> ParseJson(std::string_view text, std::string& error);
 
-// A JSON string literal: quotes, backslashes and control characters escaped; a byte that is not
-// part of well-formed UTF-8 becomes U+FFFD, so the document always parses.
+// A JSON string literal: quotes, backslashes and control characters (C0, DEL and C1) escaped; a
+// byte that is not part of well-formed UTF-8 becomes U+FFFD, so the document always parses and
+// holds nothing the terminal filter would rewrite.
 std::string JsonString(const std::string& s);
 
 // The name of a type for messages: "a string", "an object", ...

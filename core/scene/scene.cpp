@@ -254,7 +254,8 @@ std::vector<SSceneDifference> Compare(const SScene& scene, const SSwitcherState&
         const bool fileDiffers =
             e.kind == SSceneEdid::Kind::File && (!afterApply || PresetByName(reported).has_value());
         if (differs(EStateItem::Edid, i) || fileDiffers)
-            d.push_back({S::Edid, i, "EDID IN" + std::to_string(i), reported, EdidSettingText(e)});
+            d.push_back({S::Edid, i, "EDID IN" + std::to_string(i), reported, EdidSettingText(e),
+                         e.kind == SSceneEdid::Kind::File && !PresetByName(reported)});
     }
     return d;
 }

@@ -69,7 +69,17 @@ struct SSceneDifference {
     std::string name;  // "output 1", "beep", "DVI compatibility", "EDID IN2"
     std::string from;  // the switcher's value: "IN 2", "on", "Default EDID"
     std::string to;    // the scene's value: "IN 3", "off", "file lobby.bin"
-    std::string Line() const { return name + ": " + from + " -> " + to; }
+    // An EDID file where the switcher reports no preset: which EDID it holds cannot be known,
+    // so from says nothing and the file is sent all the same.
+    bool fromUnknown = false;
+    // "output 1: IN 2 -> IN 3"; for a file over an EDID the switcher cannot name,
+    // "EDID IN3: file lobby.bin, sent: the switcher cannot report it" ("to be sent" on a dry run).
+    std::string Line(bool dryRun = false) const
+    {
+        if (fromUnknown)
+            return name + ": " + to + (dryRun ? ", to be sent" : ", sent") + ": the switcher cannot report it";
+        return name + ": " + from + " -> " + to;
+    }
 };
 
 // What scene apply changes: every setting the switcher holds otherwise, in the order they are

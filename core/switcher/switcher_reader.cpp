@@ -4,6 +4,10 @@
 
 namespace corvane {
 
+namespace {
+constexpr int kLastEdidIndex = 0x12;  // 0..14 presets, 15 default, 16/17 output A/B, 18 a file
+}  // namespace
+
 void SGeneralView::WriteDeviceInfo(const SSignalLine& line)
 {
     if (line.output && line.number >= 1 && line.number <= 2)
@@ -29,8 +33,16 @@ CSwitcherReader::CSwitcherReader(CLinkSession& session)
       firmware(session.Link(), firmwareView), m_session(session)
 {
     session.SetPageHandler(PAGE_GENERAL, [this](const Frame& f) { general.OnGeneralReply(f); });
-    session.SetPageHandler(PAGE_MATRIX, [this](const Frame& f) { matrix.OnRoutingReply(f); });
-    session.SetPageHandler(PAGE_EDID, [this](const Frame& f) { edid.OnEdidReply(f); });
+    session.SetPageHandler(PAGE_MATRIX, [this](const Frame& f) {
+        if (f[2] == GROUP_ROUTE && f[3] == ROUTE_QUERY && f[4] >= 1 && f[4] <= 2)
+            routeAnswers[f[4] - 1] = f[6];
+        matrix.OnRoutingReply(f);
+    });
+    session.SetPageHandler(PAGE_EDID, [this](const Frame& f) {
+        if (f[2] == 0x01 && f[3] == STATUS_DVI_EDID && f[4] >= 1 && f[4] <= 4)
+            edidAnswers[f[4] - 1] = f[6];
+        edid.OnEdidReply(f);
+    });
     session.SetPageHandler(PAGE_FIRMWARE, [this](const Frame& f) { firmware.OnFirmwareReply(f); });
 }
 
@@ -55,19 +67,39 @@ bool CSwitcherReader::QueryRoutes()
     CLinkCore& link = m_session.Link();
     link.SetCurrentPage(PAGE_MATRIX);
     state.routes = {0, 0};
-    if (!link.SendOpeningQuery(PAGE_MATRIX))
+    routeAnswers = {-1, -1};
+    if (!link.SendOpeningQuery(PAGE_MATRIX) || !m_session.RunUntil([&] { return g_bReady; }))
         return false;
-    return m_session.RunUntil([&] { return g_bReady; });
+    // A value outside the switcher's range is an error, never a route.
+    for (int o = 1; o <= 2; ++o)
+        if (state.routes[o - 1] == 0) {
+            m_session.Fail(routeAnswers[o - 1] < 0
+                               ? "the switcher did not report the route of output " + std::to_string(o)
+                               : "the switcher reported input " + std::to_string(routeAnswers[o - 1]) +
+                                     " for output " + std::to_string(o) + ", outside 1 to 4");
+            return false;
+        }
+    return true;
 }
 
 bool CSwitcherReader::QueryEdidNames()
 {
     m_session.Link().SetCurrentPage(PAGE_EDID);
     state.edids = {};
+    edidAnswers = {-1, -1, -1, -1};
     if (!g_bReady)
         return false;
     edid.OnStatus();
-    return !m_session.Failed() && m_session.RunUntil([&] { return g_bReady; });
+    if (m_session.Failed() || !m_session.RunUntil([&] { return g_bReady; }))
+        return false;
+    // The EDIDs a switcher can report: the presets, the default, a display's copy, a file.
+    for (int i = 1; i <= 4; ++i)
+        if (edidAnswers[i - 1] > kLastEdidIndex) {
+            m_session.Fail("the switcher reported EDID number " + std::to_string(edidAnswers[i - 1]) + " for input " +
+                           std::to_string(i) + ", outside 0 to " + std::to_string(kLastEdidIndex));
+            return false;
+        }
+    return true;
 }
 
 bool CSwitcherReader::QueryDevice()

@@ -101,6 +101,11 @@ public:
     // What the readings and the pages have shown so far.
     const SSwitcherState& State() const { return state; }
 
+    // The values the switcher last answered the route and EDID queries with, as sent (-1: none),
+    // so that a value outside the range is named instead of shown as no answer.
+    std::array<int, 2> routeAnswers{-1, -1};
+    std::array<int, 4> edidAnswers{-1, -1, -1, -1};
+
     SSwitcherState state;
     SGeneralView generalView{state};
     CGeneralPage general;

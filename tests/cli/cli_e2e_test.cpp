@@ -145,7 +145,8 @@ TEST_F(CliEndToEnd, FailuresEndWithTheirStatusAndOneLine)
         {"hang-up mid-status", {"--fault", "hangup:01 04 02"}, {"status"}, 1, "link to the switcher was lost"},
         {"missing port", {}, {"status", "--port", "COM250"}, 3, "COM250: no such port"},
         {"missing device", {}, {"beep", "on", "--port", "/dev/corvane-none"}, 3, "/dev/corvane-none: no such port"},
-        {"not an address", {}, {"status", "--host", "switcher.local"}, 2, "--host switcher.local: not an IPv4"},
+        {"not an address", {}, {"status", "--host", "switcher_lobby"}, 2,
+         "--host switcher_lobby: not an IPv4 address or a host name"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -204,7 +205,10 @@ TEST_F(CliEndToEnd, WatchPrintsTheStateThenEachChangeUntilStopped)
     // The switcher goes away: the link is lost and the watch ends with status 1.
     EXPECT_EQ(sim->Terminate(), 0);
     EXPECT_EQ(watch.Wait(8000), 1);
-    EXPECT_NE(watch.Err().find("corvanectl: the link to the switcher was lost"), std::string::npos) << watch.Err();
+    // The line that says why carries a time stamp as the change lines do.
+    const std::string err = watch.Err();
+    EXPECT_EQ(Event(err.substr(0, err.find('\n'))).rfind("corvanectl: the link to the switcher was lost", 0), 0u)
+        << err;
 }
 
 TEST_F(CliEndToEnd, WatchInJsonEndsCleanlyOnASignal)
@@ -432,6 +436,13 @@ TEST_F(CliFleet, EachSwitcherReportedOnItsOwnInTheOrderGiven)
     EXPECT_EQ(back.status, 0) << back.err;
     EXPECT_EQ(back.out, first + ": ok\n  OUTPUT 1: IN 3\n  OUTPUT 2: IN 3\n" + last + ": ok\n  OUTPUT 1: IN 3\n  OUTPUT 2: IN 3\n");
     EXPECT_EQ(back.err, "");
+    // The trace is each switcher's block on standard error, never part of its result.
+    const Result traced = Ctl({"--hosts", first + "," + last, "route", "--trace"}, dir.path);
+    EXPECT_EQ(traced.status, 0) << traced.err;
+    EXPECT_EQ(traced.out, back.out);
+    const std::string trace = "  TX A5 5B 02 01 01 00 00 00 00 00 00 00 FC\n  RX A5 5B 02 01 01 00 03 00 00 00 00 00 F9\n"
+                              "  TX A5 5B 02 01 02 00 00 00 00 00 00 00 FB\n  RX A5 5B 02 01 02 00 03 00 00 00 00 00 F8\n";
+    EXPECT_EQ(traced.err, first + ": trace\n" + trace + last + ": trace\n" + trace);
 }
 
 TEST_F(CliFleet, FirmwareToSeveralOneFailingMidway)
@@ -450,7 +461,7 @@ TEST_F(CliFleet, FirmwareToSeveralOneFailingMidway)
                           dir.path + "/new.fw", "--json"},
                          dir.path, 30000);
     EXPECT_EQ(r.status, 1);
-    const std::string done = "\"result\":{\"file\":\"" + dir.path + "/new.fw\",\"bytes\":2600,\"upgraded\":true}";
+    const std::string done = "\"result\":{\"file\":\"" + dir.path + "/new.fw\",\"bytes\":2600,\"skipped\":0,\"upgraded\":true}";
     EXPECT_EQ(r.out, "{\"host\":\"" + hosts[0] + "\",\"ok\":true,\"exit\":0," + done + ",\"error\":\"\"}\n" +
                          "{\"host\":\"" + hosts[1] +
                          "\",\"ok\":false,\"exit\":1,\"result\":null,\"error\":\"corvanectl: the link to the "
@@ -474,7 +485,7 @@ TEST_F(CliFleet, FirmwareToSeveralOneFailingMidway)
     ASSERT_FALSE(all.empty());
     EXPECT_EQ(all.back(), "corvanectl: 1 of 3 switchers failed: " + hosts[1]);
     all.pop_back();
-    const std::regex progress("(127\\.0\\.0\\.1:\\d+): firmware: (\\d+)% \\d+/2602 bytes");
+    const std::regex progress("(127\\.0\\.0\\.1:\\d+): firmware: (\\d+)% \\d+/2600 bytes");
     for (const std::string& line : all) {
         std::smatch m;
         if (std::regex_match(line, m, progress)) {
@@ -521,7 +532,7 @@ TEST_F(CliFleet, JobsBoundAndHostsFile)
         Log(k);
     // The file lists them last first, with comments and blank lines; output follows the file.
     const std::string file = dir.path + "/hosts";
-    std::ofstream(file) << "# the hall\n" << hosts[3] << "  # stage\n\n" << hosts[2] << "\n\t\n" << hosts[1] << "\n"
+    std::ofstream(file) << "# the hall\n" << hosts[3] << "  # stage\n\n" << hosts[2] << "  lobby\n\t\n" << hosts[1] << "\n"
                         << hosts[0] << "\n";
     for (unsigned jobs : {2u, 1u}) {
         SCOPED_TRACE(jobs);
@@ -529,7 +540,7 @@ TEST_F(CliFleet, JobsBoundAndHostsFile)
         EXPECT_EQ(r.status, 0) << r.err;
         std::string expected;
         for (int k = 3; k >= 0; --k)
-            expected += hosts[k] + ": ok\n  Device: Corvane 4x2     Version:1.32-20261207\n";
+            expected += hosts[k] + (k == 2 ? " (lobby)" : "") + ": ok\n  Device: Corvane 4x2     Version:1.32-20261207\n";
         EXPECT_EQ(r.out, expected);
         std::vector<std::pair<long, long>> spans;
         for (std::size_t k = 0; k < sims.size(); ++k) {
@@ -547,12 +558,18 @@ TEST_F(CliFleet, JobsBoundAndHostsFile)
         }
         EXPECT_EQ(most, jobs);
     }
+    // The label is in the JSON record too.
+    const Result json = Ctl({"--hosts-file", file, "firmware", "info", "--json"}, dir.path);
+    EXPECT_NE(json.out.find("{\"host\":\"" + hosts[2] + "\",\"label\":\"lobby\",\"ok\":true,"), std::string::npos)
+        << json.out;
+    for (std::size_t k = 0; k < sims.size(); ++k)
+        Log(k);
     // A bad line: bad usage, and no switcher was reached.
-    std::ofstream(file, std::ios::app) << "room12\n";
+    std::ofstream(file, std::ios::app) << "room_12\n";
     const Result bad = Ctl({"--hosts-file", file, "status"}, dir.path);
     EXPECT_EQ(bad.status, 2);
     EXPECT_EQ(bad.out, "");
-    EXPECT_EQ(bad.err.rfind("corvanectl: --hosts-file " + file + ": line 8: 'room12' is not an IPv4 address", 0), 0u)
+    EXPECT_EQ(bad.err.rfind("corvanectl: --hosts-file " + file + ": line 8: 'room_12' is not an IPv4 address", 0), 0u)
         << bad.err;
     for (std::size_t k = 0; k < sims.size(); ++k)
         EXPECT_EQ(Log(k), "") << k;
@@ -587,6 +604,50 @@ TEST_F(CliFleet, AllActsOnWhatTheSearchFinds)
     EXPECT_EQ(none.status, 1);
     EXPECT_EQ(none.out, "");
     EXPECT_EQ(none.err, "corvanectl: no switcher answered the search\n");
+
+    // Answers that name no switcher's address steer nothing.
+    for (const auto& [ip, why] : std::vector<std::pair<std::string, std::string>>{
+             {"255.255.255.255", "the broadcast address"}, {"224.0.0.251", "a multicast address"},
+             {"192.168.1.0", "a network's own or broadcast address"}}) {
+        SCOPED_TRACE(ip);
+        sims.clear();
+        sims.push_back(std::make_unique<SimProcess>(
+            std::vector<std::string>{"--udp", "127.0.0.1:0,0", "--udp-reply", "source", "--quiet", "--ip", ip}, dir.path));
+        const std::string to = sims.back()->Find("udp: (127\\.0\\.0\\.1:\\d+,\\d+)");
+        const Result odd = Ctl({"--all", "--udp-to", to, "--wait", "300", "status"}, dir.path);
+        EXPECT_EQ(odd.status, 1);
+        EXPECT_EQ(odd.out, "");
+        EXPECT_EQ(odd.err, "corvanectl: a search answer names " + ip + ", " + why +
+                               ": skipped\ncorvanectl: no search answer named an address to act on\n");
+    }
+}
+
+TEST_F(CliFleet, StoppedRunReportsEverySwitcher)
+{
+    // Two switchers that take their time to answer, one more waiting for its turn: a stop
+    // mid-run names them all and the blocks still come.
+    const std::vector<std::string> hosts = {Add({"--fault", "delay=4000:01 0C 00"}, false),
+                                            Add({"--fault", "delay=4000:01 0C 00"}, false), Add()};
+    for (int sig : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(sig);
+        CtlProcess fleet({"--hosts", hosts[0] + "," + hosts[1] + "," + hosts[2], "--jobs", "2", "status"}, dir.path);
+        // Both running: each emulator has logged the first query.
+        for (std::size_t k = 0; k < 2; ++k)
+            ASSERT_NE(sims[k]->LineWith("A5 5B 01 0C"), "") << k;
+        fleet.Signal(sig);
+        EXPECT_EQ(fleet.Wait(5000), 128 + sig);
+        std::string out;
+        for (auto line = fleet.ReadLine(1000); line; line = fleet.ReadLine(1000))
+            out += *line + "\n";
+        EXPECT_EQ(out, hosts[0] + ": stopped\n  corvanectl: stopped while it ran; what it had done is above\n" +  //
+                           hosts[1] + ": stopped\n  corvanectl: stopped while it ran; what it had done is above\n" +
+                           hosts[2] + ": not started (stopped)\n  corvanectl: not started: the run was stopped\n");
+        EXPECT_EQ(fleet.Err(), std::string("corvanectl: stopped by ") + (sig == SIGINT ? "SIGINT" : "SIGTERM") +
+                                   "; 3 of 3 switchers did not finish: " + hosts[0] + ", " + hosts[1] + ", " + hosts[2] +
+                                   "\n");
+        for (std::size_t k = 0; k < 2; ++k)
+            Log(k);
+    }
 }
 
 // corvanectl with standard error on a terminal of rows x columns and standard output on a pipe:
@@ -721,7 +782,7 @@ TEST_F(CliFleet, FirmwareProgressRedrawnInPlaceOnATerminal)
                                                 "corvanectl: 2 of 4 switchers failed: " + hosts[1] + ", " + hosts[2]}))
         << r.err;
     // The bar was shown on the way.
-    EXPECT_NE(r.err.find("] 100% 3002/3002 bytes"), std::string::npos);
+    EXPECT_NE(r.err.find("] 100% 3000/3000 bytes"), std::string::npos);
 }
 
 TEST_F(CliEndToEnd, HelpForTheProgramAndEachCommand)
@@ -735,6 +796,11 @@ TEST_F(CliEndToEnd, HelpForTheProgramAndEachCommand)
     }
     const Result all = Ctl({"--help"}, dir.path);
     EXPECT_EQ(all.status, 0);
+    // Where a switcher is: an address or a name, with a port when it is not 8000.
+    for (const Result& r : {all, Ctl({"status", "--help"}, dir.path)}) {
+        EXPECT_NE(r.out.find("--host ADDRESS[:PORT]  the switcher's IPv4 address or host name"), std::string::npos)
+            << r.out;
+    }
     for (const char* command : {"ports", "status", "route", "beep", "dvi", "reset", "edid", "search", "config", "firmware"})
         EXPECT_NE(all.out.find(std::string("\n  ") + command + " "), std::string::npos) << command;
 }

@@ -3,6 +3,8 @@
 // emulator holds afterwards (its EDID and firmware files). Offline: edid inspect on crafted
 // EDIDs, the progress line, the --host text.
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -12,9 +14,11 @@
 
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 
 #include "cli/command_line.h"
@@ -186,7 +190,7 @@ TEST_P(CliLink, FirmwareInfoAndUpgrade)
     ASSERT_EQ(Ctl({"firmware", "pack", dir.path + "/image.bin", dir.path + "/new.fw"}, dir.path).status, 0);
     const Result up = Run({"firmware", "upgrade", dir.path + "/new.fw", "--json"});
     EXPECT_EQ(up.status, 0) << up.err;
-    EXPECT_EQ(up.out, "{\"file\":\"" + dir.path + "/new.fw\",\"bytes\":2600,\"upgraded\":true}\n");
+    EXPECT_EQ(up.out, "{\"file\":\"" + dir.path + "/new.fw\",\"bytes\":2600,\"skipped\":0,\"upgraded\":true}\n");
     const std::vector<uint8_t> got = ReadAll(dir.path + "/received.bin");
     ASSERT_GE(got.size(), image.size());
     EXPECT_TRUE(std::equal(image.begin(), image.end(), got.begin()));
@@ -198,7 +202,7 @@ TEST_P(CliLink, FirmwareInfoAndUpgrade)
             progress.push_back(line);
     ASSERT_GE(progress.size(), 9u) << up.err;
     EXPECT_LE(progress.size(), 11u) << up.err;
-    EXPECT_EQ(progress.back(), "firmware: 100% 2602/2602 bytes");
+    EXPECT_EQ(progress.back(), "firmware: 100% 2600/2600 bytes");
     EXPECT_NE(up.err.find("firmware: System rebooting, please wait...\n"), std::string::npos) << up.err;
     int last = -10;
     for (const auto& p : progress) {
@@ -206,6 +210,17 @@ TEST_P(CliLink, FirmwareInfoAndUpgrade)
         EXPECT_GT(percent / 10, last / 10) << p;
         last = percent;
     }
+
+    // A switcher that asks to skip ahead after packet 3: what was skipped is not counted as sent.
+    sim.reset();
+    Start({"--fw-control", "3:B0"});
+    WriteAll(dir.path + "/big.bin", std::vector<uint8_t>(20000, 0x3C));
+    ASSERT_EQ(Ctl({"firmware", "pack", dir.path + "/big.bin", dir.path + "/big.fw"}, dir.path).status, 0);
+    const Result skip = Run({"firmware", "upgrade", dir.path + "/big.fw"}, 30000);
+    EXPECT_EQ(skip.status, 0) << skip.err;
+    EXPECT_EQ(skip.out, dir.path + "/big.fw: 16160 bytes of firmware sent, 3840 skipped at the switcher's "
+                                   "request; the switcher rebooted\n");
+    EXPECT_NE(skip.err.find("firmware: 100% 20000/20000 bytes\n"), std::string::npos) << skip.err;
 }
 
 TEST_P(CliLink, RepeatedAnswersAndLateAcknowledgements)
@@ -285,6 +300,7 @@ TEST_P(CliLink, FailuresEndWithTheirStatusAndOneLine)
 {
     WriteAll(dir.path + "/short.bin", std::vector<uint8_t>(100, 0));
     WriteAll(dir.path + "/one.bin", std::vector<uint8_t>{1});
+    WriteAll(dir.path + "/good.bin", BuildEdid());
     WriteAll(dir.path + "/image.bin", std::vector<uint8_t>(3000, 0x5A));
     ASSERT_EQ(Ctl({"firmware", "pack", dir.path + "/image.bin", dir.path + "/big.fw"}, dir.path).status, 0);
     struct Case {
@@ -313,6 +329,18 @@ TEST_P(CliLink, FailuresEndWithTheirStatusAndOneLine)
          7500},
         {"bad EDID file", {}, {"edid", "load", dir.path + "/short.bin", "--to", "IN1"}, 1,
          "size 100 bytes, expected 128 or 256", 1000},
+        // A value outside the switcher's range is an error, never printed or saved.
+        {"route out of range", {"--fault", "value=5:02 01 01"}, {"route"}, 1,
+         "corvanectl: the switcher reported input 5 for output 1, outside 1 to 4", 2000},
+        {"saved route out of range", {"--fault", "value=0:02 01 02"}, {"scene", "save", dir.path + "/bad.json"}, 1,
+         "corvanectl: the switcher reported input 0 for output 2, outside 1 to 4", 2000},
+        {"EDID out of range", {"--fault", "value=99:01 0C 02"}, {"edid", "status"}, 1,
+         "corvanectl: the switcher reported EDID number 99 for input 2, outside 0 to 18", 2000},
+        // Each step named in words: the data step of a file, a firmware request.
+        {"refused EDID data", {"--fault", "refuse:03 07 56"}, {"edid", "load", dir.path + "/good.bin", "--to", "IN3"}, 1,
+         "corvanectl: the switcher refused the EDID file data to input 3", 2000},
+        {"refused upgrade request", {"--fault", "refuse:20 01 01"}, {"firmware", "upgrade", dir.path + "/big.fw"}, 1,
+         "corvanectl: the switcher refused the upgrade request", 2000},
         {"bad firmware file", {}, {"firmware", "upgrade", dir.path + "/one.bin"}, 1, "corvanectl: ", 1000},
     };
     for (const auto& c : cases) {
@@ -341,6 +369,7 @@ TEST_P(CliLink, FailuresEndWithTheirStatusAndOneLine)
         if (std::string(c.name) == "hang-up mid-upgrade") {
             EXPECT_FALSE(std::filesystem::exists(dir.path + "/received.bin"));
         }
+        EXPECT_FALSE(std::filesystem::exists(dir.path + "/bad.json"));
     }
 }
 
@@ -371,15 +400,19 @@ TEST_P(CliLink, SceneSavedFromOneSwitcherRestoresAnotherReadBack)
     ASSERT_EQ(Run({"edid", "set", "1", "--to", "IN4"}).status, 0);
     const Result dry = Run({"scene", "apply", scene, "--dry-run"});
     EXPECT_EQ(dry.status, 0) << dry.err;
+    // The switcher cannot say which file an input holds; input 4, unknown in the scene, is named too.
     const std::string changes = "output 1: IN 1 -> IN 3\noutput 2: IN 2 -> IN 4\nbeep: on -> off\n"
                                 "DVI compatibility: off -> on\nEDID IN1: Default EDID -> 1080p,HD Audio 7.1\n"
-                                "EDID IN2: Default EDID -> DVI 1024x768\nEDID IN3: Default EDID -> file office.bin\n";
-    EXPECT_EQ(dry.out, changes);
+                                "EDID IN2: Default EDID -> DVI 1024x768\n";
+    const std::string fileSent = "EDID IN3: file office.bin, sent: the switcher cannot report it\n";
+    const std::string leftAlone =
+        "EDID IN4: left as it is (unknown in the scene; the switcher shows 1080i,Stereo Audio 2.0)\n";
+    EXPECT_EQ(dry.out, changes + "EDID IN3: file office.bin, to be sent: the switcher cannot report it\n" + leftAlone);
     EXPECT_EQ(Run({"route"}).out, "OUTPUT 1: IN 1\nOUTPUT 2: IN 2\n") << "a dry run changed the switcher";
 
     const Result applied = Run({"scene", "apply", scene});
     EXPECT_EQ(applied.status, 0) << applied.err;
-    EXPECT_EQ(applied.out, changes + "The switcher matches the scene.\n");
+    EXPECT_EQ(applied.out, changes + fileSent + leftAlone + "The switcher matches the scene.\n");
     EXPECT_EQ(applied.err, "");
     const Result status = Run({"status"});
     for (const char* line : {"\nBeep: off\nDVI compatibility: on\nOUTPUT 1: IN 3\nOUTPUT 2: IN 4\n",
@@ -391,18 +424,24 @@ TEST_P(CliLink, SceneSavedFromOneSwitcherRestoresAnotherReadBack)
     // Once more: only the file goes out again (the switcher cannot say which file it holds).
     const Result again = Run({"scene", "apply", scene, "--json"});
     EXPECT_EQ(again.status, 0) << again.err;
-    EXPECT_EQ(again.out, "{\"changes\":[{\"setting\":\"EDID IN3\",\"from\":\"Default EDID\",\"to\":\"file "
-                         "office.bin\"}],\"dry_run\":false,\"matches\":true,\"mismatches\":[]}\n");
+    EXPECT_EQ(again.out, "{\"changes\":[{\"setting\":\"EDID IN3\",\"from\":null,\"to\":\"file office.bin\"}],"
+                         "\"left_alone\":[{\"setting\":\"EDID IN4\",\"switcher\":\"1080i,Stereo Audio 2.0\"}],"
+                         "\"dry_run\":false,\"matches\":true,\"mismatches\":[],\"not_read_back\":[]}\n");
 }
 
 TEST_P(CliLink, SceneApplyNamesEverySettingThatDidNotTake)
 {
     const std::string scene = dir.path + "/scene.json";
+    const EdidImage lobby = BuildEdid();
+    std::string hex;
+    for (uint8_t b : lobby)
+        hex += "0123456789abcdef"[b >> 4], hex += "0123456789abcdef"[b & 15];
     std::ofstream(scene) << R"({"format": "corvane-scene", "version": 1,
         "routes": [{"output": 1, "input": 3}, {"output": 2, "input": 4}], "beep": false, "dvi": true,
         "edids": [{"input": 1, "kind": "preset", "name": "DVI 1920x1080"},
                   {"input": 2, "kind": "preset", "name": "1080p,Dolby/DTS 5.1"},
-                  {"input": 3, "kind": "unknown"}, {"input": 4, "kind": "unknown"}]})";
+                  {"input": 3, "kind": "file", "name": "lobby.bin", "data": ")" + hex + R"("},
+                  {"input": 4, "kind": "unknown"}]})";
     struct Case {
         const char* name;
         std::vector<std::string> faults;
@@ -421,6 +460,22 @@ TEST_P(CliLink, SceneApplyNamesEverySettingThatDidNotTake)
         // The beeper ignores its set without a word: the set waits out its 7 s.
         {"silent", {"--fault", "refuse:06 01", "--fault", "drop:06 01"},
          {"beep did not take: the switcher shows on, the scene says off"}, {"(Time out!)"}},
+        // The switcher cannot report a file: a file it refused or never acknowledged did not take,
+        // whatever the read-back shows.
+        {"file refused", {"--fault", "refuse:03 07 03"},
+         {"EDID IN3 did not take: the switcher did not accept the file, the scene says file lobby.bin"},
+         {"corvanectl: the switcher refused the EDID file to input 3"}},
+        {"file data refused", {"--fault", "refuse:03 07 56"},
+         {"EDID IN3 did not take: the switcher did not accept the file, the scene says file lobby.bin"},
+         {"corvanectl: the switcher refused the EDID file data to input 3\n"}},
+        {"file not acknowledged", {"--fault", "drop:03 07 03"},
+         {"EDID IN3 did not take: the switcher did not accept the file, the scene says file lobby.bin"},
+         {"no answer to the EDID file to input 3 (Time out!)"}},
+        // Every change took, but the reading back stops at the beeper: nothing is said not to have
+        // taken, only what could not be read back.
+        {"read-back lost", {"--fault", "drop:01 0B:2-"}, {},
+         {"corvanectl: the switcher could not be read back for output 1, output 2, beep, EDID IN1, EDID IN2 and "
+          "EDID IN3: they were set, but whether they took is not known\n"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -437,12 +492,75 @@ TEST_P(CliLink, SceneApplyNamesEverySettingThatDidNotTake)
         for (const auto& e : c.errs)
             EXPECT_NE(r.err.find(e), std::string::npos) << e << "\n" << r.err;
         EXPECT_EQ(r.out.find("matches"), std::string::npos) << r.out;
-        // Whatever was not refused took.
-        const Result status = Run({"status"});
-        EXPECT_NE(status.out.find("DVI compatibility: on\n"), std::string::npos) << status.out;
-        EXPECT_NE(status.out.find("OUTPUT 2: IN 4\n"), std::string::npos) << status.out;
-        EXPECT_NE(status.out.find("EDID IN1: DVI 1920x1080\n"), std::string::npos) << status.out;
+        // Whatever was not refused took (read without the beeper's query, which one case drops).
+        const std::string state = Run({"route"}).out + Run({"edid", "status"}).out;
+        EXPECT_NE(state.find("OUTPUT 2: IN 4\n"), std::string::npos) << state;
+        EXPECT_NE(state.find("IN1: DVI 1920x1080\n"), std::string::npos) << state;
     }
+}
+
+// Every --json output parses, whatever text the switcher sends: here a build text with U+009B,
+// a control some terminals take as the start of an escape sequence.
+TEST_P(CliLink, JsonOutputParsesWhateverTheSwitcherSays)
+{
+    Start({"--build", "AB\xc2\x9b" "2Jxy"});
+    const std::string scene = dir.path + "/room.json";
+    std::vector<std::vector<std::string>> commands = {
+        {"status", "--json"},        {"route", "--json"},          {"beep", "off", "--json"},
+        {"dvi", "on", "--json"},     {"edid", "status", "--json"}, {"edid", "set", "2", "--to", "IN1", "--json"},
+        {"firmware", "info", "--json"}, {"scene", "save", scene, "--json"}, {"scene", "show", scene, "--json"},
+        {"scene", "apply", scene, "--json"}, {"search", "--udp-to", udp, "--wait", "300", "--json"},
+    };
+    if (GetParam() == Link::Tcp)
+        commands.push_back({"--hosts", tcp, "firmware", "info", "--json"});
+    for (const auto& args : commands) {
+        SCOPED_TRACE(args[0] + " " + args[1]);
+        const bool linked = args[0] != "search" && args[0] != "--hosts" && args[1] != "show";
+        const Result r = linked ? Run(args) : Ctl(args, dir.path);
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::string error;
+        const std::string doc = args[1] == "show" ? r.out : r.out.substr(0, r.out.find('\n'));
+        EXPECT_TRUE(cli::ParseJson(doc, error)) << error << "\n" << r.out;
+        if (args[0] == "firmware" || args[0] == "--hosts") {
+            EXPECT_NE(r.out.find("Version:1.32-AB\\u009b2Jxy"), std::string::npos) << r.out;
+        }
+    }
+    // The scene file itself, and what its reader makes of it.
+    std::string why;
+    const auto saved = cli::ReadSceneFile(scene, why);
+    ASSERT_TRUE(saved) << why;
+    EXPECT_EQ(saved->device, "Device: Corvane 4x2     Version:1.32-AB\xc2\x9b" "2Jxy");
+}
+
+// watch into a pipe whose reader leaves ends with status 0, over either link; a watch whose
+// switcher goes away ends with a last JSON record that says so.
+TEST_P(CliLink, WatchEndsWhenItsReaderGoesAwayOrTheLinkIsLost)
+{
+    Start();
+    std::vector<std::string> args = {"watch", "--interval", "100"};
+    const auto where = Where();
+    args.insert(args.end(), where.begin(), where.end());
+    {
+        CtlProcess watch(args, dir.path);
+        for (int k = 0; k < 3; ++k)
+            ASSERT_TRUE(watch.ReadLine()) << k;
+        watch.CloseOut();
+        EXPECT_EQ(watch.Wait(3000), 0);
+        EXPECT_EQ(watch.Err(), "");
+    }
+    args.push_back("--json");
+    CtlProcess watch(args, dir.path);
+    for (int k = 0; k < 14; ++k)
+        ASSERT_TRUE(watch.ReadLine()) << k;
+    sim.reset();
+    EXPECT_EQ(watch.Wait(8000), 1);
+    const auto last = watch.ReadLine(1000);
+    ASSERT_TRUE(last);
+    const std::regex record(R"re(^\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d","error":"(.*)"\}$)re");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(*last, m, record)) << *last;
+    EXPECT_EQ(m[1].str().rfind("the link to the switcher was lost", 0), 0u) << *last;
+    EXPECT_FALSE(watch.ReadLine(200));
 }
 
 TEST(CliTcp, RefusedConnectionIsExitThree)
@@ -450,14 +568,15 @@ TEST(CliTcp, RefusedConnectionIsExitThree)
     TempDir dir;
     const std::string where = "127.0.0.1:" + std::to_string(DeadPort());
     for (const auto& args : std::vector<std::vector<std::string>>{
-             {"status", "--host", where}, {"--host", where, "firmware", "info"}, {"edid", "set", "1", "--to", "all"}}) {
+             {"status", "--host", where}, {"--host", where, "firmware", "info"}, {"edid", "set", "1", "--to", "all"},
+             {"status", "--host", "localhost" + where.substr(where.find(':'))}}) {
         std::vector<std::string> a = args;
         if (a[0] == "edid")
             a.insert(a.end(), {"--host", where});
         const Result r = Ctl(a, dir.path);
         EXPECT_EQ(r.status, 3) << r.err;
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, "corvanectl: " + where + ": connection refused\n");
+        EXPECT_EQ(r.err, "corvanectl: " + *(std::find(a.begin(), a.end(), "--host") + 1) + ": connection refused\n");
     }
 }
 
@@ -674,6 +793,7 @@ TEST(CliOffline, JsonStringsAlwaysParse)
         {"\xc0\xaf", "\"\\ufffd\\ufffd\""},          // overlong
         {"\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\""},  // a surrogate
         {"\xe2\x82x", "\"\\ufffd\\ufffdx\""},         // a sequence broken by ASCII
+        {"AB\xc2\x9b" "2J\xc2\x80\xc2\xa0", "\"AB\\u009b2J\\u0080\xc2\xa0\""},  // C1 controls; U+00A0 is text
     };
     for (const auto& [text, json] : cases)
         EXPECT_EQ(cli::JsonString(text), json) << text;
@@ -696,6 +816,34 @@ TEST(CliOffline, TerminalTextEscapesControlBytes)
     for (const auto& [text, shown] : cases)
         EXPECT_EQ(cli::TerminalText(text), shown) << text;
 
+    // The filter passes whole lines on: an unbuffered target (standard error) gets one write a
+    // line, however the text was put, and the rest on a flush.
+    struct SWrites final : std::streambuf {
+        std::vector<std::string> writes;
+        int_type overflow(int_type ch) override
+        {
+            writes.emplace_back(1, traits_type::to_char_type(ch));
+            return ch;
+        }
+        std::streamsize xsputn(const char* s, std::streamsize n) override
+        {
+            writes.emplace_back(s, std::size_t(n));
+            return n;
+        }
+    } writes;
+    {
+        std::ostream target(&writes);
+        target.setf(std::ios::unitbuf);
+        cli::CTerminalTextBuf buf(target, true);
+        std::ostream text(&buf);
+        for (char c : std::string("TX A5 5B 01\nRX A5 \x1b 5B\n"))
+            text.put(c);
+        text << "firmware: 50%" << std::flush;
+        text << "\rfirmware: 60%";
+    }
+    EXPECT_EQ(writes.writes, (std::vector<std::string>{"TX A5 5B 01\n", "RX A5 \\x1B 5B\n", "firmware: 50%",
+                                                      "\rfirmware: 60%"}));
+
     // Every command's output passes the filter: a device path with ESC in it, for one.
     std::ostringstream out, err;
     cli::RunCommandLine(std::vector<std::string>{"status", "--port", "/nonexistent/\x1b]0;title\x07"}, out, err);
@@ -705,6 +853,22 @@ TEST(CliOffline, TerminalTextEscapesControlBytes)
 
 TEST(CliOffline, JsonReaderIsStrict)
 {
+    // An object of a scene's largest size: a member named twice is found, and in linear time.
+    {
+        std::string big = "{\"format\": \"corvane-scene\", \"version\": 1";
+        int members = 0;
+        while (big.size() < cli::kSceneMaxBytes - 64)
+            big += ",\"m" + std::to_string(members++) + "\":0";
+        big += ",\"m" + std::to_string(members / 2) + "\":0}";
+        const std::clock_t begin = std::clock();
+        std::string error;
+        EXPECT_FALSE(cli::ParseScene(big, error));
+        const double cpuMs = 1000.0 * double(std::clock() - begin) / CLOCKS_PER_SEC;
+        EXPECT_NE(error.find("the member \"m" + std::to_string(members / 2) + "\" appears twice"), std::string::npos)
+            << error;
+        EXPECT_LT(cpuMs, 500) << "a 1 MiB object took " << cpuMs << " ms of CPU";
+    }
+
     const struct {
         std::string text;
         std::string error;  // empty: accepted
@@ -880,7 +1044,7 @@ TEST(CliOffline, SceneDifferences)
         return s;
     };
     const auto same = state({3, 4}, true, false, {"1080p,Dolby/DTS 5.1", "Default EDID", "DVI 1024x768", "x"});
-    EXPECT_EQ(lines(cli::SceneChanges(scene, same)), Lines{"EDID IN2: Default EDID -> file a.bin"});
+    EXPECT_EQ(lines(cli::SceneChanges(scene, same)), Lines{"EDID IN2: file a.bin, sent: the switcher cannot report it"});
     EXPECT_EQ(lines(cli::SceneMismatches(scene, same)), Lines{});
     const auto other = state({1, 4}, false, true, {"Default EDID", "3D,HD Audio 7.1", "", ""});
     const Lines all = {"output 1: IN 1 -> IN 3", "beep: off -> on", "DVI compatibility: on -> off",
@@ -905,7 +1069,10 @@ TEST(CliFleetOffline, HostListsAndHostsFiles)
         {"one", false, "192.168.1.20", {"192.168.1.20"}, ""},
         {"trailing comma", false, "10.0.0.1,", {}, "an empty address"},
         {"empty", false, "", {}, "an empty address"},
-        {"a name", false, "10.0.0.1,switcher.local", {}, "'switcher.local' is not an IPv4 address"},
+        {"not a name", false, "10.0.0.1,switcher_lobby", {}, "'switcher_lobby' is not an IPv4 address or a host name"},
+        // A name is looked up (here in the hosts file: no query leaves the machine).
+        {"a name", false, "localhost:8001,10.0.0.1", {"localhost:8001", "10.0.0.1"}, ""},
+        {"a name twice", false, "127.0.0.1:8001,localhost:8001", {}, "localhost:8001 names the same switcher"},
         {"bad port", false, "10.0.0.1:0", {}, "'10.0.0.1:0' is not an IPv4 address"},
         // The same switcher twice would get two links at once.
         {"twice", false, "10.0.0.1,10.0.0.1:8000", {}, "10.0.0.1:8000 names the same switcher as 10.0.0.1"},
@@ -913,16 +1080,22 @@ TEST(CliFleetOffline, HostListsAndHostsFiles)
         {"file", true, "# hall A\n10.0.0.1\n\n  10.0.0.2:8123  # projector room\r\n\t\n#10.0.0.9\n10.0.0.3",
          {"10.0.0.1", "10.0.0.2:8123", "10.0.0.3"}, ""},
         {"file, two on a line", true, "10.0.0.1\n10.0.0.2 10.0.0.3\n", {}, "line 2: one address a line"},
+        {"file, labels", true, "10.0.0.1  lobby\n10.0.0.2\tstage left # the big one\n10.0.0.3\n",
+         {"10.0.0.1", "10.0.0.2", "10.0.0.3"}, ""},
         {"file, comma list", true, "10.0.0.1,10.0.0.2\n", {}, "line 1: one address a line"},
-        {"file, bad line", true, "10.0.0.1\n# ok\nroom12\n", {}, "line 3: 'room12' is not an IPv4 address"},
+        {"file, bad line", true, "10.0.0.1\n# ok\nroom_12\n", {}, "line 3: 'room_12' is not an IPv4 address"},
         {"file, twice", true, "10.0.0.1\n10.0.0.1\n", {}, "line 2: 10.0.0.1 names the same switcher"},
         {"file, only comments", true, "# none yet\n\n", {}, "no address in it"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::string error;
-        const auto hosts = c.file ? cli::ParseHostLines(c.text, error) : cli::ParseHostList(c.text, error);
+        std::vector<std::string> labels;
+        const auto hosts = c.file ? cli::ParseHostLines(c.text, error, &labels) : cli::ParseHostList(c.text, error);
         EXPECT_EQ(hosts.value_or(Hosts{}), c.hosts);
+        if (std::string(c.name) == "file, labels") {
+            EXPECT_EQ(labels, (std::vector<std::string>{"lobby", "stage left", ""}));
+        }
         if (c.hosts.empty()) {
             EXPECT_NE(error.find(c.error), std::string::npos) << error;
         }
@@ -999,12 +1172,67 @@ TEST(CliFleetOffline, RunnerKeepsEachJobApartWithinTheBound)
         }
         EXPECT_EQ(std::count(log.events.begin(), log.events.end(), "line 6 " + std::string(300000, 'e')), 1);
     }
+
+    // The bounds: the last bytes of each stream kept, what went before counted; a job past its
+    // deadline gets SIGTERM, one that ignores it SIGKILL after the grace; a stop signals the
+    // running jobs and starts no more.
+    const int stop[2] = {-1, -1};
+    ASSERT_EQ(pipe2(const_cast<int*>(stop), O_CLOEXEC), 0);
+    const std::vector<std::vector<std::string>> bounded = {
+        jobs[6],
+        {"/bin/sh", "-c", "exec sleep 30"},
+        {"/bin/sh", "-c", "trap '' TERM; exec sleep 30"},
+    };
+    cli::SRunLimits limits;
+    limits.keepBytes = 100000;
+    limits.deadlineMs = 1500;
+    limits.graceMs = 300;
+    SJobLog log;
+    const auto begin = std::chrono::steady_clock::now();
+    const auto results = cli::RunJobs(bounded, 3, log, limits);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+    EXPECT_EQ(results[0].status, 0);
+    EXPECT_EQ(results[0].out, std::string(100000, 'o'));
+    EXPECT_EQ(results[0].outDropped, 200000u);
+    EXPECT_EQ(results[0].err.size() + results[0].errDropped, 300000u);
+    EXPECT_EQ(results[0].err.size(), 100000u);
+    EXPECT_FALSE(results[0].timedOut);
+    EXPECT_TRUE(results[1].timedOut);
+    EXPECT_EQ(results[1].status, 128 + SIGTERM);
+    EXPECT_TRUE(results[2].timedOut);
+    EXPECT_EQ(results[2].status, 128 + SIGKILL);
+
+    limits = {};
+    limits.stopFd = stop[0];
+    const std::vector<std::vector<std::string>> sleepers(3, {"/bin/sh", "-c", "echo begun; exec sleep 30"});
+    struct SStopOnStart final : cli::IJobObserver {
+        int fd;
+        int started = 0;
+        std::vector<std::string> events;
+        void Started(std::size_t) override
+        {
+            if (++started == 2) {  // both running: the stop comes
+                const unsigned char sig = SIGTERM;
+                EXPECT_EQ(write(fd, &sig, 1), 1);
+            }
+        }
+        void Ended(std::size_t k, const cli::SJobResult& r) override
+        {
+            events.push_back(std::to_string(k) + " " + std::to_string(r.status) + (r.interrupted ? " stopped" : ""));
+        }
+    } stopper;
+    stopper.fd = stop[1];
+    const auto stopped = cli::RunJobs(sleepers, 2, stopper, limits);
+    std::sort(stopper.events.begin(), stopper.events.end());
+    EXPECT_EQ(stopper.events, (std::vector<std::string>{"0 143 stopped", "1 143 stopped", "2 -1 stopped"}));
+    close(stop[0]);
+    close(stop[1]);
 }
 
 TEST(CliFleetOffline, BadCommandLinesEndBeforeAnySwitcher)
 {
     TempDir dir;
-    WriteAll(dir.path + "/hosts", std::vector<uint8_t>{'1', '0', '.', '0', '.', '0', '.', '1', '\n', 'x', '\n'});
+    WriteAll(dir.path + "/hosts", std::vector<uint8_t>{'1', '0', '.', '0', '.', '0', '.', '1', '\n', 'x', '_', '\n'});
     WriteAll(dir.path + "/one.bin", std::vector<uint8_t>{1});
     const struct {
         std::vector<std::string> args;
@@ -1019,7 +1247,7 @@ TEST(CliFleetOffline, BadCommandLinesEndBeforeAnySwitcher)
         {{"--hosts", "10.0.0.1", "--jobs=300", "status"}, 2, "--jobs is 1 to 256"},
         {{"--hosts", "10.0.0.1", "--hosts", "10.0.0.2", "status"}, 2, "--hosts is given twice"},
         {{"--hosts", "10.0.0.1,", "status"}, 2, "--hosts: an empty address"},
-        {{"--hosts-file", dir.path + "/hosts", "status"}, 2, "line 2: 'x' is not an IPv4 address"},
+        {{"--hosts-file", dir.path + "/hosts", "status"}, 2, "line 2: 'x_' is not an IPv4 address"},
         {{"--hosts-file", dir.path + "/none", "status"}, 2, "No such file or directory"},
         {{"--hosts-file", dir.path, "status"}, 2, "not a regular file"},
         {{"--hosts", "10.0.0.1", "--udp-to", "127.0.0.1", "status"}, 2, "--udp-to and --wait go with --all"},

@@ -168,6 +168,12 @@ public:
             m_buf.append(chunk, std::size_t(n));
         }
     }
+    // The reader of standard output goes away, as "| head -3" does after its lines.
+    void CloseOut()
+    {
+        close(m_out);
+        m_out = -1;
+    }
     void Signal(int sig)
     {
         if (m_pid > 0)

@@ -395,6 +395,7 @@ TEST(FaultRules, ParsedFromTheCommandLineForm)
         {"split:01,05:1-4", FaultKind::Split, kDefaultSplitGapMs, FaultTarget::Frame, {1, 5}, 1, 4},
         {"refuse:config", FaultKind::Refuse, 0, FaultTarget::Config, {}, 1, UINT_MAX},
         {"merge=100:0a-0c", FaultKind::Merge, 100, FaultTarget::Frame, {0x0A, 0x0C}, 1, UINT_MAX},
+        {"value=5:02 01 01", FaultKind::Value, 5, FaultTarget::Frame, {2, 1, 1}, 1, UINT_MAX},
     };
     for (const auto& g : good) {
         SCOPED_TRACE(g.text);
@@ -410,7 +411,7 @@ TEST(FaultRules, ParsedFromTheCommandLineForm)
     }
     for (const char* bad : {"drop", "explode:01", "drop:", "drop:0", "drop:01 4", "drop:zz", "delay=x:01",
                             "drop:01:0", "drop:01:3-2", "drop:01:a", "drop:01 02 03 04 05 06 07 08 09 0A 0B",
-                            "noise=4097:any", "noise=4000000000:01"}) {
+                            "noise=4097:any", "noise=4000000000:01", "value=256:02 01"}) {
         SCOPED_TRACE(bad);
         std::string error;
         EXPECT_FALSE(ParseFaultRule(bad, error));
