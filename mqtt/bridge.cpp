@@ -23,7 +23,7 @@ void Log(const std::string& line)
 // hands every event to the functions below (on its thread).
 class CMqttClient {
 public:
-    std::function<void()> onConnected;
+    std::function<void()> onConnected, onDisconnected;
     std::function<void(const mosquitto_message&)> onMessage;
 
     CMqttClient() { mosquitto_lib_init(); }
@@ -163,6 +163,8 @@ private:
         }
         if (rc != 0)
             Log("lost broker " + m_where + ": " + mosquitto_strerror(rc) + "; reconnecting");
+        if (onDisconnected)
+            onDisconnected();
     }
     void Acknowledged(int mid)
     {
@@ -208,6 +210,10 @@ int CBridge::Run(const volatile std::sig_atomic_t* stop)
     m_link.SetStop(stop);
     m_client = std::make_unique<CMqttClient>();
     m_client->onConnected = [this] { OnConnected(); };
+    m_client->onDisconnected = [this] {
+        m_disconnected = true;
+        Wake();
+    };
     m_client->onMessage = [this](const mosquitto_message& m) { OnMessage(m); };
     const std::string clientId = m_options.clientId.empty() ? "corvane-mqtt-" + m_id : m_options.clientId;
     std::string error;
@@ -303,8 +309,11 @@ void CBridge::Pump()
         return;
     m_busy = true;
     while (!(m_stop && *m_stop)) {
+        if (m_disconnected.exchange(false))
+            m_brokerUp = false;  // what changes meanwhile is said again once it is back
         if (m_connected.exchange(false)) {
             // A new broker session holds nothing of ours but what was retained: say it all again.
+            m_brokerUp = true;
             Publish(m_topics.Bridge(), "online", true);
             for (const auto& [topic, payload] : m_published)
                 Publish(topic, payload, true);
@@ -408,7 +417,7 @@ void CBridge::PublishState()
 
 void CBridge::PublishDiscovery()
 {
-    if (!m_options.discovery)
+    if (!m_options.discovery || !m_brokerUp)
         return;
     const std::string where = m_options.link.host.empty() ? m_options.link.port : m_options.link.host;
     for (const SMessage& m : DiscoveryMessages(m_topics, m_options.discoveryPrefix, m_id, where, m_state))
@@ -422,7 +431,8 @@ void CBridge::PublishChanged(const SMessage& m)
     if (it != m_published.end() && it->second == m.payload)
         return;
     m_published[m.topic] = m.payload;
-    Publish(m.topic, m.payload, true);
+    if (m_brokerUp)
+        Publish(m.topic, m.payload, true);
 }
 
 void CBridge::Publish(const std::string& topic, const std::string& payload, bool retain)

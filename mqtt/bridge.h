@@ -32,7 +32,7 @@ namespace corvane::mqtt {
 inline constexpr std::size_t kQueueBound = 64;
 // The switcher's reconnection back-off: from the first to the longest wait.
 inline constexpr unsigned kFirstRetryMs = 500;
-inline constexpr unsigned kLongestRetryMs = 30000;
+inline constexpr unsigned kLongestRetryMs = 10000;
 
 // One line on standard error, whichever thread writes it.
 void Log(const std::string& line);
@@ -82,10 +82,12 @@ private:
     std::mutex m_queueLock;
     std::deque<SQueued> m_queue;
     std::atomic<bool> m_connected{false};  // the broker session just began: republish all
+    std::atomic<bool> m_disconnected{false};
 
     // Main thread only.
     const volatile std::sig_atomic_t* m_stop = nullptr;
     bool m_busy = false;
+    bool m_brokerUp = false;
     bool m_online = false;
     bool m_known = false;  // a reading has succeeded since start
     std::string m_offlineWhy;
