@@ -47,6 +47,9 @@ public:
             return false;
         }
         mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, o.mqttVersion == 5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
+        // A state and its result go out one right after the other: Nagle's wait for the first's
+        // acknowledgement would hold the second back by a delayed ACK (40 ms).
+        mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
         int rc = MOSQ_ERR_SUCCESS;
         if (!o.username.empty())
             rc = mosquitto_username_pw_set(m_mosq, o.username.c_str(), o.passwordFile.empty() ? nullptr : password.c_str());
