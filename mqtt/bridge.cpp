@@ -3,6 +3,7 @@
 #include <mosquitto.h>
 
 #include <QCoreApplication>
+#include <cstring>
 #include <iostream>
 
 namespace corvane::mqtt {
@@ -11,6 +12,15 @@ namespace {
 std::mutex g_logLock;
 constexpr int kQos = 1;
 constexpr auto kPublishWait = std::chrono::seconds(3);
+
+// libmosquitto's text for an error, without its full stop (it ends a clause here).
+std::string ErrorText(int rc)
+{
+    std::string text = mosquitto_strerror(rc);
+    if (!text.empty() && text.back() == '.')
+        text.pop_back();
+    return text;
+}
 }  // namespace
 
 void Log(const std::string& line)
@@ -59,7 +69,7 @@ public:
         if (rc == MOSQ_ERR_SUCCESS && !will.empty())
             rc = mosquitto_will_set(m_mosq, will.c_str(), 7, "offline", kQos, true);
         if (rc != MOSQ_ERR_SUCCESS) {
-            error = std::string("MQTT client: ") + mosquitto_strerror(rc);
+            error = std::string("MQTT client: ") + ErrorText(rc);
             return false;
         }
         mosquitto_reconnect_delay_set(m_mosq, 1, 30, true);
@@ -86,14 +96,14 @@ public:
         m_where = o.brokerHost + ":" + std::to_string(o.BrokerPort());
         const int rc = mosquitto_connect_async(m_mosq, o.brokerHost.c_str(), o.BrokerPort(), o.keepalive);
         if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_ERRNO) {
-            error = m_where + ": " + mosquitto_strerror(rc);
+            error = m_where + ": " + ErrorText(rc);
             return false;
         }
         if (rc == MOSQ_ERR_ERRNO)  // refused or unreachable now: the network thread tries again
             Log("broker " + m_where + ": " + std::strerror(errno) + "; trying again");
         const int started = mosquitto_loop_start(m_mosq);
         if (started != MOSQ_ERR_SUCCESS) {
-            error = std::string("MQTT network thread: ") + mosquitto_strerror(started);
+            error = std::string("MQTT network thread: ") + ErrorText(started);
             return false;
         }
         m_started = true;
@@ -112,10 +122,10 @@ public:
         std::lock_guard lock(m_lock);  // the acknowledgement may come before mid is known here
         const int rc = mosquitto_publish(m_mosq, &mid, topic.c_str(), static_cast<int>(payload.size()),
                                          payload.data(), kQos, retain);
-        if (rc == MOSQ_ERR_SUCCESS || rc == MOSQ_ERR_NO_CONN)
-            m_unacknowledged.insert(mid);  // queued: sent once the broker is back
-        else
-            Log("cannot publish " + topic + ": " + mosquitto_strerror(rc));
+        if (rc == MOSQ_ERR_SUCCESS)
+            m_unacknowledged.insert(mid);
+        else if (rc != MOSQ_ERR_NO_CONN)  // without a broker: said again once it is back
+            Log("cannot publish " + topic + ": " + ErrorText(rc));
     }
 
     // Waits until the broker has acknowledged every publication, at most until the bound.
@@ -165,7 +175,7 @@ private:
             m_isConnected = false;
         }
         if (rc != 0)
-            Log("lost broker " + m_where + ": " + mosquitto_strerror(rc) + "; reconnecting");
+            Log("lost broker " + m_where + ": " + ErrorText(rc) + "; reconnecting");
         if (onDisconnected)
             onDisconnected();
     }
