@@ -122,7 +122,7 @@ TEST_P(MqttBridge, PublishesDiscoveryAndEveryStateRetainedThenOnlyChanges)
     ASSERT_TRUE(sim->Control("input 2 on"));
     ASSERT_GE(w.Await(kP + "/input/2/signal", "ON", from), 0);
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    EXPECT_LT(took.count(), 300 + 700) << "an interval and a reading";
+    EXPECT_LT(took.count(), 300 + 1500) << "an interval and a reading, on a busy machine";
     ASSERT_TRUE(sim->Control("output 1 on"));
     ASSERT_GE(w.Await(kP + "/output/1/signal", "ON", from), 0);
     EXPECT_EQ(w.Count() - from, 2u);
