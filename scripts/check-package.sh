@@ -12,7 +12,9 @@ trap '[ -n "$sim" ] && kill "$sim" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"
 echo "-- contents of $(basename "$deb")"
 dpkg-deb -x "$deb" "$work/root"
 expected=(
-  usr/bin/corvane usr/bin/corvane-sim usr/bin/corvanectl
+  usr/bin/corvane usr/bin/corvane-sim usr/bin/corvanectl usr/bin/corvane-mqtt
+  usr/share/man/man1/corvane-mqtt.1.gz usr/lib/systemd/system/corvane-mqtt@.service
+  usr/lib/sysusers.d/corvane-mqtt.conf usr/share/doc/corvane/examples/corvane-mqtt.conf
   usr/share/applications/org.corvane.Corvane.desktop
   usr/share/metainfo/org.corvane.Corvane.metainfo.xml
   usr/share/man/man1/corvane.1.gz usr/share/man/man1/corvane-sim.1.gz usr/share/man/man1/corvanectl.1.gz
@@ -55,6 +57,9 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null
 /usr/bin/corvanectl --version
 /usr/bin/corvane --version
 /usr/bin/corvane-sim --help >/dev/null
+/usr/bin/corvane-mqtt --version
+getent passwd corvane-mqtt >/dev/null || { echo "no corvane-mqtt user" >&2; exit 1; }
+id -nG corvane-mqtt | grep -qw dialout || { echo "corvane-mqtt is not in dialout" >&2; exit 1; }
 
 echo "-- installed corvanectl against the installed emulator"
 export CORVANE_PORT_DIR="$work/ports"

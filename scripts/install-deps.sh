@@ -11,6 +11,7 @@ packages=(
   dbus at-spi2-core python3-pyatspi xdotool
   dpkg-dev desktop-file-utils appstream man-db
   iproute2
+  mosquitto libmosquitto-dev mosquitto-clients
 )
 
 missing=()

@@ -141,6 +141,7 @@ public:
         return std::regex_search(first, m, std::regex(pattern)) ? m[1].str() : std::string();
     }
 
+    pid_t Pid() const { return m_pid; }
     std::string first;
 
 private:

@@ -1,0 +1,48 @@
+// corvane-mqtt's settings: the command line and the configuration file (the same keys without
+// the leading dashes), the file read first so that the command line wins.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mqtt/switcher_link.h"
+
+namespace corvane::mqtt {
+
+inline constexpr unsigned kDefaultIntervalMs = 2000;
+inline constexpr unsigned kMinIntervalMs = 100;
+inline constexpr unsigned kMaxIntervalMs = 24 * 3600 * 1000;
+
+struct SOptions {
+    std::string brokerHost;
+    int brokerPort = 0;  // 0: 1883, or 8883 with TLS
+    SLinkAddress link;
+    std::string username;
+    std::string passwordFile;
+    std::string tlsCa, tlsCert, tlsKey;
+    unsigned intervalMs = kDefaultIntervalMs;
+    std::string prefix;  // empty: corvane/<id>
+    std::string discoveryPrefix = "homeassistant";
+    bool discovery = true;
+    bool removeDiscovery = false;
+    std::string clientId;  // empty: corvane-mqtt-<id>
+    int keepalive = 30;
+    int mqttVersion = 311;  // 311 or 5
+    bool help = false;
+    bool version = false;
+
+    int BrokerPort() const { return brokerPort ? brokerPort : tlsCa.empty() ? 1883 : 8883; }
+};
+
+// The command line without the program's name; a --config file named on it is read first.
+// Nothing, with error set to one line, when either is wrong.
+std::optional<SOptions> ParseOptions(const std::vector<std::string>& args, std::string& error);
+
+// The first line of a secret's file (the broker's password). Refused, with the reason, when
+// the file is not a regular file or others may read or write it.
+std::optional<std::string> ReadSecretFile(const std::string& path, std::string& error);
+
+extern const char kUsage[];
+
+}  // namespace corvane::mqtt

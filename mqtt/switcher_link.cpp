@@ -1,0 +1,210 @@
+#include "mqtt/switcher_link.h"
+
+
+#include "cli/command_line.h"
+#include "cli/link_commands.h"
+#include "transport/session.h"
+#include "core/link/link_state.h"
+#include "core/link/queries.h"
+
+namespace corvane::mqtt {
+
+namespace {
+
+// The EDID page reads the input it set again once "Set successfully!" has been shown; this
+// bounds the wait for that reading.
+constexpr int kEdidReadBackBoundMs = 4000;
+
+// The session's lines start with the program's name; the bridge reports them without it.
+std::string FailureText(const std::string& lines)
+{
+    std::string text;
+    std::istringstream in(lines);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("corvane-mqtt: ", 0) == 0)
+            line.erase(0, 14);
+        if (line.empty())
+            continue;
+        text += (text.empty() ? "" : "; ") + line;
+    }
+    return text;
+}
+
+}  // namespace
+
+CSwitcherLink::CSwitcherLink(SLinkAddress address) : m_address(std::move(address)) {}
+
+CSwitcherLink::~CSwitcherLink() { Close(); }
+
+bool CSwitcherLink::Open(std::string& error)
+{
+    if (m_run)
+        return true;
+    m_err.str("");
+    SConnection connection;
+    connection.port = m_address.port;
+    connection.host = m_address.host;
+    connection.trace = m_address.trace;
+    auto run = std::make_unique<SLinkRun>(m_err, connection, "corvane-mqtt");
+    if (run->session.Open() != kExitOk) {
+        error = FailureText(m_err.str());
+        return false;
+    }
+    run->session.SetStop(m_stop);
+    m_run = std::move(run);
+    return true;
+}
+
+void CSwitcherLink::Close() { m_run.reset(); }
+
+bool CSwitcherLink::Failed(std::string& error)
+{
+    error = FailureText(m_err.str());
+    if (error.empty())
+        error = m_run && m_run->session.Stopped() ? "stopped" : "the switcher did not answer";
+    Close();
+    return false;
+}
+
+bool CSwitcherLink::Read(SPublishedState& state, std::string& error)
+{
+    if (!Open(error))
+        return false;
+    m_err.str("");
+    SLinkRun& run = *m_run;
+    if (!run.QuerySettings(true) || !run.QueryDevice())
+        return Failed(error);
+    const SSwitcherState& v = run.State();
+    for (int i = 0; i < 4; ++i)
+        state.inputSignal[i] = v.inputs[i] && v.inputs[i]->connected;
+    for (int o = 0; o < 2; ++o)
+        state.outputSignal[o] = v.outputs[o] && v.outputs[o]->connected;
+    state.routes = v.routes;
+    state.beep = v.beep.value_or(false);
+    state.dvi = v.dvi.value_or(false);
+    for (int i = 0; i < 4; ++i)
+        state.edids[i] = v.edids[i].value_or("");
+    const SDeviceInfo& d = *v.device;
+    state.device = d.Line();
+    state.model = d.TypeName() + " " + d.Size();
+    state.version = d.Version() + (d.build.empty() ? "" : "-" + d.build);
+    return true;
+}
+
+SOutcome CSwitcherLink::Apply(const SCommand& command, SPublishedState& state, const std::function<void()>& answered)
+{
+    if (command.kind == SCommand::Kind::Scene)
+        return command.scene ? ApplyScene(*command.scene) : SOutcome{false, "no scene", {}};
+    if (command.kind == SCommand::Kind::Refresh)
+        return {true, {}, {}};
+    SOutcome outcome;
+    if (!Open(outcome.error))
+        return outcome;
+    m_err.str("");
+    outcome = ApplyOnLink(command, state, answered);
+    if (!outcome.ok && !m_run->session.Failed())
+        return outcome;  // the switcher answered, with another value than asked for
+    if (!outcome.ok)
+        Failed(outcome.error);
+    return outcome;
+}
+
+SOutcome CSwitcherLink::ApplyOnLink(const SCommand& c, SPublishedState& state, const std::function<void()>& answered)
+{
+    using K = SCommand::Kind;
+    SLinkRun& run = *m_run;
+    CSession& session = run.session;
+    session.Settle();  // what the change shows must be its own answer
+    CLinkCore& link = session.Link();
+    switch (c.kind) {
+    case K::Route: {
+        link.SetCurrentPage(PAGE_MATRIX);
+        run.matrix.OnInputButton(c.number, c.value);
+        if (session.Failed() || !session.RunUntil([] { return g_bReady; }))
+            return {};
+        state.routes[c.number - 1] = run.state.routes[c.number - 1];
+        answered();
+        if (!run.QueryRoutes())
+            return {};
+        state.routes = run.state.routes;
+        const int shown = state.routes[c.number - 1];
+        if (shown != c.value)
+            return {false, "the switcher shows IN " + std::to_string(shown) + " on output " + std::to_string(c.number), {}};
+        return {true, {}, {}};
+    }
+    case K::Beep:
+    case K::Dvi: {
+        const bool beep = c.kind == K::Beep;
+        std::optional<bool>& shown = beep ? run.state.beep : run.state.dvi;
+        bool& mine = beep ? state.beep : state.dvi;
+        shown.reset();
+        link.SetCurrentPage(PAGE_GENERAL);
+        if (beep)
+            run.general.OnBeep(c.on);
+        else
+            run.general.OnDvi(c.on);
+        if (session.Failed() || !session.AwaitSet([&] { return shown.has_value(); }))
+            return {};
+        mine = *shown;
+        answered();
+        shown.reset();
+        if (!session.Query(beep ? BeepStatusQuery() : DviStatusQuery(), [&] { return shown.has_value(); }))
+            return {};
+        mine = *shown;
+        if (mine != c.on)
+            return {false, std::string("the switcher reports ") + (beep ? "beep " : "DVI compatibility ") + cli::OnOff(mine), {}};
+        return {true, {}, {}};
+    }
+    case K::EdidPreset: {
+        std::optional<std::string>& name = run.state.edids[c.number - 1];
+        link.SetCurrentPage(PAGE_EDID);
+        run.edidView.preset = c.value;
+        run.edidView.presetTarget = c.number - 1;
+        name.reset();
+        run.edid.OnSetPreset();
+        if (session.Failed() || !session.RunUntil([] { return g_bReady; }))
+            return {};
+        // The page reads the input back by itself; waiting for that keeps its query from
+        // meeting the next reading's.
+        bool expired = false;
+        CTimerOwner bound([&expired](unsigned) { expired = true; });
+        bound.SetTimer(1, kEdidReadBackBoundMs);
+        if (!session.RunUntil([&] { return (name.has_value() && g_bReady) || expired; }))
+            return {};
+        if (!name && !run.QueryEdidNames())
+            return {};
+        state.edids[c.number - 1] = name.value_or("");
+        const std::string& shown = state.edids[c.number - 1];
+        if (shown != EdidListName(c.value))
+            return {false, "the switcher reports \"" + shown + "\" on IN" + std::to_string(c.number), {}};
+        return {true, {}, {}};
+    }
+    case K::Scene:
+    case K::Refresh: break;
+    }
+    return {true, {}, {}};
+}
+
+SOutcome CSwitcherLink::ApplyScene(const cli::SScene& scene)
+{
+    // Scene apply opens links of its own (a fresh one after a step that failed), and the
+    // program's link state and timers serve one session at a time.
+    Close();
+    SConnection connection;
+    connection.port = m_address.port;
+    connection.host = m_address.host;
+    connection.trace = m_address.trace;
+    std::ostringstream out, err;
+    const int status = cli::ApplyScene(scene, connection, {false, true}, out, err);
+    SOutcome outcome;
+    outcome.ok = status == kExitOk;
+    outcome.detail = out.str();
+    while (!outcome.detail.empty() && outcome.detail.back() == '\n')
+        outcome.detail.pop_back();
+    outcome.error = FailureText(err.str());
+    if (!outcome.ok && outcome.error.empty())
+        outcome.error = "the switcher does not match the scene";
+    return outcome;
+}
+
+}  // namespace corvane::mqtt
