@@ -354,6 +354,14 @@ TEST_F(NetConfigTest, AcceptedThenConfirmedBySearch)
     EXPECT_FALSE(op.StatusOpen());
     clock.Advance(20000);
     EXPECT_TRUE(op.Messages().empty());
+
+    // Over: a later search that finds the same switcher confirms nothing, and leaves another
+    // command's busy indicator alone.
+    op.OpenStatus("Getting status");
+    Search();
+    clock.Advance(5000);
+    EXPECT_TRUE(op.StatusOpen());
+    EXPECT_EQ(op.StatusText(), "Getting status");
 }
 
 TEST_F(NetConfigTest, AutomaticModeReachesTheSwitcher)
