@@ -32,7 +32,7 @@ while getopts "b:k:t:l:d:n:s:T:vLh" o; do
     esac
 done
 shift $((OPTIND - 1))
-if [[ $# -eq 0 ]] || ((!list)) && [[ -z $build || -z $testcmd ]]; then
+if [[ $# -eq 0 ]] || { ((!list)) && [[ -z $build || -z $testcmd ]]; }; then
     echo "mutate.sh: -b BUILD_DIR, -t 'TEST COMMAND' and at least one FILE are needed (-h: help)" >&2
     exit 2
 fi
@@ -139,7 +139,7 @@ build_and_test() {  # status: 0 passed, 1 failed, 2 timed out, 3 did not build
     ninja -C "$build" $targets >"$keep/build.log" 2>&1 || return 3
     timeout -k 5 "$1" bash -c "$testcmd" >"$keep/test.log" 2>&1 &
     tpid=$!
-    wait "$tpid"
+    wait "$tpid" 2>/dev/null  # a crash is a kill; the shell need not say so
     local status=$?
     tpid=""
     case $status in 0) return 0 ;; 124 | 137) return 2 ;; *) return 1 ;; esac

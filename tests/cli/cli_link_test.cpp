@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 
 #include "cli/command_line.h"
@@ -311,6 +312,7 @@ TEST_P(CliLink, SceneSavedFromOneSwitcherRestoresAnotherReadBack)
     const Result saved = Run({"scene", "save", scene, "--edid", "IN3=" + dir.path + "/office.bin", "--json"});
     ASSERT_EQ(saved.status, 0) << saved.err;
     EXPECT_EQ(saved.out.rfind("{\"file\":\"" + scene + "\",\"saved\":\"", 0), 0u) << saved.out;
+    EXPECT_TRUE(std::regex_search(saved.out, std::regex(R"("saved":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ")"))) << saved.out;
 
     // Another switcher, at its power-on settings but for input 4, which the scene leaves alone.
     std::filesystem::remove_all(dir.path + "/edid");
@@ -761,6 +763,14 @@ TEST(CliOffline, SceneFilesRefusedBeforeTheLinkOpens)
          "routes[1]: output 1 appears twice"},
         {"input 5", scene(head, R"([{"output": 1, "input": 5}, {"output": 2, "input": 3}])", unknown3),
          "routes[0].input: 5 is not a whole number from 1 to 4"},
+        {"input 0", scene(head, R"([{"output": 1, "input": 2}, {"output": 2, "input": 0}])", unknown3),
+         "routes[1].input: 0 is not a whole number from 1 to 4"},
+        {"no beep", [&] {
+             const std::string beep = R"("beep": true, )";
+             std::string t = scene(head, routes, unknown3);
+             return t.erase(t.find(beep), beep.size());
+         }(),
+         "beep: missing"},
         {"input as text", scene(head, R"([{"output": 1, "input": "2"}, {"output": 2, "input": 3}])", unknown3),
          "routes[0].input: a string where a number belongs"},
         {"no such preset", scene(head, routes, R"({"input": 3, "kind": "preset", "name": "8K"})"),
@@ -875,6 +885,8 @@ TEST(CliFleetOffline, HostListsAndHostsFiles)
         // The same switcher twice would get two links at once.
         {"twice", false, "10.0.0.1,10.0.0.1:8000", {}, "10.0.0.1:8000 names the same switcher as 10.0.0.1"},
         {"same address, other port", false, "10.0.0.1:8001,10.0.0.1:8002", {"10.0.0.1:8001", "10.0.0.1:8002"}, ""},
+        {"neighbours whose ports differ by 32768", false, "10.0.0.2:40000,10.0.0.3:7232",
+         {"10.0.0.2:40000", "10.0.0.3:7232"}, ""},
         {"file", true, "# hall A\n10.0.0.1\n\n  10.0.0.2:8123  # projector room\r\n\t\n#10.0.0.9\n10.0.0.3",
          {"10.0.0.1", "10.0.0.2:8123", "10.0.0.3"}, ""},
         {"file, two on a line", true, "10.0.0.1\n10.0.0.2 10.0.0.3\n", {}, "line 2: one address a line"},
