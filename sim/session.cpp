@@ -30,11 +30,15 @@ void CReplyQueue::Schedule(std::vector<uint8_t> bytes, int64_t dueMs, const Faul
         dueMs = std::max(dueMs, m_held->dueMs);
         m_held.reset();
     }
+    // The line carries one reply at a time: none starts inside a split one still under way.
+    dueMs = std::max(dueMs, m_splitUntil);
     if (f.split) {
         auto n = static_cast<std::ptrdiff_t>(std::min(firstWrite, bytes.size()));
         int64_t due = dueMs;
-        for (auto at = bytes.begin(); at != bytes.end(); at += n, n = 1, due += f.splitGapMs)
+        for (auto at = bytes.begin(); at != bytes.end(); at += n, n = 1, due += f.splitGapMs) {
             Push({due, {at, at + n}, false, peer});
+            m_splitUntil = due;
+        }
         return;
     }
     if (f.merge && !released) {

@@ -52,6 +52,7 @@ private:
     std::deque<Emission> m_queue;  // sorted by due time, stable
     std::optional<Emission> m_held;
     int64_t m_heldUntil = 0;
+    int64_t m_splitUntil = 0;  // when the last byte of the latest split reply leaves
 };
 
 inline constexpr int64_t kDefaultBlockWaitMs = 1000;

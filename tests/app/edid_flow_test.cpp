@@ -363,6 +363,31 @@ TEST_F(EdidPage, ReadBackAfterASetUnderFaults)
     }
 }
 
+// The inputs a set changed are read again only while nothing else runs, and only on this page.
+TEST_F(EdidPage, NoReadBackWhileAnotherCommandRunsOrOnAnotherPage)
+{
+    const std::pair<const char*, std::function<void()>> meanwhile[] = {
+        {"EDID status started", [&] { port->AddFault("drop:01 0C 01"), Press(1113); }},
+        {"General page shown", [&] { dlg->PressTab(1008); }},
+    };
+    for (const auto& [name, act] : meanwhile) {
+        SCOPED_TRACE(name);
+        TearDown();
+        SetUp();
+        Open({5, 5, 5, 5});
+        Select(EdidList::Preset, 3);
+        Select(EdidList::PresetTarget, 2);
+        Press(1084);
+        port->Run(0);
+        ASSERT_EQ(op.StatusText(), "Set successfully!");
+        act();
+        port->writes.clear();
+        port->Run(900);
+        const std::vector<Bytes> sent = Frames();
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), StatusQuery(3)), 0);
+    }
+}
+
 TEST_F(EdidPage, UnansweredSetsTimeOutAfterSevenSeconds)
 {
     const struct {

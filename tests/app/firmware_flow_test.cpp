@@ -259,8 +259,10 @@ TEST_F(FirmwarePage, EveryFailureEndsRedAndReady)
     } cases[] = {
         {"drop:20 01 01", 4000, {0x20, 0x01, 0x01}, 2, 6000},
         {"drop:20 01 80", 4000, {0x20, 0x01, 0x80}, 2, 6000},
+        {"refuse:20 01 80", 4000, {0x20, 0x01, 0x80}, 2, 6000},  // a refusal is no "done"
         {"drop:20 01 10", 4000, {0x20, 0x01, 0x10}, 2, 6000},
         {"drop:20 01 AA:2-", 4000, {0x20, 0x01, 0xAA, 0, 0, 0x01, 0x01, 0x40, 0x01}, 2, 6100},
+        {"refuse:20 01 AA:2-", 4000, {0x20, 0x01, 0xAA, 0, 0, 0x01, 0x01, 0x40, 0x01}, 2, 6100},
         {"drop:20 01 56", 4000, {0x20, 0x01, 0x56, 0, 0, 0x01, 0x01, 0x40, 0x03}, 2, 6100},
         {"", 60000, kRebootCheck, 6, 18000},
     };
@@ -346,14 +348,15 @@ TEST_F(FirmwarePage, LateAndLostAcknowledgementsStillDeliverTheImage)
     struct Case {
         const char* name;
         std::vector<std::string> faults;
+        bool allAnswered;  // every sending gets its acknowledgement, however late
     } cases[] = {
         // Inside the 6 s a packet may wait: the repetition goes out before the answer comes.
-        {"every acknowledgement 3.5 s late", {"delay=3500:20 01 AA", "delay=3500:20 01 56"}},
-        {"one acknowledgement lost", {"drop:20 01 AA:2"}},
+        {"every acknowledgement 3.5 s late", {"delay=3500:20 01 AA", "delay=3500:20 01 56"}, true},
+        {"one acknowledgement lost", {"drop:20 01 AA:2"}, false},
         // Between the repeated header and its block.
-        {"one acknowledgement 3025 ms late", {"delay=3025:20 01 AA:2"}},
-        {"the last one 3025 ms late", {"delay=3025:20 01 56"}},
-        {"two in a row lost and late", {"drop:20 01 AA:3", "delay=3500:20 01 AA:5-6"}},
+        {"one acknowledgement 3025 ms late", {"delay=3025:20 01 AA:2"}, true},
+        {"the last one 3025 ms late", {"delay=3025:20 01 56"}, true},
+        {"two in a row lost and late", {"drop:20 01 AA:3", "delay=3500:20 01 AA:5-6"}, false},
     };
     Open();
     unsigned seed = 20;
@@ -366,6 +369,7 @@ TEST_F(FirmwarePage, LateAndLostAcknowledgementsStillDeliverTheImage)
         const Bytes image = RandomImage(2000, seed++);
         Load(Packed("late.fw", image));
         port->writes.clear();
+        port->heard.clear();
         page->UpgradeButton()->click();
         port->Run(120000);
         EXPECT_EQ(Pane(), kSuccess);
@@ -390,6 +394,20 @@ TEST_F(FirmwarePage, LateAndLostAcknowledgementsStillDeliverTheImage)
         EXPECT_EQ(at, plan.size() - 1);
         for (const FirmwarePacket& p : plan)
             EXPECT_LE(Count({0x20, 0x01, p.mark, 0, 0, 0x01, 0x01, p.kind, p.number}), 2u);
+        // A new packet waits until each sending of the one before is answered: a switcher that
+        // answers late would credit the repetition's acknowledgement to the next packet.
+        std::size_t blocks = 0, acks = 0, h = 0;
+        const auto& w = port->writes;
+        for (std::size_t i = 0; c.allAnswered && i < w.size(); ++i) {
+            for (; h < port->heard.size() && port->heard[h].first <= i; ++h) {
+                const Bytes& r = port->heard[h].second;
+                acks += r.size() >= kFrameSize && r[2] == 0x20 && r[4] == 0x00 && r[7] == 0x01 && r[8] == 0x01;
+            }
+            const bool header = w[i].size() == kFrameSize && w[i][2] == 0x20 && (w[i][4] == 0xAA || w[i][4] == 0x56);
+            if (header && blocks > 0 && w[i] != w[i - 2])
+                EXPECT_EQ(acks, blocks) << "the header of write " << i;
+            blocks += w[i].size() == kBlockSize;
+        }
         op.ClearEvents();
     }
 }

@@ -30,6 +30,10 @@ TEST_F(GeneralPage, ConnectReadsBeepAndDviAndStopsPolling)
     EXPECT_TRUE(Ctl<QCheckBox>(1101)->isChecked());
     EXPECT_TRUE(g_bReady);
     EXPECT_TRUE(op.Messages().empty());
+    // The beeper's answer once more (a line that repeats it): DVI compatibility is not asked again.
+    for (uint8_t b : MakeFrame({0x01, 0x0B, 0x00, 0x00, 0x00}))
+        dlg->Link().OnPortByte(b);
+    EXPECT_EQ(port->writes.size(), 2u);
 
     Click(1021);  // Disconnect
     EXPECT_FALSE(g_bComOpen);
@@ -252,6 +256,20 @@ TEST_F(GeneralPage, FactoryResetAccepted)
     EXPECT_TRUE(Ctl<QCheckBox>(1096)->isChecked());
     EXPECT_FALSE(Ctl<QCheckBox>(1101)->isChecked());
     EXPECT_TRUE(g_bReady);
+}
+
+TEST_F(GeneralPage, NoReadBackAfterAResetWhileAnotherCommandRuns)
+{
+    g_bNoLongerRemind = true;
+    Connect();
+    port->AddFault("drop:01 04 01");  // the status started meanwhile stays unanswered
+    Click(1095);
+    port->Run(0);
+    ASSERT_EQ(op.StatusText(), "Set successfully!");
+    port->writes.clear();
+    Click(1024);
+    port->Run(900);
+    EXPECT_EQ(Sent(), (std::vector<Bytes>{{0x01, 0x04, 0x01, 0x00, 0x00}}));
 }
 
 TEST_F(GeneralPage, FactoryResetDeclinedAndNoLongerRemind)

@@ -47,6 +47,7 @@ std::size_t CModelSerialPort::Pump()
                 onLinkLost();
             break;
         }
+        heard.emplace_back(writes.size(), e.bytes);
         for (uint8_t b : e.bytes)
             if (onByte && m_running)
                 onByte(b);

@@ -33,6 +33,7 @@ public:
     sim::CSwitcher device;
     sim::CFaultPlan faults;
     std::vector<std::vector<uint8_t>> writes;
+    std::vector<std::pair<std::size_t, std::vector<uint8_t>>> heard;  // each reply, after writes[0..first)
     bool IsRunning() const { return m_running; }
     void AddFault(const std::string& rule);
 

@@ -392,6 +392,7 @@ TEST_P(CliLink, SceneSavedFromOneSwitcherRestoresAnotherReadBack)
     const Result saved = Run({"scene", "save", scene, "--edid", "IN3=" + dir.path + "/office.bin", "--json"});
     ASSERT_EQ(saved.status, 0) << saved.err;
     EXPECT_EQ(saved.out.rfind("{\"file\":\"" + scene + "\",\"saved\":\"", 0), 0u) << saved.out;
+    EXPECT_TRUE(std::regex_search(saved.out, std::regex(R"("saved":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ")"))) << saved.out;
 
     // Another switcher, at its power-on settings but for input 4, which the scene leaves alone.
     std::filesystem::remove_all(dir.path + "/edid");
@@ -959,6 +960,14 @@ TEST(CliOffline, SceneFilesRefusedBeforeTheLinkOpens)
          "routes[1]: output 1 appears twice"},
         {"input 5", scene(head, R"([{"output": 1, "input": 5}, {"output": 2, "input": 3}])", unknown3),
          "routes[0].input: 5 is not a whole number from 1 to 4"},
+        {"input 0", scene(head, R"([{"output": 1, "input": 2}, {"output": 2, "input": 0}])", unknown3),
+         "routes[1].input: 0 is not a whole number from 1 to 4"},
+        {"no beep", [&] {
+             const std::string beep = R"("beep": true, )";
+             std::string t = scene(head, routes, unknown3);
+             return t.erase(t.find(beep), beep.size());
+         }(),
+         "beep: missing"},
         {"input as text", scene(head, R"([{"output": 1, "input": "2"}, {"output": 2, "input": 3}])", unknown3),
          "routes[0].input: a string where a number belongs"},
         {"no such preset", scene(head, routes, R"({"input": 3, "kind": "preset", "name": "8K"})"),
@@ -974,6 +983,10 @@ TEST(CliOffline, SceneFilesRefusedBeforeTheLinkOpens)
          "edids[2].data: not hexadecimal at digit 2"},
         {"MAC", scene(head + R"("switcher": {"mac": "02:C5:1A"}, )", routes, unknown3),
          "switcher.mac: \"02:C5:1A\" is not a MAC address"},
+        {"seven pairs", scene(head + R"("switcher": {"mac": "02:C5:1A:00:00:01:02"}, )", routes, unknown3),
+         "is not a MAC address"},
+        {"a byte over 1 MiB", scene(head, routes, unknown3) + std::string(cli::kSceneMaxBytes, ' '),
+         "more than 1048576 bytes; not a scene"},
         {"two ways", scene(head + R"("switcher": {"host": "10.0.0.2:8000", "port": "COM3"}, )", routes, unknown3),
          "switcher: both host and port"},
     };
@@ -1003,6 +1016,10 @@ TEST(CliOffline, SceneFilesRefusedBeforeTheLinkOpens)
     std::string why;
     const auto read = cli::ReadSceneFile(good, why);
     ASSERT_TRUE(read) << why;
+    std::string atBound = scene(head, routes, unknown3);
+    atBound.resize(cli::kSceneMaxBytes, ' ');  // blanks up to exactly 1 MiB: still a scene
+    std::ofstream(dir.path + "/bound.json", std::ios::trunc) << atBound;
+    EXPECT_TRUE(cli::ReadSceneFile(dir.path + "/bound.json", why)) << why;
     EXPECT_EQ(read->edids[2].data, std::vector<uint8_t>(edid.begin(), edid.end()));
     const auto again = cli::ParseScene(cli::SceneJson(*read), why);
     ASSERT_TRUE(again) << why;
@@ -1077,6 +1094,8 @@ TEST(CliFleetOffline, HostListsAndHostsFiles)
         // The same switcher twice would get two links at once.
         {"twice", false, "10.0.0.1,10.0.0.1:8000", {}, "10.0.0.1:8000 names the same switcher as 10.0.0.1"},
         {"same address, other port", false, "10.0.0.1:8001,10.0.0.1:8002", {"10.0.0.1:8001", "10.0.0.1:8002"}, ""},
+        {"neighbours whose ports differ by 32768", false, "10.0.0.2:40000,10.0.0.3:7232",
+         {"10.0.0.2:40000", "10.0.0.3:7232"}, ""},
         {"file", true, "# hall A\n10.0.0.1\n\n  10.0.0.2:8123  # projector room\r\n\t\n#10.0.0.9\n10.0.0.3",
          {"10.0.0.1", "10.0.0.2:8123", "10.0.0.3"}, ""},
         {"file, two on a line", true, "10.0.0.1\n10.0.0.2 10.0.0.3\n", {}, "line 2: one address a line"},
@@ -1128,12 +1147,13 @@ TEST(CliFleetOffline, RunnerKeepsEachJobApartWithinTheBound)
     // One that fills both pipes far past their size: the runner reads both while it waits.
     jobs.push_back({"/bin/sh", "-c", "head -c 300000 /dev/zero | tr '\\0' e >&2; head -c 300000 /dev/zero | tr '\\0' o"});
     jobs.push_back({"/nonexistent/program"});
+    jobs.push_back({"/bin/sh", "-c", "kill -KILL $$"});  // ended by a signal: 128 + its number
     for (unsigned bound : {1u, 2u, 3u}) {
         SCOPED_TRACE(bound);
         SJobLog log;
         const auto results = cli::RunJobs(jobs, bound, log);
         ASSERT_EQ(results.size(), jobs.size());
-        const int statuses[] = {0, 1, 0, 3, 0, 0, 0, 127};
+        const int statuses[] = {0, 1, 0, 3, 0, 0, 0, 127, 137};
         std::vector<std::pair<long long, long long>> spans;
         for (std::size_t k = 0; k < results.size(); ++k) {
             EXPECT_EQ(results[k].status, statuses[k]) << k << ": " << results[k].err.substr(0, 200);
@@ -1163,7 +1183,7 @@ TEST(CliFleetOffline, RunnerKeepsEachJobApartWithinTheBound)
         for (const auto& e : log.events)
             if (e.rfind("start ", 0) == 0)
                 started.push_back(std::stoul(e.substr(6)));
-        EXPECT_EQ(started, (std::vector<std::size_t>{0, 1, 2, 3, 4, 5, 6, 7}));
+        EXPECT_EQ(started, (std::vector<std::size_t>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
         for (std::size_t k = 0; k < 6; ++k) {
             const auto line = std::find(log.events.begin(), log.events.end(), "line " + std::to_string(k) + " done");
             const auto end = std::find(log.events.begin(), log.events.end(),
@@ -1245,6 +1265,7 @@ TEST(CliFleetOffline, BadCommandLinesEndBeforeAnySwitcher)
         {{"--jobs", "2", "status"}, 2, "--jobs goes with --hosts"},
         {{"--hosts", "10.0.0.1", "--jobs", "0", "status"}, 2, "--jobs is 1 to 256"},
         {{"--hosts", "10.0.0.1", "--jobs=300", "status"}, 2, "--jobs is 1 to 256"},
+        {{"--hosts", "10.0.0.1,10.0.0.2", "--jobs", "256", "route", "5", "1"}, 2, "INPUT is 1, 2, 3 or 4"},
         {{"--hosts", "10.0.0.1", "--hosts", "10.0.0.2", "status"}, 2, "--hosts is given twice"},
         {{"--hosts", "10.0.0.1,", "status"}, 2, "--hosts: an empty address"},
         {{"--hosts-file", dir.path + "/hosts", "status"}, 2, "line 2: 'x_' is not an IPv4 address"},

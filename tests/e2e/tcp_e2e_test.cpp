@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QPlainTextEdit>
 #include <functional>
 
 #include "panel/config_ip_dlg.h"
@@ -40,8 +41,9 @@ protected:
 
 TEST_F(TcpEndToEnd, SearchConnectStatusRouteDropConfigure)
 {
+    // The status answers come byte by byte: each read must take every byte there is.
     Start({"--tcp", "127.0.0.1:0", "--udp", "127.0.0.1:0,0", "--udp-reply", "source", "--signals", "1010:01",
-           "--fault", "hangup:07 01"});
+           "--fault", "hangup:07 01", "--fault", "split:01"});
     Click(1017);
     Click(1046);
     auto* list = Ctl<QComboBox>(1060);
@@ -58,7 +60,7 @@ TEST_F(TcpEndToEnd, SearchConnectStatusRouteDropConfigure)
     EXPECT_TRUE(Ctl<QCheckBox>(1096)->isChecked());
 
     Click(1024);
-    ASSERT_TRUE(WaitFor([&] { return !Text(1029).isEmpty(); }));
+    ASSERT_TRUE(WaitFor([&] { return !Text(1029).isEmpty(); })) << Ctl<QPlainTextEdit>(1042)->toPlainText().toStdString();
     EXPECT_EQ(Text(1026), QStringLiteral("INPUT 1: Connect"));
     EXPECT_EQ(Text(1027), QStringLiteral("INPUT 2: Disconnect"));
     EXPECT_EQ(Text(1034), QStringLiteral("OUTPUT1: Disconnect"));

@@ -65,6 +65,8 @@ struct RecordingView : INetView {
     std::vector<std::string> items;
     int selected = -1;
     std::string button = "Connect";
+    int closedShown = 0;  // told that what the switcher said is no longer current
+    void TcpClosed() override { ++closedShown; }
     void ClearSwitchers() override { items.clear(), selected = -1; }
     void InsertSwitcher(std::size_t pos, const std::string& ip) override { items.insert(items.begin() + pos, ip); }
     void SelectSwitcher(std::size_t pos) override { selected = int(pos); }
@@ -164,9 +166,11 @@ TEST_F(NetLinkTest, TcpStatesIdleConnectingConnectedLost)
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0], beep);
 
+    const int shown = view.closedShown;
     tcp.onClosed();  // closed by the switcher: the link is lost, and the operator told
     EXPECT_FALSE(g_bTcpConnected);
     EXPECT_EQ(view.button, "Connect");
+    EXPECT_GT(view.closedShown, shown);
     EXPECT_EQ(op.Messages(), std::vector<std::string>{"Connection to Matrix lost!"});
     ASSERT_EQ(warnings.size(), 1u);
     op.CloseBox();
@@ -302,6 +306,13 @@ TEST_F(NetLinkTest, AnswersBeyond256AreDroppedWithOneLine)
     clock.Advance(60000);
     net->StartSearch();
     EXPECT_EQ(warnings.size(), 1u);
+
+    // A new search before the answers have stopped says it first.
+    for (int i = 0; i < 257; ++i)
+        udp.onDatagram(SearchReply({0x02, 0, 0, 0, uint8_t(i >> 8), uint8_t(i)}, {10, 0, uint8_t(i >> 8), uint8_t(i)}));
+    net->StartSearch();
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_NE(warnings[1].find(" 1 more switcher answer "), std::string::npos) << warnings[1];
 }
 
 // ---- Network configuration ---------------------------------------------------------------------
@@ -345,6 +356,8 @@ TEST_F(NetConfigTest, AcceptedThenConfirmedBySearch)
     EXPECT_EQ(g_SwitcherMacText, "02C51A000009");
     EXPECT_FALSE(net->IsTimerRunning(TIMER_CONFIG_TIMEOUT));
 
+    clock.Advance(500);  // its answer again: the confirmation waits 900 ms from the last one
+    udp.onDatagram(SearchReply({0x02, 0xC5, 0x1A, 0x00, 0x00, 0x09}, {192, 168, 1, 100}));
     clock.Advance(899);
     EXPECT_FALSE(op.StatusFinished());
     clock.Advance(1);
@@ -354,6 +367,14 @@ TEST_F(NetConfigTest, AcceptedThenConfirmedBySearch)
     EXPECT_FALSE(op.StatusOpen());
     clock.Advance(20000);
     EXPECT_TRUE(op.Messages().empty());
+
+    // Over: a later search that finds the same switcher confirms nothing, and leaves another
+    // command's busy indicator alone.
+    op.OpenStatus("Getting status");
+    Search();
+    clock.Advance(5000);
+    EXPECT_TRUE(op.StatusOpen());
+    EXPECT_EQ(op.StatusText(), "Getting status");
 }
 
 TEST_F(NetConfigTest, AutomaticModeReachesTheSwitcher)

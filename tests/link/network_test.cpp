@@ -61,10 +61,12 @@ TEST(SearchReply, Table)
     EXPECT_EQ(a->macText, "02C51A000BFF");
     EXPECT_EQ(a->ip, (IpFields{"192", "168", "1", "7"}));
 
-    // Only 77 88 in this order marks a listed reply.
-    Bytes swapped = Reply(50, mac, ip);
-    std::swap(swapped[18], swapped[19]);
-    EXPECT_FALSE(ParseSearchReply(swapped)->listed);
+    // Only 77 88 in this order marks a listed reply: swapped, or one of the two alone, does not.
+    for (const auto& [b18, b19] : {std::pair{0x88, 0x77}, {0x77, 0x00}, {0x00, 0x88}, {0x77, 0x77}}) {
+        Bytes r = Reply(50, mac, ip, false);
+        r[18] = uint8_t(b18), r[19] = uint8_t(b19);
+        EXPECT_FALSE(ParseSearchReply(r)->listed) << std::hex << b18 << " " << b19;
+    }
 }
 
 TEST(SwitcherList, SortedByTextWithPairsKept)

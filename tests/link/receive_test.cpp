@@ -64,6 +64,8 @@ std::vector<StreamCase> CommonCases()
         {"two frames back to back", Cat({FrameBytes(kA), FrameBytes(kB)}), {kA, kB}},
         {"garbage before the header", Cat({{0x00, 0x13, 0xFF, 0x5B}, FrameBytes(kA)}), {kA}},
         {"header at the second A5", Cat({{0x00, 0xA5}, FrameBytes(kA)}), {kA}},
+        {"A5 and 5B apart are no header", Cat({{0xA5, 0x00, 0x5B}, FrameBytes(kB)}), {kB}},
+        {"noise between two frames", Cat({FrameBytes(kA), {0x00, 0x13}, FrameBytes(kB)}), {kA, kB}},
         {"bad checksum is still cut", Cat({Bytes(kB.begin(), kB.end() - 1), {0x00}}),
          {[] {
              Frame f = kB;
@@ -94,6 +96,12 @@ TEST(SerialHunt, HeaderAcrossTheHuntWrapIsMissed)
     s.push_back(0x5B);
     s.insert(s.end(), kA.begin() + 2, kA.end());
     EXPECT_TRUE(HuntAll(s).empty());
+
+    // Nor does an A5 stored before the wrap pair with a 5B stored after it.
+    Bytes u(254, 0x00);
+    u[0] = 0xA5;
+    u.insert(u.end(), kA.begin() + 1, kA.end());
+    EXPECT_TRUE(HuntAll(u).empty());
 
     // One byte earlier, the header fits and is found.
     Bytes t(252, 0x00);

@@ -209,6 +209,10 @@ TEST(StreamFaults, EachFaultDoesWhatItSays)
             EXPECT_EQ(out[i].bytes, Bytes{kReply[i]});
             EXPECT_EQ(out[i].dueMs, static_cast<int64_t>(5 * i));
         }
+        // A reply asked for meanwhile follows the split one whole, never between its bytes.
+        h.Fault("split=5:01 04 01");
+        h.session.Feed(Cat({B(kQuery), B(F({0x01, 0x04, 0x01})), B(F({0x01, 0x05, 0x01}))}), 100);
+        EXPECT_EQ(h.Stream(400), Cat({B(kReply), B(F({0x01, 0x04, 0x01, 0x00, 0x00})), B(F({0x01, 0x05, 0x01, 0x00, 0x00}))}));
     }
     {
         SCOPED_TRACE("merge");

@@ -1,5 +1,6 @@
 // Dialog units, the template registry, the painted resources, the dialog builder, the key filter
 // and the About box.
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -93,6 +94,8 @@ TEST(DialogBuilder, PlacesNamesAndTypesControls)
     EXPECT_EQ(ok->geometry(), QRect(240, 120, 72, 22));
     EXPECT_EQ(ok->objectName(), "ctl1058");
     EXPECT_TRUE(ok->accessibleName().isEmpty());  // read with its current text
+    ok->setText(QStringLiteral("&Open"));            // as Qt's own file dialog names its button
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(ok)->text(QAccessible::Name), QStringLiteral("Open"));
     EXPECT_EQ(ok->font().family(), DialogFont().family());
     EXPECT_EQ(ok->font().pointSize(), 9);
 
