@@ -110,6 +110,8 @@ void CCorvaneDlg::ForgetSwitcher()
 {
     if (!m_generalView)
         return;  // the window is still being built
+    // Whatever waited on the link ends now, before anything is said about it.
+    m_link->OnLinkLost();
     ClearDeviceInfo();
     for (auto& [id, page] : m_pages)
         page->ForgetSwitcher();

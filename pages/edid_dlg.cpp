@@ -127,9 +127,21 @@ void CEDIDDlg::ShowFile(const std::string& path, const std::vector<std::string>&
     QStringList escaped;
     for (const QString& line : lines)
         escaped << line.toHtmlEscaped();
-    FileEdit()->setToolTip(QStringLiteral("<p style='white-space:pre'>%1</p>").arg(escaped.join(QStringLiteral("<br>"))));
+    m_acceptedTip = escaped.join(QStringLiteral("<br>"));
+    FileEdit()->setToolTip(QStringLiteral("<p style='white-space:pre'>%1</p>").arg(m_acceptedTip));
     lines.removeFirst();
     FileEdit()->setAccessibleDescription(QStringLiteral("Accepted EDID file. ") + lines.join(QStringLiteral("; ")));
+}
+
+void CEDIDDlg::ShowRefusal(const std::string& reason)
+{
+    // The reason first; the file still accepted, if any, below it.
+    const QString text = FromPath(reason);
+    QString tip = text.toHtmlEscaped();
+    if (!m_acceptedTip.isEmpty())
+        tip += QStringLiteral("<br><br>") + m_acceptedTip;
+    FileEdit()->setToolTip(QStringLiteral("<p style='white-space:pre'>%1</p>").arg(tip));
+    FileEdit()->setAccessibleDescription(text);
 }
 
 std::unique_ptr<QFileDialog> CEDIDDlg::MakeFileDialog()

@@ -61,6 +61,9 @@ public:
 
     // Every reply with a valid checksum while the General page is shown.
     void OnGeneralReply(const Frame& reply);
+    // The link is gone (CLinkCore::OnLinkLost): nothing of the page waits on it any more. True
+    // when the busy indicator still showed a finished reset.
+    bool OnLinkLost();
 
 private:
     void SendResetStep1();

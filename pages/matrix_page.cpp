@@ -151,6 +151,12 @@ void CMatrixPage::OnRoutingReply(const Frame& r)
     // Anything else is left to the pending timer.
 }
 
+bool CMatrixPage::OnLinkLost()
+{
+    m_timers.KillTimer(TIMER_ROUTE_TIMEOUT);
+    return false;
+}
+
 void CMatrixPage::OnTimer(unsigned id)
 {
     if (id != TIMER_ROUTE_TIMEOUT)

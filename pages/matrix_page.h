@@ -48,6 +48,9 @@ public:
     // Every reply with a valid checksum while the page is shown.
     void OnRoutingReply(const Frame& reply);
     void OnTimer(unsigned id);
+    // The link is gone (CLinkCore::OnLinkLost): the exchange waiting on it ends now, silently.
+    // True when the page still showed the busy indicator's finished view.
+    bool OnLinkLost();
 
     // The input last shown for the output (1 before any report); 0 for an unknown output.
     int ShownInput(int output) const;

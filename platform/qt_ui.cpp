@@ -125,7 +125,11 @@ bool CKeyFilter::IsFilteredKey(int key, Qt::KeyboardModifiers modifiers)
 
 bool CKeyFilter::IsSystemMenuKey(int key, Qt::KeyboardModifiers modifiers)
 {
-    return key == Qt::Key_Space && (modifiers & Qt::AltModifier);
+    // Desktops keep Alt+Space for their own window menu; the Menu key and Shift+F10, the
+    // context-menu keys, are left to the window.
+    const Qt::KeyboardModifiers m = modifiers & ~Qt::KeypadModifier;
+    return (key == Qt::Key_Space && (m & Qt::AltModifier)) || (key == Qt::Key_Menu && m == Qt::NoModifier) ||
+           (key == Qt::Key_F10 && m == Qt::ShiftModifier);
 }
 
 bool CKeyFilter::IsPressKey(int key, Qt::KeyboardModifiers modifiers)

@@ -12,6 +12,9 @@
 #include <QPushButton>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
+#include <QApplication>
 #include <QFileSystemModel>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -169,30 +172,63 @@ TEST_F(EdidLook, TheFileDialogOffersBinFilesInAnyCase)
 }
 
 // A name typed into the dialog: as typed when such a file exists ("edid", as the kernel names a
-// monitor's EDID), else with the default suffix; the page then takes the file.
+// monitor's EDID), else with the default suffix in its own, lower or upper case; by Enter in the
+// name field (typed as a name or as a whole path) or a click on "Open", each in one step. The
+// page then takes the file.
 TEST_F(EdidLook, TypedNamesGetTheSuffixOnlyWhenTheyNameNoFile)
 {
     Open();
     WriteFile("edid", EdidBytesOf());
     WriteFile("monitor.BIN", EdidBytesOf());
+    WriteFile("small.bin", EdidBytesOf());
+    enum class How { Enter, Click, PathEnter };
     const struct {
         const char* typed;
         const char* chosen;
-    } cases[] = {{"edid", "edid"}, {"monitor", "monitor.BIN"}, {"monitor.BIN", "monitor.BIN"}};
+        How how;
+    } cases[] = {
+        {"edid", "edid", How::Enter},          {"monitor", "monitor.BIN", How::Enter},
+        {"monitor.BIN", "monitor.BIN", How::Enter}, {"small", "small.bin", How::Enter},
+        {"monitor", "monitor.BIN", How::Click}, {"small", "small.bin", How::Click},
+        {"monitor", "monitor.BIN", How::PathEnter}, {"small", "small.bin", How::PathEnter},
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.typed);
+        SCOPED_TRACE(::testing::Message() << c.typed << " how " << static_cast<int>(c.how));
         std::unique_ptr<QFileDialog> dialog = page->MakeFileDialog();
         dialog->setDirectory(dir.path());
         dialog->show();
+        dialog->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
         auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         ASSERT_NE(name, nullptr);
-        name->setText(QString::fromLatin1(c.typed));
-        auto* buttons = dialog->findChild<QDialogButtonBox*>();
-        ASSERT_NE(buttons, nullptr);
-        buttons->button(QDialogButtonBox::Open)->click();
+        name->setFocus();
+        const QString typed = (c.how == How::PathEnter ? dir.path() + "/" : QString()) + QString::fromLatin1(c.typed);
+        QTest::keyClicks(name, typed);
+        // A refusal would open Qt's "File not found" box: closed, and counted.
+        int refusals = 0;
+        QTimer closer;
+        closer.setSingleShot(true);
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                    ++refusals;
+                    box->reject();
+                }
+        });
+        closer.start(1000);
+        if (c.how == How::Click) {
+            auto* buttons = dialog->findChild<QDialogButtonBox*>();
+            ASSERT_NE(buttons, nullptr);
+            QTest::mouseClick(buttons->button(QDialogButtonBox::Open), Qt::LeftButton);
+        } else {
+            QTest::keyClick(name, Qt::Key_Return);
+        }
+        EXPECT_FALSE(dialog->isVisible());
         EXPECT_EQ(dialog->result(), QDialog::Accepted);
+        EXPECT_EQ(refusals, 0);
         ASSERT_EQ(dialog->selectedFiles().size(), 1);
-        EXPECT_EQ(QFileInfo(dialog->selectedFiles().first()).fileName(), QString::fromLatin1(c.chosen));
+        EXPECT_EQ(dialog->selectedFiles().first(), dir.path() + "/" + QString::fromLatin1(c.chosen));
+        QTest::qWait(0);
     }
     // Through the page: "edid" taken as it is.
     OpenFile(dir.path().toStdString() + "/edid");

@@ -538,6 +538,9 @@ TEST_F(FirmwarePage, FilesRefusedOrChosenWhileBusyChangeNothing)
         {dir.path().toStdString(), "Not a regular file!"},
         {(dir.path() + "/missing.fw").toStdString(), nullptr},
     };
+    const char* reasons[] = {"too large", "without image", "without image", "Not a regular", "Not a regular",
+                             "cannot be opened"};
+    const char* const* reason = reasons;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
         op.ClearEvents();
@@ -549,6 +552,10 @@ TEST_F(FirmwarePage, FilesRefusedOrChosenWhileBusyChangeNothing)
             EXPECT_TRUE(op.Messages().empty());
         }
         EXPECT_EQ(page->PathEdit()->text().toStdString(), good);
+        // Why, in the path field's tip and as its description for a screen reader.
+        EXPECT_TRUE(page->PathEdit()->toolTip().contains(QString::fromLatin1(*reason)));
+        EXPECT_TRUE(page->PathEdit()->accessibleDescription().contains(QString::fromLatin1(*reason++)));
+        EXPECT_TRUE(page->PathEdit()->accessibleDescription().contains(QString::fromStdString(c.path)));
         EXPECT_EQ(page->Page().File(), loaded);
         EXPECT_EQ(page->Progress()->maximum(), 702);
     }

@@ -3,6 +3,8 @@ and the keyboard (xdotool), against the switcher emulator.
 
   keyboard: a status, a route, page changes and an EDID set with keys alone, no pointer.
   tree:     roles, names and states of every page and dialog; assistive presses answer at once.
+  desktop:  under a window manager (run.sh starts openbox): the system menu's keys, the window
+            manager's maximize and restore, what shows at each size.
 
 Usage: panel_atspi.py PART CORVANE COMPORT (run.sh starts it inside its own X and buses)."""
 import subprocess
@@ -372,9 +374,72 @@ def tree(panel, port):
         proc.wait(5)
 
 
+def width(window):
+    return window.queryComponent().getExtents(0).width
+
+
+def selected_tabs(tabs):
+    return [t.name for t in find_all(tabs, 'page tab') if has(t, pyatspi.STATE_SELECTED)]
+
+
+def desktop(panel, port):
+    proc, app, window = start(panel)
+    try:
+        tabs = find(window, 'page tab list')
+        edid_tab = find(tabs, 'page tab', 'EDID')
+        normal = width(window)
+        check(normal < 700, 'the window opens at its own size (%d px wide)' % normal)
+        # The window manager keeps Alt+Space for its own menu.
+        key('alt+space')
+        check(find(app, 'popup menu', 'System menu', 1) is None, 'Alt+Space belongs to the window manager here')
+        key('Escape')
+        refocus(app)
+        # The panel's system menu by its own keys; Maximize is its third item.
+        for keys in ('Menu', 'shift+F10'):
+            key(keys)
+            menu = find(app, 'popup menu', 'System menu', 3)
+            if not check(menu is not None, '%s opens the system menu' % keys):
+                continue
+            key('Escape')
+            wait_for(lambda: find(app, 'popup menu', 'System menu', 0) is None, 3)
+        key('Menu')
+        key('Down'), key('Down'), key('Return')
+        check(wait_for(lambda: width(window) > 1000 and showing(edid_tab), 5), 'Maximize from the Menu key shows the EDID tab')
+        key('shift+F10')
+        key('Return')  # Restore, the first item
+        check(wait_for(lambda: width(window) == normal, 5), 'Restore from Shift+F10 gives the window its own size back')
+
+        # The window manager's maximize shows what the system menu's does.
+        refocus(app)
+        key('super+Up')
+        check(wait_for(lambda: width(window) > 1000, 5), 'the window manager maximizes the window (Super+Up)')
+        reset = find(window, 'push button', 'Factory Reset')
+        check(wait_for(lambda: showing(edid_tab) and showing(reset), 3), 'the EDID tab and "Factory Reset" are shown')
+        key('Menu')
+        menu = find(app, 'popup menu', 'System menu', 3)
+        if check(menu is not None, 'the Menu key opens the system menu of the maximized window'):
+            enabled = {menu.getChildAtIndex(i).name: has(menu.getChildAtIndex(i), pyatspi.STATE_ENABLED)
+                       for i in range(menu.childCount)}
+            check(enabled.get('Restore') and not enabled.get('Maximize'), 'it offers Restore, not Maximize')
+            key('Escape')
+        # The EDID page, then the window manager's restore: a page whose tab is in sight.
+        press(edid_tab)
+        check(wait_for(lambda: selected_tabs(tabs) == ['EDID'], 3), 'the EDID page is chosen')
+        wait_for(lambda: not dialogs(app), 10)
+        wait_for(lambda: False, 1.0)
+        refocus(app)
+        key('super+Down')
+        check(wait_for(lambda: width(window) == normal, 5), 'the window manager restores the window (Super+Down)')
+        check(wait_for(lambda: selected_tabs(tabs) == ['General'], 3),
+              'restored, the selected tab is one in sight: ' + ', '.join(selected_tabs(tabs)))
+    finally:
+        proc.terminate()
+        proc.wait(5)
+
+
 if __name__ == '__main__':
     part, panel, port = sys.argv[1:4]
-    {'keyboard': keyboard, 'tree': tree}[part](panel, port)
+    {'keyboard': keyboard, 'tree': tree, 'desktop': desktop}[part](panel, port)
     if failures:
         print('%d failed: %s' % (len(failures), '; '.join(failures)))
         sys.exit(1)

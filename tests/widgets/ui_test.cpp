@@ -160,6 +160,10 @@ TEST(KeyFilter, SwallowsEnterEscapeSpaceOnlyForTheWholeTree)
     EXPECT_FALSE(CKeyFilter::IsFilteredKey(Qt::Key_F4, Qt::AltModifier));
     EXPECT_FALSE(CKeyFilter::IsFilteredKey(Qt::Key_Space, Qt::AltModifier));  // the system menu
     EXPECT_TRUE(CKeyFilter::IsSystemMenuKey(Qt::Key_Space, Qt::AltModifier));
+    EXPECT_TRUE(CKeyFilter::IsSystemMenuKey(Qt::Key_Menu, Qt::NoModifier));
+    EXPECT_TRUE(CKeyFilter::IsSystemMenuKey(Qt::Key_F10, Qt::ShiftModifier));
+    EXPECT_FALSE(CKeyFilter::IsSystemMenuKey(Qt::Key_F10, Qt::NoModifier));  // a menu bar's key
+    EXPECT_FALSE(CKeyFilter::IsSystemMenuKey(Qt::Key_F10, Qt::ShiftModifier | Qt::ControlModifier));
     EXPECT_FALSE(CKeyFilter::IsFilteredKey(Qt::Key_A, Qt::NoModifier));
 }
 
