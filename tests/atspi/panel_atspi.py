@@ -303,7 +303,7 @@ def tree(panel, port):
         check(box is not None, 'the question box is named by its text')
         if box:
             check(find(box, 'label', question, 1) is not None, 'its text is a label')
-            check(wait_for(lambda: focused_is(app, 'push button', 'Ok'), 3), 'focus starts on "Ok"')
+            check(wait_for(lambda: focused_is(app, 'push button', 'Cancel'), 3), 'focus starts on "Cancel"')
             names = [(a.getRoleName(), a.name) for a in walk(box) if showing(a)]
             for item in (('push button', 'Cancel'), ('check box', 'No longer remind')):
                 check(item in names, 'the question shows %s "%s"' % item)
