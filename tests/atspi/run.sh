@@ -37,7 +37,9 @@ port=$(sed -n 's/^serial: com\([0-9]*\) .*/COM\1/p' "$work/sim.log" | head -n 1)
 # maximize and restore as GNOME and Xfce bind them); the others run without one.
 wm=
 if [ "$part" = desktop ]; then
-  command -v openbox >/dev/null || skip "openbox is not installed (scripts/install-deps.sh installs it)"
+  for tool in openbox xprop; do
+    command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps.sh installs it)"
+  done
   sed 's|<keyboard>|<keyboard><keybind key="W-Up"><action name="Maximize"/></keybind><keybind key="W-Down"><action name="Unmaximize"/></keybind>|' \
     /etc/xdg/openbox/rc.xml >"$work/rc.xml"
   wm="openbox --config-file $work/rc.xml"
@@ -50,6 +52,11 @@ wm_pid=
 if [ -n "$DESKTOP_WM" ]; then
   $DESKTOP_WM >/dev/null 2>&1 &
   wm_pid=$!
+  # Running once it names itself on the root window.
+  for _ in $(seq 50); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    sleep 0.1
+  done
 fi
 sleep 0.7
 /usr/bin/python3 "$@"
