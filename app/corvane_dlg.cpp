@@ -47,6 +47,10 @@ bool IsGeneralControl(int id)
            id == 1045 || id == 1046 || id == 1047 || id == 1097 || id == 1098 || id == 1095 || id == 1096 ||
            id == 1101;
 }
+
+// Device information statics no reply ever writes: always empty, so kept hidden, where a screen
+// reader does not meet them as nameless labels.
+bool IsUnusedDeviceLine(int id) { return (id >= 1030 && id <= 1033) || (id >= 1036 && id <= 1041); }
 }  // namespace
 
 CCorvaneDlg::CCorvaneDlg(std::unique_ptr<ISerialPort> serial, SPortPaths paths, QWidget* parent)
@@ -93,6 +97,9 @@ void CCorvaneDlg::BuildWindow()
     // The device information has one frame, the one the window paints: its group box shows only
     // its title.
     Control(1022)->installEventFilter(this);
+    for (auto& [id, w] : m_controls)
+        if (IsUnusedDeviceLine(id))
+            w->hide();
 
     m_btnClose = Ctl<CIconButton>(1002);
     m_btnMinimize = Ctl<CIconButton>(1005);
@@ -420,7 +427,7 @@ void CCorvaneDlg::ShowGeneralControls(bool show)
 {
     for (auto& [id, w] : m_controls)
         if (IsGeneralControl(id))
-            w->setVisible(show);
+            w->setVisible(show && !IsUnusedDeviceLine(id));
     if (m_dviGroup)
         m_dviGroup->setVisible(show);
 }

@@ -52,6 +52,8 @@ public:
     void ShowFile(const std::string& path, const std::vector<std::string>& summary) override;
     std::optional<std::string> ChooseFile() override;
     void ShowRefusal(const std::string& reason) override;
+    void SetDone() override;
+    void InputsRead() override;
 
 private:
     ControlMap m_controls;

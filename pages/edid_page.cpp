@@ -261,6 +261,7 @@ void CEdidPage::OnStatusReply(const Frame& r)
     }
     CloseStatus();
     g_bReady = true;
+    m_view.InputsRead();
 }
 
 void CEdidPage::FinishSet()
@@ -270,6 +271,7 @@ void CEdidPage::FinishSet()
     FinishStatus("Set successfully!");
     m_timers.SetTimer(TIMER_EDID_DONE, kEdidDoneShownMs);
     g_bReady = true;
+    m_view.SetDone();
     // The input list is read again once "Set successfully!" has been shown.
 }
 

@@ -62,6 +62,10 @@ public:
     // Why the file last chosen was not taken (the log line), where the operator and a screen
     // reader find it; the accepted file, if any, stays.
     virtual void ShowRefusal(const std::string& /*reason*/) {}
+    // Outcomes said to a screen reader: a set the switcher confirmed, a read of the inputs'
+    // EDIDs that has ended.
+    virtual void SetDone() {}
+    virtual void InputsRead() {}
 };
 
 class CEdidPage {

@@ -145,6 +145,7 @@ bool CGeneralPage::HandleStatusReply(const Frame& r)
         } else {
             g_bReady = true;
             CloseStatus();
+            m_view.StatusRead();
         }
         return true;
     }

@@ -31,6 +31,8 @@ public:
     // The switcher's beeper and DVI compatibility, as it reported them.
     virtual void ShowBeep(bool on) = 0;
     virtual void ShowDvi(bool on) = 0;
+    // The status sequence has read every line (said to a screen reader).
+    virtual void StatusRead() {}
 };
 
 inline constexpr int kStatusSteps = 6;

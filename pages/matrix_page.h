@@ -25,6 +25,8 @@ public:
     virtual void CheckInput(int output, int input) = 0;
     // Shows the digit of the input (1..4) in the output's picture.
     virtual void ShowDigit(int output, int input) = 0;
+    // The switcher took a route the operator set (said to a screen reader).
+    virtual void RouteSet(int /*output*/, int /*input*/) {}
 };
 
 class CMatrixPage {

@@ -25,6 +25,7 @@
 #include <QToolTip>
 
 #include "platform/qt_ui.h"
+#include "widgets/accessible_window.h"
 #include "widgets/page_window.h"
 
 namespace corvane::test {
@@ -261,18 +262,31 @@ TEST_F(EdidLook, AssistiveTechnologyReadsCurrentTextsAndPressesLikeAClick)
     page->List(EdidList::Preset)->setCurrentIndex(12);
     EXPECT_EQ(value(page->List(EdidList::Preset)), QStringLiteral("DVI 1024x768"));
     EXPECT_EQ(value(page->FileEdit()), QString::fromStdString(*chosen));
-    EXPECT_EQ(name(page->Control(1104)), QStringLiteral("..."));
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(page->Control(1104))->text(QAccessible::Description),
-              QStringLiteral("Choose an EDID file"));
+    // Buttons named by what they do (captions unchanged); every list and field tied to its caption.
+    EXPECT_EQ(name(page->Control(1104)), QStringLiteral("Choose an EDID file"));
+    EXPECT_EQ(qobject_cast<QPushButton*>(page->Control(1104))->text(), QStringLiteral("..."));
+    const std::pair<QWidget*, const char*> captioned[] = {
+        {page->List(EdidList::Preset), "Set EDID Mode"}, {page->List(EdidList::PresetTarget), "to"},
+        {page->List(EdidList::CopySource), "Copy EDID From"}, {page->List(EdidList::CopyTarget), "to"},
+        {page->FileEdit(), "Open EDID"}, {page->List(EdidList::FileTarget), "to"}, {page->InputEdid(3), "IN3:"}};
+    for (const auto& [w, caption] : captioned) {
+        SCOPED_TRACE(caption);
+        const auto labels = QAccessible::queryAccessibleInterface(w)->relations(QAccessible::Label);
+        ASSERT_EQ(labels.size(), 1);
+        EXPECT_EQ(labels[0].first->text(QAccessible::Name), QString::fromLatin1(caption));
+    }
+    EXPECT_EQ(name(page->FileEdit()), QStringLiteral("EDID file"));
 
     const struct {
         int id;
         uint8_t mode;
-    } sets[] = {{1084, 0x00}, {1089, 0xEE}, {1092, 0xBB}};
+        const char* name;
+    } sets[] = {{1084, 0x00, "Set the preset"}, {1089, 0xEE, "Set the display's EDID"}, {1092, 0xBB, "Send the EDID file"}};
     for (const auto& s : sets) {
         SCOPED_TRACE(s.id);
         QAccessibleInterface* a = QAccessible::queryAccessibleInterface(page->Control(s.id));
-        EXPECT_EQ(a->text(QAccessible::Name), QStringLiteral("Set"));
+        EXPECT_EQ(a->text(QAccessible::Name), QString::fromLatin1(s.name));
+        EXPECT_EQ(qobject_cast<QPushButton*>(page->Control(s.id))->text(), QStringLiteral("Set"));
         ASSERT_NE(a->actionInterface(), nullptr);
         port->writes.clear();
         a->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
@@ -281,6 +295,9 @@ TEST_F(EdidLook, AssistiveTechnologyReadsCurrentTextsAndPressesLikeAClick)
         EXPECT_EQ(Frames(), std::vector<Bytes>{SetRequest(s.mode)}) << "pressed by the queued click";
         port->Run(1000);
         EXPECT_TRUE(g_bReady);
+        // Said: the set, then the inputs read back.
+        ASSERT_NE(AnnouncerOf(dlg.get()), nullptr);
+        EXPECT_TRUE(AnnouncerOf(dlg.get())->Text().startsWith(QStringLiteral("IN1: "))) << AnnouncerOf(dlg.get())->Text().toStdString();
     }
 }
 

@@ -13,6 +13,7 @@
 #include "pages/matrix_dlg.h"
 #include "platform/qt_ui.h"
 #include "res/dialog_template.h"
+#include "widgets/accessible_window.h"
 
 namespace corvane::test {
 namespace {
@@ -640,6 +641,28 @@ TEST_F(MainWindow, AltSpaceOpensTheSystemMenuFromEveryPage)
         EXPECT_NE(app->child(app->childCount() - 1)->role(), QAccessible::PopupMenu);
         EXPECT_TRUE(port->writes.empty());
     }
+}
+
+// What lies beyond the window's edge is not showing for a screen reader until the window shows
+// it; the device lines no reply writes are never shown.
+TEST_F(MainWindow, ScreenReaderFindsOnlyWhatTheWindowShows)
+{
+    dlg->show();
+    const auto offscreen = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w)->state().offscreen; };
+    QWidget* beyond[] = {dlg->Control(1095), dlg->Control(1011), dlg->Control(1096), dlg->Control(1045)};
+    for (QWidget* w : beyond)
+        EXPECT_TRUE(offscreen(w)) << w->objectName().toStdString();
+    EXPECT_FALSE(offscreen(dlg->Control(1024)));
+    EXPECT_FALSE(offscreen(dlg->Control(1012)));
+    dlg->Maximize();
+    for (QWidget* w : beyond)
+        EXPECT_FALSE(offscreen(w)) << w->objectName().toStdString();
+    for (int id : {1030, 1033, 1036, 1041})
+        EXPECT_FALSE(dlg->Control(id)->isVisible()) << id;
+    EXPECT_TRUE(dlg->Control(1029)->isVisible());
+    dlg->PressTab(1012);
+    dlg->PressTab(1008);
+    EXPECT_FALSE(dlg->Control(1030)->isVisible());
 }
 
 TEST_F(MainWindow, ScreenReaderNamesWhatShowsNoText)
