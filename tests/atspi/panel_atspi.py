@@ -200,7 +200,7 @@ def keyboard(panel, port):
         wait_for(lambda: False, 1.0)  # the route queries of the opening
         for _ in range(4):
             key('Tab')
-        check(focused_is(app, 'push button', 'IN3'), 'Tab reaches IN3 of output 1 after the arrows')
+        check(focused_is(app, 'radio button', 'Output 1: IN3'), 'Tab reaches IN3 of output 1 after the arrows')
         key('ctrl+Return')
         in3 = focused(app)
         check(wait_for(lambda: has(in3, pyatspi.STATE_CHECKED), 8), 'Ctrl+Enter routes input 3 to output 1')
@@ -227,7 +227,7 @@ def keyboard(panel, port):
         key('Down')
         chosen = preset.name
         key('Tab'), key('Tab')
-        check(focused_is(app, 'push button', 'Set'), 'Tab reaches "Set"')
+        check(focused_is(app, 'push button', 'Set the preset'), 'Tab reaches "Set", read as "Set the preset"')
         key('ctrl+Return')
         # The emulator answers at once: "Setting" is gone within milliseconds, too soon to read;
         # the finished view stays 900 ms.
@@ -295,8 +295,15 @@ def tree(panel, port):
             check(samples >= 2 and names <= {'Getting status', ''},
                   'its name stays "Getting status" while the dots move (%d samples)' % samples)
         check(wait_for(lambda: not dialogs(app) and len(device_info(window)) >= 4, 20), 'the status sequence ends')
+        said = find(window, 'notification', None, 3)
+        check(said is not None and showing(said) and said.name.startswith('INPUT 1: ') and 'OUTPUT2: ' in said.name,
+              'the outcome is said as a notification: ' + (said.name if said else 'none'))
+        nameless = [a.queryComponent().getExtents(1) for a in find_all(window, 'label') if showing(a) and not a.name]
+        check(not nameless, 'no nameless label is showing: %s' % [(e.x, e.y, e.width, e.height) for e in nameless])
 
-        # Factory Reset (out of sight, within reach of a screen reader): the question.
+        # Factory Reset (out of sight: not showing, within reach of a screen reader): the question.
+        check(not showing(find(window, 'push button', 'Factory Reset')), '"Factory Reset" below the edge is not showing')
+        check(not showing(find(tabs, 'page tab', 'EDID')), 'the EDID tab beyond the edge is not showing')
         timed_press(app, find(window, 'push button', 'Factory Reset'), 'Factory Reset')
         question = 'Do you want to reset to factory settings?'
         box = find(app, 'dialog', question, 5)
@@ -314,9 +321,9 @@ def tree(panel, port):
         timed_press(app, find(tabs, 'page tab', 'Matrix'), 'the Matrix tab')
         check(wait_for(lambda: has(find(tabs, 'page tab', 'Matrix'), pyatspi.STATE_SELECTED), 3), 'Matrix is selected')
         wait_for(lambda: False, 1.0)
-        ins = [a for a in find_all(window, 'push button') if a.name.startswith('IN') and showing(a)]
+        ins = [a for a in find_all(window, 'radio button') if a.name.startswith('Output') and showing(a)]
         check(len(ins) == 8 and sum(has(a, pyatspi.STATE_CHECKED) for a in ins) == 2,
-              'eight IN buttons, one checked per output')
+              'eight IN buttons, read as the outputs\' choices, one checked per output')
         for o in (1, 2):
             for arrow in ('previous', 'next'):
                 check(find(window, 'push button', 'Output %d: %s input' % (o, arrow), 1) is not None,
@@ -341,9 +348,9 @@ def tree(panel, port):
         # EDID page (its tab out of sight at this size, still pressable): Set.
         timed_press(app, find(tabs, 'page tab', 'EDID'), 'the EDID tab')
         check(wait_for(lambda: has(find(tabs, 'page tab', 'EDID'), pyatspi.STATE_SELECTED), 3), 'EDID is selected')
-        wait_for(lambda: not dialogs(app) and find_all(window, 'push button', 'Set'), 10)
+        wait_for(lambda: not dialogs(app) and find_all(window, 'push button', 'Set the preset'), 10)
         wait_for(lambda: False, 1.5)
-        timed_press(app, find(window, 'push button', 'Set'), 'Set')
+        timed_press(app, find(window, 'push button', 'Set the preset'), 'Set')
         check(wait_for(lambda: [d for d in dialogs(app) if find_all(d, 'label', 'Set successfully!')], 10),
               'the EDID set ends with "Set successfully!"')
         wait_for(lambda: not dialogs(app), 5)
