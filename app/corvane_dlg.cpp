@@ -48,12 +48,9 @@ bool IsGeneralControl(int id)
            id == 1101;
 }
 
-// Statics nothing ever writes (device information lines no reply fills, and 1102): always
-// empty, so kept hidden, where a screen reader does not meet them as nameless labels.
-bool IsUnusedDeviceLine(int id)
-{
-    return (id >= 1030 && id <= 1033) || (id >= 1036 && id <= 1041) || id == 1102;
-}
+// Device information statics no reply ever writes: always empty, so kept hidden, where a screen
+// reader does not meet them as nameless labels.
+bool IsUnusedDeviceLine(int id) { return (id >= 1030 && id <= 1033) || (id >= 1036 && id <= 1041); }
 }  // namespace
 
 CCorvaneDlg::CCorvaneDlg(std::unique_ptr<ISerialPort> serial, SPortPaths paths, QWidget* parent)
