@@ -50,10 +50,13 @@ cat >"$inner" <<'IN'
 bus=$!
 wm_pid=
 if [ -n "$DESKTOP_WM" ]; then
-  $DESKTOP_WM >/dev/null 2>&1 &
-  wm_pid=$!
-  # Running once it names itself on the root window.
+  # Running once it names itself on the root window; started again while the display is not
+  # ready for it yet.
   for _ in $(seq 50); do
+    if [ -z "$wm_pid" ] || ! kill -0 "$wm_pid" 2>/dev/null; then
+      $DESKTOP_WM >/dev/null 2>&1 &
+      wm_pid=$!
+    fi
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
     sleep 0.1
   done
