@@ -69,6 +69,15 @@ void CConfigIPDlg::Prepare()
         IpField(k)->setText(QString::fromStdString(g_SwitcherIp[k]));
     for (int k = 0; k < 6; ++k)
         MacField(k)->setText(QString::fromStdString(g_SwitcherMac[k]));
+    // Every opening starts on the first field, the address mode, visibly: never on "OK", where
+    // Ctrl+Enter would send the configuration again.
+    (fixed ? m_static : m_auto)->setFocus(Qt::OtherFocusReason);
+}
+
+void CConfigIPDlg::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    setAttribute(Qt::WA_KeyboardFocusChange);  // the first field's focus ring, before any Tab
 }
 
 void CConfigIPDlg::EnableAddress(bool on)

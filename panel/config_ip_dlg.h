@@ -44,6 +44,7 @@ public slots:
     void reject() override;  // Alt+F4 and the like: as "Cancel"
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

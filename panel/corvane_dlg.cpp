@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QStyleOptionGroupBox>
 #include <QStylePainter>
+#include <QWindowStateChangeEvent>
 
 #include "panel/config_ip_dlg.h"
 #include "panel/log_pane_widget.h"
@@ -46,6 +47,10 @@ bool IsGeneralControl(int id)
            id == 1045 || id == 1046 || id == 1047 || id == 1097 || id == 1098 || id == 1095 || id == 1096 ||
            id == 1101;
 }
+
+// Device information statics no reply ever writes: always empty, so kept hidden, where a screen
+// reader does not meet them as nameless labels.
+bool IsUnusedDeviceLine(int id) { return (id >= 1030 && id <= 1033) || (id >= 1036 && id <= 1041); }
 }  // namespace
 
 CCorvaneDlg::CCorvaneDlg(std::unique_ptr<ISerialPort> serial, SPortPaths paths, QWidget* parent)
@@ -93,6 +98,9 @@ void CCorvaneDlg::BuildWindow()
     // The device information has one frame, the one the window paints: its group box shows only
     // its title.
     Control(1022)->installEventFilter(this);
+    for (auto& [id, w] : m_controls)
+        if (IsUnusedDeviceLine(id))
+            w->hide();
 
     m_btnClose = Ctl<CIconButton>(1002);
     m_btnMinimize = Ctl<CIconButton>(1005);
@@ -127,6 +135,12 @@ void CCorvaneDlg::BuildWindow()
     m_link->SetTransports(m_serial.get(), nullptr);
     m_link->SetComModeChecked([this] { return Ctl<QRadioButton>(1016)->isChecked(); });
     m_link->SetOtherTimerHandler([this](unsigned id) { OnOtherTimer(id); });
+    m_link->SetLinkLostHandler([this] {
+        bool busyShown = m_general && m_general->OnLinkLost();
+        for (auto& [id, page] : m_pages)
+            busyShown = page->LinkLost() || busyShown;
+        return busyShown;
+    });
     CreateGeneralPage();
     m_session->SetPageHandler(PAGE_GENERAL, [this](const Frame& f) { OnGeneralReply(f); });
     for (uint8_t page : {PAGE_MATRIX, PAGE_EDID, PAGE_FIRMWARE})
@@ -196,6 +210,29 @@ void CCorvaneDlg::resizeEvent(QResizeEvent* event)
 {
     QDialog::resizeEvent(event);
     LayoutBand();
+    KeepCurrentTabInSight();
+}
+
+void CCorvaneDlg::KeepCurrentTabInSight()
+{
+    if (!m_link || !m_tabs[0])
+        return;  // the window is still being built
+    QLabel* current = nullptr;
+    for (int i = 0; i < 4; ++i)
+        if (kTabPages[i] == CurrentPage())
+            current = m_tabs[i];
+    if (!current || rect().contains(current->geometry().center())) {
+        m_link->KillTimer(TIMER_TAB_IN_SIGHT);
+        return;
+    }
+    // Shrunk past the page's tab (the EDID page, restored): the first page, once no command
+    // waits for the page's answer.
+    if (!g_bReady) {
+        m_link->SetTimer(TIMER_TAB_IN_SIGHT, kTabInSightPollMs);
+        return;
+    }
+    m_link->KillTimer(TIMER_TAB_IN_SIGHT);
+    PressTab(kTabIds[0]);
 }
 
 void CCorvaneDlg::showEvent(QShowEvent* event)
@@ -251,8 +288,20 @@ void CCorvaneDlg::UpdateTabColours()
 void CCorvaneDlg::changeEvent(QEvent* event)
 {
     QDialog::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange)
-        LayoutBand();
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    // The window manager's own maximize (its menu, Super+Up, ...) is the system menu's Maximize:
+    // the window manager sizes the window, and the system menu offers Restore.
+    const Qt::WindowStates full = Qt::WindowMaximized | Qt::WindowFullScreen;
+    const bool now = windowState() & full;
+    const bool before = static_cast<QWindowStateChangeEvent*>(event)->oldState() & full;
+    if (now && !before && !m_bMaximized) {
+        m_normalGeometry = normalGeometry().isValid() ? normalGeometry() : geometry();
+        m_bMaximized = true;
+    } else if (!now && before) {
+        m_bMaximized = false;
+    }
+    LayoutBand();
 }
 
 void CCorvaneDlg::closeEvent(QCloseEvent* event)
@@ -353,7 +402,10 @@ void CCorvaneDlg::Restore()
     if (!m_bMaximized)
         return;
     m_bMaximized = false;
-    setGeometry(m_normalGeometry);
+    if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))
+        showNormal();  // the window manager maximized it and puts it back
+    else
+        setGeometry(m_normalGeometry);
 }
 
 // ---- Pages -----------------------------------------------------------------------------------
@@ -378,7 +430,7 @@ void CCorvaneDlg::ShowGeneralControls(bool show)
 {
     for (auto& [id, w] : m_controls)
         if (IsGeneralControl(id))
-            w->setVisible(show);
+            w->setVisible(show && !IsUnusedDeviceLine(id));
     if (m_dviGroup)
         m_dviGroup->setVisible(show);
 }
@@ -412,6 +464,9 @@ void CCorvaneDlg::OnOtherTimer(unsigned id)
     switch (id) {
     case TIMER_PORT_POLL:
         RefreshPortList();
+        break;
+    case TIMER_TAB_IN_SIGHT:
+        KeepCurrentTabInSight();
         break;
     default:
         break;

@@ -38,6 +38,8 @@ public:
     virtual std::string CloseQuestion() const { return {}; }
     // The link is closed: nothing the switcher said stays shown as current.
     virtual void ForgetSwitcher() {}
+    // The link is gone: the page's exchange waiting on it ends (its timers stop).
+    virtual bool LinkLost() { return false; }
     // The page's controls in reading order, as Tab visits them.
     virtual std::vector<QWidget*> FocusOrder() const = 0;
 };
@@ -70,7 +72,8 @@ public:
     // What ends the program (tests watch it instead).
     void SetQuitHandler(std::function<void()> quit) { m_quit = std::move(quit); }
     // The system menu's Maximize and Restore. The window fills the screen's available area by
-    // itself, so it works with any window manager, or none.
+    // itself, so it works with any window manager, or none; the window manager's own maximize
+    // counts as Maximize, and Restore undoes either.
     void Maximize();
     void Restore();
     bool IsMaximized() const { return m_bMaximized; }
@@ -101,7 +104,15 @@ protected:
     bool focusNextPrevChild(bool next) override;
 
 private:
+    // The window's own timers beside the link's: the check that the current page's tab is on
+    // screen, repeated while a command holds the page.
+    enum : unsigned { TIMER_TAB_IN_SIGHT = 3 };
+    static constexpr unsigned kTabInSightPollMs = 100;
+
     void BuildWindow();
+    // A window made smaller than the current page's tab (restored on the EDID page) shows the
+    // General page instead, so a visible tab is always the selected one.
+    void KeepCurrentTabInSight();
     void WireControls();
     void LayoutBand();
     void UpdateTabColours();

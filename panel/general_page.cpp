@@ -9,6 +9,7 @@
 #include "transport/port_list.h"
 #include "core/link/queries.h"
 #include "platform/notices.h"
+#include "panel/widgets/accessible_window.h"
 
 namespace corvane {
 
@@ -27,6 +28,15 @@ public:
     void WriteDeviceInfo(const SSignalLine& line) override { Label(line.control)->setText(QString::fromStdString(line.text)); }
     void ShowBeep(bool on) override { qobject_cast<QCheckBox*>(m_dlg.Control(1096))->setChecked(on); }
     void ShowDvi(bool on) override { qobject_cast<QCheckBox*>(m_dlg.Control(1101))->setChecked(on); }
+    void StatusRead() override
+    {
+        // The lines in reading order, as one notice.
+        QStringList lines;
+        for (int id : {1026, 1027, 1028, 1029, 1034, 1035})
+            if (!Label(id)->text().isEmpty())
+                lines << Label(id)->text();
+        Announce(&m_dlg, lines.join(QStringLiteral(", ")));
+    }
 
 private:
     QLabel* Label(int id) const { return qobject_cast<QLabel*>(m_dlg.Control(id)); }
@@ -112,6 +122,8 @@ void CCorvaneDlg::ForgetSwitcher()
 {
     if (!m_generalView)
         return;  // the window is still being built
+    // Whatever waited on the link ends now, before anything is said about it.
+    m_link->OnLinkLost();
     ClearDeviceInfo();
     for (auto& [id, page] : m_pages)
         page->ForgetSwitcher();

@@ -28,6 +28,7 @@ public:
         if constexpr (requires { m_dlg->ForgetSwitcher(); })
             m_dlg->ForgetSwitcher();
     }
+    bool LinkLost() override { return m_dlg->Page().OnLinkLost(); }
     std::vector<QWidget*> FocusOrder() const override { return m_dlg->FocusOrder(); }
 
 private:

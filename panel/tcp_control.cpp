@@ -2,11 +2,12 @@
 // "Config...". The behaviour is CNetLink's; this file connects it to the controls.
 #include <QComboBox>
 #include <cstdlib>
+#include <string>
 #include <QPushButton>
 
 #include "panel/config_ip_dlg.h"
 #include "panel/corvane_dlg.h"
-#include "transport/qt_network.h"
+#include "panel/net_module.h"
 
 namespace corvane {
 
@@ -23,9 +24,23 @@ void CCorvaneDlg::SetNetTransports(std::unique_ptr<ITcpControl> tcp, std::unique
 
 void CCorvaneDlg::WireNetControls()
 {
+    // CORVANE_UDP_TO ("ADDRESS[:SEARCH,CONFIG]") aims the search and the configuration at one
+    // address instead of broadcasting them, with the ports to match; a value that is no such
+    // address is named, and the requests are broadcast.
     SNetPorts ports;
-    auto udp = AimedDatagramSocket(std::getenv("CORVANE_UDP_TO"), ports);
-    SetNetTransports(std::make_unique<CQtTcpControl>(), std::move(udp), ports);
+    uint32_t target = 0;
+    if (const char* aim = std::getenv("CORVANE_UDP_TO"); aim && *aim) {
+        std::string error;
+        if (const auto t = ParseUdpTarget(aim, error)) {
+            target = t->ipv4;
+            ports = t->ports;
+            ports.control = SNetPorts{}.control;
+        } else {
+            qWarning("corvane: CORVANE_UDP_TO=%s; the search broadcasts", error.c_str());
+        }
+    }
+    // The sockets come with the network module, loaded on first use.
+    SetNetTransports(LazyTcpControl(), LazyDatagramSocket(target), ports);
     connect(Ctl<QPushButton>(1045), &QPushButton::clicked, this,
             [this] { m_net->OnTcpConnectButton(Ctl<QComboBox>(1060)->currentText().toStdU16String()); });
     connect(Ctl<QPushButton>(1046), &QPushButton::clicked, this, [this] { m_net->StartSearch(); });

@@ -27,6 +27,10 @@ missing=0
 for f in "${expected[@]}"; do
   [ -s "$work/root/$f" ] || { echo "missing from the package: /$f" >&2; missing=1; }
 done
+# The panel's network module, where the panel looks for it: the library folder beside bin/.
+compgen -G "$work/root/usr/lib*/corvane/corvane-net.so" >/dev/null ||
+  compgen -G "$work/root/usr/lib/*/corvane/corvane-net.so" >/dev/null ||
+  { echo "missing from the package: the network module corvane-net.so" >&2; missing=1; }
 [ "$missing" -eq 0 ]
 dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || { echo "no computed Qt dependency" >&2; exit 1; }
 

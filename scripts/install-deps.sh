@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-wqy-microhei fonts-liberation
-  dbus at-spi2-core python3-pyatspi xdotool
+  dbus at-spi2-core python3-pyatspi xdotool openbox x11-utils
   dpkg-dev desktop-file-utils appstream man-db
   iproute2
   mosquitto libmosquitto-dev mosquitto-clients

@@ -166,3 +166,7 @@ std::unique_ptr<CQtDatagramSocket> AimedDatagramSocket(const char* aim, SNetPort
 }
 
 }  // namespace corvane
+
+// The sockets' meta-objects stay in this object: a program that does not use the sockets (the
+// panel, which loads them as a module) does not link Qt Network through them.
+#include "moc_qt_network.cpp"

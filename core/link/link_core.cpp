@@ -213,6 +213,20 @@ void CLinkCore::ClearLogs()
     g_bReady = true;
 }
 
+void CLinkCore::OnLinkLost()
+{
+    m_timers.KillTimer(TIMER_PAGE_TIMEOUT);
+    m_timers.KillTimer(TIMER_RESET_CLOSE);
+    for (unsigned step : {2000u, 2002u, 2004u, 2006u, 2100u, 2102u, 2500u, 2502u, 2504u, 2506u, 2508u})
+        StopStep(step);
+    bool busyShown = !g_bReady;  // a command waited: its busy indicator, if any, is open
+    if (m_linkLost && m_linkLost())
+        busyShown = true;
+    g_bReady = true;
+    if (busyShown)
+        CloseStatus();
+}
+
 namespace {
 // The step timers of the status sequence and the factory reset, and their follow-ups.
 bool IsResendTimer(unsigned id)

@@ -117,6 +117,14 @@ public:
     // The log panes' "clear" button: both panes emptied and the gate released; timers go on.
     void ClearLogs();
 
+    // The link closed or was lost: the command waiting on it ends at once instead of at its
+    // time-out. The core's command timers stop, the busy indicator closes, the gate is free, and
+    // the handler set here tells the pages to stop their own exchanges (true when one of them
+    // still showed the busy indicator's finished view). Nothing is said: a lost link's own
+    // message, if any, is the caller's and stays the last word.
+    void OnLinkLost();
+    void SetLinkLostHandler(std::function<bool()> handler) { m_linkLost = std::move(handler); }
+
     CLogWriter& Log() { return m_log; }
 
 private:
@@ -132,6 +140,7 @@ private:
     std::function<bool()> m_comModeChecked;
     std::map<uint8_t, ReplyHandler> m_handlers;
     std::function<void(unsigned)> m_otherTimers;
+    std::function<bool()> m_linkLost;
     uint8_t m_nCurrentPage = PAGE_GENERAL;
     std::function<void()> m_settle;
     Frame m_lastSent{};           // the last 13-byte frame sent, to tell a resend

@@ -164,6 +164,7 @@ bool CEdidPage::TakeFile(const std::string& path)
     const EdidCheck check = CheckEdidFile(path);
     if (check.fault == EdidFault::CannotOpen) {
         m_log(EdidFileLogLine(path, check));
+        m_view.ShowRefusal(EdidFileLogLine(path, check));
         return false;
     }
     return Take(path, check);
@@ -178,6 +179,7 @@ bool CEdidPage::Take(const std::string& path, const EdidCheck& check)
 {
     if (!check.Ok()) {
         m_log(EdidFileLogLine(path, check));
+        m_view.ShowRefusal(EdidFileLogLine(path, check));
         ShowMessage("Bad EDID file!");
         return false;
     }
@@ -259,6 +261,7 @@ void CEdidPage::OnStatusReply(const Frame& r)
     }
     CloseStatus();
     g_bReady = true;
+    m_view.InputsRead();
 }
 
 void CEdidPage::FinishSet()
@@ -268,6 +271,7 @@ void CEdidPage::FinishSet()
     FinishStatus("Set successfully!");
     m_timers.SetTimer(TIMER_EDID_DONE, kEdidDoneShownMs);
     g_bReady = true;
+    m_view.SetDone();
     // The input list is read again once "Set successfully!" has been shown.
 }
 
@@ -309,6 +313,17 @@ void CEdidPage::OnEdidReply(const Frame& r)
     if (r[3] == sent[3] && r[4] == 0x00 && r[5] == 0x00 && r[6] == sent[6] && r[7] == sent[7])
         FinishSet();
     // Anything else is left to the pending timer.
+}
+
+bool CEdidPage::OnLinkLost()
+{
+    const bool finishedShown = m_timers.IsRunning(TIMER_EDID_DONE);
+    for (unsigned id : {TIMER_EDID_SET, TIMER_EDID_DONE, TIMER_EDID_BLOCK})
+        m_timers.KillTimer(id);
+    for (unsigned id = TIMER_EDID_STATUS; id < TIMER_EDID_STATUS + 2 * kEdidInputs; ++id)
+        m_timers.KillTimer(id);
+    m_setTarget = 0;
+    return finishedShown;
 }
 
 void CEdidPage::OnTimer(unsigned id)

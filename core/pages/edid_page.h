@@ -59,6 +59,13 @@ public:
     virtual void ShowFile(const std::string& path, const std::vector<std::string>& summary) = 0;
     // Asks the operator for an EDID file; nothing when the operator cancels.
     virtual std::optional<std::string> ChooseFile() = 0;
+    // Why the file last chosen was not taken (the log line), where the operator and a screen
+    // reader find it; the accepted file, if any, stays.
+    virtual void ShowRefusal(const std::string& /*reason*/) {}
+    // Outcomes said to a screen reader: a set the switcher confirmed, a read of the inputs'
+    // EDIDs that has ended.
+    virtual void SetDone() {}
+    virtual void InputsRead() {}
 };
 
 class CEdidPage {
@@ -80,6 +87,9 @@ public:
     // Every reply with a valid checksum while the page is shown.
     void OnEdidReply(const Frame& reply);
     void OnTimer(unsigned id);
+    // The link is gone (CLinkCore::OnLinkLost): the exchange waiting on it ends now, silently.
+    // True when the page still showed the busy indicator's finished view.
+    bool OnLinkLost();
 
     // Checks the file and, when it passes, takes it: g_EdidBlock holds its bytes and the view
     // shows its path and summary. A rejected file changes neither and shows "Bad EDID file!";

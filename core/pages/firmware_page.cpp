@@ -68,7 +68,10 @@ void CFirmwarePage::LoadFile(const std::string& path)
     std::vector<uint8_t> file;
     const FileError error = LoadFirmwareFile(path, file);
     if (error != FileError::None) {
-        if (const std::string text = FirmwareFileErrorText(error); !text.empty())
+        const std::string text = FirmwareFileErrorText(error);
+        m_view.ShowRefusal("firmware file \"" + path + "\": " +
+                           (!text.empty() ? text : error == FileError::CannotOpen ? "cannot be opened" : "cannot be read"));
+        if (!text.empty())
             ShowMessage(text);
         return;
     }
@@ -406,6 +409,24 @@ void CFirmwarePage::Fail()
         if (m_bImageMayBeComplete)
             m_view.AppendMessage("->The last packet was sent; the switcher may hold the whole image\r\n");
     });
+}
+
+bool CFirmwarePage::OnLinkLost()
+{
+    m_deviceStep.Stop();
+    m_deviceAwaited = 0;
+    if (m_step == Step::Idle || m_step == Step::Failing)
+        return false;  // a failure already being told ends as it is
+    StopTransferTimers();
+    m_bImageMayBeComplete = (m_step == Step::Ack || m_step == Step::Settling) && LastPacket();
+    m_step = Step::Idle;
+    m_plan = CPacketPlan(FileLength());
+    m_bUpgradeFailed = true;
+    m_view.ShowFailed(true);
+    m_view.AppendMessage("->MCU upgrade failed\r\n");
+    if (m_bImageMayBeComplete)
+        m_view.AppendMessage("->The last packet was sent; the switcher may hold the whole image\r\n");
+    return false;
 }
 
 void CFirmwarePage::Finish()

@@ -60,6 +60,8 @@ public:
     virtual void ShowDeviceInfo(const SDeviceInfo& info) = 0;
     // No device information: the link it came over is closed.
     virtual void ClearDeviceInfo() = 0;
+    // Why the file last chosen was not taken, where the operator and a screen reader find it.
+    virtual void ShowRefusal(const std::string& /*reason*/) {}
 };
 
 class CFirmwarePage {
@@ -100,6 +102,9 @@ public:
     // Every reply with a valid checksum while the page is shown.
     void OnFirmwareReply(const Frame& reply);
     void OnTimer(unsigned id);
+    // The link is gone (CLinkCore::OnLinkLost): the exchange waiting on it ends now, silently.
+    // True when the page still showed the busy indicator's finished view.
+    bool OnLinkLost();
 
     Step CurrentStep() const { return m_step; }
     bool UpgradeFailed() const { return m_bUpgradeFailed; }

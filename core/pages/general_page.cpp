@@ -96,7 +96,8 @@ void CGeneralPage::OnFactoryReset()
         return;
     }
     AskMessage("Do you want to reset to factory settings?", [this](int answer) {
-        if (answer != IDOK) {
+        // The link may have gone while the question was open.
+        if (answer != IDOK || !m_link.LinkOpen()) {
             g_bReady = true;
             return;
         }
@@ -144,6 +145,7 @@ bool CGeneralPage::HandleStatusReply(const Frame& r)
         } else {
             g_bReady = true;
             CloseStatus();
+            m_view.StatusRead();
         }
         return true;
     }
@@ -200,6 +202,14 @@ void CGeneralPage::OnGeneralReply(const Frame& r)
         return;
     }
     HandleResetReply(r);
+}
+
+bool CGeneralPage::OnLinkLost()
+{
+    const bool finishedShown = m_timers.IsRunning(TIMER_RESET_CLOSE);
+    m_timers.KillTimer(TIMER_RESET_CLOSE);
+    m_dviQueryOwed = false;
+    return finishedShown;
 }
 
 void CGeneralPage::ReadSettings()

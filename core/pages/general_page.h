@@ -31,6 +31,8 @@ public:
     // The switcher's beeper and DVI compatibility, as it reported them.
     virtual void ShowBeep(bool on) = 0;
     virtual void ShowDvi(bool on) = 0;
+    // The status sequence has read every line (said to a screen reader).
+    virtual void StatusRead() {}
 };
 
 inline constexpr int kStatusSteps = 6;
@@ -61,6 +63,9 @@ public:
 
     // Every reply with a valid checksum while the General page is shown.
     void OnGeneralReply(const Frame& reply);
+    // The link is gone (CLinkCore::OnLinkLost): nothing of the page waits on it any more. True
+    // when the busy indicator still showed a finished reset.
+    bool OnLinkLost();
 
 private:
     void SendResetStep1();

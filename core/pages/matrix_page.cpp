@@ -101,8 +101,10 @@ void CMatrixPage::OnRoutingReply(const Frame& r)
 
     if (r[2] == GROUP_ROUTE && r[3] == ROUTE_SET && r[4] == 0x00) {
         // Applied even after the time-out: the switcher has taken the route all the same.
-        if (LastSentIs(GROUP_ROUTE, ROUTE_SET))
+        if (LastSentIs(GROUP_ROUTE, ROUTE_SET)) {
             ShowReported(sent[4], sent[6]);
+            m_view.RouteSet(sent[6], sent[4]);
+        }
         EndRouteExchange();
         return;
     }
@@ -149,6 +151,12 @@ void CMatrixPage::OnRoutingReply(const Frame& r)
         g_bReady = true;
     }
     // Anything else is left to the pending timer.
+}
+
+bool CMatrixPage::OnLinkLost()
+{
+    m_timers.KillTimer(TIMER_ROUTE_TIMEOUT);
+    return false;
 }
 
 void CMatrixPage::OnTimer(unsigned id)

@@ -25,6 +25,8 @@ public:
     virtual void CheckInput(int output, int input) = 0;
     // Shows the digit of the input (1..4) in the output's picture.
     virtual void ShowDigit(int output, int input) = 0;
+    // The switcher took a route the operator set (said to a screen reader).
+    virtual void RouteSet(int /*output*/, int /*input*/) {}
 };
 
 class CMatrixPage {
@@ -48,6 +50,9 @@ public:
     // Every reply with a valid checksum while the page is shown.
     void OnRoutingReply(const Frame& reply);
     void OnTimer(unsigned id);
+    // The link is gone (CLinkCore::OnLinkLost): the exchange waiting on it ends now, silently.
+    // True when the page still showed the busy indicator's finished view.
+    bool OnLinkLost();
 
     // The input last shown for the output (1 before any report); 0 for an unknown output.
     int ShownInput(int output) const;

@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 #include "panel/widgets/qt_ui.h"
+#include "panel/widgets/accessible_window.h"
 #include "panel/widgets/page_window.h"
 
 namespace corvane {
@@ -33,43 +34,58 @@ CEDIDDlg::CEDIDDlg(CLinkCore& link, QWidget* parent) : QWidget(parent), m_page(l
     QStringList names;
     for (int i = 0; i < kEdidNames; ++i)
         names << QString::fromLatin1(EdidListName(i));
+    // Each list is named by what it chooses and tied to its caption ("Set EDID Mode", "to", ...),
+    // so it is not read by its value alone.
     const struct {
         EdidList list;
         QStringList items;
+        const char* name;
+        int caption;
         const char* description;
     } lists[] = {
-        {EdidList::Preset, names, "EDID preset to set"},
-        {EdidList::PresetTarget, TargetNames(), "Input that gets the preset"},
-        {EdidList::CopySource, {"HDMI OUTA", "HDMI OUTB"}, "Output whose display EDID is copied"},
-        {EdidList::CopyTarget, TargetNames(), "Input that gets the copy"},
-        {EdidList::FileTarget, TargetNames(), "Input that gets the file"},
+        {EdidList::Preset, names, "EDID preset", 1080, "EDID preset to set"},
+        {EdidList::PresetTarget, TargetNames(), "Input for the preset", 1082, "Input that gets the preset"},
+        {EdidList::CopySource, {"HDMI OUTA", "HDMI OUTB"}, "Copy EDID from", 1085, "Output whose display EDID is copied"},
+        {EdidList::CopyTarget, TargetNames(), "Input for the copy", 1087, "Input that gets the copy"},
+        {EdidList::FileTarget, TargetNames(), "Input for the file", 1090, "Input that gets the file"},
     };
     for (const auto& l : lists) {
         QComboBox* box = List(l.list);
         box->addItems(l.items);  // in this order, never sorted
         box->setCurrentIndex(0);
+        box->setAccessibleName(QString::fromLatin1(l.name));
         box->setAccessibleDescription(QString::fromLatin1(l.description));
+        qobject_cast<QLabel*>(Control(l.caption))->setBuddy(box);
     }
     FileEdit()->setReadOnly(true);
+    FileEdit()->setAccessibleName(QStringLiteral("EDID file"));
     FileEdit()->setAccessibleDescription(QStringLiteral("Accepted EDID file"));
-    for (int n = 1; n <= kEdidInputs; ++n)
+    qobject_cast<QLabel*>(Control(1103))->setBuddy(FileEdit());
+    for (int n = 1; n <= kEdidInputs; ++n) {
         InputEdid(n)->setAccessibleDescription(QStringLiteral("EDID of input %1").arg(n));
+        qobject_cast<QLabel*>(Control(1104 + n))->setBuddy(InputEdid(n));  // "IN1:" .. "IN4:"
+    }
 
-    // clicked: mouse, keyboard and assistive actions all arrive here.
+    // clicked: mouse, keyboard and assistive actions all arrive here. The three "Set" and "..."
+    // are named by what they do; the captions stay.
     const struct {
         int id;
+        const char* name;  // nullptr: the caption
         const char* description;
         void (CEdidPage::*handler)();
     } buttons[] = {
-        {1084, "Set the preset", &CEdidPage::OnSetPreset},
-        {1089, "Copy the display's EDID", &CEdidPage::OnSetCopy},
-        {1104, "Choose an EDID file", &CEdidPage::OnOpenFile},
-        {1092, "Send the EDID file", &CEdidPage::OnSetFile},
-        {1113, "Read the EDID of every input", &CEdidPage::OnStatus},
+        {1084, "Set the preset", nullptr, &CEdidPage::OnSetPreset},
+        {1089, "Set the display's EDID", nullptr, &CEdidPage::OnSetCopy},
+        {1104, "Choose an EDID file", nullptr, &CEdidPage::OnOpenFile},
+        {1092, "Send the EDID file", nullptr, &CEdidPage::OnSetFile},
+        {1113, nullptr, "Read the EDID of every input", &CEdidPage::OnStatus},
     };
     for (const auto& b : buttons) {
         auto* button = qobject_cast<QPushButton*>(Control(b.id));
-        button->setAccessibleDescription(QString::fromLatin1(b.description));
+        if (b.name)
+            button->setAccessibleName(QString::fromLatin1(b.name));
+        if (b.description)
+            button->setAccessibleDescription(QString::fromLatin1(b.description));
         connect(button, &QPushButton::clicked, this, [this, h = b.handler] { (m_page.*h)(); });
     }
     // Enter, Escape and Space never reach the page's buttons. Inside the main window its own
@@ -127,9 +143,31 @@ void CEDIDDlg::ShowFile(const std::string& path, const std::vector<std::string>&
     QStringList escaped;
     for (const QString& line : lines)
         escaped << line.toHtmlEscaped();
-    FileEdit()->setToolTip(QStringLiteral("<p style='white-space:pre'>%1</p>").arg(escaped.join(QStringLiteral("<br>"))));
+    m_acceptedTip = escaped.join(QStringLiteral("<br>"));
+    FileEdit()->setToolTip(QStringLiteral("<p style='white-space:pre'>%1</p>").arg(m_acceptedTip));
     lines.removeFirst();
     FileEdit()->setAccessibleDescription(QStringLiteral("Accepted EDID file. ") + lines.join(QStringLiteral("; ")));
+}
+
+void CEDIDDlg::ShowRefusal(const std::string& reason)
+{
+    // The reason first; the file still accepted, if any, below it.
+    const QString text = FromPath(reason);
+    QString tip = text.toHtmlEscaped();
+    if (!m_acceptedTip.isEmpty())
+        tip += QStringLiteral("<br><br>") + m_acceptedTip;
+    FileEdit()->setToolTip(QStringLiteral("<p style='white-space:pre'>%1</p>").arg(tip));
+    FileEdit()->setAccessibleDescription(text);
+}
+
+void CEDIDDlg::SetDone() { Announce(window(), QStringLiteral("Set successfully!")); }
+
+void CEDIDDlg::InputsRead()
+{
+    QStringList lines;
+    for (int n = 1; n <= kEdidInputs; ++n)
+        lines << QStringLiteral("IN%1: %2").arg(n).arg(InputEdid(n)->text());
+    Announce(window(), lines.join(QStringLiteral(", ")));
 }
 
 std::unique_ptr<QFileDialog> CEDIDDlg::MakeFileDialog()

@@ -51,10 +51,14 @@ public:
     void ShowInputEdid(int input, const std::string& name) override;
     void ShowFile(const std::string& path, const std::vector<std::string>& summary) override;
     std::optional<std::string> ChooseFile() override;
+    void ShowRefusal(const std::string& reason) override;
+    void SetDone() override;
+    void InputsRead() override;
 
 private:
     ControlMap m_controls;
     FileChooser m_chooser;
+    QString m_acceptedTip;  // the accepted file's tip, as rich text
     CEdidPage m_page;
 };
 

@@ -58,7 +58,24 @@ std::optional<std::string> CFWDlg::ChooseFirmwareFile()
     return RunOpenFileDialog(*MakeOpenFileDialog(this, QStringLiteral("Binary file(*.fw)"), QStringLiteral("fw")));
 }
 
-void CFWDlg::ShowPath(const std::string& path) { PathEdit()->setText(QFile::decodeName(QByteArray::fromStdString(path))); }
+void CFWDlg::ShowPath(const std::string& path)
+{
+    PathEdit()->setText(QFile::decodeName(QByteArray::fromStdString(path)));
+    PathEdit()->setToolTip({});
+    PathEdit()->setAccessibleDescription({});
+}
+
+void CFWDlg::ShowRefusal(const std::string& reason)
+{
+    // One line, whatever the file's name holds.
+    QString text;
+    for (const QChar c : QFile::decodeName(QByteArray::fromStdString(reason)))
+        text += c.unicode() < 0x20 || c.unicode() == 0x7F
+                    ? QStringLiteral("\\x") + QStringLiteral("%1").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper()
+                    : QString(c);
+    PathEdit()->setToolTip(QStringLiteral("<p style='white-space:pre'>%1</p>").arg(text.toHtmlEscaped()));
+    PathEdit()->setAccessibleDescription(text);
+}
 
 void CFWDlg::SetProgressRange(int maximum) { Progress()->setRange(0, maximum); }
 

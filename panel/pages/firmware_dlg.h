@@ -48,6 +48,7 @@ public:
     // IFirmwareView
     std::optional<std::string> ChooseFirmwareFile() override;
     void ShowPath(const std::string& path) override;
+    void ShowRefusal(const std::string& reason) override;
     void SetProgressRange(int maximum) override;
     void SetProgress(int value) override;
     void ClearMessages() override;

@@ -6,6 +6,8 @@
 
 #include "panel/widgets/qt_ui.h"
 #include "panel/res/icons.h"
+#include "panel/widgets/accessible_button.h"
+#include "panel/widgets/accessible_window.h"
 #include "panel/widgets/icon_button.h"
 #include "panel/widgets/page_window.h"
 
@@ -31,7 +33,10 @@ CMatrixDlg::CMatrixDlg(CLinkCore& link, QWidget* parent) : QWidget(parent), m_pa
         for (int i = 1; i <= kRouteInputs; ++i) {
             QAbstractButton* b = InputButton(o, i);
             b->setCheckable(true);
+            // Read as "Output 1: IN3, radio button, checked": which input the output shows.
+            b->setAccessibleName(QStringLiteral("Output %1: IN%2").arg(o).arg(i));
             b->setAccessibleDescription(QStringLiteral("Route input %1 to output %2").arg(i).arg(o));
+            SetAccessibleChoice(b);
             // clicked, not toggled: mouse, keyboard and assistive actions (which click, see the
             // dialog builder's accessible buttons) all arrive here. The click's own toggle is
             // undone at once; only the switcher's answer changes the check.
@@ -115,6 +120,11 @@ void CMatrixDlg::CheckInput(int output, int input)
     for (int i = 1; i <= kRouteInputs; ++i)
         if (QAbstractButton* b = InputButton(output, i))
             b->setChecked(i == input);
+}
+
+void CMatrixDlg::RouteSet(int output, int input)
+{
+    Announce(window(), QStringLiteral("Output %1: input %2").arg(output).arg(input));
 }
 
 void CMatrixDlg::ShowDigit(int output, int input)

@@ -38,6 +38,7 @@ public:
     // IMatrixView
     void CheckInput(int output, int input) override;
     void ShowDigit(int output, int input) override;
+    void RouteSet(int output, int input) override;
 
 private:
     void SetPictureName(int output);

@@ -9,9 +9,13 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include "panel/widgets/accessible_window.h"
+
 namespace corvane {
 
 namespace {
+
+constexpr const char* kChoiceProperty = "corvaneChoice";
 
 class CAccessibleButton final : public QAccessibleWidget {
 public:
@@ -34,6 +38,7 @@ public:
     QAccessible::State state() const override
     {
         QAccessible::State s = QAccessibleWidget::state();
+        s.offscreen = OutOfSight(Button());
         s.pressed = Button()->isDown();
         if (Button()->isCheckable()) {
             s.checkable = true;
@@ -75,8 +80,12 @@ public:
 private:
     QAbstractButton* Button() const { return static_cast<QAbstractButton*>(widget()); }
 
+    QAccessible::Role role() const override { return RoleOf(Button()); }
+
     static QAccessible::Role RoleOf(QAbstractButton* b)
     {
+        if (b->isCheckable() && b->property(kChoiceProperty).toBool())
+            return QAccessible::RadioButton;
         if (qobject_cast<QCheckBox*>(b))
             return QAccessible::CheckBox;
         if (qobject_cast<QRadioButton*>(b))
@@ -95,6 +104,11 @@ QAccessibleInterface* ButtonFactory(const QString& className, QObject* object)
 }
 
 }  // namespace
+
+void SetAccessibleChoice(QAbstractButton* button)
+{
+    button->setProperty(kChoiceProperty, true);  // read by the interface's role()
+}
 
 // Qt keeps a factory once, however often it is installed.
 void InstallAccessibleButtons() { QAccessible::installFactory(ButtonFactory); }

@@ -5,7 +5,14 @@
 // (the status sequence, the factory-reset question), so the screen reader's call never waits.
 #pragma once
 
+class QAbstractButton;
+
 namespace corvane {
+
+// A checkable push button that is one choice among several (an output's IN buttons): read as a
+// radio button, so a screen reader says whether it is the one chosen. (The platform's toggle
+// button role would do as well; Qt's bridge offers none.)
+void SetAccessibleChoice(QAbstractButton* button);
 
 // Installs the accessible interface for push buttons, check boxes and radio buttons; once per
 // process, later calls do nothing.

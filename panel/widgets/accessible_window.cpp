@@ -82,10 +82,23 @@ public:
     }
 };
 
+class CAccessibleAnnouncer final : public QAccessibleWidget {
+public:
+    explicit CAccessibleAnnouncer(CAnnouncer* w) : QAccessibleWidget(w, QAccessible::Notification) {}
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name)
+            return static_cast<CAnnouncer*>(widget())->Text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
 QAccessibleInterface* WindowFactory(const QString& className, QObject* object)
 {
     if (className == QLatin1String("corvane::CSpokenText"))
         return new CAccessibleSpokenText(static_cast<CSpokenText*>(object));
+    if (className == QLatin1String("corvane::CAnnouncer"))
+        return new CAccessibleAnnouncer(static_cast<CAnnouncer*>(object));
     if (className == QLatin1String("QApplication") && object == qApp)
         return new CAccessibleApp;
     return nullptr;
@@ -102,6 +115,50 @@ CSpokenText::CSpokenText(QWidget* parent) : QWidget(parent)
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_NoSystemBackground);
     setFocusPolicy(Qt::NoFocus);
+}
+
+CAnnouncer::CAnnouncer(QWidget* window) : QWidget(window)
+{
+    InstallAccessibleWindows();
+    setObjectName(QStringLiteral("announcer"));
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setFocusPolicy(Qt::NoFocus);
+    setGeometry(0, 0, 1, 1);
+    hide();
+}
+
+void CAnnouncer::Announce(const QString& text)
+{
+    m_text = text;
+    // Appearing is what is spoken: hidden first, so a repeated outcome is said again.
+    hide();
+    show();
+    QAccessibleEvent named(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&named);
+}
+
+CAnnouncer* AnnouncerOf(const QWidget* window)
+{
+    return window ? window->findChild<CAnnouncer*>(QStringLiteral("announcer"), Qt::FindDirectChildrenOnly) : nullptr;
+}
+
+void Announce(QWidget* window, const QString& text)
+{
+    if (!window)
+        return;
+    CAnnouncer* a = AnnouncerOf(window);
+    if (!a)
+        a = new CAnnouncer(window);
+    a->Announce(text);
+}
+
+bool OutOfSight(const QWidget* w)
+{
+    const QWidget* window = w ? w->window() : nullptr;
+    if (!window || window == w)
+        return false;
+    return !window->rect().intersects(QRect(w->mapTo(window, QPoint(0, 0)), w->size()));
 }
 
 void CSpokenText::SetText(const QString& text)

@@ -25,4 +25,27 @@ private:
     QString m_text;
 };
 
+// An outcome said to a screen reader without changing the window: a notification named by the
+// text, shown anew for each one (a screen reader speaks a notification when it appears). It
+// lies under one pixel of its window, paints nothing and lets the mouse through.
+class CAnnouncer final : public QWidget {
+    Q_OBJECT
+public:
+    explicit CAnnouncer(QWidget* window);
+    void Announce(const QString& text);
+    QString Text() const { return m_text; }
+
+private:
+    QString m_text;
+};
+
+// Says the text through the window's announcer (made on first use).
+void Announce(QWidget* window, const QString& text);
+// The announcer of a window; nullptr before its first announcement.
+CAnnouncer* AnnouncerOf(const QWidget* window);
+
+// A control lying wholly outside its window's area (the parts of the main window beyond its
+// normal size): assistive technology reports it as not showing until the window shows it.
+bool OutOfSight(const QWidget* w);
+
 }  // namespace corvane

@@ -71,14 +71,14 @@ CMessageDlg::CMessageDlg(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::Frame
 
     InstallKeyFilter(this, [this] { ShowSystemMenu(); });
     m_spokenText = new CSpokenText(this);
-    // Focus starts on "Ok", on "Cancel" for any question but the factory reset's (closing during
-    // a transfer), the answer that loses nothing; Tab goes along the bottom row, then to the close
-    // button.
+    // Focus starts on "Ok", on "Cancel" for a question: the Ok of each (a factory reset, closing
+    // during a transfer) destroys something, Cancel loses nothing. The focus ring shows from the
+    // start, so the operator sees which answer Ctrl+Enter gives. Tab goes along the bottom row,
+    // then to the close button.
     QWidget::setTabOrder(m_btnOk, m_btnCancel);
     QWidget::setTabOrder(m_btnCancel, m_chkNoLongerRemind);
     QWidget::setTabOrder(m_chkNoLongerRemind, m_btnClose);
-    const bool cancelFirst = g_bMessageAsk && g_strMessageText != kFactoryResetQuestion;
-    (cancelFirst ? m_btnCancel : m_btnOk)->setFocus(Qt::OtherFocusReason);
+    (g_bMessageAsk ? m_btnCancel : m_btnOk)->setFocus(Qt::OtherFocusReason);
     RefreshText();
 }
 
@@ -155,6 +155,12 @@ void CMessageDlg::OnCancel()
 void CMessageDlg::reject() { OnCancel(); }
 
 void CMessageDlg::PlaceCloseButton() { m_btnClose->setGeometry(width() - 26, 1, 25, 25); }
+
+void CMessageDlg::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    setAttribute(Qt::WA_KeyboardFocusChange);  // the first answer's focus ring, before any Tab
+}
 
 void CMessageDlg::resizeEvent(QResizeEvent* event)
 {

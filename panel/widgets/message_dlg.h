@@ -67,6 +67,7 @@ public slots:
     void reject() override;  // close command, Alt+F4: handled like "Cancel"
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

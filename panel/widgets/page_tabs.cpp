@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "panel/widgets/accessible_window.h"
+
 namespace corvane {
 
 CPageTabList::CPageTabList(QWidget* window) : QWidget(window)
@@ -157,6 +159,7 @@ public:
     QAccessible::State state() const override
     {
         QAccessible::State s = QAccessibleWidget::state();
+        s.offscreen = OutOfSight(Label());
         s.selectable = true;
         s.selected = List() && List()->Current() == Label();
         s.focusable = s.focusable || s.selected;

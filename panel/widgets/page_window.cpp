@@ -44,21 +44,31 @@ public:
 
     void accept() override
     {
+        // Into the name field itself: QFileDialog::selectFile leaves a field being typed in as it
+        // is, so Enter would look for the name as typed and say it is not found.
         if (const QString file = WithSuffix(); !file.isEmpty())
-            selectFile(file);
+            if (auto* name = findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                name->setText(file);
         QFileDialog::accept();
     }
 
 private:
-    // The typed name with the suffix, when only that names a file; else "".
+    // The typed name with the suffix, when only that names a file; else "". Linux names are
+    // case-sensitive: the suffix as given, then in lower and in upper case.
     QString WithSuffix() const
     {
         const QStringList files = selectedFiles();
-        if (files.size() != 1)
+        if (files.size() != 1 || m_suffix.isEmpty())
             return {};
         const QFileInfo typed(files.first());
-        const QString withSuffix = files.first() + QLatin1Char('.') + m_suffix;
-        return !typed.exists() && typed.suffix().isEmpty() && QFileInfo(withSuffix).isFile() ? withSuffix : QString();
+        if (typed.exists() || !typed.suffix().isEmpty())
+            return {};
+        for (const QString& suffix : {m_suffix, m_suffix.toLower(), m_suffix.toUpper()}) {
+            const QString withSuffix = typed.absoluteFilePath() + QLatin1Char('.') + suffix;
+            if (QFileInfo(withSuffix).isFile())
+                return withSuffix;
+        }
+        return {};
     }
 
     QString m_suffix;

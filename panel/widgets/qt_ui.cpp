@@ -3,7 +3,11 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QChildEvent>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QFontDatabase>
+#include <QImageReader>
+#include <QPixmapCache>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QPainter>
@@ -41,11 +45,51 @@ QRect DuRect(int x, int y, int w, int h)
     return QRect(DuX(x), DuY(y), DuX(w), DuY(h));
 }
 
+namespace {
+// Qt's pixmap cache key for a file QPixmap loads by name: "qt_pixmap", the absolute path, then
+// the modification time, the size and the pixmap type, each as its bytes in hexadecimal, low
+// nibble first.
+template <typename T>
+QString HexBytes(T value)
+{
+    QString out;
+    for (std::size_t i = 0; i < sizeof(T); ++i) {
+        const auto byte = static_cast<unsigned>((value >> (8 * i)) & 0xFF);
+        out += QLatin1Char("0123456789abcdef"[byte & 0xF]);
+        out += QLatin1Char("0123456789abcdef"[byte >> 4]);
+    }
+    return out;
+}
+
+// Fusion draws every group box frame from a picture it loads by name, and Qt then loads each
+// image format plugin (GIF, ICO, JPEG and their libraries) to ask whether it reads the file:
+// time and memory at start-up for nothing. Read once here with the built-in PNG reader and
+// kept under the key Qt looks for, the picture is found in the cache instead. Should the key
+// ever differ, Qt simply loads the picture itself.
+void CacheStylePixmaps()
+{
+    const QString path = QStringLiteral(":/qt-project.org/styles/commonstyle/images/fusion_groupbox.png");
+    const QFileInfo info(path);
+    if (!info.exists())
+        return;
+    QImageReader reader(path, "png");
+    reader.setAutoDetectImageFormat(false);
+    const QImage image = reader.read();
+    if (image.isNull())
+        return;
+    const QString key = QStringLiteral("qt_pixmap") + info.absoluteFilePath() +
+                        HexBytes(static_cast<quint32>(info.lastModified().toSecsSinceEpoch())) +
+                        HexBytes(static_cast<quint64>(info.size())) + HexBytes(quint32{0});
+    QPixmapCache::insert(key, QPixmap::fromImage(image));
+}
+}  // namespace
+
 void ApplyPlatformLook(QApplication& app)
 {
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) {
         QApplication::setStyle(fusion);  // the application takes ownership
         app.setPalette(fusion->standardPalette());
+        CacheStylePixmaps();
     }
 }
 
@@ -125,7 +169,11 @@ bool CKeyFilter::IsFilteredKey(int key, Qt::KeyboardModifiers modifiers)
 
 bool CKeyFilter::IsSystemMenuKey(int key, Qt::KeyboardModifiers modifiers)
 {
-    return key == Qt::Key_Space && (modifiers & Qt::AltModifier);
+    // Desktops keep Alt+Space for their own window menu; the Menu key and Shift+F10, the
+    // context-menu keys, are left to the window.
+    const Qt::KeyboardModifiers m = modifiers & ~Qt::KeypadModifier;
+    return (key == Qt::Key_Space && (m & Qt::AltModifier)) || (key == Qt::Key_Menu && m == Qt::NoModifier) ||
+           (key == Qt::Key_F10 && m == Qt::ShiftModifier);
 }
 
 bool CKeyFilter::IsPressKey(int key, Qt::KeyboardModifiers modifiers)

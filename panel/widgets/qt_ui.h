@@ -54,7 +54,7 @@ void OutlineRect(QPainter& p, int x, int y, int w, int h, const QColor& c);
 // Swallows key presses of Return/Enter, Escape and Space for a window and all of its present
 // and future child widgets, so a stray key cannot end the window or press its buttons.
 // Alt+Space is swallowed too (a focused button would take its Space) and opens the window's
-// system menu instead. Ctrl+Enter, a chord nobody types by accident, presses the focused
+// system menu instead, as do the Menu key and Shift+F10, which no desktop takes for itself. Ctrl+Enter, a chord nobody types by accident, presses the focused
 // button, check box or radio button (a queued click, as the mouse's). Child windows (dialogs
 // owned by the window, popups) are left to themselves.
 class CKeyFilter final : public QObject {
@@ -85,7 +85,7 @@ private:
 };
 
 // Creates a key filter owned by the window and installs it on the window and its children;
-// systemMenu opens the window's system menu on Alt+Space.
+// systemMenu opens the window's system menu (Menu key, Shift+F10, Alt+Space).
 CKeyFilter* InstallKeyFilter(QWidget* window, std::function<void()> systemMenu = {});
 
 // Starts the window manager's move of w's top-level window, as if its title bar had been

@@ -12,6 +12,9 @@
 #include <QPushButton>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
+#include <QApplication>
 #include <QFileSystemModel>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -22,6 +25,7 @@
 #include <QToolTip>
 
 #include "panel/widgets/qt_ui.h"
+#include "panel/widgets/accessible_window.h"
 #include "panel/widgets/page_window.h"
 
 namespace corvane::test {
@@ -169,30 +173,63 @@ TEST_F(EdidLook, TheFileDialogOffersBinFilesInAnyCase)
 }
 
 // A name typed into the dialog: as typed when such a file exists ("edid", as the kernel names a
-// monitor's EDID), else with the default suffix; the page then takes the file.
+// monitor's EDID), else with the default suffix in its own, lower or upper case; by Enter in the
+// name field (typed as a name or as a whole path) or a click on "Open", each in one step. The
+// page then takes the file.
 TEST_F(EdidLook, TypedNamesGetTheSuffixOnlyWhenTheyNameNoFile)
 {
     Open();
     WriteFile("edid", EdidBytesOf());
     WriteFile("monitor.BIN", EdidBytesOf());
+    WriteFile("small.bin", EdidBytesOf());
+    enum class How { Enter, Click, PathEnter };
     const struct {
         const char* typed;
         const char* chosen;
-    } cases[] = {{"edid", "edid"}, {"monitor", "monitor.BIN"}, {"monitor.BIN", "monitor.BIN"}};
+        How how;
+    } cases[] = {
+        {"edid", "edid", How::Enter},          {"monitor", "monitor.BIN", How::Enter},
+        {"monitor.BIN", "monitor.BIN", How::Enter}, {"small", "small.bin", How::Enter},
+        {"monitor", "monitor.BIN", How::Click}, {"small", "small.bin", How::Click},
+        {"monitor", "monitor.BIN", How::PathEnter}, {"small", "small.bin", How::PathEnter},
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.typed);
+        SCOPED_TRACE(::testing::Message() << c.typed << " how " << static_cast<int>(c.how));
         std::unique_ptr<QFileDialog> dialog = page->MakeFileDialog();
         dialog->setDirectory(dir.path());
         dialog->show();
+        dialog->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
         auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         ASSERT_NE(name, nullptr);
-        name->setText(QString::fromLatin1(c.typed));
-        auto* buttons = dialog->findChild<QDialogButtonBox*>();
-        ASSERT_NE(buttons, nullptr);
-        buttons->button(QDialogButtonBox::Open)->click();
+        name->setFocus();
+        const QString typed = (c.how == How::PathEnter ? dir.path() + "/" : QString()) + QString::fromLatin1(c.typed);
+        QTest::keyClicks(name, typed);
+        // A refusal would open Qt's "File not found" box: closed, and counted.
+        int refusals = 0;
+        QTimer closer;
+        closer.setSingleShot(true);
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                    ++refusals;
+                    box->reject();
+                }
+        });
+        closer.start(1000);
+        if (c.how == How::Click) {
+            auto* buttons = dialog->findChild<QDialogButtonBox*>();
+            ASSERT_NE(buttons, nullptr);
+            QTest::mouseClick(buttons->button(QDialogButtonBox::Open), Qt::LeftButton);
+        } else {
+            QTest::keyClick(name, Qt::Key_Return);
+        }
+        EXPECT_FALSE(dialog->isVisible());
         EXPECT_EQ(dialog->result(), QDialog::Accepted);
+        EXPECT_EQ(refusals, 0);
         ASSERT_EQ(dialog->selectedFiles().size(), 1);
-        EXPECT_EQ(QFileInfo(dialog->selectedFiles().first()).fileName(), QString::fromLatin1(c.chosen));
+        EXPECT_EQ(dialog->selectedFiles().first(), dir.path() + "/" + QString::fromLatin1(c.chosen));
+        QTest::qWait(0);
     }
     // Through the page: "edid" taken as it is.
     OpenFile(dir.path().toStdString() + "/edid");
@@ -225,18 +262,31 @@ TEST_F(EdidLook, AssistiveTechnologyReadsCurrentTextsAndPressesLikeAClick)
     page->List(EdidList::Preset)->setCurrentIndex(12);
     EXPECT_EQ(value(page->List(EdidList::Preset)), QStringLiteral("DVI 1024x768"));
     EXPECT_EQ(value(page->FileEdit()), QString::fromStdString(*chosen));
-    EXPECT_EQ(name(page->Control(1104)), QStringLiteral("..."));
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(page->Control(1104))->text(QAccessible::Description),
-              QStringLiteral("Choose an EDID file"));
+    // Buttons named by what they do (captions unchanged); every list and field tied to its caption.
+    EXPECT_EQ(name(page->Control(1104)), QStringLiteral("Choose an EDID file"));
+    EXPECT_EQ(qobject_cast<QPushButton*>(page->Control(1104))->text(), QStringLiteral("..."));
+    const std::pair<QWidget*, const char*> captioned[] = {
+        {page->List(EdidList::Preset), "Set EDID Mode"}, {page->List(EdidList::PresetTarget), "to"},
+        {page->List(EdidList::CopySource), "Copy EDID From"}, {page->List(EdidList::CopyTarget), "to"},
+        {page->FileEdit(), "Open EDID"}, {page->List(EdidList::FileTarget), "to"}, {page->InputEdid(3), "IN3:"}};
+    for (const auto& [w, caption] : captioned) {
+        SCOPED_TRACE(caption);
+        const auto labels = QAccessible::queryAccessibleInterface(w)->relations(QAccessible::Label);
+        ASSERT_EQ(labels.size(), 1);
+        EXPECT_EQ(labels[0].first->text(QAccessible::Name), QString::fromLatin1(caption));
+    }
+    EXPECT_EQ(name(page->FileEdit()), QStringLiteral("EDID file"));
 
     const struct {
         int id;
         uint8_t mode;
-    } sets[] = {{1084, 0x00}, {1089, 0xEE}, {1092, 0xBB}};
+        const char* name;
+    } sets[] = {{1084, 0x00, "Set the preset"}, {1089, 0xEE, "Set the display's EDID"}, {1092, 0xBB, "Send the EDID file"}};
     for (const auto& s : sets) {
         SCOPED_TRACE(s.id);
         QAccessibleInterface* a = QAccessible::queryAccessibleInterface(page->Control(s.id));
-        EXPECT_EQ(a->text(QAccessible::Name), QStringLiteral("Set"));
+        EXPECT_EQ(a->text(QAccessible::Name), QString::fromLatin1(s.name));
+        EXPECT_EQ(qobject_cast<QPushButton*>(page->Control(s.id))->text(), QStringLiteral("Set"));
         ASSERT_NE(a->actionInterface(), nullptr);
         port->writes.clear();
         a->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
@@ -245,6 +295,9 @@ TEST_F(EdidLook, AssistiveTechnologyReadsCurrentTextsAndPressesLikeAClick)
         EXPECT_EQ(Frames(), std::vector<Bytes>{SetRequest(s.mode)}) << "pressed by the queued click";
         port->Run(1000);
         EXPECT_TRUE(g_bReady);
+        // Said: the set, then the inputs read back.
+        ASSERT_NE(AnnouncerOf(dlg.get()), nullptr);
+        EXPECT_TRUE(AnnouncerOf(dlg.get())->Text().startsWith(QStringLiteral("IN1: "))) << AnnouncerOf(dlg.get())->Text().toStdString();
     }
 }
 

@@ -248,6 +248,26 @@ TEST_F(FirmwarePage, WholeUpgradesDeliverTheImage)
     }
 }
 
+// The serial link lost in the middle of the transfer: the upgrade ends there, red, with the
+// gate free and no "Time out!" behind it.
+TEST_F(FirmwarePage, ALostLinkEndsTheUpgradeAtOnce)
+{
+    Open();
+    Load(Packed("f.fw", RandomImage(1000, 7)));
+    port->AddFault("hangup:20 01 AA:2");
+    page->UpgradeButton()->click();
+    for (int guard = 0; guard < 5000 && g_bComOpen; ++guard)
+        port->Run(1);
+    ASSERT_FALSE(g_bComOpen);
+    EXPECT_TRUE(g_bReady);
+    EXPECT_FALSE(AnyPageTimer());
+    EXPECT_EQ(page->Page().CurrentStep(), CFirmwarePage::Step::Idle);
+    EXPECT_TRUE(Pane().endsWith(QStringLiteral("->MCU upgrade failed\n")));
+    EXPECT_EQ(PaneColour(), QColor(255, 0, 0));
+    port->Run(30000);
+    EXPECT_TRUE(op.Messages().empty());
+}
+
 TEST_F(FirmwarePage, EveryFailureEndsRedAndReady)
 {
     struct Case {
@@ -556,6 +576,9 @@ TEST_F(FirmwarePage, FilesRefusedOrChosenWhileBusyChangeNothing)
         {dir.path().toStdString(), "Not a regular file!"},
         {(dir.path() + "/missing.fw").toStdString(), nullptr},
     };
+    const char* reasons[] = {"too large", "without image", "without image", "Not a regular", "Not a regular",
+                             "cannot be opened"};
+    const char* const* reason = reasons;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
         op.ClearEvents();
@@ -567,6 +590,10 @@ TEST_F(FirmwarePage, FilesRefusedOrChosenWhileBusyChangeNothing)
             EXPECT_TRUE(op.Messages().empty());
         }
         EXPECT_EQ(page->PathEdit()->text().toStdString(), good);
+        // Why, in the path field's tip and as its description for a screen reader.
+        EXPECT_TRUE(page->PathEdit()->toolTip().contains(QString::fromLatin1(*reason)));
+        EXPECT_TRUE(page->PathEdit()->accessibleDescription().contains(QString::fromLatin1(*reason++)));
+        EXPECT_TRUE(page->PathEdit()->accessibleDescription().contains(QString::fromStdString(c.path)));
         EXPECT_EQ(page->Page().File(), loaded);
         EXPECT_EQ(page->Progress()->maximum(), 702);
     }

@@ -1,5 +1,6 @@
 // The General page as the operator uses it, against the switcher model on the virtual clock.
 #include "tests/app/app_fixture.h"
+#include "panel/widgets/accessible_window.h"
 
 #include <QAccessible>
 #include <QPlainTextEdit>
@@ -114,6 +115,11 @@ TEST_F(GeneralPage, FullStatusSequence)
         EXPECT_EQ(Text(id), QString::fromLatin1(text)) << id;
     for (int id : {1030, 1031, 1032, 1033, 1036, 1037, 1038, 1039, 1040, 1041})
         EXPECT_TRUE(Text(id).isEmpty()) << id;
+    // The outcome, said once in reading order: a screen reader hears it without flat review.
+    ASSERT_NE(AnnouncerOf(dlg.get()), nullptr);
+    EXPECT_EQ(AnnouncerOf(dlg.get())->Text().toStdString(),
+              "INPUT 1: Connect, INPUT 2: Disconnect, INPUT 3: Connect, INPUT 4: Disconnect, OUTPUT1: Disconnect, "
+              "OUTPUT2: Connect");
     EXPECT_FALSE(op.StatusOpen());
     EXPECT_TRUE(g_bReady);
     EXPECT_TRUE(op.Messages().empty());
@@ -479,6 +485,13 @@ TEST_F(GeneralPage, LinkLostClosesTheLinkAndPollsAgain)
     EXPECT_EQ(Ctl<QPushButton>(1021)->text(), QStringLiteral("Connect"));
     EXPECT_TRUE(Ctl<QComboBox>(1020)->isEnabled());
     EXPECT_TRUE(dlg->Link().IsTimerRunning(TIMER_PORT_POLL));
+    // The status ends with the link: the busy indicator closes and the gate is free at once,
+    // and no "Time out!" follows.
+    EXPECT_FALSE(op.StatusOpen());
+    EXPECT_TRUE(g_bReady);
+    port->Run(20000);
+    EXPECT_TRUE(op.Messages().empty());
+    EXPECT_FALSE(op.StatusOpen());
 }
 
 TEST_F(GeneralPage, LogPanesShowEveryExchangeAndClearReleasesTheGate)

@@ -13,6 +13,7 @@
 #include "panel/pages/matrix_dlg.h"
 #include "panel/widgets/qt_ui.h"
 #include "panel/res/dialog_template.h"
+#include "panel/widgets/accessible_window.h"
 
 namespace corvane::test {
 namespace {
@@ -259,18 +260,24 @@ TEST_F(MainWindow, AltSpaceOpensTheSystemMenuAndPressesNothing)
     dlg->show();
     port->writes.clear();
     Ctl<QCheckBox>(1101)->setChecked(false);
+    // Alt+Space where the desktop leaves it to the window; the Menu key and Shift+F10 where the
+    // window manager takes Alt+Space.
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
+        {Qt::Key_Space, Qt::AltModifier}, {Qt::Key_Menu, Qt::NoModifier}, {Qt::Key_F10, Qt::ShiftModifier}};
     for (int id : {1024, 1025, 1021, 1101, 1020}) {
-        SCOPED_TRACE(id);
-        QWidget* focused = dlg->Control(id);
-        focused->setFocus();
-        QTest::keyClick(focused, Qt::Key_Space, Qt::AltModifier);
-        EXPECT_TRUE(port->writes.empty());
-        EXPECT_TRUE(g_bComOpen);  // "Connect" was not pressed
-        EXPECT_TRUE(g_bReady);    // "Status" was not pressed
-        EXPECT_FALSE(Ctl<QCheckBox>(1101)->isChecked());
-        ASSERT_NE(dlg->SystemMenu(), nullptr);
-        EXPECT_TRUE(dlg->SystemMenu()->isVisible());
-        dlg->SystemMenu()->hide();
+        for (const auto& [key, mods] : keys) {
+            SCOPED_TRACE(::testing::Message() << id << " key " << key);
+            QWidget* focused = dlg->Control(id);
+            focused->setFocus();
+            QTest::keyClick(focused, key, mods);
+            EXPECT_TRUE(port->writes.empty());
+            EXPECT_TRUE(g_bComOpen);  // "Connect" was not pressed
+            EXPECT_TRUE(g_bReady);    // "Status" was not pressed
+            EXPECT_FALSE(Ctl<QCheckBox>(1101)->isChecked());
+            ASSERT_NE(dlg->SystemMenu(), nullptr);
+            EXPECT_TRUE(dlg->SystemMenu()->isVisible());
+            dlg->SystemMenu()->hide();
+        }
     }
     // The same on a page: a focused IN button is not pressed.
     dlg->PressTab(1012);
@@ -505,13 +512,72 @@ TEST_F(MainWindow, PageKeysMoveAlongTheTabsOnScreenAndHonourTheGate)
     EXPECT_EQ(dlg->focusWidget(), edid->List(EdidList::Preset));
     QTest::keyClick(dlg->focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
     EXPECT_EQ(dlg->CurrentPage(), PAGE_GENERAL);
-    // The EDID page shown and the window restored: the keys pass over its tab, now out of sight.
+    // The EDID page shown and the window restored: the General page, whose tab is in sight,
+    // and the keys pass over the EDID tab.
     dlg->PressTab(1011);
     port->Run(1000);
     dlg->Restore();
-    QTest::keyClick(dlg->focusWidget(), Qt::Key_PageDown, Qt::ControlModifier);
     EXPECT_EQ(dlg->CurrentPage(), PAGE_GENERAL);
+    EXPECT_EQ(dlg->PageTabs()->Current(), dlg->Control(1008));
+    EXPECT_EQ(dlg->focusWidget(), dlg->Control(1024));
+    QTest::keyClick(dlg->focusWidget(), Qt::Key_PageUp, Qt::ControlModifier);
+    EXPECT_EQ(dlg->CurrentPage(), PAGE_FIRMWARE);
     EXPECT_TRUE(op.Messages().empty());
+}
+
+TEST_F(MainWindow, RestoredDuringACommandTheEdidPageGivesWayWhenTheCommandEnds)
+{
+    Connect();
+    dlg->show();
+    dlg->Maximize();
+    dlg->PressTab(1011);
+    port->Run(1000);
+    g_bReady = false;  // an EDID set waits for its answer
+    dlg->Restore();
+    EXPECT_EQ(dlg->CurrentPage(), PAGE_EDID);
+    port->Run(500);
+    EXPECT_EQ(dlg->CurrentPage(), PAGE_EDID);
+    g_bReady = true;
+    port->Run(200);
+    EXPECT_EQ(dlg->CurrentPage(), PAGE_GENERAL);
+    EXPECT_EQ(dlg->PageTabs()->Current(), dlg->Control(1008));
+    EXPECT_TRUE(op.Messages().empty());
+}
+
+TEST_F(MainWindow, TheWindowManagersMaximizeIsTheSystemMenusMaximize)
+{
+    Connect();
+    dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+    const QRect normal = dlg->geometry();
+    dlg->setWindowState(Qt::WindowMaximized);  // as the window manager's menu or Super+Up does
+    QCoreApplication::processEvents();
+    ASSERT_GT(dlg->width(), 593);
+    EXPECT_TRUE(dlg->IsMaximized());
+    EXPECT_TRUE(dlg->rect().contains(dlg->Control(1011)->geometry()));  // the EDID tab
+    EXPECT_TRUE(dlg->rect().contains(dlg->Control(1095)->geometry()));  // Factory Reset
+    EXPECT_EQ(dlg->Control(1002)->geometry(), QRect(dlg->width() - 26, 1, 25, 25));
+    dlg->ShowSystemMenu(dlg->mapToGlobal(QPoint(10, 10)));
+    EXPECT_TRUE(dlg->SystemMenu()->actions()[0]->isEnabled());   // Restore
+    EXPECT_FALSE(dlg->SystemMenu()->actions()[2]->isEnabled());  // Maximize
+    dlg->SystemMenu()->hide();
+    dlg->PressTab(1011);
+    port->Run(1000);
+    // The system menu's Restore undoes the window manager's maximize.
+    dlg->Restore();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(dlg->IsMaximized());
+    EXPECT_FALSE(dlg->windowState() & Qt::WindowMaximized);
+    EXPECT_EQ(dlg->size(), normal.size());
+    EXPECT_EQ(dlg->CurrentPage(), PAGE_GENERAL);
+    // Maximized and restored by the window manager alone.
+    dlg->setWindowState(Qt::WindowMaximized);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dlg->IsMaximized());
+    dlg->setWindowState(Qt::WindowNoState);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(dlg->IsMaximized());
+    EXPECT_EQ(dlg->size(), normal.size());
 }
 
 TEST_F(MainWindow, TheCurrentTabTakesFocusAndItsArrowsChooseThePage)
@@ -575,6 +641,28 @@ TEST_F(MainWindow, AltSpaceOpensTheSystemMenuFromEveryPage)
         EXPECT_NE(app->child(app->childCount() - 1)->role(), QAccessible::PopupMenu);
         EXPECT_TRUE(port->writes.empty());
     }
+}
+
+// What lies beyond the window's edge is not showing for a screen reader until the window shows
+// it; the device lines no reply writes are never shown.
+TEST_F(MainWindow, ScreenReaderFindsOnlyWhatTheWindowShows)
+{
+    dlg->show();
+    const auto offscreen = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w)->state().offscreen; };
+    QWidget* beyond[] = {dlg->Control(1095), dlg->Control(1011), dlg->Control(1096), dlg->Control(1045)};
+    for (QWidget* w : beyond)
+        EXPECT_TRUE(offscreen(w)) << w->objectName().toStdString();
+    EXPECT_FALSE(offscreen(dlg->Control(1024)));
+    EXPECT_FALSE(offscreen(dlg->Control(1012)));
+    dlg->Maximize();
+    for (QWidget* w : beyond)
+        EXPECT_FALSE(offscreen(w)) << w->objectName().toStdString();
+    for (int id : {1030, 1033, 1036, 1041})
+        EXPECT_FALSE(dlg->Control(id)->isVisible()) << id;
+    EXPECT_TRUE(dlg->Control(1029)->isVisible());
+    dlg->PressTab(1012);
+    dlg->PressTab(1008);
+    EXPECT_FALSE(dlg->Control(1030)->isVisible());
 }
 
 TEST_F(MainWindow, ScreenReaderNamesWhatShowsNoText)

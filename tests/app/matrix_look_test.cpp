@@ -1,5 +1,6 @@
 // The routing page's look and how it is operated without a mouse: the grabbed window, the
 // pictures' digits, the placement of the buttons in their groups, assistive technology, keys.
+#include "panel/widgets/accessible_window.h"
 #include "tests/app/matrix_fixture.h"
 
 #include <QAccessible>
@@ -129,7 +130,10 @@ TEST_F(MatrixLook, AssistiveTechnologyReadsAndOperatesTheButtonsLikeAClick)
     QAbstractButton* in3 = page->InputButton(2, 3);
     QAccessibleInterface* a = QAccessible::queryAccessibleInterface(in3);
     ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->text(QAccessible::Name), QStringLiteral("IN3"));
+    // One choice of the output's four, read with the output it sets and whether it is chosen.
+    EXPECT_EQ(a->text(QAccessible::Name), QStringLiteral("Output 2: IN3"));
+    EXPECT_EQ(in3->text(), QStringLiteral("IN3"));
+    EXPECT_EQ(a->role(), QAccessible::RadioButton);
     EXPECT_TRUE(a->state().checkable);
     EXPECT_FALSE(a->state().checked);
     EXPECT_TRUE(QAccessible::queryAccessibleInterface(page->InputButton(2, 2))->state().checked);
@@ -160,6 +164,10 @@ TEST_F(MatrixLook, AssistiveTechnologyReadsAndOperatesTheButtonsLikeAClick)
         EXPECT_TRUE(b->isChecked());
         EXPECT_TRUE(ai->state().checked);
         EXPECT_EQ(page->Picture(2)->accessibleName(), QStringLiteral("Output 2: input %1").arg(c.input));
+        // The outcome is said: the window's notification names it.
+        ASSERT_NE(AnnouncerOf(dlg.get()), nullptr);
+        EXPECT_EQ(AnnouncerOf(dlg.get())->Text(), QStringLiteral("Output 2: input %1").arg(c.input));
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(AnnouncerOf(dlg.get()))->role(), QAccessible::Notification);
     }
     // A refused action (a command pending) leaves the state as it was.
     const int routed = page->Page().ShownInput(2);

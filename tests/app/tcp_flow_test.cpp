@@ -263,6 +263,45 @@ TEST_F(TcpMode, PagesWorkOverTheControlLink)
     EXPECT_TRUE(port->writes.empty());
 }
 
+// A switcher gone while a command waits for its answer: the command ends with the link, and
+// "Connection to Matrix lost!" stays the box's text (no "Time out!" later).
+TEST_F(TcpMode, ALostLinkIsSaidOnceAndEndsTheWaitingCommand)
+{
+    tcp->device.SetInputSignal(3, true);
+    SearchAndConnect();
+    const std::pair<const char*, std::function<void()>> commands[] = {
+        {"route", [&] {
+             dlg->PressTab(1012);
+             tcp->Run(0);
+             dlg->findChild<CMatrixDlg*>()->InputButton(2, 4)->click();
+         }},
+        {"status", [&] {
+             dlg->PressTab(1008);
+             Click(1024);
+         }},
+        {"EDID page opening", [&] { dlg->PressTab(1011); }},
+    };
+    for (const auto& [name, command] : commands) {
+        SCOPED_TRACE(name);
+        if (!g_bTcpConnected) {
+            Click(1045);
+            tcp->Answer();
+            tcp->Run(0);
+        }
+        ASSERT_TRUE(g_bTcpConnected);
+        op.ClearEvents();
+        command();
+        EXPECT_FALSE(g_bReady);
+        tcp->Drop();  // before the switcher answers
+        EXPECT_TRUE(g_bReady);
+        EXPECT_FALSE(op.StatusOpen());
+        tcp->Run(20000);
+        EXPECT_EQ(op.Messages(), std::vector<std::string>{"Connection to Matrix lost!"});
+        EXPECT_EQ(op.BoxText(), "Connection to Matrix lost!");
+        op.CloseBox();
+    }
+}
+
 TEST_F(TcpMode, RepliesRepeatedInOneReadMoveNoChainTwice)
 {
     // The TCP cutter hands every frame of a read to the page: a repeated answer must be taken
@@ -473,8 +512,12 @@ TEST_F(ConfigDialog, InvalidStaticAddressIsRefusedAndStaysAsTyped)
 TEST_F(ConfigDialog, StaticConfigurationConfirmedAndShownNextTime)
 {
     Open([](CConfigIPDlg& d) {
+        // Focus starts on the first field, ringed, not on the band's close button.
+        EXPECT_EQ(d.focusWidget(), d.Item(CConfigIPDlg::IDC_AUTO_IP));
+        EXPECT_TRUE(d.testAttribute(Qt::WA_KeyboardFocusChange));
         Press(d, CConfigIPDlg::IDC_STATIC_IP);
         Type(d, {"192", "168", "1", "100"}, {"02", "C5", "1A", "00", "00", "09"});
+        d.Item(CConfigIPDlg::IDC_OK)->setFocus();
         Press(d, CConfigIPDlg::IDC_OK);
     });
     ASSERT_EQ(udp->sent.size(), 1u);
@@ -496,6 +539,8 @@ TEST_F(ConfigDialog, StaticConfigurationConfirmedAndShownNextTime)
     // Next time: static preselected, the confirmed address, the MAC of the current switcher.
     g_SwitcherMac = {"02", "C5", "1A", "00", "00", "01"};  // what a choice in the list would set
     Open([](CConfigIPDlg& d) {
+        // Not on "OK", the control last used: a second Ctrl+Enter must not send it again.
+        EXPECT_EQ(d.focusWidget(), d.Item(CConfigIPDlg::IDC_STATIC_IP));
         EXPECT_TRUE(qobject_cast<QRadioButton*>(d.Item(CConfigIPDlg::IDC_STATIC_IP))->isChecked());
         EXPECT_TRUE(d.IpField(0)->isEnabled());
         EXPECT_EQ(Fields(d, false), (QStringList{"192", "168", "1", "100"}));

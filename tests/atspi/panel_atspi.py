@@ -3,6 +3,8 @@ and the keyboard (xdotool), against the switcher emulator.
 
   keyboard: a status, a route, page changes and an EDID set with keys alone, no pointer.
   tree:     roles, names and states of every page and dialog; assistive presses answer at once.
+  desktop:  under a window manager (run.sh starts openbox): the system menu's keys, the window
+            manager's maximize and restore, what shows at each size.
 
 Usage: panel_atspi.py PART CORVANE COMPORT (run.sh starts it inside its own X and buses)."""
 import subprocess
@@ -198,7 +200,7 @@ def keyboard(panel, port):
         wait_for(lambda: False, 1.0)  # the route queries of the opening
         for _ in range(4):
             key('Tab')
-        check(focused_is(app, 'push button', 'IN3'), 'Tab reaches IN3 of output 1 after the arrows')
+        check(focused_is(app, 'radio button', 'Output 1: IN3'), 'Tab reaches IN3 of output 1 after the arrows')
         key('ctrl+Return')
         in3 = focused(app)
         check(wait_for(lambda: has(in3, pyatspi.STATE_CHECKED), 8), 'Ctrl+Enter routes input 3 to output 1')
@@ -225,7 +227,7 @@ def keyboard(panel, port):
         key('Down')
         chosen = preset.name
         key('Tab'), key('Tab')
-        check(focused_is(app, 'push button', 'Set'), 'Tab reaches "Set"')
+        check(focused_is(app, 'push button', 'Set the preset'), 'Tab reaches "Set", read as "Set the preset"')
         key('ctrl+Return')
         # The emulator answers at once: "Setting" is gone within milliseconds, too soon to read;
         # the finished view stays 900 ms.
@@ -293,15 +295,23 @@ def tree(panel, port):
             check(samples >= 2 and names <= {'Getting status', ''},
                   'its name stays "Getting status" while the dots move (%d samples)' % samples)
         check(wait_for(lambda: not dialogs(app) and len(device_info(window)) >= 4, 20), 'the status sequence ends')
+        said = find(window, 'notification', None, 3)
+        check(said is not None and showing(said) and said.name.startswith('INPUT 1: ') and 'OUTPUT2: ' in said.name,
+              'the outcome is said as a notification: ' + (said.name if said else 'none'))
+        # Only the template's own empty static (1102, never hidden) may show without a name.
+        nameless = [a.queryComponent().getExtents(1) for a in find_all(window, 'label') if showing(a) and not a.name]
+        check(len(nameless) <= 1, 'the unused device lines are not showing: %s' % [(e.x, e.y) for e in nameless])
 
-        # Factory Reset (out of sight, within reach of a screen reader): the question.
+        # Factory Reset (out of sight: not showing, within reach of a screen reader): the question.
+        check(not showing(find(window, 'push button', 'Factory Reset')), '"Factory Reset" below the edge is not showing')
+        check(not showing(find(tabs, 'page tab', 'EDID')), 'the EDID tab beyond the edge is not showing')
         timed_press(app, find(window, 'push button', 'Factory Reset'), 'Factory Reset')
         question = 'Do you want to reset to factory settings?'
         box = find(app, 'dialog', question, 5)
         check(box is not None, 'the question box is named by its text')
         if box:
             check(find(box, 'label', question, 1) is not None, 'its text is a label')
-            check(wait_for(lambda: focused_is(app, 'push button', 'Ok'), 3), 'focus starts on "Ok"')
+            check(wait_for(lambda: focused_is(app, 'push button', 'Cancel'), 3), 'focus starts on "Cancel"')
             names = [(a.getRoleName(), a.name) for a in walk(box) if showing(a)]
             for item in (('push button', 'Cancel'), ('check box', 'No longer remind')):
                 check(item in names, 'the question shows %s "%s"' % item)
@@ -312,9 +322,9 @@ def tree(panel, port):
         timed_press(app, find(tabs, 'page tab', 'Matrix'), 'the Matrix tab')
         check(wait_for(lambda: has(find(tabs, 'page tab', 'Matrix'), pyatspi.STATE_SELECTED), 3), 'Matrix is selected')
         wait_for(lambda: False, 1.0)
-        ins = [a for a in find_all(window, 'push button') if a.name.startswith('IN') and showing(a)]
+        ins = [a for a in find_all(window, 'radio button') if a.name.startswith('Output') and showing(a)]
         check(len(ins) == 8 and sum(has(a, pyatspi.STATE_CHECKED) for a in ins) == 2,
-              'eight IN buttons, one checked per output')
+              'eight IN buttons, read as the outputs\' choices, one checked per output')
         for o in (1, 2):
             for arrow in ('previous', 'next'):
                 check(find(window, 'push button', 'Output %d: %s input' % (o, arrow), 1) is not None,
@@ -339,9 +349,9 @@ def tree(panel, port):
         # EDID page (its tab out of sight at this size, still pressable): Set.
         timed_press(app, find(tabs, 'page tab', 'EDID'), 'the EDID tab')
         check(wait_for(lambda: has(find(tabs, 'page tab', 'EDID'), pyatspi.STATE_SELECTED), 3), 'EDID is selected')
-        wait_for(lambda: not dialogs(app) and find_all(window, 'push button', 'Set'), 10)
+        wait_for(lambda: not dialogs(app) and find_all(window, 'push button', 'Set the preset'), 10)
         wait_for(lambda: False, 1.5)
-        timed_press(app, find(window, 'push button', 'Set'), 'Set')
+        timed_press(app, find(window, 'push button', 'Set the preset'), 'Set')
         check(wait_for(lambda: [d for d in dialogs(app) if find_all(d, 'label', 'Set successfully!')], 10),
               'the EDID set ends with "Set successfully!"')
         wait_for(lambda: not dialogs(app), 5)
@@ -372,9 +382,78 @@ def tree(panel, port):
         proc.wait(5)
 
 
+def width(window):
+    return window.queryComponent().getExtents(0).width
+
+
+def selected_tabs(tabs):
+    return [t.name for t in find_all(tabs, 'page tab') if has(t, pyatspi.STATE_SELECTED)]
+
+
+def desktop(panel, port):
+    proc, app, window = start(panel)
+    try:
+        tabs = find(window, 'page tab list')
+        edid_tab = find(tabs, 'page tab', 'EDID')
+        normal = width(window)
+        check(normal < 700, 'the window opens at its own size (%d px wide)' % normal)
+        # The window manager keeps Alt+Space for its own menu.
+        key('alt+space')
+        check(find(app, 'popup menu', 'System menu', 1) is None, 'Alt+Space goes to the window manager')
+        key('Escape')
+        wait_for(lambda: find(app, 'popup menu', 'System menu', 0) is None, 3)
+        refocus(app)
+        # The panel's system menu by its own keys; Maximize is its third item.
+        for keys in ('Menu', 'shift+F10'):
+            key(keys)
+            menu = find(app, 'popup menu', 'System menu', 3)
+            if not check(menu is not None, '%s opens the system menu' % keys):
+                continue
+            key('Escape')
+            wait_for(lambda: find(app, 'popup menu', 'System menu', 0) is None, 3)
+        key('Menu')
+        key('Down'), key('Down'), key('Return')
+        check(wait_for(lambda: width(window) > 1000 and showing(edid_tab), 5), 'Maximize from the Menu key shows the EDID tab')
+        key('shift+F10')
+        key('Down'), key('Return')  # Restore, the first item
+        check(wait_for(lambda: width(window) == normal, 5), 'Restore from Shift+F10 gives the window its own size back')
+
+        # The window manager's maximize shows what the system menu's does.
+        refocus(app)
+        key('super+Up')
+        check(wait_for(lambda: width(window) > 1000, 5), 'the window manager maximizes the window (Super+Up)')
+        reset = find(window, 'push button', 'Factory Reset')
+        check(wait_for(lambda: showing(edid_tab) and showing(reset), 3), 'the EDID tab and "Factory Reset" are shown')
+        key('Menu')
+        menu = find(app, 'popup menu', 'System menu', 3)
+        if check(menu is not None, 'the Menu key opens the system menu of the maximized window'):
+            enabled = {menu.getChildAtIndex(i).name: has(menu.getChildAtIndex(i), pyatspi.STATE_ENABLED)
+                       for i in range(menu.childCount)}
+            check(enabled.get('Restore') and not enabled.get('Maximize'), 'it offers Restore, not Maximize')
+            key('Escape')
+            check(wait_for(lambda: find(app, 'popup menu', 'System menu', 0) is None, 3), 'Escape closes it')
+        # The EDID page, then the window manager's restore: a page whose tab is in sight.
+        press(edid_tab)
+        check(wait_for(lambda: selected_tabs(tabs) == ['EDID'], 3), 'the EDID page is chosen')
+        # No link is open: the page says so, and the operator closes the box.
+        box = find(app, 'dialog', 'Open COM failed!', 5)
+        if check(box is not None, 'the EDID page without a link reads "Open COM failed!"'):
+            press(find(box, 'push button', 'Ok'))
+        check(wait_for(lambda: not dialogs(app), 5), 'the box closes')
+        refocus(app)
+        key('super+Down')
+        check(wait_for(lambda: width(window) == normal, 5),
+              'the window manager restores the window (Super+Down): %d px wide' % width(window))
+        check(wait_for(lambda: selected_tabs(tabs) == ['General'], 3),
+              'restored, the selected tab is one in sight: ' + ', '.join(selected_tabs(tabs)))
+    finally:
+        proc.terminate()
+        proc.wait(5)
+
+
 if __name__ == '__main__':
     part, panel, port = sys.argv[1:4]
-    {'keyboard': keyboard, 'tree': tree}[part](panel, port)
+    {'keyboard': keyboard, 'tree': tree, 'desktop': desktop}[part](panel, port)
     if failures:
         print('%d failed: %s' % (len(failures), '; '.join(failures)))
         sys.exit(1)

@@ -33,17 +33,42 @@ done
 port=$(sed -n 's/^serial: com\([0-9]*\) .*/COM\1/p' "$work/sim.log" | head -n 1)
 [ -n "$port" ] || { cat "$work/sim.log"; echo "the emulator did not start"; exit 1; }
 
+# The desktop part runs under a window manager (openbox, with Super+Up and Super+Down bound to
+# maximize and restore as GNOME and Xfce bind them); the others run without one.
+wm=
+if [ "$part" = desktop ]; then
+  for tool in openbox xprop; do
+    command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps.sh installs it)"
+  done
+  sed 's|<keyboard>|<keyboard><keybind key="W-Up"><action name="Maximize"/></keybind><keybind key="W-Down"><action name="Unmaximize"/></keybind>|' \
+    /etc/xdg/openbox/rc.xml >"$work/rc.xml"
+  wm="openbox --config-file $work/rc.xml"
+fi
 inner=$work/inner.sh
 cat >"$inner" <<'IN'
 "$AT_SPI_LAUNCHER" --launch-immediately >/dev/null 2>&1 &
 bus=$!
+wm_pid=
+if [ -n "$DESKTOP_WM" ]; then
+  # Running once it names itself on the root window; started again while the display is not
+  # ready for it yet.
+  for _ in $(seq 50); do
+    if [ -z "$wm_pid" ] || ! kill -0 "$wm_pid" 2>/dev/null; then
+      $DESKTOP_WM >/dev/null 2>&1 &
+      wm_pid=$!
+    fi
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    sleep 0.1
+  done
+fi
 sleep 0.7
 /usr/bin/python3 "$@"
 rc=$?
+[ -n "$wm_pid" ] && kill $wm_pid 2>/dev/null
 kill $bus 2>/dev/null
 exit $rc
 IN
-export AT_SPI_LAUNCHER=$launcher CORVANE_PORT_DIR=$work/ports XDG_RUNTIME_DIR=$work
+export DESKTOP_WM=$wm AT_SPI_LAUNCHER=$launcher CORVANE_PORT_DIR=$work/ports XDG_RUNTIME_DIR=$work
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_ACCESSIBILITY=1 NO_AT_BRIDGE=0
 unset QT_QPA_PLATFORM CORVANE_UDP_TO
 # A display number of its own, away from other sessions starting at the same moment. A virtual

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -12,7 +13,7 @@
 #include <functional>
 
 #include "panel/config_ip_dlg.h"
-#include "transport/qt_network.h"
+#include "panel/net_module.h"
 #include "panel/pages/matrix_dlg.h"
 
 namespace corvane::test {
@@ -29,11 +30,14 @@ protected:
         ASSERT_FALSE(tcpPort.empty() || search.empty() || config.empty()) << sim->first;
 
         // Loopback carries no broadcast: the requests go to the emulator's address, from ports
-        // of our own, and it answers where they came from. CORVANE_UDP_TO as the run script sets it.
+        // of our own, and it answers where they came from, as CORVANE_UDP_TO of the run script
+        // has it. The panel's own sockets: the network module, loaded on first use.
         SNetPorts ports;
         ports.control = static_cast<uint16_t>(std::stoi(tcpPort));
-        auto udp = AimedDatagramSocket(("127.0.0.1:" + search + "," + config).c_str(), ports);
-        dlg->SetNetTransports(std::make_unique<CQtTcpControl>(), std::move(udp), ports);
+        ports.searchRemote = static_cast<uint16_t>(std::stoi(search));
+        ports.configRemote = static_cast<uint16_t>(std::stoi(config));
+        ports.searchLocal = ports.configLocal = 0;
+        dlg->SetNetTransports(LazyTcpControl(), LazyDatagramSocket(0x7F000001u), ports);
     }
 
     CVirtualTimers clock;
@@ -44,8 +48,15 @@ TEST_F(TcpEndToEnd, SearchConnectStatusRouteDropConfigure)
     // The status answers come byte by byte: each read must take every byte there is.
     Start({"--tcp", "127.0.0.1:0", "--udp", "127.0.0.1:0,0", "--udp-reply", "source", "--signals", "1010:01",
            "--fault", "hangup:07 01", "--fault", "split:01"});
+    // Qt Network comes with the first search, not with the panel.
+    const auto networkLoaded = [] {
+        QFile maps(QStringLiteral("/proc/self/maps"));
+        return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("corvane-net.so");
+    };
     Click(1017);
+    EXPECT_FALSE(networkLoaded());  // this is the program's only test that opens them
     Click(1046);
+    EXPECT_TRUE(networkLoaded());
     auto* list = Ctl<QComboBox>(1060);
     ASSERT_TRUE(WaitFor([&] { return list->count() == 1; }));
     EXPECT_EQ(list->currentText(), QStringLiteral("127.0.0.1"));

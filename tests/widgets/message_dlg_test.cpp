@@ -142,19 +142,22 @@ TEST_F(MessageLookTest, NoticeLayout)
     EXPECT_GT(qBlue(img.pixel(46 + 8, 58 + 18)), qRed(img.pixel(46 + 8, 58 + 18)) + 60);
 }
 
-TEST_F(MessageLookTest, ScreenReaderHearsTheTextAndStartsOnOk)
+TEST_F(MessageLookTest, ScreenReaderHearsTheTextAndStartsOnTheSafeAnswer)
 {
     // Read as "<text> dialog, <text> label, Ok button": named by its text, the text a label, focus
-    // on the answer (not on the close button, not on a nameless "Message").
+    // on the answer (not on the close button, not on a nameless "Message"); a question starts on
+    // "Cancel", visibly focused.
     struct Case {
         const char* text;
         bool ask;
-        std::vector<int> tabOrder;  // from "Ok" on
+        std::vector<int> tabOrder;  // from the first focused control on
     };
     const Case cases[] = {
         {"Time out!", false, {CMessageDlg::IDC_OK, CMessageDlg::IDC_CLOSE}},
         {kFactoryResetQuestion, true,
-         {CMessageDlg::IDC_OK, CMessageDlg::IDC_CANCEL, CMessageDlg::IDC_NO_LONGER_REMIND, CMessageDlg::IDC_CLOSE}},
+         {CMessageDlg::IDC_CANCEL, CMessageDlg::IDC_NO_LONGER_REMIND, CMessageDlg::IDC_CLOSE, CMessageDlg::IDC_OK}},
+        {"An upgrade is running. Close anyway?", true,
+         {CMessageDlg::IDC_CANCEL, CMessageDlg::IDC_CLOSE, CMessageDlg::IDC_OK}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -172,7 +175,14 @@ TEST_F(MessageLookTest, ScreenReaderHearsTheTextAndStartsOnOk)
                 << "read twice: " << child->text(QAccessible::Name).toStdString();
         }
         EXPECT_EQ(labels, 1);
-        EXPECT_EQ(dlg->focusWidget(), dlg->Item(CMessageDlg::IDC_OK));
+        EXPECT_EQ(dlg->focusWidget(), dlg->Item(c.tabOrder[0]));
+        // The focus ring is drawn from the start, not only after a Tab.
+        dlg->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+        QWidget* first = dlg->Item(c.tabOrder[0]);
+        const QImage ringed = first->grab().toImage();
+        dlg->setAttribute(Qt::WA_KeyboardFocusChange, false);
+        EXPECT_NE(first->grab().toImage(), ringed);
         for (std::size_t k = 1; k < c.tabOrder.size() + 1; ++k) {
             QTest::keyClick(dlg->focusWidget(), Qt::Key_Tab);
             EXPECT_EQ(dlg->focusWidget(), dlg->Item(c.tabOrder[k % c.tabOrder.size()])) << k;

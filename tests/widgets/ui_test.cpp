@@ -3,6 +3,7 @@
 #include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -163,7 +164,24 @@ TEST(KeyFilter, SwallowsEnterEscapeSpaceOnlyForTheWholeTree)
     EXPECT_FALSE(CKeyFilter::IsFilteredKey(Qt::Key_F4, Qt::AltModifier));
     EXPECT_FALSE(CKeyFilter::IsFilteredKey(Qt::Key_Space, Qt::AltModifier));  // the system menu
     EXPECT_TRUE(CKeyFilter::IsSystemMenuKey(Qt::Key_Space, Qt::AltModifier));
+    EXPECT_TRUE(CKeyFilter::IsSystemMenuKey(Qt::Key_Menu, Qt::NoModifier));
+    EXPECT_TRUE(CKeyFilter::IsSystemMenuKey(Qt::Key_F10, Qt::ShiftModifier));
+    EXPECT_FALSE(CKeyFilter::IsSystemMenuKey(Qt::Key_F10, Qt::NoModifier));  // a menu bar's key
+    EXPECT_FALSE(CKeyFilter::IsSystemMenuKey(Qt::Key_F10, Qt::ShiftModifier | Qt::ControlModifier));
     EXPECT_FALSE(CKeyFilter::IsFilteredKey(Qt::Key_A, Qt::NoModifier));
+}
+
+// A group box frame, drawn as the look draws it, needs no image format plugin: they cost start-up
+// time and memory and read nothing the program shows.
+TEST(PlatformLook, GroupBoxesLoadNoImagePlugin)
+{
+    QGroupBox box(QStringLiteral("COM"));
+    box.resize(200, 80);
+    const QImage shot = box.grab().toImage();
+    EXPECT_NE(shot.pixelColor(1, 40), shot.pixelColor(100, 40)) << "the frame is drawn";
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(maps.readAll().contains("plugins/imageformats/"));
 }
 
 TEST(AboutBox, ProgramNameVersionAndOk)
