@@ -79,17 +79,6 @@ void CLinkCore::ResetLate()
     m_timers.KillTimer(TIMER_LATE_WINDOW);
 }
 
-void CLinkCore::EndWaitingCommand()
-{
-    m_timers.KillTimer(TIMER_PAGE_TIMEOUT);
-    for (unsigned id : {2000u, 2002u, 2004u, 2006u, 2100u, 2102u})
-        StopStep(id);
-    for (unsigned id = 2500; id <= 2508; id += 2)
-        StopStep(id);
-    ResetLate();
-    g_bReady = true;
-}
-
 void CLinkCore::SendFrame(std::size_t length, uint8_t* bytes)
 {
     if (length == kFrameSize) {
@@ -222,6 +211,7 @@ void CLinkCore::OnLinkLost()
     bool busyShown = !g_bReady;  // a command waited: its busy indicator, if any, is open
     if (m_linkLost && m_linkLost())
         busyShown = true;
+    ResetLate();  // nothing more comes on a link that is gone
     g_bReady = true;
     if (busyShown)
         CloseStatus();

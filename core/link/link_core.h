@@ -75,9 +75,6 @@ public:
     void SetSettleHook(std::function<void()> settle) { m_settle = std::move(settle); }
     // A new link (a port opened, a connection made): nothing late can come on it.
     void ResetLate();
-    // The command waiting on the link cannot be answered any more (the link was lost): its
-    // timers stop and the gate is free. The pages forget their exchanges through onLost.
-    void EndWaitingCommand();
     // The link of the selected control mode is open.
     bool LinkOpen() const;
     // length 13: seal and send a frame; length 256: seal a 257-byte block (checksum in
