@@ -46,4 +46,4 @@ else
   echo "corvane: the switcher emulator did not start:" >&2
   cat "$log" >&2
 fi
-build/release/app/corvane "$@"
+build/release/panel/corvane "$@"
