@@ -1037,6 +1037,59 @@ TEST(CliOffline, SceneFilesRefusedBeforeTheLinkOpens)
 }
 
 // What apply changes and what it finds still different afterwards, for each kind of setting.
+// What watch, scene apply and the bridge learn from two readings.
+TEST(CliOffline, StateChangesBetweenTwoReadings)
+{
+    const auto line = [](bool output, int n, bool on) {
+        return SSignalLine{0, output, n, on, (output ? "OUTPUT" : "INPUT ") + std::to_string(n)};
+    };
+    SSwitcherState full;
+    for (int i = 1; i <= 4; ++i) {
+        full.inputs[i - 1] = line(false, i, i % 2 == 1);
+        full.edids[i - 1] = "EDID " + std::to_string(i);
+    }
+    full.outputs = {line(true, 1, true), line(true, 2, false)};
+    full.routes = {3, 4};
+    full.beep = true;
+    full.dvi = false;
+    full.device = SDeviceInfo{1, 4, 2, 1, 32, "20261207"};
+    SSwitcherState changed = full;
+    changed.inputs[1] = line(false, 2, true);
+    changed.routes[0] = 1;
+    changed.edids[3] = "Default EDID";
+    changed.device->build = "20261208";
+    SSwitcherState partial = full;
+    partial.edids[2].reset();  // not read: never a change
+    partial.dvi.reset();
+    using I = EStateItem;
+    const struct {
+        const char* name;
+        const SSwitcherState* was;
+        const SSwitcherState& now;
+        std::vector<SStateChange> changes;
+    } cases[] = {
+        {"first reading", nullptr, full,
+         {{I::InputSignal, 1}, {I::InputSignal, 2}, {I::InputSignal, 3}, {I::InputSignal, 4}, {I::OutputSignal, 1},
+          {I::OutputSignal, 2}, {I::Beep, 0}, {I::Dvi, 0}, {I::Route, 1}, {I::Route, 2}, {I::Edid, 1}, {I::Edid, 2},
+          {I::Edid, 3}, {I::Edid, 4}, {I::Device, 0}}},
+        {"the same", &full, full, {}},
+        {"changed", &full, changed, {{I::InputSignal, 2}, {I::Route, 1}, {I::Edid, 4}, {I::Device, 0}}},
+        {"not read", &full, partial, {}},
+        {"read again", &partial, full, {{I::Dvi, 0}, {I::Edid, 3}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(StateChanges(c.was, c.now), c.changes);
+    }
+    EXPECT_EQ(StateValueText(changed, {I::InputSignal, 2}), "Connect");
+    EXPECT_EQ(StateValueText(full, {I::InputSignal, 2}), "Disconnect");
+    EXPECT_EQ(StateValueText(changed, {I::Edid, 4}), "Default EDID");
+    EXPECT_EQ(StateValueText(full, {I::Edid, 1}), "EDID 1");
+    EXPECT_EQ(StateValueText(changed, {I::Route, 1}), "IN 1");
+    EXPECT_EQ(StateValueText(partial, {I::Dvi, 0}), "?");
+    EXPECT_EQ(StateValueText(full, {I::Device, 0}), full.device->Line());
+}
+
 TEST(CliOffline, SceneDifferences)
 {
     cli::SScene scene;

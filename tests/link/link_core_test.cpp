@@ -365,6 +365,76 @@ TEST_F(LinkCoreTest, TcpReadsWithTwoRepliesAndASplitOne)
     EXPECT_EQ(handled[1].second, b);
 }
 
+// The line settles while an answer is still owed: after a resend, after a time-out without an
+// answer. Steps: b a command claims the gate, r it ends, s send the query (again), a its answer,
+// o the exchange timed out, x an exchange opens, c it closes, z a new link, a number advances the
+// clock; after each step, whether the line settles.
+TEST_F(LinkCoreTest, LineSettlesWhileALateAnswerIsOwed)
+{
+    const struct {
+        const char* name;
+        std::vector<std::string> steps;
+        std::string settling;  // one letter a step: y or n
+    } cases[] = {
+        {"answered once", {"s", "a"}, "nn"},
+        {"resent, both answers", {"b", "s", "s", "a", "r", "a"}, "nnyyyn"},
+        {"resent, one answer: 3.5 s", {"b", "s", "s", "a", "r", "3400", "200"}, "nnyyyyn"},
+        {"resent, no answer: 6 s", {"s", "s", "5900", "200"}, "nyyn"},
+        {"timed out: 3 s", {"s", "o", "2900", "200"}, "nyyn"},
+        {"timed out after an answer: nothing owed", {"s", "a", "o"}, "nnn"},
+        {"an open exchange's answer is its own", {"s", "s", "x", "a", "c", "a"}, "nyyyyn"},
+        {"a new link forgets the old window", {"s", "s", "z", "5000", "s", "o", "1500", "1600"}, "nynnnyyn"},
+    };
+    const Frame query = BeepStatusQuery();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        core->ResetLate();
+        g_bComOpen = true;
+        g_bReady = true;
+        std::string got;
+        for (const std::string& step : c.steps) {
+            if (step == "b" || step == "r") {
+                g_bReady = step == "r";
+            } else if (step == "s") {
+                g_CommandFrame = query;
+                core->SendFrame(kFrameSize, g_CommandFrame.data());
+            } else if (step == "a") {
+                Receive(MakeFrame({0x01, 0x0B, 0x00, 0x00, 0x01}));
+            } else if (step == "o") {
+                core->NoteTimedOut();
+            } else if (step == "z") {
+                core->ResetLate();
+            } else if (step == "x" || step == "c") {
+                core->SetExchangeOpen(step == "x");
+            } else {
+                timers.Advance(std::stoi(step));
+            }
+            got += core->Settling() ? 'y' : 'n';
+        }
+        EXPECT_EQ(got, c.settling);
+    }
+    // The gate refuses while the line settles, or waits it out when it can block.
+    core->ResetLate();
+    g_CommandFrame = query;
+    core->SendFrame(kFrameSize, g_CommandFrame.data());
+    core->NoteTimedOut();
+    g_bReady = true;
+    EXPECT_FALSE(core->BeginCommand());
+    EXPECT_TRUE(g_bReady);
+    core->SetSettleHook([this] { timers.Advance(kLateAfterTimeoutMs); });
+    EXPECT_TRUE(core->BeginCommand());
+    EXPECT_FALSE(g_bReady);
+    // A link lost while it settled admits nothing.
+    g_bReady = true;
+    core->SendFrame(kFrameSize, g_CommandFrame.data());
+    core->NoteTimedOut();
+    core->SetSettleHook([this] {
+        timers.Advance(kLateAfterTimeoutMs);
+        g_bComOpen = false;
+    });
+    EXPECT_FALSE(core->BeginCommand());
+}
+
 TEST_F(LinkCoreTest, ClearReleasesTheGateButTimersGoOn)
 {
     g_bComOpen = true;

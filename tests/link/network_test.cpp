@@ -190,9 +190,14 @@ TEST(TextFields, ParseHostAndPortName)
         std::string error;
         const auto parsed = ParseHost(h.text, &error);
         ASSERT_EQ(parsed.has_value(), h.ok);
-        if (h.ok)
+        if (h.ok) {
             EXPECT_EQ(parsed->port, h.port);
-        else
+            EXPECT_EQ(HostWithPort(h.text), std::string(h.text).substr(0, std::string(h.text).find(':')) + ":" +
+                                                std::to_string(h.port));
+        } else {
+            EXPECT_EQ(HostWithPort(h.text), h.text) << "what is not an address stays as given";
+        }
+        if (!h.ok)
             EXPECT_NE(error.find(std::string("'") + h.text + "'"), std::string::npos) << error;
     }
     const struct {
