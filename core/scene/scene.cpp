@@ -213,8 +213,6 @@ bool ReadEdid(const SJson& v, const std::string& path, SScene& scene, std::array
     return true;
 }
 
-std::string InputText(int input) { return "IN " + std::to_string(input); }
-
 // The scene as a switcher would report it: an EDID from a file or unknown is not reported.
 SSwitcherState SceneState(const SScene& scene)
 {
