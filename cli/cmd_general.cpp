@@ -69,13 +69,9 @@ int RunSwitch(Args args, std::ostream& out, std::ostream& err, bool beep)
     SLinkRun run(err, c.link);
     if (int r = run.session.Open())
         return r;
-    std::optional<bool>& shown = beep ? run.state.beep : run.state.dvi;
-    if (beep)
-        run.general.OnBeep(enable);
-    else
-        run.general.OnDvi(enable);
-    if (run.session.Failed() || !run.session.AwaitSet([&] { return shown.has_value(); }))
+    if (!run.SetSwitch(beep, enable))
         return kExitFailed;
+    const std::optional<bool>& shown = beep ? run.state.beep : run.state.dvi;
     const char* key = beep ? "beep" : "dvi";
     if (c.json)
         out << "{\"" << key << "\":" << Bool(*shown) << "}\n";
@@ -237,8 +233,7 @@ int RunRoute(Args args, std::ostream& out, std::ostream& err)
     for (int o = 1; o <= 2; ++o) {
         if (!outputs[o - 1])
             continue;
-        run.matrix.OnInputButton(o, input);
-        if (run.session.Failed() || !run.session.RunUntil([&] { return g_bReady; }))
+        if (!run.SetRoute(o, input))
             return kExitFailed;
         done[o - 1] = true;
     }

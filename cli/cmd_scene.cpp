@@ -57,47 +57,33 @@ bool Change(SLinkRun& run, const SScene& scene, const SSceneDifference& d)
 {
     using S = SSceneDifference::Setting;
     CSession& session = run.session;
-    CLinkCore& link = session.Link();
-    session.Settle();  // what the change shows must be its own answer
     switch (d.setting) {
-    case S::Route:
-        link.SetCurrentPage(PAGE_MATRIX);
-        run.matrix.OnInputButton(d.number, scene.routes[d.number - 1]);
-        return !session.Failed() && session.RunUntil([] { return g_bReady; });
+    case S::Route: return run.SetRoute(d.number, scene.routes[d.number - 1]);
     case S::Beep:
     case S::Dvi: {
         const bool beep = d.setting == S::Beep;
         const bool enable = beep ? scene.beep : scene.dvi;
-        std::optional<bool>& shown = beep ? run.state.beep : run.state.dvi;
-        shown.reset();
-        link.SetCurrentPage(PAGE_GENERAL);
-        if (beep)
-            run.general.OnBeep(enable);
-        else
-            run.general.OnDvi(enable);
-        if (session.Failed() || !session.AwaitSet([&] { return shown.has_value(); }))
+        if (!run.SetSwitch(beep, enable))
             return false;
-        if (*shown != enable) {
-            session.Fail("the switcher reports " + d.name + " " + OnOff(*shown));
+        const bool shown = *(beep ? run.state.beep : run.state.dvi);
+        if (shown != enable) {
+            session.Fail("the switcher reports " + d.name + " " + OnOff(shown));
             return false;
         }
         return true;
     }
     case S::Edid: {
         const SSceneEdid& e = scene.edids[d.number - 1];
-        link.SetCurrentPage(PAGE_EDID);
-        if (e.kind == SSceneEdid::Kind::Preset) {
-            run.edidView.preset = e.preset;
-            run.edidView.presetTarget = d.number - 1;
-            run.edid.OnSetPreset();
-        } else {
-            run.edidView.fileTarget = d.number - 1;
-            run.edid.SetLog([&session](const std::string& line) { session.Fail(line); });
-            session.SetTimeoutSubject([t = d.number - 1] { return EdidStepText(t); });
-            if (!run.edid.TakeContent(e.file, e.data))
-                return false;
-            run.edid.OnSetFile();
-        }
+        if (e.kind == SSceneEdid::Kind::Preset)
+            return run.SetEdidPreset(d.number, e.preset);
+        session.Settle();  // what the change shows must be its own answer
+        session.Link().SetCurrentPage(PAGE_EDID);
+        run.edidView.fileTarget = d.number - 1;
+        run.edid.SetLog([&session](const std::string& line) { session.Fail(line); });
+        session.SetTimeoutSubject([t = d.number - 1] { return EdidStepText(t); });
+        if (!run.edid.TakeContent(e.file, e.data))
+            return false;
+        run.edid.OnSetFile();
         return !session.Failed() && session.RunUntil([] { return g_bReady; });
     }
     }

@@ -114,13 +114,9 @@ SOutcome CSwitcherLink::ApplyOnLink(const SCommand& c, SPublishedState& state, c
     using K = SCommand::Kind;
     SLinkRun& run = *m_run;
     CSession& session = run.session;
-    session.Settle();  // what the change shows must be its own answer
-    CLinkCore& link = session.Link();
     switch (c.kind) {
     case K::Route: {
-        link.SetCurrentPage(PAGE_MATRIX);
-        run.matrix.OnInputButton(c.number, c.value);
-        if (session.Failed() || !session.RunUntil([] { return g_bReady; }))
+        if (!run.SetRoute(c.number, c.value))
             return {};
         state.routes[c.number - 1] = run.state.routes[c.number - 1];
         answered();
@@ -137,13 +133,7 @@ SOutcome CSwitcherLink::ApplyOnLink(const SCommand& c, SPublishedState& state, c
         const bool beep = c.kind == K::Beep;
         std::optional<bool>& shown = beep ? run.state.beep : run.state.dvi;
         bool& mine = beep ? state.beep : state.dvi;
-        shown.reset();
-        link.SetCurrentPage(PAGE_GENERAL);
-        if (beep)
-            run.general.OnBeep(c.on);
-        else
-            run.general.OnDvi(c.on);
-        if (session.Failed() || !session.AwaitSet([&] { return shown.has_value(); }))
+        if (!run.SetSwitch(beep, c.on))
             return {};
         mine = *shown;
         answered();
@@ -157,12 +147,7 @@ SOutcome CSwitcherLink::ApplyOnLink(const SCommand& c, SPublishedState& state, c
     }
     case K::EdidPreset: {
         std::optional<std::string>& name = run.state.edids[c.number - 1];
-        link.SetCurrentPage(PAGE_EDID);
-        run.edidView.preset = c.value;
-        run.edidView.presetTarget = c.number - 1;
-        name.reset();
-        run.edid.OnSetPreset();
-        if (session.Failed() || !session.RunUntil([] { return g_bReady; }))
+        if (!run.SetEdidPreset(c.number, c.value))
             return {};
         // The page reads the input back by itself; waiting for that keeps its query from
         // meeting the next reading's.

@@ -125,6 +125,10 @@ struct SLinkRun : detail::SSessionHolder, CSwitcherReader {
         : SSessionHolder(err, c, std::move(name)), CSwitcherReader(session)
     {
     }
+    // The line settles while the pages are still there to take a late answer.
+    ~SLinkRun() { session.Close(); }
+    SLinkRun(const SLinkRun&) = delete;
+    SLinkRun& operator=(const SLinkRun&) = delete;
 };
 
 }  // namespace corvane

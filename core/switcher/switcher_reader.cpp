@@ -46,6 +46,12 @@ CSwitcherReader::CSwitcherReader(CLinkSession& session)
     session.SetPageHandler(PAGE_FIRMWARE, [this](const Frame& f) { firmware.OnFirmwareReply(f); });
 }
 
+CSwitcherReader::~CSwitcherReader()
+{
+    for (uint8_t page : {PAGE_GENERAL, PAGE_MATRIX, PAGE_EDID, PAGE_FIRMWARE})
+        m_session.SetPageHandler(page, nullptr);
+}
+
 bool CSwitcherReader::QuerySettings(bool withSignals)
 {
     state.beep.reset();
@@ -100,6 +106,38 @@ bool CSwitcherReader::QueryEdidNames()
             return false;
         }
     return true;
+}
+
+bool CSwitcherReader::SetRoute(int output, int input)
+{
+    m_session.Settle();  // what the change shows must be its own answer
+    m_session.Link().SetCurrentPage(PAGE_MATRIX);
+    matrix.OnInputButton(output, input);
+    return !m_session.Failed() && m_session.RunUntil([] { return g_bReady; });
+}
+
+bool CSwitcherReader::SetSwitch(bool beep, bool on)
+{
+    m_session.Settle();
+    std::optional<bool>& shown = beep ? state.beep : state.dvi;
+    shown.reset();
+    m_session.Link().SetCurrentPage(PAGE_GENERAL);
+    if (beep)
+        general.OnBeep(on);
+    else
+        general.OnDvi(on);
+    return !m_session.Failed() && m_session.AwaitSet([&] { return shown.has_value(); });
+}
+
+bool CSwitcherReader::SetEdidPreset(int input, int preset)
+{
+    m_session.Settle();
+    m_session.Link().SetCurrentPage(PAGE_EDID);
+    edidView.preset = preset;
+    edidView.presetTarget = input - 1;
+    state.edids[input - 1].reset();
+    edid.OnSetPreset();
+    return !m_session.Failed() && m_session.RunUntil([] { return g_bReady; });
 }
 
 bool CSwitcherReader::QueryDevice()

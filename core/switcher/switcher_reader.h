@@ -82,6 +82,8 @@ struct SFirmwareView final : IFirmwareView {
 class CSwitcherReader {
 public:
     explicit CSwitcherReader(CLinkSession& session);
+    // The session may outlive the pages: its replies no longer reach them.
+    ~CSwitcherReader();
     CSwitcherReader(const CSwitcherReader&) = delete;
     CSwitcherReader& operator=(const CSwitcherReader&) = delete;
 
@@ -97,6 +99,13 @@ public:
     // The device information the FW Upgrade page asks for when it opens, each query of the
     // chain guarded by a resend and a time-out.
     bool QueryDevice();
+
+    // The changes, each through the page that owns the setting, waiting for the switcher's
+    // answer; false after the session said why. The state shows what the answer reported.
+    bool SetRoute(int output, int input);
+    // The beeper (beep) or DVI compatibility: true once the switcher answered, whatever it says.
+    bool SetSwitch(bool beep, bool on);
+    bool SetEdidPreset(int input, int preset);
 
     // What the readings and the pages have shown so far.
     const SSwitcherState& State() const { return state; }
