@@ -854,20 +854,18 @@ TEST(CliOffline, TerminalTextEscapesControlBytes)
 
 TEST(CliOffline, JsonReaderIsStrict)
 {
-    // An object of a scene's largest size: a member named twice is found, and in linear time.
+    // An object of a scene's largest size: a member named twice is found (how fast:
+    // bench_link_core's BM_SceneOfTheLargestSize).
     {
         std::string big = "{\"format\": \"corvane-scene\", \"version\": 1";
         int members = 0;
         while (big.size() < cli::kSceneMaxBytes - 64)
             big += ",\"m" + std::to_string(members++) + "\":0";
         big += ",\"m" + std::to_string(members / 2) + "\":0}";
-        const std::clock_t begin = std::clock();
         std::string error;
         EXPECT_FALSE(cli::ParseScene(big, error));
-        const double cpuMs = 1000.0 * double(std::clock() - begin) / CLOCKS_PER_SEC;
         EXPECT_NE(error.find("the member \"m" + std::to_string(members / 2) + "\" appears twice"), std::string::npos)
             << error;
-        EXPECT_LT(cpuMs, 500) << "a 1 MiB object took " << cpuMs << " ms of CPU";
     }
 
     const struct {
