@@ -382,6 +382,11 @@ def tree(panel, port):
         proc.wait(5)
 
 
+def wm_has_active_window():
+    out = subprocess.run(['xprop', '-root', '_NET_ACTIVE_WINDOW'], capture_output=True, text=True).stdout
+    return 'window id' in out and not out.strip().endswith('0x0')
+
+
 def width(window):
     return window.queryComponent().getExtents(0).width
 
@@ -397,7 +402,9 @@ def desktop(panel, port):
         edid_tab = find(tabs, 'page tab', 'EDID')
         normal = width(window)
         check(normal < 700, 'the window opens at its own size (%d px wide)' % normal)
-        # The window manager keeps Alt+Space for its own menu.
+        # The window manager keeps Alt+Space for its own menu, once it has taken the window: a
+        # window it has made active is one it manages with every key binding in place.
+        check(wait_for(wm_has_active_window, 10), 'the window manager makes the window active')
         key('alt+space')
         check(find(app, 'popup menu', 'System menu', 1) is None, 'Alt+Space goes to the window manager')
         key('Escape')
