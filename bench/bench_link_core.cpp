@@ -67,12 +67,12 @@ void BM_SceneOfTheLargestSize(benchmark::State& state)
 {
     std::string big = "{\"format\": \"corvane-scene\", \"version\": 1";
     int members = 0;
-    while (big.size() < cli::kSceneMaxBytes - 64)
+    while (big.size() < kSceneMaxBytes - 64)
         big += ",\"m" + std::to_string(members++) + "\":0";
     big += ",\"m" + std::to_string(members / 2) + "\":0}";
     for (auto _ : state) {
         std::string error;
-        benchmark::DoNotOptimize(cli::ParseScene(big, error));
+        benchmark::DoNotOptimize(ParseScene(big, error));
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(big.size()));
 }

@@ -9,7 +9,7 @@
 #include "core/scene/json.h"
 #include "core/scene/scene.h"
 
-using namespace corvane::cli;
+using namespace corvane;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -170,7 +170,7 @@ SOutcome CSwitcherLink::ApplyOnLink(const SCommand& c, SPublishedState& state, c
     return {true, {}, {}};
 }
 
-SOutcome CSwitcherLink::ApplyScene(const cli::SScene& scene)
+SOutcome CSwitcherLink::ApplyScene(const SScene& scene)
 {
     // Scene apply opens links of its own (a fresh one after a step that failed), and the
     // program's link state and timers serve one session at a time.

@@ -41,7 +41,7 @@ struct SCommand {
     int number = 0;  // the output (Route) or input (EdidPreset)
     int value = 0;   // the input (Route) or preset position 0..14 (EdidPreset)
     bool on = false;  // Beep, Dvi
-    std::shared_ptr<const cli::SScene> scene;
+    std::shared_ptr<const SScene> scene;
 };
 
 struct SOutcome {
@@ -84,7 +84,7 @@ public:
 private:
     bool Failed(std::string& error);
     SOutcome ApplyOnLink(const SCommand& command, SPublishedState& state, const std::function<void()>& answered);
-    SOutcome ApplyScene(const cli::SScene& scene);
+    SOutcome ApplyScene(const SScene& scene);
 
     SLinkAddress m_address;
     std::ostringstream m_err;  // the session's failure lines

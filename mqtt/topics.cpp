@@ -55,7 +55,7 @@ int NumberedTopic(const std::string& name, const std::string& head, const std::s
     return d >= '1' && d < '1' + max ? d - '0' : 0;
 }
 
-std::string Json(const std::string& s) { return cli::JsonString(s); }
+std::string Json(const std::string& s) { return JsonString(s); }
 
 }  // namespace
 
@@ -143,10 +143,10 @@ SParsedCommand ParseCommand(const STopics& t, const std::string& topic, const st
         c = {K::EdidPreset, i, preset, false, nullptr};
     } else if (r.name == "scene/apply") {
         std::string why;
-        auto scene = cli::ParseScene(payload, why);
+        auto scene = ParseScene(payload, why);
         if (!scene)
             return fail("not a scene: " + why);
-        c = {K::Scene, 0, 0, false, std::make_shared<const cli::SScene>(std::move(*scene))};
+        c = {K::Scene, 0, 0, false, std::make_shared<const SScene>(std::move(*scene))};
     } else if (r.name == "refresh") {
         c = {K::Refresh, 0, 0, false, nullptr};
     } else {

@@ -3,7 +3,7 @@
 #include <limits>
 #include <unordered_set>
 
-namespace corvane::cli {
+namespace corvane {
 
 namespace {
 
@@ -422,4 +422,4 @@ std::string JsonString(const std::string& s)
     return r + "\"";
 }
 
-}  // namespace corvane::cli
+}  // namespace corvane

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace corvane::cli {
+namespace corvane {
 
 struct SJson {
     enum class Type { Null, Bool, Number, String, Array, Object };
@@ -39,4 +39,4 @@ std::string JsonString(const std::string& s);
 // The name of a type for messages: "a string", "an object", ...
 const char* JsonTypeName(SJson::Type type);
 
-}  // namespace corvane::cli
+}  // namespace corvane

@@ -17,7 +17,7 @@
 #include "core/pages/edid_page.h"
 #include "platform/regular_file.h"
 
-namespace corvane::cli {
+namespace corvane {
 
 namespace {
 
@@ -482,4 +482,4 @@ std::string UtcNow()
     return text;
 }
 
-}  // namespace corvane::cli
+}  // namespace corvane

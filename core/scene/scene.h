@@ -12,7 +12,7 @@
 
 #include "core/switcher/switcher_state.h"
 
-namespace corvane::cli {
+namespace corvane {
 
 inline constexpr int kSceneVersion = 1;  // the format this program writes and the newest it reads
 inline constexpr char kSceneFormat[] = "corvane-scene";
@@ -96,4 +96,4 @@ std::optional<int> PresetByName(const std::string& name);
 // "2026-12-07T14:03:22Z": the time now, in UTC.
 std::string UtcNow();
 
-}  // namespace corvane::cli
+}  // namespace corvane

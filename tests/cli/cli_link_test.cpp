@@ -521,14 +521,14 @@ TEST_P(CliLink, JsonOutputParsesWhateverTheSwitcherSays)
         EXPECT_EQ(r.status, 0) << r.err;
         std::string error;
         const std::string doc = args[1] == "show" ? r.out : r.out.substr(0, r.out.find('\n'));
-        EXPECT_TRUE(cli::ParseJson(doc, error)) << error << "\n" << r.out;
+        EXPECT_TRUE(ParseJson(doc, error)) << error << "\n" << r.out;
         if (args[0] == "firmware" || args[0] == "--hosts") {
             EXPECT_NE(r.out.find("Version:1.32-AB\\u009b2Jxy"), std::string::npos) << r.out;
         }
     }
     // The scene file itself, and what its reader makes of it.
     std::string why;
-    const auto saved = cli::ReadSceneFile(scene, why);
+    const auto saved = ReadSceneFile(scene, why);
     ASSERT_TRUE(saved) << why;
     EXPECT_EQ(saved->device, "Device: Corvane 4x2     Version:1.32-AB\xc2\x9b" "2Jxy");
 }
@@ -797,7 +797,7 @@ TEST(CliOffline, JsonStringsAlwaysParse)
         {"AB\xc2\x9b" "2J\xc2\x80\xc2\xa0", "\"AB\\u009b2J\\u0080\xc2\xa0\""},  // C1 controls; U+00A0 is text
     };
     for (const auto& [text, json] : cases)
-        EXPECT_EQ(cli::JsonString(text), json) << text;
+        EXPECT_EQ(JsonString(text), json) << text;
 }
 
 // Texts from a switcher, a file or sysfs reach a terminal: control bytes must not act on it.
@@ -859,11 +859,11 @@ TEST(CliOffline, JsonReaderIsStrict)
     {
         std::string big = "{\"format\": \"corvane-scene\", \"version\": 1";
         int members = 0;
-        while (big.size() < cli::kSceneMaxBytes - 64)
+        while (big.size() < kSceneMaxBytes - 64)
             big += ",\"m" + std::to_string(members++) + "\":0";
         big += ",\"m" + std::to_string(members / 2) + "\":0}";
         std::string error;
-        EXPECT_FALSE(cli::ParseScene(big, error));
+        EXPECT_FALSE(ParseScene(big, error));
         EXPECT_NE(error.find("the member \"m" + std::to_string(members / 2) + "\" appears twice"), std::string::npos)
             << error;
     }
@@ -897,7 +897,7 @@ TEST(CliOffline, JsonReaderIsStrict)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         std::string error;
-        const auto v = cli::ParseJson(c.text, error);
+        const auto v = ParseJson(c.text, error);
         EXPECT_EQ(v.has_value(), c.error.empty());
         if (c.error.empty())
             EXPECT_EQ(error, "");
@@ -905,9 +905,9 @@ TEST(CliOffline, JsonReaderIsStrict)
             EXPECT_NE(error.find(c.error), std::string::npos) << error;
     }
     std::string error;
-    const auto v = cli::ParseJson(R"({"a": [1, -0, 2.5e3, "x\u00e9\ud83d\ude00"], "b": 9223372036854775808})", error);
+    const auto v = ParseJson(R"({"a": [1, -0, 2.5e3, "x\u00e9\ud83d\ude00"], "b": 9223372036854775808})", error);
     ASSERT_TRUE(v);
-    const cli::SJson& a = *v->Find("a");
+    const SJson& a = *v->Find("a");
     EXPECT_EQ(a.items[0].integer, 1);
     EXPECT_EQ(a.items[1].integer, 0);
     EXPECT_FALSE(a.items[2].integer);  // not a whole number as written
@@ -983,7 +983,7 @@ TEST(CliOffline, SceneFilesRefusedBeforeTheLinkOpens)
          "switcher.mac: \"02:C5:1A\" is not a MAC address"},
         {"seven pairs", scene(head + R"("switcher": {"mac": "02:C5:1A:00:00:01:02"}, )", routes, unknown3),
          "is not a MAC address"},
-        {"a byte over 1 MiB", scene(head, routes, unknown3) + std::string(cli::kSceneMaxBytes, ' '),
+        {"a byte over 1 MiB", scene(head, routes, unknown3) + std::string(kSceneMaxBytes, ' '),
          "more than 1048576 bytes; not a scene"},
         {"two ways", scene(head + R"("switcher": {"host": "10.0.0.2:8000", "port": "COM3"}, )", routes, unknown3),
          "switcher: both host and port"},
@@ -1012,14 +1012,14 @@ TEST(CliOffline, SceneFilesRefusedBeforeTheLinkOpens)
     std::ofstream(good, std::ios::trunc) << scene(head + R"("saved": "2026-12-07T14:03:22Z", "switcher": {"host": "10.0.0.2:8000", "mac": "02:C5:1A:00:00:01", "device": "Device: Corvane 4x2     Version:1.32-20261207"}, )",
                                                   routes, R"({"input": 3, "kind": "file", "name": "office.bin", "data": ")" + hex + "\"}");
     std::string why;
-    const auto read = cli::ReadSceneFile(good, why);
+    const auto read = ReadSceneFile(good, why);
     ASSERT_TRUE(read) << why;
     std::string atBound = scene(head, routes, unknown3);
-    atBound.resize(cli::kSceneMaxBytes, ' ');  // blanks up to exactly 1 MiB: still a scene
+    atBound.resize(kSceneMaxBytes, ' ');  // blanks up to exactly 1 MiB: still a scene
     std::ofstream(dir.path + "/bound.json", std::ios::trunc) << atBound;
-    EXPECT_TRUE(cli::ReadSceneFile(dir.path + "/bound.json", why)) << why;
+    EXPECT_TRUE(ReadSceneFile(dir.path + "/bound.json", why)) << why;
     EXPECT_EQ(read->edids[2].data, std::vector<uint8_t>(edid.begin(), edid.end()));
-    const auto again = cli::ParseScene(cli::SceneJson(*read), why);
+    const auto again = ParseScene(SceneJson(*read), why);
     ASSERT_TRUE(again) << why;
     EXPECT_EQ(*again, *read);
     const InProcess shown = RunInProcess({"scene", "show", good});
@@ -1090,12 +1090,12 @@ TEST(CliOffline, StateChangesBetweenTwoReadings)
 
 TEST(CliOffline, SceneDifferences)
 {
-    cli::SScene scene;
+    SScene scene;
     scene.routes = {3, 4};
     scene.beep = true;
-    scene.edids[0] = {cli::SSceneEdid::Kind::Preset, 4, "", {}};
-    scene.edids[1] = {cli::SSceneEdid::Kind::File, -1, "a.bin", {0}};
-    const auto lines = [](const std::vector<cli::SSceneDifference>& d) {
+    scene.edids[0] = {SSceneEdid::Kind::Preset, 4, "", {}};
+    scene.edids[1] = {SSceneEdid::Kind::File, -1, "a.bin", {0}};
+    const auto lines = [](const std::vector<SSceneDifference>& d) {
         std::vector<std::string> l;
         for (const auto& x : d)
             l.push_back(x.Line());
@@ -1112,13 +1112,13 @@ TEST(CliOffline, SceneDifferences)
         return s;
     };
     const auto same = state({3, 4}, true, false, {"1080p,Dolby/DTS 5.1", "Default EDID", "DVI 1024x768", "x"});
-    EXPECT_EQ(lines(cli::SceneChanges(scene, same)), Lines{"EDID IN2: file a.bin, sent: the switcher cannot report it"});
-    EXPECT_EQ(lines(cli::SceneMismatches(scene, same)), Lines{});
+    EXPECT_EQ(lines(SceneChanges(scene, same)), Lines{"EDID IN2: file a.bin, sent: the switcher cannot report it"});
+    EXPECT_EQ(lines(SceneMismatches(scene, same)), Lines{});
     const auto other = state({1, 4}, false, true, {"Default EDID", "3D,HD Audio 7.1", "", ""});
     const Lines all = {"output 1: IN 1 -> IN 3", "beep: off -> on", "DVI compatibility: on -> off",
                        "EDID IN1: Default EDID -> 1080p,Dolby/DTS 5.1", "EDID IN2: 3D,HD Audio 7.1 -> file a.bin"};
-    EXPECT_EQ(lines(cli::SceneChanges(scene, other)), all);
-    EXPECT_EQ(lines(cli::SceneMismatches(scene, other)), all);  // a preset where the file belongs
+    EXPECT_EQ(lines(SceneChanges(scene, other)), all);
+    EXPECT_EQ(lines(SceneMismatches(scene, other)), all);  // a preset where the file belongs
 }
 
 // ---- several switchers: host lists, the process runner, command lines refused up front ---------
