@@ -326,7 +326,7 @@ int RunEdid(Args args, std::ostream& out, std::ostream& err)
         sourceText = c.words[1];
         std::string why;
         run.edid.SetLog([&why](const std::string& line) { why = line; });
-        run.session.SetTimeoutSubject([t = *target] { return EdidStepText(t); });
+        run.session.SetTimeoutSubject([t = *target] { return EdidStepText(g_CommandFrame, t); });
         if (!run.edid.TakeFile(c.words[1]))
             return kExitFailed;  // the file changed since it was checked; the session said why
         run.edid.OnSetFile();
@@ -341,15 +341,6 @@ int RunEdid(Args args, std::ostream& out, std::ostream& err)
         out << TargetText(*target) << ": " << sourceText << "\nSet successfully!\n";
     }
     return kExitOk;
-}
-
-std::string EdidStepText(int target)
-{
-    const Frame& c = g_CommandFrame;
-    if (c[2] == 0x03 && (c[3] == 0x06 || c[3] == 0x07) && c[4] == 0x56)
-        return target >= 0 && target < 4 ? "the EDID file data to input " + std::to_string(target + 1)
-                                         : "the EDID file data to all inputs";
-    return CommandText(c);
 }
 
 }  // namespace corvane::cli

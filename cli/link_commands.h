@@ -46,10 +46,6 @@ int ApplyScene(const SScene& scene, const SConnection& link, const SApplyOptions
 int FindSwitchers(const std::string& udpTo, unsigned waitMs, bool trace, std::vector<std::string>& addresses,
                   std::ostream& err);
 
-// The EDID exchange sent last, in words, for a time-out or a refusal: the file's data step
-// carries no input, so target (0..3 an input, 4 every input) names it.
-std::string EdidStepText(int target);
-
 // A progress line of the firmware transfer: value of maximum bytes sent, elapsed seconds in.
 // bar: "[##########..........]  50% 1536/3072 bytes 0.8 KiB/s 0:02 left"; otherwise
 // "firmware: 50% 1536/3072 bytes".

@@ -1,8 +1,7 @@
 #include "mqtt/switcher_link.h"
 
 
-#include "cli/command_line.h"
-#include "cli/link_commands.h"
+#include "core/scene/scene_apply.h"
 #include "transport/session.h"
 #include "core/link/link_state.h"
 #include "core/link/queries.h"
@@ -34,6 +33,15 @@ std::string FailureText(const std::string& lines)
 
 CSwitcherLink::CSwitcherLink(SLinkAddress address) : m_address(std::move(address)) {}
 
+SConnection CSwitcherLink::Connection() const
+{
+    SConnection connection;
+    connection.port = m_address.port;
+    connection.host = m_address.host;
+    connection.trace = m_address.trace;
+    return connection;
+}
+
 CSwitcherLink::~CSwitcherLink() { Close(); }
 
 bool CSwitcherLink::Open(std::string& error)
@@ -41,11 +49,7 @@ bool CSwitcherLink::Open(std::string& error)
     if (m_run)
         return true;
     m_err.str("");
-    SConnection connection;
-    connection.port = m_address.port;
-    connection.host = m_address.host;
-    connection.trace = m_address.trace;
-    auto run = std::make_unique<SLinkRun>(m_err, connection, "corvane-mqtt");
+    auto run = std::make_unique<SLinkRun>(m_err, Connection(), "corvane-mqtt");
     if (run->session.Open() != kExitOk) {
         error = FailureText(m_err.str());
         return false;
@@ -142,7 +146,7 @@ SOutcome CSwitcherLink::ApplyOnLink(const SCommand& c, SPublishedState& state, c
             return {};
         mine = *shown;
         if (mine != c.on)
-            return {false, std::string("the switcher reports ") + (beep ? "beep " : "DVI compatibility ") + cli::OnOff(mine), {}};
+            return {false, std::string("the switcher reports ") + (beep ? "beep " : "DVI compatibility ") + (mine ? "on" : "off"), {}};
         return {true, {}, {}};
     }
     case K::EdidPreset: {
@@ -175,18 +179,23 @@ SOutcome CSwitcherLink::ApplyScene(const SScene& scene)
     // Scene apply opens links of its own (a fresh one after a step that failed), and the
     // program's link state and timers serve one session at a time.
     Close();
-    SConnection connection;
-    connection.port = m_address.port;
-    connection.host = m_address.host;
-    connection.trace = m_address.trace;
-    std::ostringstream out, err;
-    const int status = cli::ApplyScene(scene, connection, {false, true}, out, err);
+    m_err.str("");
+    const auto open = [this]() -> std::unique_ptr<CSwitcherReader> {
+        auto run = std::make_unique<SLinkRun>(m_err, Connection(), "corvane-mqtt");
+        if (run->session.Open() != kExitOk)
+            return nullptr;
+        run->session.SetStop(m_stop);
+        return run;
+    };
+    const SSceneApply result = corvane::ApplyScene(scene, open, false);
     SOutcome outcome;
-    outcome.ok = status == kExitOk;
-    outcome.detail = out.str();
-    while (!outcome.detail.empty() && outcome.detail.back() == '\n')
-        outcome.detail.pop_back();
-    outcome.error = FailureText(err.str());
+    outcome.ok = result.Matches();
+    if (result.stage == SSceneApply::Stage::Done)
+        outcome.detail = result.Json();
+    std::string lines = m_err.str();
+    for (const std::string& line : result.Problems())
+        lines += line + '\n';
+    outcome.error = FailureText(lines);
     if (!outcome.ok && outcome.error.empty())
         outcome.error = "the switcher does not match the scene";
     return outcome;

@@ -13,6 +13,7 @@
 #include "core/scene/scene.h"
 
 namespace corvane {
+struct SConnection;
 struct SLinkRun;
 }
 
@@ -82,6 +83,7 @@ public:
     void SetStop(const volatile std::sig_atomic_t* stop) { m_stop = stop; }
 
 private:
+    SConnection Connection() const;
     bool Failed(std::string& error);
     SOutcome ApplyOnLink(const SCommand& command, SPublishedState& state, const std::function<void()>& answered);
     SOutcome ApplyScene(const SScene& scene);

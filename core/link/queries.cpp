@@ -28,6 +28,14 @@ bool IsRefusal(const Frame& r, const Frame& sent)
     return r[2] == sent[2] && r[3] == sent[3] && r[4] == 0xEE && r[6] == 0xEE;
 }
 
+std::string EdidStepText(const Frame& c, int target)
+{
+    if (c[2] == 0x03 && (c[3] == 0x06 || c[3] == 0x07) && c[4] == 0x56)
+        return target >= 0 && target < 4 ? "the EDID file data to input " + std::to_string(target + 1)
+                                         : "the EDID file data to all inputs";
+    return CommandText(c);
+}
+
 std::string CommandText(const Frame& c)
 {
     const std::string n4 = std::to_string(c[4]), n6 = std::to_string(c[6]);

@@ -45,6 +45,9 @@ bool IsRefusal(const Frame& reply, const Frame& sent);
 // "the EDID set request", "the device-type query". Frames it does not know give their bytes
 // 2 to 6 in hexadecimal.
 std::string CommandText(const Frame& command);
+// As CommandText, but the EDID file's data step, which carries no input, is named by target
+// (0..3 an input, 4 every input).
+std::string EdidStepText(const Frame& command, int target);
 
 // What the firmware page learned about the switcher: filled by the device information chain.
 struct SDeviceInfo {

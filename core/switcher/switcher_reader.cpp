@@ -140,6 +140,19 @@ bool CSwitcherReader::SetEdidPreset(int input, int preset)
     return !m_session.Failed() && m_session.RunUntil([] { return g_bReady; });
 }
 
+bool CSwitcherReader::SetEdidFile(int input, const std::string& name, const std::vector<uint8_t>& data)
+{
+    m_session.Settle();
+    m_session.Link().SetCurrentPage(PAGE_EDID);
+    edidView.fileTarget = input - 1;
+    edid.SetLog([this](const std::string& line) { m_session.Fail(line); });
+    m_session.SetTimeoutSubject([input] { return EdidStepText(g_CommandFrame, input - 1); });
+    if (!edid.TakeContent(name, data))
+        return false;
+    edid.OnSetFile();
+    return !m_session.Failed() && m_session.RunUntil([] { return g_bReady; });
+}
+
 bool CSwitcherReader::QueryDevice()
 {
     m_session.Link().SetCurrentPage(PAGE_FIRMWARE);

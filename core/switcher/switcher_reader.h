@@ -83,7 +83,7 @@ class CSwitcherReader {
 public:
     explicit CSwitcherReader(CLinkSession& session);
     // The session may outlive the pages: its replies no longer reach them.
-    ~CSwitcherReader();
+    virtual ~CSwitcherReader();
     CSwitcherReader(const CSwitcherReader&) = delete;
     CSwitcherReader& operator=(const CSwitcherReader&) = delete;
 
@@ -106,9 +106,12 @@ public:
     // The beeper (beep) or DVI compatibility: true once the switcher answered, whatever it says.
     bool SetSwitch(bool beep, bool on);
     bool SetEdidPreset(int input, int preset);
+    // An EDID from a file (its name for messages, its checked bytes) to one input.
+    bool SetEdidFile(int input, const std::string& name, const std::vector<uint8_t>& data);
 
     // What the readings and the pages have shown so far.
     const SSwitcherState& State() const { return state; }
+    CLinkSession& Session() { return m_session; }
 
     // The values the switcher last answered the route and EDID queries with, as sent (-1: none),
     // so that a value outside the range is named instead of shown as no answer.

@@ -176,6 +176,24 @@ TEST_P(MqttBridge, CommandsChangeTheSwitcherAndAreReadBack)
         EXPECT_NE(status.out.find(part), std::string::npos) << part << "\n" << status.out << status.err;
 }
 
+// A scene the switcher refuses part of: the result names the setting, in the bridge's own words.
+TEST_P(MqttBridge, SceneRefusedInPartNamesTheSetting)
+{
+    StartSim({"--quiet", "--fault", "refuse:02 03 03 00 01"});
+    StartBridge();
+    Watcher w(broker->port);
+    const std::size_t from = w.Count();
+    w.Publish(kP + "/scene/apply/set",
+              R"({"format":"corvane-scene","version":1,"routes":[{"output":1,"input":3},{"output":2,"input":4}],)"
+              R"("beep":true,"dvi":false,"edids":[{"input":1,"kind":"unknown"},{"input":2,"kind":"unknown"},)"
+              R"({"input":3,"kind":"unknown"},{"input":4,"kind":"unknown"}]})");
+    const std::string result = ResultOf(w, from);
+    EXPECT_NE(result.find("\"ok\":false"), std::string::npos) << result;
+    EXPECT_NE(result.find("output 1 did not take: the switcher shows IN 1, the scene says IN 3"), std::string::npos) << result;
+    EXPECT_EQ(result.find("corvanectl"), std::string::npos) << result;
+    EXPECT_GE(w.Await(kP + "/output/2/input", "4", from), 0) << "the rest of the scene was applied";
+}
+
 TEST_P(MqttBridge, BurstOfTwentyCommandsEachCarriedOutOnceInOrder)
 {
     StartSim({});  // not quiet: every frame the switcher receives is on its output
