@@ -1,5 +1,7 @@
 #include "sim/options.h"
 
+#include "core/address/address.h"
+
 #include <cctype>
 #include <charconv>
 #include <set>
@@ -85,17 +87,10 @@ bool ParseMac(const std::string& text, Mac& out)
 
 bool ParseIpv4(const std::string& text, Ipv4& out)
 {
-    std::size_t start = 0;
-    for (std::size_t k = 0; k < 4; ++k) {
-        const auto dot = text.find('.', start);
-        if ((k < 3) == (dot == std::string::npos))
-            return false;
-        unsigned v;
-        if (!Number(text.substr(start, dot - start), v) || v > 255)
-            return false;
-        out[k] = static_cast<uint8_t>(v);
-        start = dot + 1;
-    }
+    const auto a = corvane::ParseIpv4(std::string_view(text));
+    if (!a)
+        return false;
+    out = {uint8_t(*a >> 24), uint8_t(*a >> 16), uint8_t(*a >> 8), uint8_t(*a)};
     return true;
 }
 

@@ -21,6 +21,11 @@ std::optional<uint32_t> ParseIpv4(std::u16string_view text)
     std::string s;
     for (char16_t c : text.substr(0, std::min<std::size_t>(text.size(), 49)))
         s.push_back(static_cast<char>(c & 0xFF));
+    return ParseIpv4(std::string_view(s));
+}
+
+std::optional<uint32_t> ParseIpv4(std::string_view s)
+{
     const IpFields f = SplitAddress(s);
     if (std::count(s.begin(), s.end(), '.') != 3 || !AddressFieldsValid(f))
         return std::nullopt;

@@ -15,6 +15,8 @@ namespace corvane {
 // An IPv4 address in dotted-decimal text, as the control link's connect takes it: each
 // character's low byte, at most 49 of them. Host byte order; nothing when it is not an address.
 std::optional<uint32_t> ParseIpv4(std::u16string_view text);
+// The same of a text typed on a command line: four numbers of 0 to 255 with dots between.
+std::optional<uint32_t> ParseIpv4(std::string_view text);
 
 // "ADDRESS" or "ADDRESS:PORT" (port 8000 when none is given).
 struct SHostPort {
