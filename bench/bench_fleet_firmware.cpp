@@ -7,12 +7,6 @@
 // largest); scripts/test.sh runs it once with a small file.
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -23,79 +17,21 @@
 #include <vector>
 
 #include "core/firmware/firmware.h"
+#include "tests/support/child_process.h"
 
 namespace corvane {
 namespace {
 
 constexpr int kSwitchers = 8;
 
-// A program as a child process with its standard output on a pipe.
-class CChild {
-public:
-    CChild(const std::vector<std::string>& args, bool keepOutput)
-    {
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0)
-            return;
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(out[1], 1);
-            if (!keepOutput) {
-                const int null = open("/dev/null", O_WRONLY);
-                dup2(null, 2);
-            }
-            std::vector<char*> argv;
-            for (const auto& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        m_out = out[0];
-    }
-    ~CChild()
-    {
-        if (m_pid > 0 && !m_reaped) {
-            kill(m_pid, SIGTERM);
-            Wait();
-        }
-        if (m_out >= 0)
-            close(m_out);
-    }
-    // The next line of output within ms, or "".
-    std::string Line(int ms)
-    {
-        std::string line;
-        char c;
-        pollfd p{m_out, POLLIN, 0};
-        while (poll(&p, 1, ms) > 0 && read(m_out, &c, 1) == 1 && c != '\n')
-            line += c;
-        return line;
-    }
-    // Everything until the end of output, then the exit status.
-    int Finish()
-    {
-        char chunk[4096];
-        while (read(m_out, chunk, sizeof chunk) > 0) {
-        }
-        return Wait();
-    }
-
-private:
-    int Wait()
-    {
-        if (m_pid <= 0)
-            return 127;  // never started: waitpid(-1) would reap another child
-        int status = 0;
-        waitpid(m_pid, &status, 0);
-        m_reaped = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    pid_t m_pid = -1;
-    int m_out = -1;
-    bool m_reaped = false;
-};
+// A program as a child process with its standard output on a pipe; its standard error is the
+// benchmark's own (keepOutput) or dropped.
+std::unique_ptr<test::CChildProcess> Child(std::vector<std::string> words, bool keepOutput)
+{
+    test::SChildOptions o;
+    o.err = keepOutput ? test::SChildOptions::Err::Inherited : test::SChildOptions::Err::Dropped;
+    return std::make_unique<test::CChildProcess>(std::move(words), o);
+}
 
 std::size_t FileBytes()
 {
@@ -112,8 +48,7 @@ double Upgrade(const std::vector<std::string>& hosts, int count, const std::stri
     for (int k = 0; k < count; ++k)
         list += (k ? "," : "") + hosts[std::size_t(k)];
     const auto begin = std::chrono::steady_clock::now();
-    CChild ctl({CORVANECTL_PATH, "--hosts", list, "firmware", "upgrade", fw}, false);
-    const int status = ctl.Finish();
+    const int status = Child({CORVANECTL_PATH, "--hosts", list, "firmware", "upgrade", fw}, false)->Finish();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     return status == 0 ? seconds : -1;
 }
@@ -138,12 +73,11 @@ void BM_FleetFirmwareUpgrade(benchmark::State& state)
         std::ofstream(fw, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
     }
     {
-        std::vector<std::unique_ptr<CChild>> sims;
+        std::vector<std::unique_ptr<test::CChildProcess>> sims;
         std::vector<std::string> hosts;
         for (int k = 0; k < kSwitchers; ++k) {
-            sims.push_back(std::make_unique<CChild>(
-                std::vector<std::string>{CORVANE_SIM_PATH, "--tcp", "127.0.0.1:0", "--reboot-ms", "0", "--quiet"}, true));
-            const std::string first = sims.back()->Line(5000);
+            sims.push_back(Child({CORVANE_SIM_PATH, "--tcp", "127.0.0.1:0", "--reboot-ms", "0", "--quiet"}, true));
+            const std::string first = sims.back()->ReadLine(5000).value_or("");
             if (first.rfind("tcp: ", 0) == 0)
                 hosts.push_back(first.substr(5));
         }

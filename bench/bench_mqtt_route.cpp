@@ -5,15 +5,7 @@
 // its own carries the messages.
 #include <benchmark/benchmark.h>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <mosquitto.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -25,92 +17,16 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.h"
+
 namespace corvane {
 namespace {
 
 constexpr int kChanges = 12;
 const std::string kPrefix = "bench/matrix";
 
-// A program as a child process, its standard output and error on a pipe.
-class CChild {
-public:
-    explicit CChild(const std::vector<std::string>& args)
-    {
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0)
-            return;
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(out[1], 1);
-            dup2(out[1], 2);
-            std::vector<char*> argv;
-            for (const auto& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        m_out = out[0];
-    }
-    ~CChild()
-    {
-        if (m_pid > 0 && !m_reaped)
-            kill(m_pid, SIGTERM);
-        Finish();
-        if (m_out >= 0)
-            close(m_out);
-    }
-    // The first line containing text within ms, or "".
-    std::string LineWith(const std::string& text, int ms)
-    {
-        std::string line;
-        char c;
-        pollfd p{m_out, POLLIN, 0};
-        while (poll(&p, 1, ms) > 0 && read(m_out, &c, 1) == 1) {
-            if (c != '\n') {
-                line += c;
-                continue;
-            }
-            if (line.find(text) != std::string::npos)
-                return line;
-            line.clear();
-        }
-        return {};
-    }
-    int Finish()
-    {
-        if (m_pid <= 0 || m_reaped)
-            return m_status;
-        char chunk[4096];
-        while (read(m_out, chunk, sizeof chunk) > 0) {
-        }
-        int status = 0;
-        waitpid(m_pid, &status, 0);
-        m_reaped = true;
-        return m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-private:
-    pid_t m_pid = -1;
-    int m_out = -1;
-    bool m_reaped = false;
-    int m_status = 127;
-};
-
-int FreePort()
-{
-    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    close(s);
-    return port;
-}
+using test::CChildProcess;
+using test::FreePort;
 
 // A client that waits for one topic to carry one payload.
 class CWatcher {
@@ -176,7 +92,7 @@ void BM_MqttRouteAgainstCorvanectl(benchmark::State& state)
     const std::string dir = tmpl;
     setenv("CORVANE_PORT_DIR", dir.c_str(), 1);
     {
-        CChild sim({CORVANE_SIM_PATH, "--serial", "--pace-line", "--quiet"});
+        CChildProcess sim({CORVANE_SIM_PATH, "--serial", "--pace-line", "--quiet"});
         const std::string first = sim.LineWith("serial: com", 5000);
         const std::string com = first.empty() ? "" : "COM" + first.substr(11, first.find(' ', 11) - 11);
         const int brokerPort = FreePort();
@@ -191,7 +107,7 @@ void BM_MqttRouteAgainstCorvanectl(benchmark::State& state)
             double ctl = 0;
             for (int k = 0; k < kChanges; ++k) {
                 const auto t = std::chrono::steady_clock::now();
-                CChild run({CORVANECTL_PATH, "route", std::to_string(k % 4 + 1), "1", "--port", com});
+                CChildProcess run({CORVANECTL_PATH, "route", std::to_string(k % 4 + 1), "1", "--port", com});
                 if (run.Finish() != 0) {
                     state.SkipWithError("corvanectl route failed");
                     return;
@@ -199,12 +115,12 @@ void BM_MqttRouteAgainstCorvanectl(benchmark::State& state)
                 ctl += Since(t);
             }
             // The bridge: from the command published to the new route published.
-            CChild broker({"/usr/sbin/mosquitto", "-c", dir + "/mosquitto.conf"});
+            CChildProcess broker({"/usr/sbin/mosquitto", "-c", dir + "/mosquitto.conf"});
             if (broker.LineWith(" running", 5000).empty()) {
                 state.SkipWithError("the broker did not start");
                 break;
             }
-            CChild bridge({CORVANE_MQTT_PATH, "--broker", "127.0.0.1:" + std::to_string(brokerPort), "--port", com,
+            CChildProcess bridge({CORVANE_MQTT_PATH, "--broker", "127.0.0.1:" + std::to_string(brokerPort), "--port", com,
                            "--prefix", kPrefix, "--interval", "600000"});
             CWatcher watcher(brokerPort);
             if (!watcher.Ok() || !watcher.Await(kPrefix + "/output/1/input", std::to_string((kChanges - 1) % 4 + 1), 10000)) {

@@ -39,6 +39,7 @@
 #include "panel/pages/firmware_dlg.h"
 #include "transport/qt_timers.h"
 #include "platform/scripted_notices.h"
+#include "tests/support/child_process.h"
 
 namespace corvane {
 namespace {
@@ -46,49 +47,29 @@ namespace {
 constexpr double kByteSeconds = 11.0 / 19200.0;
 constexpr double kPacingSeconds = 0.050;
 
-// The emulator as a child process on its own port directory; ended with SIGTERM.
-class CSim {
+// The emulator as a child process on its own port directory; ended with SIGTERM. Its first line
+// says the alias is published.
+class CSim : public test::CChildProcess {
 public:
-    CSim(const std::vector<std::string>& args, const std::string& portDir)
+    CSim(std::vector<std::string> args, const std::string& portDir) : CChildProcess(Words(std::move(args)), Options(portDir))
     {
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0)
-            return;
-        m_pid = fork();
-        if (m_pid == 0) {
-            setenv("CORVANE_PORT_DIR", portDir.c_str(), 1);
-            dup2(out[1], 1);
-            std::vector<char*> argv{const_cast<char*>(CORVANE_SIM_PATH)};
-            for (const auto& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        m_out = out[0];
-        // The first line says the alias is published.
-        std::string line;
-        char c;
-        pollfd p{m_out, POLLIN, 0};
-        while (poll(&p, 1, 5000) > 0 && read(m_out, &c, 1) == 1 && c != '\n')
-            line += c;
-        ready = line.rfind("serial:", 0) == 0;
-    }
-    ~CSim()
-    {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-        if (m_out >= 0)
-            close(m_out);
+        ready = ReadLine(5000).value_or("").rfind("serial:", 0) == 0;
     }
     bool ready = false;
 
 private:
-    pid_t m_pid = -1;
-    int m_out = -1;
+    static std::vector<std::string> Words(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), CORVANE_SIM_PATH);
+        return args;
+    }
+    static test::SChildOptions Options(const std::string& portDir)
+    {
+        test::SChildOptions o;
+        o.env = std::vector<std::string>{"CORVANE_PORT_DIR=" + portDir, "PATH=/usr/bin:/bin"};
+        o.err = test::SChildOptions::Err::Inherited;
+        return o;
+    }
 };
 
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs)

@@ -288,11 +288,13 @@ int RunEdid(Args args, std::ostream& out, std::ostream& err)
                 return Usage(err, "copy from OUTA or OUTB, not '" + w + "'", kEdidUsage);
         }
     }
-    // A file is checked before the link is opened: a refused file never reaches the switcher.
+    // A file is checked before the link is opened: a refused file never reaches the switcher,
+    // and what was checked is what is sent.
+    EdidCheck file;
     if (sub == "load") {
-        const EdidCheck check = CheckEdidFile(c.words[1]);
-        if (!check.Ok()) {
-            err << "corvanectl: " << EdidFileLogLine(c.words[1], check) << '\n';
+        file = CheckEdidFile(c.words[1]);
+        if (!file.Ok()) {
+            err << "corvanectl: " << EdidFileLogLine(c.words[1], file) << '\n';
             return kExitFailed;
         }
     }
@@ -306,32 +308,23 @@ int RunEdid(Args args, std::ostream& out, std::ostream& err)
             return kExitFailed;
         return PrintNames(out, run.State(), c.json);
     }
-    SEdidView& v = run.edidView;
+    const int input = *target == 4 ? kEveryInput : *target + 1;
     std::string kind, sourceText;
+    bool done = false;
     if (sub == "set") {
-        v.preset = *source;
-        v.presetTarget = *target;
         kind = "preset";
         sourceText = EdidListName(*source);
-        run.edid.OnSetPreset();
+        done = run.SetEdidPreset(input, *source);
     } else if (sub == "copy") {
-        v.copySource = *source;
-        v.copyTarget = *target;
         kind = "copy";
         sourceText = *source == 0 ? "OUTA" : "OUTB";
-        run.edid.OnSetCopy();
+        done = run.SetEdidCopy(input, *source + 1);
     } else {
-        v.fileTarget = *target;
         kind = "file";
         sourceText = c.words[1];
-        std::string why;
-        run.edid.SetLog([&why](const std::string& line) { why = line; });
-        run.session.SetTimeoutSubject([t = *target] { return EdidStepText(g_CommandFrame, t); });
-        if (!run.edid.TakeFile(c.words[1]))
-            return kExitFailed;  // the file changed since it was checked; the session said why
-        run.edid.OnSetFile();
+        done = run.SetEdidFile(input, c.words[1], std::span(file.edid.data(), std::size_t(file.size)));
     }
-    if (run.session.Failed() || !run.session.RunUntil([&] { return g_bReady; }))
+    if (!done)
         return kExitFailed;
     if (c.json) {
         out << "{\"kind\":\"" << kind << "\",\"source\":" << JsonString(sourceText) << ",\"inputs\":";

@@ -129,28 +129,47 @@ bool CSwitcherReader::SetSwitch(bool beep, bool on)
     return !m_session.Failed() && m_session.AwaitSet([&] { return shown.has_value(); });
 }
 
-bool CSwitcherReader::SetEdidPreset(int input, int preset)
+int CSwitcherReader::EdidTarget(int input)
 {
-    m_session.Settle();
+    m_session.Settle();  // what the change shows must be its own answer
     m_session.Link().SetCurrentPage(PAGE_EDID);
-    edidView.preset = preset;
-    edidView.presetTarget = input - 1;
-    state.edids[input - 1].reset();
-    edid.OnSetPreset();
+    for (int i = 1; i <= 4; ++i)
+        if (input == kEveryInput || input == i)
+            state.edids[i - 1].reset();
+    return input == kEveryInput ? 4 : input - 1;
+}
+
+bool CSwitcherReader::AwaitEdidSet()
+{
     return !m_session.Failed() && m_session.RunUntil([] { return g_bReady; });
 }
 
-bool CSwitcherReader::SetEdidFile(int input, const std::string& name, const std::vector<uint8_t>& data)
+bool CSwitcherReader::SetEdidPreset(int input, int preset)
 {
-    m_session.Settle();
-    m_session.Link().SetCurrentPage(PAGE_EDID);
-    edidView.fileTarget = input - 1;
+    edidView.presetTarget = EdidTarget(input);
+    edidView.preset = preset;
+    edid.OnSetPreset();
+    return AwaitEdidSet();
+}
+
+bool CSwitcherReader::SetEdidCopy(int input, int output)
+{
+    edidView.copyTarget = EdidTarget(input);
+    edidView.copySource = output - 1;
+    edid.OnSetCopy();
+    return AwaitEdidSet();
+}
+
+bool CSwitcherReader::SetEdidFile(int input, const std::string& name, std::span<const uint8_t> data)
+{
+    const int target = EdidTarget(input);
+    edidView.fileTarget = target;
     edid.SetLog([this](const std::string& line) { m_session.Fail(line); });
-    m_session.SetTimeoutSubject([input] { return EdidStepText(g_CommandFrame, input - 1); });
+    m_session.SetTimeoutSubject([target] { return EdidStepText(g_CommandFrame, target); });
     if (!edid.TakeContent(name, data))
         return false;
     edid.OnSetFile();
-    return !m_session.Failed() && m_session.RunUntil([] { return g_bReady; });
+    return AwaitEdidSet();
 }
 
 bool CSwitcherReader::QueryDevice()

@@ -6,6 +6,7 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,8 @@ struct SFirmwareView final : IFirmwareView {
     void ClearDeviceInfo() override { state.device.reset(); }
 };
 
+inline constexpr int kEveryInput = 0;
+
 class CSwitcherReader {
 public:
     explicit CSwitcherReader(CLinkSession& session);
@@ -105,9 +108,12 @@ public:
     bool SetRoute(int output, int input);
     // The beeper (beep) or DVI compatibility: true once the switcher answered, whatever it says.
     bool SetSwitch(bool beep, bool on);
+    // An EDID to an input (1 to 4) or to every input (kEveryInput): a preset (0..14, the
+    // built-in list), the EDID of a display on an output (1 or 2), a file's checked bytes (name
+    // for messages).
     bool SetEdidPreset(int input, int preset);
-    // An EDID from a file (its name for messages, its checked bytes) to one input.
-    bool SetEdidFile(int input, const std::string& name, const std::vector<uint8_t>& data);
+    bool SetEdidCopy(int input, int output);
+    bool SetEdidFile(int input, const std::string& name, std::span<const uint8_t> data);
 
     // What the readings and the pages have shown so far.
     const SSwitcherState& State() const { return state; }
@@ -129,6 +135,11 @@ public:
     CFirmwarePage firmware;
 
 private:
+    // The EDID set as the page's lists hold it: the input's position, 4 for every input. The
+    // inputs it changes are read anew.
+    int EdidTarget(int input);
+    bool AwaitEdidSet();
+
     CLinkSession& m_session;
 };
 

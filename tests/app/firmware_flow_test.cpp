@@ -424,8 +424,9 @@ TEST_F(FirmwarePage, LateAndLostAcknowledgementsStillDeliverTheImage)
                 acks += r.size() >= kFrameSize && r[2] == 0x20 && r[4] == 0x00 && r[7] == 0x01 && r[8] == 0x01;
             }
             const bool header = w[i].size() == kFrameSize && w[i][2] == 0x20 && (w[i][4] == 0xAA || w[i][4] == 0x56);
-            if (header && blocks > 0 && w[i] != w[i - 2])
+            if (header && blocks > 0 && w[i] != w[i - 2]) {
                 EXPECT_EQ(acks, blocks) << "the header of write " << i;
+            }
             blocks += w[i].size() == kBlockSize;
         }
         op.ClearEvents();

@@ -166,8 +166,9 @@ TEST_F(CliEndToEnd, FailuresEndWithTheirStatusAndOneLine)
         const bool silent = std::string(c.name).find("silent") != std::string::npos ||
                             std::string(c.name).find("lost") != std::string::npos;
         EXPECT_LT(ms.count(), silent ? 11000 : 2000);
-        if (silent)
+        if (silent) {
             EXPECT_GE(ms.count(), 9000) << "the port closed before a late answer could no longer come";
+        }
     }
 }
 

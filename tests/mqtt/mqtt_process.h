@@ -3,10 +3,7 @@
 // what it waits for has come. The test program defines CORVANE_MQTT_PATH.
 #pragma once
 
-#include <arpa/inet.h>
 #include <mosquitto.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -14,114 +11,36 @@
 #include <functional>
 #include <mutex>
 
+#include "tests/support/child_process.h"
 #include "tests/support/sim_process.h"
 
 namespace corvane::test {
 
 inline constexpr int kBoundMs = 20000;
 
-// A TCP port on loopback that nothing listens on now.
-inline int FreePort()
-{
-    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    close(s);
-    return port;
-}
-
 // A program with its standard output and error on one pipe, ended with SIGTERM.
-class Child {
+class Child : public CChildProcess {
 public:
-    Child(const std::string& path, const std::vector<std::string>& args, const std::vector<std::string>& env)
+    Child(const std::string& path, const std::vector<std::string>& args, std::vector<std::string> env)
+        : CChildProcess(Words(path, args), Options(std::move(env)))
     {
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0)
-            return;
-        std::vector<std::string> words{path};
-        words.insert(words.end(), args.begin(), args.end());
-        std::vector<char*> argv, envp;
-        for (auto& w : words)
-            argv.push_back(w.data());
-        argv.push_back(nullptr);
-        std::vector<std::string> e = env;
-        e.push_back("PATH=/usr/sbin:/usr/bin:/sbin:/bin");
-        for (auto& v : e)
-            envp.push_back(v.data());
-        envp.push_back(nullptr);
-        m_pid = fork();
-        if (m_pid == 0) {
-            const int null = open("/dev/null", O_RDONLY);
-            dup2(null, 0);
-            dup2(out[1], 1);
-            dup2(out[1], 2);
-            execve(argv[0], argv.data(), envp.data());
-            _exit(127);
-        }
-        close(out[1]);
-        m_out = out[0];
     }
-    ~Child()
-    {
-        if (m_pid > 0 && !m_reaped)
-            Terminate();
-        if (m_out >= 0)
-            close(m_out);
-    }
-    // The first line of output that contains text, or "" when none comes within the bound.
-    std::string LineWith(const std::string& text, int boundMs = kBoundMs)
-    {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
-        for (;;) {
-            for (auto nl = m_buf.find('\n'); nl != std::string::npos; nl = m_buf.find('\n')) {
-                std::string line = m_buf.substr(0, nl);
-                m_buf.erase(0, nl + 1);
-                log += line + "\n";
-                if (line.find(text) != std::string::npos)
-                    return line;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-            pollfd p{m_out, POLLIN, 0};
-            if (left.count() <= 0 || poll(&p, 1, int(left.count())) <= 0)
-                return {};
-            char chunk[4096];
-            const ssize_t n = read(m_out, chunk, sizeof chunk);
-            if (n <= 0)
-                return {};
-            m_buf.append(chunk, std::size_t(n));
-        }
-    }
-    int Terminate()
-    {
-        if (m_pid > 0 && !m_reaped)
-            kill(m_pid, SIGTERM);
-        return Wait();
-    }
-    int Wait()
-    {
-        if (m_pid <= 0 || m_reaped)
-            return m_status;
-        int status = 0;
-        waitpid(m_pid, &status, 0);
-        m_reaped = true;
-        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return m_status;
-    }
-    pid_t Pid() const { return m_pid; }
-    std::string log;  // every line read so far
+    std::string LineWith(const std::string& text, int boundMs = kBoundMs) { return CChildProcess::LineWith(text, boundMs); }
 
 private:
-    pid_t m_pid = -1;
-    int m_out = -1;
-    bool m_reaped = false;
-    int m_status = -1;
-    std::string m_buf;
+    static std::vector<std::string> Words(const std::string& path, const std::vector<std::string>& args)
+    {
+        std::vector<std::string> words{path};
+        words.insert(words.end(), args.begin(), args.end());
+        return words;
+    }
+    static SChildOptions Options(std::vector<std::string> env)
+    {
+        env.push_back("PATH=/usr/sbin:/usr/bin:/sbin:/bin");
+        SChildOptions o;
+        o.env = std::move(env);
+        return o;
+    }
 };
 
 // Mosquitto on 127.0.0.1:port with a configuration of its own (extra lines appended).
