@@ -17,6 +17,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -1299,23 +1300,44 @@ TEST(CliFleetOffline, RunnerKeepsEachJobApartWithinTheBound)
     }
 
     // The bounds: the last bytes of each stream kept, what went before counted; a job past its
-    // deadline gets SIGTERM, one that ignores it SIGKILL after the grace; a stop signals the
-    // running jobs and starts no more.
+    // deadline gets SIGTERM, one that ignores it SIGKILL after the grace (on the virtual clock,
+    // moved to the next due timer once the first job has ended and the others wait); a stop
+    // signals the running jobs and starts no more.
     const int stop[2] = {-1, -1};
     ASSERT_EQ(pipe2(const_cast<int*>(stop), O_CLOEXEC), 0);
     const std::vector<std::vector<std::string>> bounded = {
         jobs[6],
-        {"/bin/sh", "-c", "exec sleep 30"},
-        {"/bin/sh", "-c", "trap '' TERM; exec sleep 30"},
+        {"/bin/sh", "-c", "echo waits >&2; exec sleep 30"},
+        {"/bin/sh", "-c", "trap '' TERM; echo waits >&2; exec sleep 30"},
     };
+    struct SClockMover final : cli::IJobObserver {
+        CVirtualTimers clock;
+        int waiting = 0;
+        std::map<std::size_t, int64_t> ended;  // job: the moment it ended
+        void Move()
+        {
+            if (waiting == 2 && ended.count(0) && clock.NextDue() >= 0)
+                clock.Advance(clock.NextDue() - clock.Now());
+        }
+        void ErrLine(std::size_t, const std::string& line) override
+        {
+            waiting += line == "waits";
+            Move();
+        }
+        void Ended(std::size_t k, const cli::SJobResult&) override
+        {
+            ended[k] = clock.Now();
+            Move();
+        }
+    } mover;
     cli::SRunLimits limits;
     limits.keepBytes = 100000;
     limits.deadlineMs = 1500;
     limits.graceMs = 300;
-    SJobLog log;
-    const auto begin = std::chrono::steady_clock::now();
-    const auto results = cli::RunJobs(bounded, 3, log, limits);
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+    limits.timers = &mover.clock;
+    const auto results = cli::RunJobs(bounded, 3, mover, limits);
+    EXPECT_EQ(mover.ended, (std::map<std::size_t, int64_t>{{0, 0}, {1, 1500}, {2, 1800}}));
+    EXPECT_EQ(mover.clock.NextDue(), -1);  // no signal left for a process that has gone
     EXPECT_EQ(results[0].status, 0);
     EXPECT_EQ(results[0].out, std::string(100000, 'o'));
     EXPECT_EQ(results[0].outDropped, 200000u);
