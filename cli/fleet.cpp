@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <sstream>
 
@@ -267,7 +268,7 @@ void TrimKept(std::string& kept, std::size_t& dropped, std::size_t keep)
     }
 }
 
-using Clock = std::chrono::steady_clock;
+enum : unsigned { TIMER_DEADLINE = 1, TIMER_KILL = 2 };
 
 }  // namespace
 
@@ -275,12 +276,15 @@ std::vector<SJobResult> RunJobs(const std::vector<std::vector<std::string>>& job
                                 IJobObserver& observer, const SRunLimits& limits)
 {
     std::vector<SJobResult> results(jobs.size());
-    struct SClock {
-        Clock::time_point started;
-        std::optional<Clock::time_point> killAt;  // after SIGTERM, when SIGKILL follows
+    // A running job's timers (the deadline, SIGKILL after the grace), owned by its entry here.
+    struct SJobClock {
+        pid_t pid = -1;
+        bool signalled = false;  // the grace runs: SIGKILL follows
     };
     std::vector<SRunning> running;
-    std::vector<SClock> clocks(jobs.size());
+    std::vector<SJobClock> clocks(jobs.size());
+    CSteadyTimers steady;
+    IPolledTimers& timers = limits.timers ? *limits.timers : steady;
     const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
     parallel = std::max(1u, parallel);
     const std::size_t keep = std::max<std::size_t>(limits.keepBytes, 1);
@@ -288,10 +292,23 @@ std::vector<SJobResult> RunJobs(const std::vector<std::vector<std::string>>& job
     int stopSignal = 0;
     int stopFd = limits.stopFd;
     char chunk[4096];
-    const auto signalJob = [&](SRunning& r, int sig) {
-        kill(r.pid, sig);
-        if (!clocks[r.job].killAt)
-            clocks[r.job].killAt = Clock::now() + std::chrono::milliseconds(limits.graceMs);
+    const auto signalJob = [&](std::size_t k, int sig) {
+        kill(clocks[k].pid, sig);
+        if (clocks[k].signalled)
+            return;
+        clocks[k].signalled = true;
+        timers.KillTimer(&clocks[k], TIMER_DEADLINE);
+        timers.SetTimer(&clocks[k], TIMER_KILL, unsigned(std::max(limits.graceMs, 0)));
+    };
+    // SIGTERM when a process has run too long, SIGKILL when it outlives the grace.
+    const auto onTimer = [&](std::size_t k, unsigned id) {
+        timers.KillTimer(&clocks[k], id);  // once
+        if (id == TIMER_KILL) {
+            kill(clocks[k].pid, SIGKILL);
+        } else {
+            results[k].timedOut = true;
+            signalJob(k, SIGTERM);
+        }
     };
     while ((next < jobs.size() && !stopSignal) || !running.empty()) {
         while (!stopSignal && running.size() < parallel && next < jobs.size()) {
@@ -299,7 +316,6 @@ std::vector<SJobResult> RunJobs(const std::vector<std::vector<std::string>>& job
             SRunning r{k, -1, {-1, -1}, {}};
             std::string why;
             observer.Started(k);
-            clocks[k].started = Clock::now();
             if (jobs[k].empty() || !Spawn(jobs[k], devNull, r, why)) {
                 results[k].status = 127;
                 results[k].err = "corvanectl: cannot start the process for this switcher: " + why + "\n";
@@ -307,23 +323,13 @@ std::vector<SJobResult> RunJobs(const std::vector<std::vector<std::string>>& job
                 observer.Ended(k, results[k]);
                 continue;
             }
+            clocks[k].pid = r.pid;
+            timers.Attach(&clocks[k], [&onTimer, k](unsigned id) { onTimer(k, id); });
+            if (limits.deadlineMs > 0)
+                timers.SetTimer(&clocks[k], TIMER_DEADLINE,
+                                unsigned(std::min<long long>(limits.deadlineMs, std::numeric_limits<unsigned>::max())));
             running.push_back(std::move(r));
         }
-        // The nearest moment a process is due for a signal: its deadline, or SIGKILL after one.
-        const auto now = Clock::now();
-        std::optional<Clock::time_point> due;
-        for (const SRunning& r : running) {
-            const SClock& c = clocks[r.job];
-            std::optional<Clock::time_point> t = c.killAt;
-            if (!t && limits.deadlineMs > 0)
-                t = c.started + std::chrono::milliseconds(limits.deadlineMs);
-            if (t && (!due || *t < *due))
-                due = t;
-        }
-        int timeout = -1;
-        if (due)
-            timeout = int(std::clamp<long long>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(*due - now).count() + 1, 0, 60000));
         std::vector<pollfd> fds;
         std::vector<std::pair<std::size_t, int>> owner;  // running index, stream
         for (std::size_t i = 0; i < running.size(); ++i)
@@ -336,7 +342,8 @@ std::vector<SJobResult> RunJobs(const std::vector<std::vector<std::string>>& job
             fds.push_back({stopFd, POLLIN, 0});
             owner.emplace_back(SIZE_MAX, 0);
         }
-        if (!fds.empty() && poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR)
+        // Woken by a descriptor, or when the next timer falls due.
+        if (!fds.empty() && poll(fds.data(), fds.size(), timers.PollTimeoutMs()) < 0 && errno != EINTR)
             break;
         for (std::size_t f = 0; f < fds.size(); ++f) {
             if (!(fds[f].revents & (POLLIN | POLLHUP | POLLERR)))
@@ -348,7 +355,7 @@ std::vector<SJobResult> RunJobs(const std::vector<std::vector<std::string>>& job
                     stopSignal = sig ? sig : SIGTERM;
                     for (SRunning& r : running) {
                         results[r.job].interrupted = true;
-                        signalJob(r, stopSignal);
+                        signalJob(r.job, stopSignal);
                     }
                 } else if (stopSignal == 0) {
                     stopFd = -1;  // closed: nothing will stop the run any more
@@ -381,19 +388,7 @@ std::vector<SJobResult> RunJobs(const std::vector<std::vector<std::string>>& job
                     r.errLine.erase(0, r.errLine.size() - keep);
             }
         }
-        // Deadlines: SIGTERM when a process has run too long, SIGKILL when it outlives the grace.
-        const auto after = Clock::now();
-        for (SRunning& r : running) {
-            SClock& c = clocks[r.job];
-            if (c.killAt && after >= *c.killAt) {
-                kill(r.pid, SIGKILL);
-                c.killAt = after + std::chrono::hours(24);  // once
-            } else if (!c.killAt && limits.deadlineMs > 0 &&
-                       after >= c.started + std::chrono::milliseconds(limits.deadlineMs)) {
-                results[r.job].timedOut = true;
-                signalJob(r, SIGTERM);
-            }
-        }
+        timers.FireDue();
         // A process whose pipes are both closed has ended, or is about to.
         for (auto it = running.begin(); it != running.end();) {
             if (it->fd[0] >= 0 || it->fd[1] >= 0) {
@@ -404,6 +399,7 @@ std::vector<SJobResult> RunJobs(const std::vector<std::vector<std::string>>& job
                 observer.ErrLine(it->job, it->errLine);
             SJobResult& result = results[it->job];
             result.status = WaitFor(it->pid);
+            timers.Detach(&clocks[it->job]);  // no signal reaches a process that is gone
             TrimKept(result.out, result.outDropped, keep);
             TrimKept(result.err, result.errDropped, keep);
             observer.Ended(it->job, result);
@@ -418,6 +414,7 @@ std::vector<SJobResult> RunJobs(const std::vector<std::vector<std::string>>& job
     }
     // Only when poll itself failed: nothing is left behind.
     for (SRunning& r : running) {
+        timers.Detach(&clocks[r.job]);
         kill(r.pid, SIGTERM);
         for (int fd : r.fd)
             if (fd >= 0)

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "platform/timers.h"
 
 namespace corvane::cli {
 
@@ -47,13 +48,15 @@ struct SJobResult {
 
 // What bounds a run: the bytes kept of each stream of a job, the time a job may take (0: no
 // bound) before SIGTERM and, graceMs later, SIGKILL, and a descriptor that turns readable with
-// one byte, a signal number, when the run is to stop: the running jobs get that signal, no
-// more are started, and RunJobs returns when the running ones have ended.
+// one byte, a signal number, when the run is to stop: the running jobs get that signal (and
+// SIGKILL after the grace), no more are started, and RunJobs returns when the running ones have
+// ended. The deadlines and graces are timers of timers, the steady clock when none is given.
 struct SRunLimits {
     std::size_t keepBytes = std::size_t(1) << 20;
     long long deadlineMs = 0;
     int graceMs = 3000;
     int stopFd = -1;
+    IPolledTimers* timers = nullptr;
 };
 
 class IJobObserver {

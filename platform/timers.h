@@ -24,10 +24,21 @@ public:
     virtual bool IsRunning(const void* owner, unsigned id) const = 0;
 };
 
+// Timers whose expiries a loop waiting in poll() delivers: the loop waits for its descriptors at
+// most PollTimeoutMs(), then calls FireDue().
+class IPolledTimers : public ITimerService {
+public:
+    // How long the loop may wait before a timer falls due; -1: until a descriptor is ready (no
+    // timer runs, or the clock moves only when it is advanced).
+    virtual int PollTimeoutMs() const = 0;
+    // Fires every timer that has fallen due.
+    virtual void FireDue() = 0;
+};
+
 // The (owner, id) table and the owners' handlers, shared by the real and the virtual clock.
-// Timer is what one running timer needs on that clock.
-template <typename Timer>
-class CTimerTable : public ITimerService {
+// Timer is what one running timer needs on that clock; Service the interface it serves.
+template <typename Timer, typename Service = ITimerService>
+class CTimerTable : public Service {
 public:
     void Attach(const void* owner, TimerHandler handler) override { m_handlers[owner] = std::move(handler); }
     void Detach(const void* owner) override
@@ -78,21 +89,49 @@ struct SVirtualTimer {
     uint64_t seq;
 };
 
-// Timers on a virtual clock: nothing fires until the test advances the clock; due timers
-// then fire in order of their due time (ties in order of setting).
-class CVirtualTimers final : public CTimerTable<SVirtualTimer> {
+// Timers on a clock read in milliseconds: due timers fire in order of their due time (ties in
+// order of setting).
+class CCountedTimers : public CTimerTable<SVirtualTimer, IPolledTimers> {
 public:
     void SetTimer(const void* owner, unsigned id, unsigned periodMs) override;
-
-    // Moves the clock forward by ms, firing every timer that falls due on the way.
-    void Advance(int64_t ms);
-    int64_t Now() const { return m_now; }
     // When the next timer falls due, or -1 when none runs.
     int64_t NextDue() const;
 
+protected:
+    virtual int64_t ClockNow() const = 0;
+    // Fires every timer due by end; Reached(t) comes before each expiry at moment t.
+    void FireUntil(int64_t end);
+    virtual void Reached(int64_t) {}
+
 private:
-    int64_t m_now = 0;
     uint64_t m_seq = 0;
+};
+
+// Timers on a virtual clock: nothing fires until the test advances the clock.
+class CVirtualTimers final : public CCountedTimers {
+public:
+    // Moves the clock forward by ms, firing every timer that falls due on the way.
+    void Advance(int64_t ms);
+    int64_t Now() const { return m_now; }
+    // A poll loop on this clock waits for its descriptors only: the clock moves when the test
+    // advances it (from the loop's own callbacks), never while the loop waits.
+    int PollTimeoutMs() const override { return -1; }
+    void FireDue() override {}
+
+private:
+    int64_t ClockNow() const override { return m_now; }
+    void Reached(int64_t t) override { m_now = t; }
+    int64_t m_now = 0;
+};
+
+// Timers on the steady clock for a loop that waits in poll() (the fleet runner).
+class CSteadyTimers final : public CCountedTimers {
+public:
+    int PollTimeoutMs() const override;
+    void FireDue() override { FireUntil(ClockNow()); }
+
+private:
+    int64_t ClockNow() const override;
 };
 
 // The timer service every window uses: the program installs real timers at start-up, tests

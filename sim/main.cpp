@@ -477,8 +477,9 @@ int main(int argc, char** argv)
                 sockaddr_in to = UnpackPeer(e.peer);
                 if (!opt.udpReplyToSource)
                     to.sin_port = htons(ownPort);
-                Line(k == 0 ? "udp-search" : "udp-config", "tx", e.bytes, "to " + PeerText(PackPeer(to)));
+                // Logged once sent: a reader of the log knows the datagram is on its way.
                 sendto(fd, e.bytes.data(), e.bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+                Line(k == 0 ? "udp-search" : "udp-config", "tx", e.bytes, "to " + PeerText(PackPeer(to)));
             }
         }
         for (auto it = clients.begin(); it != clients.end();) {

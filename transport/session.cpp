@@ -18,7 +18,20 @@ enum : unsigned { TIMER_CONNECT = 4 };
 // An address that never answers would hold a connect for minutes.
 constexpr unsigned kConnectTimeoutMs = 5000;
 bool g_bCheckOnly = false;
+ISessionClock* g_sessionClock = nullptr;
+
+// The programs' clock: Qt timers, and the Qt event loop waiting for the next event.
+class CRealClock final : public ISessionClock {
+public:
+    ITimerService& Timers() override { return m_timers; }
+    void Pump(bool) override { QEventLoop().processEvents(QEventLoop::WaitForMoreEvents); }
+
+private:
+    CQtTimers m_timers;
+};
 }  // namespace
+
+void UseSessionClock(ISessionClock* clock) { g_sessionClock = clock; }
 
 void CSession::SetCheckOnly(bool on) { g_bCheckOnly = on; }
 
@@ -125,9 +138,11 @@ detail::SHostParts::SReady::SReady()
 }
 
 detail::SHostParts::SHostParts(std::ostream& err, bool trace)
-    : tx(trace ? &err : nullptr, "TX"), rx(trace ? &err : nullptr, "RX")
+    : realClock(g_sessionClock ? nullptr : std::make_unique<CRealClock>()),
+      clock(g_sessionClock ? g_sessionClock : realClock.get()), tx(trace ? &err : nullptr, "TX"),
+      rx(trace ? &err : nullptr, "RX")
 {
-    InstallTimers(&timers);
+    InstallTimers(&clock->Timers());
 }
 
 detail::SHostParts::~SHostParts()
@@ -144,7 +159,7 @@ CSession::CSession(std::ostream& err, const SConnection& connection, SPortPaths 
     InstallNotices(this);
     m_waits = std::make_unique<CTimerOwner>([this](unsigned id) { OnTimer(id); });
     SetFailureReporter([this](const std::string& line) { m_err << m_name << ": " << line << '\n' << std::flush; });
-    SetPump([] { QEventLoop().processEvents(QEventLoop::WaitForMoreEvents); });
+    SetPump([this] { clock->Pump(Link().ExchangeActive()); });
     m_owner.SetOnByte([this](uint8_t b, unsigned) { Link().OnPortByte(b); });
     m_owner.SetOnLinkLost([this](unsigned) {
         std::lock_guard lock(m_linkErrorLock);
@@ -205,9 +220,8 @@ int CSession::OpenTcp()
     m_tcp->Connect(target->ipv4, target->port);
     m_connectTimedOut = false;
     m_waits->SetTimer(TIMER_CONNECT, kConnectTimeoutMs);
-    QEventLoop loop;
     while (!connected && !m_connectTimedOut)
-        loop.processEvents(QEventLoop::WaitForMoreEvents);
+        clock->Pump(true);
     m_waits->KillTimer(TIMER_CONNECT);
     m_tcp->onConnected = nullptr;
     if (!connected || !*connected) {

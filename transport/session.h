@@ -1,7 +1,8 @@
 // The link session of a program without windows (corvanectl, the MQTT bridge): opens the
 // switcher's serial port or TCP connection, attaches it to the core's link session, runs a Qt
-// Core event loop as the session's pump with the real-clock timers, and reports failures as one
-// line on the error stream. Every wait ends by a protocol timer, a refusal or the link's loss.
+// Core event loop as the session's pump with the real-clock timers (or a clock a test installs),
+// and reports failures as one line on the error stream. Every wait ends by a protocol timer, a
+// refusal or the link's loss.
 #pragma once
 
 #include <QCoreApplication>
@@ -20,6 +21,22 @@
 #include "transport/serial_link.h"
 
 namespace corvane {
+
+// What the waits of a session run on: the timer service of every timer owner while the session
+// lives (its own, the pages', a command's), and the pump that waits for the next event. The
+// programs run on the real clock: Qt timers and the Qt event loop.
+class ISessionClock {
+public:
+    virtual ~ISessionClock() = default;
+    virtual ITimerService& Timers() = 0;
+    // Waits for the next event and handles it. awaiting: the session waits for the other end (a
+    // connection being made, an exchange's answer); a clock that is not the real one must not
+    // move past such a wait while a real event could still end it.
+    virtual void Pump(bool awaiting) = 0;
+};
+// The clock of every session made after the call (a test's virtual clock); nullptr: the real
+// clock, the default.
+void UseSessionClock(ISessionClock* clock);
 
 // What Open() returns under SetCheckOnly: no exit status of the program.
 inline constexpr int kExitChecked = 100;
@@ -54,7 +71,7 @@ private:
     std::string m_line;
 };
 // What the session runs on, made before it and gone after it: the event loop's application
-// object, the real-clock timers (installed for every timer owner of the session) and the panes.
+// object, the clock (its timers installed for every timer owner of the session) and the panes.
 struct SHostParts {
     SHostParts(std::ostream& err, bool trace);
     ~SHostParts();
@@ -63,7 +80,8 @@ struct SHostParts {
     struct SReady {
         SReady();  // the application object made, the link state fresh
     } ready;
-    CQtTimers timers;
+    std::unique_ptr<ISessionClock> realClock;  // when no other clock was installed
+    ISessionClock* clock;
     CTracePane tx, rx;
 };
 }  // namespace detail

@@ -71,6 +71,9 @@ public:
     // The headless front ends open ungated exchanges of their own (a query, the wait for a
     // set's answer): while one is open, answers go to the pages.
     void SetExchangeOpen(bool open);
+    // An exchange waits for its answer: one the front end opened, or a command that holds the
+    // gate and has not timed out.
+    bool ExchangeActive() const;
     // How a front end that can block waits the settling out; empty: the gate refuses instead.
     void SetSettleHook(std::function<void()> settle) { m_settle = std::move(settle); }
     // A new link (a port opened, a connection made): nothing late can come on it.
@@ -127,7 +130,6 @@ public:
 private:
     void OnTimer(unsigned id);
     void NoteLate(unsigned windowMs);
-    bool ExchangeActive() const;
 
     CLogWriter m_log;
     CSerialHunt m_serialHunt;

@@ -17,6 +17,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -31,6 +32,7 @@
 #include "cli/terminal_text.h"
 #include "tests/cli/ctl_run.h"
 #include "tests/support/edid_builder.h"
+#include "tests/support/sim_clock.h"
 #include "tests/support/sim_process.h"
 
 namespace corvane::test {
@@ -68,11 +70,14 @@ enum class Link { Serial, Tcp };
 // of the test's parameter.
 class CliLink : public ::testing::TestWithParam<Link> {
 protected:
-    void Start(std::vector<std::string> extra = {})
+    // quiet: the emulator logs no frames (a CSimClock reads them).
+    void Start(std::vector<std::string> extra = {}, bool quiet = true)
     {
         std::vector<std::string> args = {"--serial", "com201", "--tcp", "127.0.0.1:0", "--udp", "127.0.0.1:0,0",
-                                         "--udp-reply", "source", "--quiet", "--reboot-ms", "100",
+                                         "--udp-reply", "source", "--reboot-ms", "100",
                                          "--edid-out", dir.path + "/edid", "--fw-out", dir.path + "/received.bin"};
+        if (quiet)
+            args.push_back("--quiet");
         args.insert(args.end(), extra.begin(), extra.end());
         std::filesystem::create_directories(dir.path + "/edid");
         sim = std::make_unique<SimProcess>(args, dir.path);
@@ -564,6 +569,22 @@ TEST_P(CliLink, WatchEndsWhenItsReaderGoesAwayOrTheLinkIsLost)
     EXPECT_FALSE(watch.ReadLine(200));
 }
 
+// watch in this process on the virtual clock: readings a minute apart take no time, and a
+// reading the switcher stops answering ends the watch once its query was sent twice, 3 s apart.
+TEST_P(CliLink, WatchOnTheVirtualClock)
+{
+    Start({"--fault", "drop:01 0B:3-"}, false);  // the beeper query, from the third reading on
+    CSimClock clock(*sim);
+    const bool serial = GetParam() == Link::Serial;
+    const auto r = clock.Run({"watch", "--interval", "60000", serial ? "--port" : "--host",
+                              serial ? sim->Find("-> (/dev/pts/\\d+)") : tcp});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 14) << r.out;  // the first reading only
+    EXPECT_NE(r.err.find(" corvanectl: no answer to the beeper query (Time out!)\n"), std::string::npos) << r.err;
+    clock.moves.resize(4);
+    EXPECT_EQ(clock.moves, (std::vector<int64_t>{60000, 120000, 123000, 126000}));
+}
+
 TEST(CliTcp, RefusedConnectionIsExitThree)
 {
     TempDir dir;
@@ -585,21 +606,24 @@ TEST(CliTcp, RefusedConnectionIsExitThree)
 
 class CliNetwork : public ::testing::Test {
 protected:
-    void Start(std::vector<std::string> extra = {})
+    void Start(std::vector<std::string> extra = {}, bool quiet = true)
     {
-        std::vector<std::string> args = {"--udp", "127.0.0.1:0,0", "--udp-reply", "source", "--quiet"};
+        std::vector<std::string> args = {"--udp", "127.0.0.1:0,0", "--udp-reply", "source"};
+        if (quiet)
+            args.push_back("--quiet");
         args.insert(args.end(), extra.begin(), extra.end());
         sim = std::make_unique<SimProcess>(args, dir.path);
         udp = sim->Find("udp: (127\\.0\\.0\\.1:\\d+,\\d+)");
         ASSERT_FALSE(udp.empty()) << sim->first;
     }
-    Result Run(std::vector<std::string> args)
+    std::vector<std::string> Aimed(std::vector<std::string> args)
     {
         args.insert(args.end(), {"--udp-to", udp});
         if (std::find(args.begin(), args.end(), "--wait") == args.end())
             args.insert(args.end(), {"--wait", "300"});
-        return Ctl(args, dir.path);
+        return args;
     }
+    Result Run(std::vector<std::string> args) { return Ctl(Aimed(args), dir.path); }
     TempDir dir;
     std::unique_ptr<SimProcess> sim;
     std::string udp;
@@ -645,29 +669,44 @@ TEST_F(CliNetwork, FailuresEndWithTheirStatusAndOneLine)
         std::vector<std::string> args;
         int status;
         std::string err;
+        int64_t endsAtMs;  // on the virtual clock, in this process
+        bool asProcess = true;
     };
     const Case cases[] = {
         {"refused configuration", {"--fault", "refuse:config"}, {"config", "--mac", "02:C5:1A:00:00:01", "--auto"}, 1,
-         "corvanectl: the switcher refused the configuration\n"},
+         "corvanectl: the switcher refused the configuration\n", 300},
         {"unknown MAC", {}, {"config", "--mac", "02:C5:1A:00:00:02", "--static", "127.0.0.9"}, 1,
-         "corvanectl: no switcher with MAC 02:C5:1A:00:00:02 answered the search\n"},
-        {"silent switcher", {"--fault", "drop:search"}, {"search"}, 1, "corvanectl: no switcher answered the search\n"},
+         "corvanectl: no switcher with MAC 02:C5:1A:00:00:02 answered the search\n", 300},
+        {"silent switcher", {"--fault", "drop:search"}, {"search"}, 1, "corvanectl: no switcher answered the search\n",
+         300},
+        {"silent configuration", {"--fault", "drop:config"}, {"config", "--mac", "02:C5:1A:00:00:01", "--auto"}, 1,
+         "corvanectl: no answer to the configuration (Time out!)\n", 300 + 15000, false},
         {"static address that is none", {}, {"config", "--mac", "02:C5:1A:00:00:01", "--static", "127.0.0.256"}, 2,
-         "corvanectl: --static 127.0.0.256: not an IPv4 address\n"},
+         "corvanectl: --static 127.0.0.256: not an IPv4 address\n", 0},
         {"both modes", {}, {"config", "--mac", "02:C5:1A:00:00:01", "--auto", "--static", "1.2.3.4"}, 2,
-         "corvanectl: give --auto or --static ADDRESS\n"},
-        {"no wait", {}, {"search", "--wait", "0"}, 2, "corvanectl: --wait is 1 to 600000 milliseconds\n"},
+         "corvanectl: give --auto or --static ADDRESS\n", 0},
+        {"no wait", {}, {"search", "--wait", "0"}, 2, "corvanectl: --wait is 1 to 600000 milliseconds\n", 0},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        sim.reset();
-        Start(c.sim);
-        const auto begin = std::chrono::steady_clock::now();
-        const Result r = Run(c.args);
-        EXPECT_EQ(r.status, c.status) << r.err;
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1), c.err);
-        EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3));
+        for (const bool inProcess : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (inProcess ? ", in process" : ""));
+            if (!inProcess && !c.asProcess)
+                continue;
+            sim.reset();
+            Start(c.sim, !inProcess);
+            const auto begin = std::chrono::steady_clock::now();
+            std::optional<CSimClock> clock;
+            if (inProcess)
+                clock.emplace(*sim);
+            const auto v = clock ? clock->Run(Aimed(c.args)) : CSimClock::SRun{};
+            const Result r = clock ? Result{v.status, v.out, v.err} : Run(c.args);
+            EXPECT_EQ(r.status, c.status) << r.err;
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1), c.err);
+            EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3));
+            if (clock)
+                EXPECT_EQ(clock->timers.Now(), c.endsAtMs);
+        }
     }
 }
 
@@ -1245,23 +1284,44 @@ TEST(CliFleetOffline, RunnerKeepsEachJobApartWithinTheBound)
     }
 
     // The bounds: the last bytes of each stream kept, what went before counted; a job past its
-    // deadline gets SIGTERM, one that ignores it SIGKILL after the grace; a stop signals the
-    // running jobs and starts no more.
+    // deadline gets SIGTERM, one that ignores it SIGKILL after the grace (on the virtual clock,
+    // moved to the next due timer once the first job has ended and the others wait); a stop
+    // signals the running jobs and starts no more.
     const int stop[2] = {-1, -1};
     ASSERT_EQ(pipe2(const_cast<int*>(stop), O_CLOEXEC), 0);
     const std::vector<std::vector<std::string>> bounded = {
         jobs[6],
-        {"/bin/sh", "-c", "exec sleep 30"},
-        {"/bin/sh", "-c", "trap '' TERM; exec sleep 30"},
+        {"/bin/sh", "-c", "echo waits >&2; exec sleep 30"},
+        {"/bin/sh", "-c", "trap '' TERM; echo waits >&2; exec sleep 30"},
     };
+    struct SClockMover final : cli::IJobObserver {
+        CVirtualTimers clock;
+        int waiting = 0;
+        std::map<std::size_t, int64_t> ended;  // job: the moment it ended
+        void Move()
+        {
+            if (waiting == 2 && ended.count(0) && clock.NextDue() >= 0)
+                clock.Advance(clock.NextDue() - clock.Now());
+        }
+        void ErrLine(std::size_t, const std::string& line) override
+        {
+            waiting += line == "waits";
+            Move();
+        }
+        void Ended(std::size_t k, const cli::SJobResult&) override
+        {
+            ended[k] = clock.Now();
+            Move();
+        }
+    } mover;
     cli::SRunLimits limits;
     limits.keepBytes = 100000;
     limits.deadlineMs = 1500;
     limits.graceMs = 300;
-    SJobLog log;
-    const auto begin = std::chrono::steady_clock::now();
-    const auto results = cli::RunJobs(bounded, 3, log, limits);
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+    limits.timers = &mover.clock;
+    const auto results = cli::RunJobs(bounded, 3, mover, limits);
+    EXPECT_EQ(mover.ended, (std::map<std::size_t, int64_t>{{0, 0}, {1, 1500}, {2, 1800}}));
+    EXPECT_EQ(mover.clock.NextDue(), -1);  // no signal left for a process that has gone
     EXPECT_EQ(results[0].status, 0);
     EXPECT_EQ(results[0].out, std::string(100000, 'o'));
     EXPECT_EQ(results[0].outDropped, 200000u);
