@@ -704,8 +704,9 @@ TEST_F(CliNetwork, FailuresEndWithTheirStatusAndOneLine)
             EXPECT_EQ(r.out, "");
             EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1), c.err);
             EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3));
-            if (clock)
+            if (clock) {
                 EXPECT_EQ(clock->timers.Now(), c.endsAtMs);
+            }
         }
     }
 }

@@ -197,8 +197,9 @@ TEST(TextFields, ParseHostAndPortName)
         } else {
             EXPECT_EQ(HostWithPort(h.text), h.text) << "what is not an address stays as given";
         }
-        if (!h.ok)
+        if (!h.ok) {
             EXPECT_NE(error.find(std::string("'") + h.text + "'"), std::string::npos) << error;
+        }
     }
     const struct {
         const char* text;
