@@ -11,32 +11,30 @@ namespace {
 
 using Setting = SSceneDifference::Setting;
 
-// One change through the page that owns the setting; false after the session said why.
+// One change through the page that owns the setting. The read-back tells whether it took, but
+// for an EDID file, which the switcher cannot report: false when the file was not accepted.
 bool Change(CSwitcherReader& reader, const SScene& scene, const SSceneDifference& d)
 {
     switch (d.setting) {
-    case Setting::Route: return reader.SetRoute(d.number, scene.routes[d.number - 1]);
+    case Setting::Route: reader.SetRoute(d.number, scene.routes[d.number - 1]); break;
     case Setting::Beep:
     case Setting::Dvi: {
         const bool beep = d.setting == Setting::Beep;
         const bool enable = beep ? scene.beep : scene.dvi;
-        if (!reader.SetSwitch(beep, enable))
-            return false;
-        const bool shown = *(beep ? reader.state.beep : reader.state.dvi);
-        if (shown != enable) {
-            reader.Session().Fail("the switcher reports " + d.name + " " + (shown ? "on" : "off"));
-            return false;
-        }
-        return true;
+        // An answer with the other value ends the link: the next step starts on a fresh one.
+        if (reader.SetSwitch(beep, enable) && *(beep ? reader.state.beep : reader.state.dvi) != enable)
+            reader.Session().Fail("the switcher reports " + d.name + " " + (enable ? "off" : "on"));
+        break;
     }
     case Setting::Edid: {
         const SSceneEdid& e = scene.edids[d.number - 1];
-        if (e.kind == SSceneEdid::Kind::Preset)
-            return reader.SetEdidPreset(d.number, e.preset);
-        return reader.SetEdidFile(d.number, e.file, e.data);
+        if (e.kind == SSceneEdid::Kind::File)
+            return reader.SetEdidFile(d.number, e.file, e.data);
+        reader.SetEdidPreset(d.number, e.preset);
+        break;
     }
     }
-    return false;
+    return true;
 }
 
 // The link kept while it is sound; a fresh one after a failure.
@@ -164,8 +162,7 @@ SSceneApply ApplyScene(const SScene& scene, const ReaderOpener& open, bool dryRu
         if (!reader)
             break;  // the link could not be opened again: the reading back cannot happen either
         ++tried;
-        if (!Change(*reader, scene, d) && d.setting == Setting::Edid &&
-            scene.edids[d.number - 1].kind == SSceneEdid::Kind::File)
+        if (!Change(*reader, scene, d))
             filesNotAccepted.push_back(&d);
     }
     for (std::size_t k = tried; k < changes.size(); ++k)

@@ -453,6 +453,7 @@ TEST_P(CliLink, SceneApplyNamesEverySettingThatDidNotTake)
         std::vector<std::string> faults;
         std::vector<std::string> notTaken;  // the settings named, in order
         std::vector<std::string> errs;      // more lines on standard error
+        std::vector<std::string> before = {};  // a command run before the apply
     };
     const Case cases[] = {
         // Route input 3 to output 1, the beeper and the preset for input 2 refused; the rest
@@ -471,6 +472,11 @@ TEST_P(CliLink, SceneApplyNamesEverySettingThatDidNotTake)
         {"file refused", {"--fault", "refuse:03 07 03"},
          {"EDID IN3 did not take: the switcher did not accept the file, the scene says file lobby.bin"},
          {"corvanectl: the switcher refused the EDID file to input 3"}},
+        // Named once, although the read-back shows a preset where the file belongs.
+        {"file refused over a preset", {"--fault", "refuse:03 07 03"},
+         {"EDID IN3 did not take: the switcher shows DVI 1024x768, the scene says file lobby.bin"},
+         {},
+         {"edid", "set", "DVI 1024x768", "--to", "IN3"}},
         {"file data refused", {"--fault", "refuse:03 07 56"},
          {"EDID IN3 did not take: the switcher did not accept the file, the scene says file lobby.bin"},
          {"corvanectl: the switcher refused the EDID file data to input 3\n"}},
@@ -487,6 +493,9 @@ TEST_P(CliLink, SceneApplyNamesEverySettingThatDidNotTake)
         SCOPED_TRACE(c.name);
         sim.reset();
         Start(c.faults);
+        if (!c.before.empty()) {
+            ASSERT_EQ(Run(c.before).status, 0);
+        }
         const Result r = Run({"scene", "apply", scene}, 20000);
         EXPECT_EQ(r.status, 1) << r.err;
         std::vector<std::string> named;
