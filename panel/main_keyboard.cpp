@@ -2,7 +2,6 @@
 // order, the page keys, and names for the controls that show none.
 #include <QComboBox>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QRadioButton>
 
 #include "panel/corvane_dlg.h"
@@ -51,7 +50,7 @@ void CCorvaneDlg::SetUpKeyboard()
     const struct {
         int id;
         const char* name;
-    } names[] = {{1042, "RX"}, {1043, "TX"}, {1020, "Port"}, {1060, "Switcher IP"}};
+    } names[] = {{1020, "Port"}, {1060, "Switcher IP"}};
     for (const auto& n : names)
         Control(n.id)->setAccessibleName(QString::fromLatin1(n.name));
     Ctl<QLabel>(1019)->setBuddy(Control(1020));
@@ -59,10 +58,6 @@ void CCorvaneDlg::SetUpKeyboard()
     // Two buttons read "Clear": what each clears tells them apart.
     Control(1025)->setAccessibleDescription(QStringLiteral("Clears the device information"));
     Control(1123)->setAccessibleDescription(QStringLiteral("Clears the RX and TX panes"));
-    // Tab leaves a log pane instead of typing into it.
-    for (int id : {1042, 1043})
-        Ctl<QPlainTextEdit>(id)->setTabChangesFocus(true);
-
     PlaceFocusAfterSwitch(false);
 }
 
@@ -90,7 +85,7 @@ std::vector<QWidget*> CCorvaneDlg::FocusOrder() const
             add(w);
     }
     for (int id : kCommonOrder)
-        add(Control(id));
+        add(Existing(id));  // a log pane not yet made is out of sight
     return order;
 }
 
