@@ -14,8 +14,9 @@ namespace corvane {
 // button role would do as well; Qt's bridge offers none.)
 void SetAccessibleChoice(QAbstractButton* button);
 
-// Installs the accessible interface for push buttons, check boxes and radio buttons; once per
-// process, later calls do nothing.
+// Installs the accessible interface for push buttons, check boxes and radio buttons, and for
+// text labels and group boxes (which, like the buttons, are not on screen while beyond their
+// window's edge); once per process, later calls do nothing.
 void InstallAccessibleButtons();
 
 }  // namespace corvane
