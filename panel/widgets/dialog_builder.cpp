@@ -95,7 +95,11 @@ QWidget* BuildControl(const ControlTemplate& c, QWidget* parent, const QFont& fo
     QWidget* w = MakeControl(c, parent, name);
     if (!w)
         return nullptr;
-    w->setFont(font);
+    // A drop-down list takes the font from its parent, which has it, and its list from the box
+    // when it first opens: a box given a font of its own makes its list (a window with an item
+    // view) at once, loading the item views' code at start-up for lists nobody has opened.
+    if (c.kind != Ctl::DropDown || parent->font() != font)
+        w->setFont(font);
     if (!name.isEmpty())
         w->setAccessibleName(name);
 

@@ -142,7 +142,12 @@ void FillVLine(QPainter& p, int x, int y0, int y1, const QColor& c)
 {
     if (y1 < y0)
         std::swap(y0, y1);
-    p.fillRect(QRect(x, y0, 1, y1 - y0 + 1), c);
+    // Qt blends a translucent fill of 96 rows or more on worker threads it starts for the
+    // purpose (two threads at start-up for the window's outline alone): a line is filled in
+    // strips of 64 rows here instead, on this thread, with the same pixels.
+    constexpr int kStripRows = 64;
+    for (int y = y0; y <= y1; y += kStripRows)
+        p.fillRect(QRect(x, y, 1, std::min(kStripRows, y1 - y + 1)), c);
 }
 
 void OutlineRect(QPainter& p, int x, int y, int w, int h, const QColor& c)
