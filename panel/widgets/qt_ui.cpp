@@ -106,15 +106,28 @@ QFont TitleFont()
 {
     static const QString family = FirstInstalled({"Arial", "Liberation Sans"});
     static const int pixelSize = [] {
-        // The largest em whose cell (ascent + descent) still fits 16 pixels.
+        // The largest em whose cell (ascent + descent) still fits 16 pixels. The probe is the
+        // title font itself (style hint included), so the size found is loaded once, not twice.
         QFont probe(family);
         probe.setWeight(QFont::Bold);
-        int size = 16;
-        for (; size > 6; --size) {
+        probe.setStyleHint(QFont::SansSerif);
+        auto fits = [&probe](int size) {
             probe.setPixelSize(size);
             const QFontMetrics m(probe);
-            if (m.ascent() + m.descent() <= 16)
-                break;
+            return m.ascent() + m.descent() <= 16;
+        };
+        // The cell grows with the em, so the sizes that fit are those up to the answer: from a
+        // first guess (a sans-serif cell is about 1.15 em), up while the next size fits, else
+        // down to the first that does; 6 when none from 16 down to 7 does. Each size probed
+        // loads the font anew, and the guess is usually right, with two probes instead of three.
+        int size = 14;
+        if (fits(size)) {
+            while (size < 16 && fits(size + 1))
+                ++size;
+        } else {
+            do
+                --size;
+            while (size > 6 && !fits(size));
         }
         return size;
     }();

@@ -195,6 +195,9 @@ TEST_F(MainWindow, TitleCentredWithItsBlanksInASixteenPixelCell)
     const QFontMetrics m(TitleFont());
     EXPECT_LE(m.ascent() + m.descent(), 16);
     EXPECT_GE(m.ascent() + m.descent(), 15);
+    QFont larger = TitleFont();  // the largest size that fits
+    larger.setPixelSize(larger.pixelSize() + 1);
+    EXPECT_GT(QFontMetrics(larger).ascent() + QFontMetrics(larger).descent(), 16);
     const QString padded = QString::fromLatin1(CCorvaneDlg::kTitle) + QString(14, QLatin1Char(' '));
     const int advance = m.horizontalAdvance(padded);
     ASSERT_LE(advance, 289);  // the rectangle (1, 1)-(290, 30)
