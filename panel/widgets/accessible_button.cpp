@@ -3,7 +3,9 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QAbstractItemView>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QKeySequence>
@@ -168,8 +170,72 @@ public:
     }
 };
 
+// A drop-down list of the main window itself (the Port list, the Switcher IP list below the
+// edge), read as Qt reads one on Linux, and not on screen while beyond the window's edge: its
+// name is its current text (else its own name), its one child the list, opened by its action.
+class CAccessibleDropDown final : public QAccessibleWidget {
+public:
+    explicit CAccessibleDropDown(QComboBox* box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
+
+    int childCount() const override { return 1; }
+    QAccessibleInterface* child(int index) const override
+    {
+        return index == 0 ? QAccessible::queryAccessibleInterface(Box()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        return child && child->object() == Box()->view() ? 0 : -1;
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        QString s;
+        if (t == QAccessible::Name || t == QAccessible::Value)
+            s = Box()->currentText();
+        else if (t == QAccessible::Accelerator)
+            s = QKeySequence(Qt::Key_Down).toString(QKeySequence::NativeText);
+        return s.isEmpty() ? QAccessibleWidget::text(t) : s;
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.offscreen = OutOfSight(widget());
+        s.expandable = true;
+        const auto* list = Box()->findChild<QAbstractItemView*>();  // not made before it opens
+        s.expanded = list && list->isVisible();
+        return s;
+    }
+
+    QStringList actionNames() const override { return {showMenuAction(), pressAction()}; }
+    QString localizedActionDescription(const QString& name) const override
+    {
+        return name == showMenuAction() || name == pressAction() ? QComboBox::tr("Open the combo box selection popup")
+                                                                 : QString();
+    }
+    void doAction(const QString& name) override
+    {
+        if (name != showMenuAction() && name != pressAction())
+            return;
+        if (Box()->view()->isVisible())
+            Box()->hidePopup();
+        else
+            Box()->showPopup();
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+private:
+    QComboBox* Box() const { return static_cast<QComboBox*>(widget()); }
+};
+
 QAccessibleInterface* StaticFactory(const QString& className, QObject* object)
 {
+    if (className == QLatin1String("QComboBox")) {
+        auto* box = qobject_cast<QComboBox*>(object);
+        const bool ofMainWindow = box && box->parentWidget() && box->parentWidget() == box->window() &&
+                                  box->window()->inherits("corvane::CCorvaneDlg");
+        return ofMainWindow && !box->isEditable() ? new CAccessibleDropDown(box) : nullptr;
+    }
     if (className == QLatin1String("QGroupBox")) {
         auto* box = qobject_cast<QGroupBox*>(object);
         return box && !box->isCheckable() ? new CAccessibleStatic(box, QAccessible::Grouping) : nullptr;

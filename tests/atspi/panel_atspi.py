@@ -304,7 +304,8 @@ def tree(panel, port):
 
         # Factory Reset (out of sight: not showing, within reach of a screen reader): the question.
         for role, name in (('push button', 'Factory Reset'), ('page tab', 'EDID'), ('panel', 'Control Mode Select'),
-                           ('panel', 'Reset to the factory settings'), ('label', 'Switcher IP'), ('label', 'RX:')):
+                           ('panel', 'Reset to the factory settings'), ('label', 'Switcher IP'), ('label', 'RX:'),
+                           ('combo box', 'Switcher IP')):
             beyond = find(window, role, name, 1)
             check(beyond is not None and not showing(beyond), '%s "%s" beyond the edge is not showing' % (role, name))
         check(find(window, 'text', 'RX', 0) is None, 'the log panes beyond the edge are not made yet')
