@@ -17,7 +17,7 @@ constexpr int kTabIds[4] = {1008, 1011, 1012, 1013};
 // The General page in reading order: the part in sight at the template size (device
 // information, the COM group, DVI), then what a maximized window adds, group by group.
 constexpr int kGeneralOrder[] = {1024, 1025, 1020, 1021, 1101, 1016, 1017, 1060, 1045, 1046, 1047, 1095, 1096};
-// Never hidden: the log panes with their "clear", then the band's buttons.
+// Not part of a page: the log panes with their "clear", then the band's buttons.
 constexpr int kCommonOrder[] = {1042, 1043, 1123, 1005, 1002};
 
 // Whether Tab may land on w: shown, enabled, taking focus by Tab, and with its middle inside

@@ -145,7 +145,7 @@ TEST_F(MainWindow, TabsRefusedWhileACommandIsOutstanding)
     g_bReady = true;
     dlg->PressTab(1012);
     EXPECT_EQ(dlg->CurrentPage(), PAGE_MATRIX);
-    // The General page's controls hide; the logs, "clear" and the tabs never do.
+    // The General page's controls hide; the logs, "clear" and the tabs do not.
     EXPECT_TRUE(dlg->Control(1026)->isHidden());
     EXPECT_TRUE(dlg->Control(1021)->isHidden());
     EXPECT_FALSE(dlg->Control(1042)->isHidden());
