@@ -48,6 +48,9 @@ bool IsGeneralControl(int id)
            id == 1101;
 }
 
+// The log panes, made when first needed.
+bool IsLogPane(int id) { return id == 1042 || id == 1043; }
+
 // Device information statics no reply ever writes: always empty, so kept hidden, where a screen
 // reader does not meet them as nameless labels.
 bool IsUnusedDeviceLine(int id) { return (id >= 1030 && id <= 1033) || (id >= 1036 && id <= 1041); }
@@ -91,7 +94,8 @@ void CCorvaneDlg::BuildWindow()
     setAccessibleName(QString::fromLatin1(kTitle));
     setAttribute(Qt::WA_OpaquePaintEvent);  // the painting covers the whole client area
 
-    m_controls = BuildDialog(*Template(102), this);
+    m_controls = BuildDialog(
+        *Template(102), this, true, [](const ControlTemplate& c) { return IsLogPane(c.id); }, m_deferred);
     for (QGroupBox* g : findChildren<QGroupBox*>())
         if (g->title() == QLatin1String("DVI Compatibility"))
             m_dviGroup = g;
@@ -123,12 +127,8 @@ void CCorvaneDlg::BuildWindow()
         m_tabs[i]->setAutoFillBackground(true);
     }
 
-    auto* tx = Ctl<QPlainTextEdit>(1043);
-    auto* rx = Ctl<QPlainTextEdit>(1042);
-    for (QPlainTextEdit* e : {tx, rx})
-        e->setUndoRedoEnabled(false);
-    m_txPane = std::make_unique<CPlainTextPane>(tx);
-    m_rxPane = std::make_unique<CPlainTextPane>(rx);
+    m_txPane = std::make_unique<CPlainTextPane>();
+    m_rxPane = std::make_unique<CPlainTextPane>();
     m_session = std::make_unique<CLinkSession>(*m_txPane, *m_rxPane);
     m_session->SetFailOnRefusal(false);  // each page answers a refusal in its own way
     m_link = &m_session->Link();
@@ -183,7 +183,48 @@ void CCorvaneDlg::WireControls()
     }
 }
 
-QWidget* CCorvaneDlg::Control(int id) const { return corvane::Control<QWidget>(m_controls, id); }
+QWidget* CCorvaneDlg::Control(int id) const
+{
+    if (IsLogPane(id) && !m_deferred.empty())
+        const_cast<CCorvaneDlg*>(this)->BuildLogPanes();  // made on first use
+    return Existing(id);
+}
+
+void CCorvaneDlg::BuildLogPanes()
+{
+    if (m_deferred.empty() || !m_rxPane)
+        return;
+    const ControlMap panes = BuildDeferred(std::exchange(m_deferred, {}), this);
+    m_controls.insert(panes.begin(), panes.end());
+    auto* rx = Ctl<QPlainTextEdit>(1042);
+    auto* tx = Ctl<QPlainTextEdit>(1043);
+    // Named, as they show no text of their own; Tab leaves a pane instead of typing into it.
+    rx->setAccessibleName(QStringLiteral("RX"));
+    tx->setAccessibleName(QStringLiteral("TX"));
+    for (QPlainTextEdit* e : {rx, tx})
+        e->setTabChangesFocus(true);
+    m_rxPane->Attach(rx);
+    m_txPane->Attach(tx);
+    KeepLogPanesInSight();
+}
+
+void CCorvaneDlg::KeepLogPanesInSight()
+{
+    const QRect r = rect();
+    if (!m_deferred.empty()) {
+        for (const DeferredControl& d : m_deferred) {
+            const ControlTemplate& c = *d.control;
+            if (r.intersects(DuRect(c.x, c.y, c.w, c.h))) {
+                BuildLogPanes();  // ends here again, with the panes made
+                return;
+            }
+        }
+        return;
+    }
+    for (int id : {1042, 1043})
+        if (QWidget* pane = Existing(id))
+            pane->setVisible(r.intersects(pane->geometry()));
+}
 
 void CCorvaneDlg::SetPageFactory(uint8_t page, std::function<std::unique_ptr<IPage>(CCorvaneDlg&)> factory)
 {
@@ -210,6 +251,7 @@ void CCorvaneDlg::resizeEvent(QResizeEvent* event)
 {
     QDialog::resizeEvent(event);
     LayoutBand();
+    KeepLogPanesInSight();
     KeepCurrentTabInSight();
 }
 

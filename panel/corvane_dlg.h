@@ -16,6 +16,7 @@
 #include "core/link/net_link.h"
 #include "transport/serial_device.h"
 #include "core/pages/general_page.h"
+#include "panel/widgets/dialog_builder.h"
 
 class QLabel;
 
@@ -110,6 +111,12 @@ private:
     static constexpr unsigned kTabInSightPollMs = 100;
 
     void BuildWindow();
+    // The log panes lie beyond the window's edge at its normal size: they are made when the
+    // window first shows them (or anything asks for them), and are hidden whenever the window
+    // is too small to show them, so that assistive technology never reports them on screen.
+    void BuildLogPanes();
+    void KeepLogPanesInSight();
+    QWidget* Existing(int id) const { return corvane::Control<QWidget>(m_controls, id); }
     // A window made smaller than the current page's tab (restored on the EDID page) shows the
     // General page instead, so a visible tab is always the selected one.
     void KeepCurrentTabInSight();
@@ -165,6 +172,7 @@ private:
     }
 
     std::map<int, QWidget*> m_controls;
+    std::vector<DeferredControl> m_deferred;  // the log panes until they are made
     QWidget* m_dviGroup = nullptr;
     CIconButton* m_btnClose = nullptr;
     CIconButton* m_btnMinimize = nullptr;

@@ -2,7 +2,6 @@
 // order, the page keys, and names for the controls that show none.
 #include <QComboBox>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QRadioButton>
 
 #include "panel/corvane_dlg.h"
@@ -18,7 +17,7 @@ constexpr int kTabIds[4] = {1008, 1011, 1012, 1013};
 // The General page in reading order: the part in sight at the template size (device
 // information, the COM group, DVI), then what a maximized window adds, group by group.
 constexpr int kGeneralOrder[] = {1024, 1025, 1020, 1021, 1101, 1016, 1017, 1060, 1045, 1046, 1047, 1095, 1096};
-// Never hidden: the log panes with their "clear", then the band's buttons.
+// Not part of a page: the log panes with their "clear", then the band's buttons.
 constexpr int kCommonOrder[] = {1042, 1043, 1123, 1005, 1002};
 
 // Whether Tab may land on w: shown, enabled, taking focus by Tab, and with its middle inside
@@ -51,7 +50,7 @@ void CCorvaneDlg::SetUpKeyboard()
     const struct {
         int id;
         const char* name;
-    } names[] = {{1042, "RX"}, {1043, "TX"}, {1020, "Port"}, {1060, "Switcher IP"}};
+    } names[] = {{1020, "Port"}, {1060, "Switcher IP"}};
     for (const auto& n : names)
         Control(n.id)->setAccessibleName(QString::fromLatin1(n.name));
     Ctl<QLabel>(1019)->setBuddy(Control(1020));
@@ -59,10 +58,6 @@ void CCorvaneDlg::SetUpKeyboard()
     // Two buttons read "Clear": what each clears tells them apart.
     Control(1025)->setAccessibleDescription(QStringLiteral("Clears the device information"));
     Control(1123)->setAccessibleDescription(QStringLiteral("Clears the RX and TX panes"));
-    // Tab leaves a log pane instead of typing into it.
-    for (int id : {1042, 1043})
-        Ctl<QPlainTextEdit>(id)->setTabChangesFocus(true);
-
     PlaceFocusAfterSwitch(false);
 }
 
@@ -90,7 +85,7 @@ std::vector<QWidget*> CCorvaneDlg::FocusOrder() const
             add(w);
     }
     for (int id : kCommonOrder)
-        add(Control(id));
+        add(Existing(id));  // a log pane not yet made is out of sight
     return order;
 }
 

@@ -59,7 +59,7 @@ constexpr ControlTemplate kControls102[] = {
     {1098, Ctl::GroupBox, "Disable/Enable Beep", 163, 292, 150, 32},
     {1096, Ctl::CheckBox, "Enable Beep", 173, 306, 100, 10},
 
-    // Log panes (never hidden).
+    // Log panes (no page hides them; the panes themselves are made when first in sight).
     {0, Ctl::Static, "RX:", 345, 36, 20, 10},
     {1042, Ctl::MultiEdit, "", 345, 47, 230, 88},
     {0, Ctl::Static, "TX:", 345, 140, 20, 10},

@@ -11,11 +11,13 @@ namespace corvane {
 
 // A checkable push button that is one choice among several (an output's IN buttons): read as a
 // radio button, so a screen reader says whether it is the one chosen. (The platform's toggle
-// button role would do as well; Qt's bridge offers none.)
+// button role would do as well, but Qt 6.4's bridge maps none of Qt's roles to it, whatever
+// the state: a checked button is a push button that is checked.)
 void SetAccessibleChoice(QAbstractButton* button);
 
-// Installs the accessible interface for push buttons, check boxes and radio buttons; once per
-// process, later calls do nothing.
+// Installs the accessible interface for push buttons, check boxes and radio buttons, and for
+// text labels, group boxes and the main window's drop-down lists (which, like the buttons, are
+// not on screen while beyond their window's edge); once per process, later calls do nothing.
 void InstallAccessibleButtons();
 
 }  // namespace corvane

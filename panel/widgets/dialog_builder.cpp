@@ -86,7 +86,51 @@ QWidget* MakeControl(const ControlTemplate& c, QWidget* parent, QString& accessi
 
 QSize DialogSize(const DialogTemplate& tpl) { return DuRect(0, 0, tpl.w, tpl.h).size(); }
 
-ControlMap BuildDialog(const DialogTemplate& tpl, QWidget* parent, bool resizeParent)
+namespace {
+
+// Makes one control of a template on parent, in the dialog font, at its place.
+QWidget* BuildControl(const ControlTemplate& c, QWidget* parent, const QFont& font)
+{
+    QString name;
+    QWidget* w = MakeControl(c, parent, name);
+    if (!w)
+        return nullptr;
+    // A drop-down list takes the font from its parent, which has it, and its list from the box
+    // when it first opens: a box given a font of its own makes its list (a window with an item
+    // view) at once, loading the item views' code at start-up for lists nobody has opened.
+    if (c.kind != Ctl::DropDown || parent->font() != font)
+        w->setFont(font);
+    if (!name.isEmpty())
+        w->setAccessibleName(name);
+
+    QRect geometry = DuRect(c.x, c.y, c.w, c.h);
+    switch (c.kind) {
+    case Ctl::Picture:
+        // A picture static takes its bitmap's size.
+        if (c.w == 0 || c.h == 0)
+            geometry.setSize(static_cast<QLabel*>(w)->pixmap().deviceIndependentSize().toSize());
+        break;
+    case Ctl::DropDown:
+        // The template's height is that of the opened list; the closed box is one line.
+        geometry.setHeight(std::min(geometry.height(), w->sizeHint().height()));
+        break;
+    default:
+        break;
+    }
+    w->setGeometry(geometry);
+
+    if (c.kind == Ctl::Static || c.kind == Ctl::StaticCentered || c.kind == Ctl::Picture || c.kind == Ctl::GroupBox)
+        w->setAttribute(Qt::WA_TransparentForMouseEvents);
+    if (c.id != 0)
+        w->setObjectName(QStringLiteral("ctl%1").arg(c.id));
+    return w;
+}
+
+}  // namespace
+
+ControlMap BuildDialog(const DialogTemplate& tpl, QWidget* parent, bool resizeParent,
+                       const std::function<bool(const ControlTemplate&)>& defer,
+                       std::vector<DeferredControl>& deferred)
 {
     ControlMap controls;
     if (!parent)
@@ -98,35 +142,20 @@ ControlMap BuildDialog(const DialogTemplate& tpl, QWidget* parent, bool resizePa
     if (resizeParent)
         parent->resize(DialogSize(tpl));
 
+    const std::size_t firstDeferred = deferred.size();
     QButtonGroup* radios = nullptr;
     for (const ControlTemplate& c : tpl.controls) {
-        QString name;
-        QWidget* w = MakeControl(c, parent, name);
+        if (defer && defer(c)) {
+            deferred.push_back({&c, nullptr});
+            continue;
+        }
+        QWidget* w = BuildControl(c, parent, font);
         if (!w)
             continue;
-        w->setFont(font);
-        if (!name.isEmpty())
-            w->setAccessibleName(name);
-
-        QRect geometry = DuRect(c.x, c.y, c.w, c.h);
-        switch (c.kind) {
-        case Ctl::Picture:
-            // A picture static takes its bitmap's size.
-            if (c.w == 0 || c.h == 0)
-                geometry.setSize(static_cast<QLabel*>(w)->pixmap().deviceIndependentSize().toSize());
-            break;
-        case Ctl::DropDown:
-            // The template's height is that of the opened list; the closed box is one line.
-            geometry.setHeight(std::min(geometry.height(), w->sizeHint().height()));
-            break;
-        default:
-            break;
-        }
-        w->setGeometry(geometry);
-
-        if (c.kind == Ctl::Static || c.kind == Ctl::StaticCentered || c.kind == Ctl::Picture ||
-            c.kind == Ctl::GroupBox)
-            w->setAttribute(Qt::WA_TransparentForMouseEvents);
+        // The controls left out before this one go under it.
+        for (std::size_t i = firstDeferred; i < deferred.size(); ++i)
+            if (!deferred[i].under)
+                deferred[i].under = w;
 
         if (c.kind == Ctl::Radio) {
             if (!radios) {
@@ -140,10 +169,33 @@ ControlMap BuildDialog(const DialogTemplate& tpl, QWidget* parent, bool resizePa
             radios = nullptr;
         }
 
-        if (c.id != 0) {
-            w->setObjectName(QStringLiteral("ctl%1").arg(c.id));
+        if (c.id != 0)
             controls[c.id] = w;
-        }
+        w->show();
+    }
+    return controls;
+}
+
+ControlMap BuildDialog(const DialogTemplate& tpl, QWidget* parent, bool resizeParent)
+{
+    std::vector<DeferredControl> none;
+    return BuildDialog(tpl, parent, resizeParent, {}, none);
+}
+
+ControlMap BuildDeferred(const std::vector<DeferredControl>& deferred, QWidget* parent)
+{
+    ControlMap controls;
+    if (!parent)
+        return controls;
+    const QFont font = DialogFont();
+    for (const DeferredControl& d : deferred) {
+        QWidget* w = d.control ? BuildControl(*d.control, parent, font) : nullptr;
+        if (!w)
+            continue;
+        if (d.under)
+            w->stackUnder(d.under);
+        if (d.control->id != 0)
+            controls[d.control->id] = w;
         w->show();
     }
     return controls;

@@ -4,8 +4,11 @@
 // accessible name of their own. Controls with an id are named "ctl<id>".
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
+#include <functional>
 #include <map>
+#include <vector>
 
 #include "panel/res/dialog_template.h"
 
@@ -22,6 +25,21 @@ using ControlMap = std::map<int, QWidget*>;
 ControlMap BuildDialog(const DialogTemplate& tpl, QWidget* parent, bool resizeParent = true);
 // The same by template id; an empty map for an unknown id.
 ControlMap BuildDialog(int templateId, QWidget* parent, bool resizeParent = true);
+
+// A control left out of the first build, to be made when it is first needed: its template
+// and the control made after it, which it lies under once made.
+struct DeferredControl {
+    const ControlTemplate* control = nullptr;
+    QPointer<QWidget> under;
+};
+// As above, leaving out the controls for which defer holds (never radio buttons, which are
+// grouped as they are made); they are added to deferred.
+ControlMap BuildDialog(const DialogTemplate& tpl, QWidget* parent, bool resizeParent,
+                       const std::function<bool(const ControlTemplate&)>& defer,
+                       std::vector<DeferredControl>& deferred);
+// Makes deferred controls on parent as the first build would have made them, in their place in
+// the stacking order; returns those with an id.
+ControlMap BuildDeferred(const std::vector<DeferredControl>& deferred, QWidget* parent);
 
 // The template's size in pixels.
 QSize DialogSize(const DialogTemplate& tpl);

@@ -8,8 +8,10 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTest>
 
+#include "panel/log_pane_widget.h"
 #include "panel/pages/matrix_dlg.h"
 #include "panel/widgets/qt_ui.h"
 #include "panel/res/dialog_template.h"
@@ -55,6 +57,8 @@ TEST_F(MainWindow, TemplateSizeAndEveryControl)
 TEST_F(MainWindow, EveryControlFitsAWindowMaximizedOn1024x768)
 {
     // "clear" is the operator's way out of a stuck command: nothing may lie beyond such a screen.
+    dlg->show();
+    dlg->resize(1024, 768);
     int checked = 0;
     for (QWidget* w : dlg->findChildren<QWidget*>()) {
         if (w->isWindow() || w->window() != dlg.get())
@@ -134,13 +138,14 @@ TEST_F(MainWindow, CurrentTabIsBlackOnFaceOthersWhiteOnBlue)
 
 TEST_F(MainWindow, TabsRefusedWhileACommandIsOutstanding)
 {
+    dlg->resize(1024, 768);  // the log panes in sight
     g_bReady = false;
     dlg->PressTab(1012);
     EXPECT_EQ(dlg->CurrentPage(), PAGE_GENERAL);
     g_bReady = true;
     dlg->PressTab(1012);
     EXPECT_EQ(dlg->CurrentPage(), PAGE_MATRIX);
-    // The General page's controls hide; the logs, "clear" and the tabs never do.
+    // The General page's controls hide; the logs, "clear" and the tabs do not.
     EXPECT_TRUE(dlg->Control(1026)->isHidden());
     EXPECT_TRUE(dlg->Control(1021)->isHidden());
     EXPECT_FALSE(dlg->Control(1042)->isHidden());
@@ -190,6 +195,9 @@ TEST_F(MainWindow, TitleCentredWithItsBlanksInASixteenPixelCell)
     const QFontMetrics m(TitleFont());
     EXPECT_LE(m.ascent() + m.descent(), 16);
     EXPECT_GE(m.ascent() + m.descent(), 15);
+    QFont larger = TitleFont();  // the largest size that fits
+    larger.setPixelSize(larger.pixelSize() + 1);
+    EXPECT_GT(QFontMetrics(larger).ascent() + QFontMetrics(larger).descent(), 16);
     const QString padded = QString::fromLatin1(CCorvaneDlg::kTitle) + QString(14, QLatin1Char(' '));
     const int advance = m.horizontalAdvance(padded);
     ASSERT_LE(advance, 289);  // the rectangle (1, 1)-(290, 30)
@@ -323,7 +331,13 @@ namespace {
 
 TEST_F(MainWindow, SystemMenuMaximizesAndShowsTheHiddenControls)
 {
+    Connect();  // the panes hold its exchange before they are made
+    const uint8_t frame[13] = {0xA5, 0x5B, 0x01, 0x0B};
+    for (int i = 0; i < 30; ++i)
+        dlg->Link().Log().LogTx(frame);
     dlg->show();
+    // The log panes out of sight are not made yet (start-up builds only what it shows).
+    EXPECT_EQ(dlg->findChild<QPlainTextEdit*>(), nullptr);
     dlg->ShowSystemMenu(dlg->mapToGlobal(QPoint(10, 10)));
     auto* menu = dlg->findChild<QMenu*>();
     ASSERT_NE(menu, nullptr);
@@ -338,12 +352,32 @@ TEST_F(MainWindow, SystemMenuMaximizesAndShowsTheHiddenControls)
     EXPECT_TRUE(dlg->IsMaximized());
     ASSERT_GT(dlg->width(), 593);
     EXPECT_EQ(dlg->Control(1002)->geometry(), QRect(dlg->width() - 26, 1, 25, 25));  // laid out anew
-    EXPECT_TRUE(dlg->Control(1042)->isVisible());  // the log panes come into view
+    auto* tx = qobject_cast<QPlainTextEdit*>(dlg->Control(1043));
+    ASSERT_NE(tx, nullptr);
+    EXPECT_TRUE(tx->isVisible());  // the log panes come into view
+    EXPECT_TRUE(dlg->Control(1042)->isVisible());
     EXPECT_TRUE(dlg->Control(1095)->isVisible());
+    // with what was logged before, the view at its end
+    EXPECT_TRUE(tx->toPlainText().startsWith(QStringLiteral("A5 5B 01 0B 00 00 00 00 00 00 00 00 F4 \n")));
+    EXPECT_EQ(tx->toPlainText().count(QLatin1Char('\n')), 32);
+    // as a pane made at start and shown all along would be
+    QPlainTextEdit ref(dlg.get());
+    ref.setFont(tx->font());
+    ref.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    ref.setGeometry(tx->geometry().translated(0, 200));
+    ref.show();
+    CPlainTextPane refPane(&ref);
+    for (const QString& line : tx->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        refPane.Insert((line + QLatin1Char('\n')).toStdString());
+    EXPECT_EQ(ref.toPlainText(), tx->toPlainText());
+    EXPECT_GT(tx->verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(tx->verticalScrollBar()->maximum(), ref.verticalScrollBar()->maximum());
+    EXPECT_EQ(tx->verticalScrollBar()->value(), ref.verticalScrollBar()->value());
     dlg->ShowSystemMenu(dlg->mapToGlobal(QPoint(10, 10)));
     EXPECT_FALSE(menu->actions()[2]->isEnabled());
     menu->actions()[0]->trigger();  // Restore
     EXPECT_EQ(dlg->size(), QSize(593, 492));
+    EXPECT_TRUE(tx->isHidden());  // out of sight again: not on screen for assistive technology
     menu->hide();
 }
 

@@ -265,7 +265,7 @@ def tree(panel, port):
         page_tabs = find_all(tabs, 'page tab')
         check([t.name for t in page_tabs if showing(t)] != [] and len(page_tabs) == 4, 'four page tabs')
         check([t.name for t in page_tabs if has(t, pyatspi.STATE_SELECTED)] == ['General'], 'General is selected')
-        for role, name in (('text', 'RX'), ('text', 'TX'), ('combo box', port), ('combo box', 'Switcher IP')):
+        for role, name in (('combo box', port), ('combo box', 'Switcher IP')):
             check(find(window, role, name, 1) is not None, '%s "%s"' % (role, name))
         clears = {a.name: a.description for a in find_all(window, 'push button') if a.name.lower() == 'clear'}
         check(len(set(clears.values())) == 2 and all(clears.values()), 'the two "clear" buttons say what they clear')
@@ -303,8 +303,12 @@ def tree(panel, port):
         check(len(nameless) <= 1, 'the unused device lines are not showing: %s' % [(e.x, e.y) for e in nameless])
 
         # Factory Reset (out of sight: not showing, within reach of a screen reader): the question.
-        check(not showing(find(window, 'push button', 'Factory Reset')), '"Factory Reset" below the edge is not showing')
-        check(not showing(find(tabs, 'page tab', 'EDID')), 'the EDID tab beyond the edge is not showing')
+        for role, name in (('push button', 'Factory Reset'), ('page tab', 'EDID'), ('panel', 'Control Mode Select'),
+                           ('panel', 'Reset to the factory settings'), ('label', 'Switcher IP'), ('label', 'RX:'),
+                           ('combo box', 'Switcher IP')):
+            beyond = find(window, role, name, 1)
+            check(beyond is not None and not showing(beyond), '%s "%s" beyond the edge is not showing' % (role, name))
+        check(find(window, 'text', 'RX', 0) is None, 'the log panes beyond the edge are not made yet')
         timed_press(app, find(window, 'push button', 'Factory Reset'), 'Factory Reset')
         question = 'Do you want to reset to factory settings?'
         box = find(app, 'dialog', question, 5)
@@ -431,6 +435,9 @@ def desktop(panel, port):
         check(wait_for(lambda: width(window) > 1000, 5), 'the window manager maximizes the window (Super+Up)')
         reset = find(window, 'push button', 'Factory Reset')
         check(wait_for(lambda: showing(edid_tab) and showing(reset), 3), 'the EDID tab and "Factory Reset" are shown')
+        in_sight = [find(window, role, name, 3) for role, name in
+                    (('text', 'RX'), ('text', 'TX'), ('label', 'RX:'), ('panel', 'Disable/Enable Beep'))]
+        check(all(a is not None and showing(a) for a in in_sight), 'the log panes, labels and group boxes are shown')
         key('Menu')
         menu = find(app, 'popup menu', 'System menu', 3)
         if check(menu is not None, 'the Menu key opens the system menu of the maximized window'):
@@ -451,6 +458,8 @@ def desktop(panel, port):
         key('super+Down')
         check(wait_for(lambda: width(window) == normal, 5),
               'the window manager restores the window (Super+Down): %d px wide' % width(window))
+        check(wait_for(lambda: not any(showing(a) for a in in_sight if a is not None), 3),
+              'restored, the log panes, labels and group boxes beyond the edge are not showing')
         check(wait_for(lambda: selected_tabs(tabs) == ['General'], 3),
               'restored, the selected tab is one in sight: ' + ', '.join(selected_tabs(tabs)))
     finally:

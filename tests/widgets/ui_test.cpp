@@ -1,6 +1,7 @@
 // Dialog units, the template registry, the painted resources, the dialog builder, the key filter
 // and the About box.
 #include <QAccessible>
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -136,7 +137,17 @@ TEST(DialogBuilder, AdjacentRadioButtonsFormOneGroup)
     EXPECT_TRUE(Control<QRadioButton>(c, 5)->isChecked());  // the other group keeps its choice
     EXPECT_TRUE(Control<QGroupBox>(c, 1)->testAttribute(Qt::WA_TransparentForMouseEvents));
     // A closed drop-down list is one line high, whatever its template reserves for the list.
-    EXPECT_LT(Control<QComboBox>(c, 7)->height(), DuY(80));
+    auto* list = Control<QComboBox>(c, 7);
+    EXPECT_LT(list->height(), DuY(80));
+    // Its list is made when it first opens, and shows the dialog font as the box does.
+    EXPECT_EQ(list->findChild<QAbstractItemView*>(), nullptr);
+    EXPECT_EQ(list->font(), DialogFont());
+    list->addItem(QStringLiteral("one"));
+    parent.show();
+    list->showPopup();
+    ASSERT_NE(list->view(), nullptr);
+    EXPECT_EQ(list->view()->font(), DialogFont());
+    list->hidePopup();
     EXPECT_NE(Control<QLineEdit>(c, 8), nullptr);
 }
 
