@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
+#include <cstdio>
 #include <mutex>
 
 namespace corvane {
@@ -55,7 +55,7 @@ std::string DefaultPortDir()
     SPortDir dir = ResolvePortDir();
     if (!dir.error.empty()) {
         static std::once_flag said;
-        std::call_once(said, [&] { std::cerr << program_invocation_short_name << ": " << dir.error << std::endl; });
+        std::call_once(said, [&] { std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, dir.error.c_str()); });
     }
     return dir.path;
 }

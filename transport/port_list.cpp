@@ -9,7 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
+#include <cstdio>
 #include <map>
 #include <set>
 
@@ -363,7 +363,7 @@ bool RefreshPortList(IPortCombo& combo, const SPortPaths& paths, const PortError
         if (onError)
             onError(text);
         else
-            std::cerr << "corvane: " << text << std::endl;
+            std::fprintf(stderr, "corvane: %s\n", text.c_str());
     };
     std::vector<SPortInfo> ports, denied;
     if (auto error = ListSerialPorts(ports, paths, &denied)) {

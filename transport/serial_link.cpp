@@ -9,7 +9,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <iostream>
 
 namespace corvane {
 
@@ -83,7 +82,7 @@ void CSerialLink::Report(const std::string& operation, int error)
     if (m_log)
         m_log(line);
     else
-        std::cerr << "corvane: " << line << std::endl;
+        std::fprintf(stderr, "corvane: %s\n", line.c_str());
 }
 
 bool CSerialLink::OpenPort(ISerialOwner* owner, unsigned portNumber, unsigned baud, char parity, unsigned dataBits,

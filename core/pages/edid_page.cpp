@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <iostream>
 #include <utility>
 
 #include "core/edid/edid_check.h"
@@ -51,7 +50,7 @@ bool IsTarget(int n) { return n >= 1 && n <= kEdidAllInputs; }
 
 void LogToStderr(const std::string& line)
 {
-    std::cerr << "corvane: " << line << std::endl;
+    std::fprintf(stderr, "corvane: %s\n", line.c_str());
 }
 
 std::string OneLine(const std::string& text)
