@@ -1,6 +1,5 @@
 // scene save|apply|show: a switcher's settings to a file and back, through the General, Matrix
 // and EDID pages with text views; show reads a scene without a switcher.
-#include <algorithm>
 #include <filesystem>
 
 #include "cli/command_line.h"

@@ -23,7 +23,7 @@ int RunEdid(Args args, std::ostream& out, std::ostream& err);
 int RunFirmwareLink(Args args, std::ostream& out, std::ostream& err);
 int RunSearch(Args args, std::ostream& out, std::ostream& err);
 int RunConfig(Args args, std::ostream& out, std::ostream& err);
-// scene save|apply|show (see ApplyScene for the part that talks to one switcher).
+// scene save|apply|show (see ApplyScene for apply against one switcher).
 int RunScene(Args args, std::ostream& out, std::ostream& err);
 // watch: the status reading repeated, one line per change, until a signal or a lost link.
 int RunWatch(Args args, std::ostream& out, std::ostream& err);
