@@ -115,7 +115,6 @@ public:
 
     pid_t Pid() const { return m_pid; }
     bool Running() const { return m_pid > 0 && m_status < 0; }
-    int OutFd() const { return m_out; }
     int ErrFd() const { return m_err; }
     int InFd() const { return m_in; }
 
