@@ -38,6 +38,17 @@ inline int FreePort()
     return port;
 }
 
+// A bound of ms from now, and what is left of it (never below 0).
+struct SBound {
+    explicit SBound(int ms) : until(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms)) {}
+    int Left() const
+    {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        return int(std::max<long long>(left.count(), 0));
+    }
+    std::chrono::steady_clock::time_point until;
+};
+
 // A shell's exit status: the program's own, or 128 + the signal that ended it.
 inline int ExitStatus(int waitStatus)
 {
@@ -121,7 +132,7 @@ public:
     // The next line of standard output, or nothing when none comes within ms (or it ended).
     std::optional<std::string> ReadLine(int ms)
     {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        const SBound bound(ms);
         for (;;) {
             if (const auto nl = m_buf.find('\n'); nl != std::string::npos) {
                 std::string line = m_buf.substr(0, nl);
@@ -129,9 +140,8 @@ public:
                 log += line + "\n";
                 return line;
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
             pollfd p{m_out, POLLIN, 0};
-            if (m_out < 0 || poll(&p, 1, int(std::max<long long>(left.count(), 0))) <= 0)
+            if (m_out < 0 || poll(&p, 1, bound.Left()) <= 0)
                 return std::nullopt;
             char chunk[4096];
             const ssize_t n = read(m_out, chunk, sizeof chunk);
@@ -143,10 +153,9 @@ public:
     // The first line of output that contains text, or "" when none comes within ms.
     std::string LineWith(const std::string& text, int ms)
     {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        const SBound bound(ms);
         for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-            const auto line = ReadLine(int(std::max<long long>(left.count(), 0)));
+            const auto line = ReadLine(bound.Left());
             if (!line)
                 return {};
             if (line->find(text) != std::string::npos)
@@ -157,7 +166,7 @@ public:
     // the program still writes then.
     bool Collect(std::string& out, std::string& err, int ms)
     {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        const SBound bound(ms);
         out += m_buf;
         m_buf.clear();
         pollfd fds[2] = {{m_out, POLLIN, 0}, {m_err, POLLIN, 0}};
@@ -165,8 +174,7 @@ public:
         for (;;) {
             if (fds[0].fd < 0 && fds[1].fd < 0)
                 return true;
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || poll(fds, 2, int(left.count())) <= 0)
+            if (bound.Left() == 0 || poll(fds, 2, bound.Left()) <= 0)
                 return false;
             for (int i = 0; i < 2; ++i) {
                 if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
@@ -204,8 +212,8 @@ public:
     // The same within ms; -1 when the program is still running then.
     int Wait(int ms)
     {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (Running() && std::chrono::steady_clock::now() < until) {
+        const SBound bound(ms);
+        while (Running() && bound.Left() > 0) {
             int status = 0;
             if (waitpid(m_pid, &status, WNOHANG) == m_pid)
                 m_status = ExitStatus(status);
