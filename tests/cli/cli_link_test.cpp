@@ -489,6 +489,9 @@ TEST_P(CliLink, SceneApplyNamesEverySettingThatDidNotTake)
         {"read-back lost", {"--fault", "drop:01 0B:2-"}, {},
          {"corvanectl: the switcher could not be read back for output 1, output 2, beep, EDID IN1, EDID IN2 and "
           "EDID IN3: they were set, but whether they took is not known\n"}},
+        {"read-back short of IN3", {"--fault", "drop:01 0C 03:2-3"}, {},
+         {"corvanectl: the switcher could not be read back for EDID IN3: it was set, but whether it took is not "
+          "known\n"}},
         // Every change read back, but not an input the scene leaves alone.
         {"read-back short of IN4", {"--fault", "drop:01 0C 04:2-3"}, {},
          {"corvanectl: the switcher could not be read back for EDID IN4; whether it still matches the scene there "
