@@ -46,7 +46,6 @@ public:
         if (!pending.empty())
             Insert(pending);
     }
-    bool Attached() const { return m_edit != nullptr; }
 
 private:
     QPointer<QPlainTextEdit> m_edit;
