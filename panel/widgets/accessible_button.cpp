@@ -21,16 +21,29 @@ namespace {
 
 constexpr const char* kChoiceProperty = "corvaneChoice";
 
+// A text as read: "&&" is an ampersand, a single "&" only marks the mnemonic.
+QString WithoutMnemonic(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('&') && i + 1 < text.size())
+            ++i;
+        else if (text[i] == QLatin1Char('&'))
+            continue;
+        out += text[i];
+    }
+    return out;
+}
+
 class CAccessibleButton final : public QAccessibleWidget {
 public:
     explicit CAccessibleButton(QAbstractButton* button) : QAccessibleWidget(button, RoleOf(button)) {}
 
     QString text(QAccessible::Text t) const override
     {
-        if (t == QAccessible::Name && Button()->accessibleName().isEmpty()) {
-            QString text = Button()->text();
-            return text.remove(QLatin1Char('&'));  // the read text, not the mnemonic marker
-        }
+        if (t == QAccessible::Name && Button()->accessibleName().isEmpty())
+            return WithoutMnemonic(Button()->text());
         if (t == QAccessible::Description) {
             // The tip of an icon button is already its name: said once, not twice.
             const QString description = QAccessibleWidget::text(t);
@@ -105,21 +118,6 @@ QAccessibleInterface* ButtonFactory(const QString& className, QObject* object)
         return nullptr;
     auto* button = qobject_cast<QAbstractButton*>(object);
     return button ? new CAccessibleButton(button) : nullptr;
-}
-
-// A text as read: "&&" is an ampersand, a single "&" only marks the mnemonic.
-QString WithoutMnemonic(const QString& text)
-{
-    QString out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == QLatin1Char('&') && i + 1 < text.size())
-            ++i;
-        else if (text[i] == QLatin1Char('&'))
-            continue;
-        out += text[i];
-    }
-    return out;
 }
 
 // A text label or a group box, read with the text it shows, and not on screen while it lies
