@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/link/link_core.h"
+#include "platform/scripted_notices.h"
 #include "core/scene/scene.h"
 
 using namespace corvane;
@@ -19,7 +20,9 @@ struct NullPane final : ILogPane {
 void BM_SerialFrame(benchmark::State& state)
 {
     NullPane tx, rx;
-    CLinkCore core(tx, rx);
+    CVirtualTimers timers;
+    CScriptedNotices op;
+    CLinkCore core(timers, op, tx, rx);
     int handled = 0;
     core.SetPageHandler(PAGE_GENERAL, [&](const Frame&) { ++handled; });
     const Frame f = MakeFrame({0x01, 0x04, 0x01});
@@ -35,7 +38,9 @@ BENCHMARK(BM_SerialFrame);
 void BM_TcpFrame(benchmark::State& state)
 {
     NullPane tx, rx;
-    CLinkCore core(tx, rx);
+    CVirtualTimers timers;
+    CScriptedNotices op;
+    CLinkCore core(timers, op, tx, rx);
     int handled = 0;
     core.SetPageHandler(PAGE_GENERAL, [&](const Frame&) { ++handled; });
     std::vector<uint8_t> read;

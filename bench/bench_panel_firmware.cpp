@@ -131,15 +131,12 @@ void BM_FirmwareUpgrade(benchmark::State& state)
         CSim sim(args, paths.portDir);
         CQtTimers timers;
         CScriptedNotices op;
-        ResetLinkState();
         ResetPortListState();
-        InstallTimers(&timers);
-        InstallNotices(&op);
         {
-            CCorvaneDlg dlg(std::make_unique<CQtSerialPort>(paths), paths);
+            CCorvaneDlg dlg(std::make_unique<CQtSerialPort>(paths), timers, op, paths);
             RegisterPages(dlg);
             qobject_cast<QAbstractButton*>(dlg.Control(1021))->click();
-            if (!sim.ready || !g_bComOpen || !WaitFor([&] { return g_bReady && dlg.Link().Log().RxFrames() >= 1; }, 5000)) {
+            if (!sim.ready || !dlg.Link().bComOpen || !WaitFor([&] { return dlg.Link().bReady && dlg.Link().Log().RxFrames() >= 1; }, 5000)) {
                 state.SkipWithError("cannot reach the emulator");
             } else {
                 dlg.PressTab(1013);
@@ -159,7 +156,7 @@ void BM_FirmwareUpgrade(benchmark::State& state)
                     QElapsedTimer t;
                     t.start();
                     page->UpgradeButton()->click();
-                    const bool ok = WaitFor([&] { return g_bReady; }, 600000) &&
+                    const bool ok = WaitFor([&] { return dlg.Link().bReady; }, 600000) &&
                                     page->Messages()->toPlainText().endsWith(QStringLiteral("successfully \n"));
                     const double seconds = double(t.nsecsElapsed()) / 1e9;
                     state.SetIterationTime(seconds);
@@ -180,8 +177,6 @@ void BM_FirmwareUpgrade(benchmark::State& state)
                 }
             }
         }
-        InstallTimers(nullptr);
-        InstallNotices(nullptr);
     }
     std::filesystem::remove_all(dir);
 }

@@ -141,7 +141,7 @@ int RunFirmwareLink(Args args, std::ostream& out, std::ostream& err)
     // The page names the step it gave up on; a refusal comes before the page gives up.
     run.session.SetTimeoutSubject([&] {
         const std::string step = page.FailedStep();
-        return step.empty() ? CommandText(g_CommandFrame) : step;
+        return step.empty() ? CommandText(run.session.Link().CommandFrame) : step;
     });
     run.session.SetDoneSoFar([&]() -> std::string {
         if (page.ImageMayBeComplete())
@@ -154,7 +154,7 @@ int RunFirmwareLink(Args args, std::ostream& out, std::ostream& err)
     run.session.Link().SetCurrentPage(PAGE_FIRMWARE);
     page.OnUpgrade();
     const bool ok = !run.session.Failed() && run.session.RunUntil([&] {
-        return page.CurrentStep() == CFirmwarePage::Step::Idle && g_bReady;
+        return page.CurrentStep() == CFirmwarePage::Step::Idle && run.session.Link().bReady;
     });
     if (barShown)
         err << '\n';

@@ -266,19 +266,20 @@ int RunReset(Args args, std::ostream& out, std::ostream& err)
     if (int r = run.session.Open())
         return r;
     run.session.SetAnswer(IDOK);
-    run.session.SetTimeoutSubject([] {
-        return "factory reset step " + std::to_string(FactoryResetStepOf(g_CommandFrame)) + " of " +
+    const Frame& sent = run.session.Link().CommandFrame;
+    run.session.SetTimeoutSubject([&sent] {
+        return "factory reset step " + std::to_string(FactoryResetStepOf(sent)) + " of " +
                std::to_string(kResetSteps);
     });
-    run.session.SetDoneSoFar([]() -> std::string {
-        const int step = FactoryResetStepOf(g_CommandFrame);
+    run.session.SetDoneSoFar([&sent]() -> std::string {
+        const int step = FactoryResetStepOf(sent);
         if (step <= 1)
             return "";
         return step == 2 ? "step 1 was carried out" : "steps 1 to " + std::to_string(step - 1) + " were carried out";
     });
     run.session.Link().SetCurrentPage(PAGE_GENERAL);
     run.general.OnFactoryReset();
-    if (run.session.Failed() || !run.session.RunUntil([&] { return g_bReady; }))
+    if (run.session.Failed() || !run.session.RunUntil([&] { return run.session.Link().bReady; }))
         return kExitFailed;
     out << (c.json ? "{\"reset\":true}\n" : "Set successfully!\n");
     return kExitOk;

@@ -87,7 +87,6 @@ struct SNetRun {
         net.SetWarningSink([&e](const std::string& line) {
             e << "corvanectl: " << (line.rfind("corvane: ", 0) == 0 ? line.substr(9) : line) << '\n';
         });
-        ResetNetworkState();
     }
     ~SNetRun() { qInstallMessageHandler(m_previous); }
 
@@ -112,7 +111,7 @@ struct SNetRun {
         if (udp.bindFailed)
             return BindFailed();
         bool over = false;
-        CTimerOwner wait([&over](unsigned) { over = true; });
+        CTimerOwner wait(session.Link().TimerService(), [&over](unsigned) { over = true; });
         wait.SetTimer(1, ms);
         return session.RunUntil([&] { return over; });
     }
@@ -146,9 +145,9 @@ std::optional<unsigned> WaitOption(const SCommandLine& c, unsigned fallback)
 }
 
 // The panel's drop-down list order: ascending address text.
-void PrintSwitchers(std::ostream& out, bool json)
+void PrintSwitchers(std::ostream& out, bool json, const CSwitcherList& found)
 {
-    const auto& list = g_FoundSwitchers.Entries();
+    const auto& list = found.Entries();
     if (json) {
         out << "{\"switchers\":[";
         for (std::size_t i = 0; i < list.size(); ++i)
@@ -178,11 +177,11 @@ int RunSearch(Args args, std::ostream& out, std::ostream& err)
         return Usage(err, run.error, kSearchUsage);
     if (!run.Search(*wait))
         return run.udp.bindFailed ? kExitNoLink : kExitFailed;
-    if (g_FoundSwitchers.Size() == 0) {
+    if (run.net.FoundSwitchers.Size() == 0) {
         err << "corvanectl: no switcher answered the search\n";
         return kExitFailed;
     }
-    PrintSwitchers(out, c.json);
+    PrintSwitchers(out, c.json, run.net.FoundSwitchers);
     return kExitOk;
 }
 
@@ -201,7 +200,7 @@ int FindSwitchers(const std::string& udpTo, unsigned waitMs, bool trace, std::ve
     if (!run.Search(waitMs))
         return run.udp.bindFailed ? kExitNoLink : kExitFailed;
     addresses.clear();
-    for (const FoundSwitcher& s : g_FoundSwitchers.Entries())
+    for (const FoundSwitcher& s : run.net.FoundSwitchers.Entries())
         addresses.push_back(s.ip);
     return kExitOk;
 }
@@ -243,24 +242,24 @@ int RunConfig(Args args, std::ostream& out, std::ostream& err)
     if (!run.Search(*wait))
         return run.udp.bindFailed ? kExitNoLink : kExitFailed;
     std::optional<std::size_t> index;
-    for (std::size_t i = 0; i < g_FoundSwitchers.Size(); ++i)
-        if (g_FoundSwitchers.At(i).mac == *mac)
+    for (std::size_t i = 0; i < run.net.FoundSwitchers.Size(); ++i)
+        if (run.net.FoundSwitchers.At(i).mac == *mac)
             index = i;
     if (!index) {
         err << "corvanectl: no switcher with MAC " << MacWithColons(*mac) << " answered the search\n";
         return kExitFailed;
     }
     run.net.OnSwitcherSelected(*index);
-    g_nIpMode = c.Has("--static") ? IP_MODE_STATIC : IP_MODE_AUTO;
+    run.net.nIpMode = c.Has("--static") ? IP_MODE_STATIC : IP_MODE_AUTO;
     if (c.Has("--static"))
-        g_SwitcherIp = SplitAddress(address);
-    g_NewMac = SplitMac(newMac);
+        run.net.SwitcherIp = SplitAddress(address);
+    run.net.NewMac = SplitMac(newMac);
     // The panel waits out its 15 s after a refusal; here a refusal ends the command at once.
     std::optional<ConfigOutcome> outcome;
     run.net.SetConfigOutcomeSink([&](ConfigOutcome o) { outcome = o; });
     // The configuration is a datagram, not the frame the control link sent last.
     run.session.SetTimeoutSubject([] { return std::string("the configuration"); });
-    if (!run.net.SendConfiguration(g_SwitcherMac))
+    if (!run.net.SendConfiguration(run.net.SwitcherMac))
         return Usage(err, "the address makes no configuration", kConfigUsage);
     if (run.udp.bindFailed) {
         run.BindFailed();
@@ -275,7 +274,7 @@ int RunConfig(Args args, std::ostream& out, std::ostream& err)
     if (outcome != ConfigOutcome::Confirmed)
         return kExitFailed;
     std::string confirmed;
-    for (const FoundSwitcher& s : g_FoundSwitchers.Entries())
+    for (const FoundSwitcher& s : run.net.FoundSwitchers.Entries())
         if (s.mac == newMac)
             confirmed = s.ip;
     if (confirmed.empty()) {

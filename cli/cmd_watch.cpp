@@ -289,7 +289,7 @@ int RunWatch(Args args, std::ostream& out, std::ostream& err)
     std::optional<SSwitcherState> last;
     // The next reading starts an interval after this one started, and never before it ended.
     bool elapsed = false;
-    CTimerOwner timer([&elapsed](unsigned) { elapsed = true; });
+    CTimerOwner timer(run.session.Link().TimerService(), [&elapsed](unsigned) { elapsed = true; });
     for (;;) {
         elapsed = false;
         timer.SetTimer(1, interval);

@@ -49,13 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     CVirtualTimers clock;
     CScriptedNotices op;
-    InstallTimers(&clock);
-    InstallNotices(&op);
-    ResetLinkState();
-    ResetNetworkState();
     {
         CountingPane tx, rx;
-        CLinkCore core(tx, rx);
+        CLinkCore core(clock, op, tx, rx);
         NoTcp tcp;
         Udp udp;
         INetView view;
@@ -75,9 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 net.StartSearch();
                 break;
             case 1:  // configure the current switcher
-                g_nIpMode = op_code & 0x10 ? IP_MODE_STATIC : IP_MODE_AUTO;
-                g_NewMac = g_SwitcherMac;
-                net.SendConfiguration(g_SwitcherMac);
+                net.nIpMode = op_code & 0x10 ? IP_MODE_STATIC : IP_MODE_AUTO;
+                net.NewMac = net.SwitcherMac;
+                net.SendConfiguration(net.SwitcherMac);
                 break;
             case 2:
                 if (udp.bound && udp.onDatagram)
@@ -97,16 +93,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 op.CloseBox();
                 break;
             }
-            if (g_FoundSwitchers.Size() > kMaxSwitchers)
+            if (net.FoundSwitchers.Size() > kMaxSwitchers)
                 std::abort();
-            if (!g_SwitcherMacText.empty() && !HexText(g_SwitcherMacText, 12))
+            if (!net.SwitcherMacText.empty() && !HexText(net.SwitcherMacText, 12))
                 std::abort();
             // At most 60 datagrams of 1,024 bytes in the pane: 3 characters a byte, a break every 13.
             if (rx.most > kLogClearEvery * (kDatagramMax * 3 + kDatagramMax / 13 + 1))
                 std::abort();
         }
     }
-    InstallNotices(nullptr);
-    InstallTimers(nullptr);
     return 0;
 }

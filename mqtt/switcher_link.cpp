@@ -156,9 +156,9 @@ SOutcome CSwitcherLink::ApplyOnLink(const SCommand& c, SPublishedState& state, c
         // The page reads the input back by itself; waiting for that keeps its query from
         // meeting the next reading's.
         bool expired = false;
-        CTimerOwner bound([&expired](unsigned) { expired = true; });
+        CTimerOwner bound(session.Link().TimerService(), [&expired](unsigned) { expired = true; });
         bound.SetTimer(1, kEdidReadBackBoundMs);
-        if (!session.RunUntil([&] { return (name.has_value() && g_bReady) || expired; }))
+        if (!session.RunUntil([&] { return (name.has_value() && session.Link().bReady) || expired; }))
             return {};
         if (!name && !run.QueryEdidNames())
             return {};

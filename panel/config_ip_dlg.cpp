@@ -19,7 +19,8 @@ namespace {
 const QColor kOutline(128, 128, 128, 90);
 }  // namespace
 
-CConfigIPDlg::CConfigIPDlg(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint)
+CConfigIPDlg::CConfigIPDlg(INotices& notices, QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint), m_notices(notices)
 {
     setObjectName(QStringLiteral("configIpDialog"));
     setAccessibleName(QStringLiteral("TCP Config"));
@@ -53,22 +54,25 @@ CConfigIPDlg::CConfigIPDlg(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::Fra
     connect(m_btnClose, &CIconButton::clicked, this, &CConfigIPDlg::reject);
 
     InstallKeyFilter(this);
-    Prepare();
+    SNetworkState start;  // the fields as at program start, until an opening prepares them
+    Prepare(start);
+    m_net = nullptr;
 }
 
 QWidget* CConfigIPDlg::Item(int id) const { return Control<QWidget>(m_controls, id); }
 QLineEdit* CConfigIPDlg::IpField(int k) const { return Control<QLineEdit>(m_controls, IDC_IP_FIRST + k); }
 QLineEdit* CConfigIPDlg::MacField(int k) const { return Control<QLineEdit>(m_controls, IDC_MAC_FIRST + k); }
 
-void CConfigIPDlg::Prepare()
+void CConfigIPDlg::Prepare(SNetworkState& net)
 {
-    const bool fixed = g_nIpMode == IP_MODE_STATIC;
+    m_net = &net;
+    const bool fixed = net.nIpMode == IP_MODE_STATIC;
     (fixed ? m_static : m_auto)->setChecked(true);
     EnableAddress(fixed);
     for (int k = 0; k < 4; ++k)
-        IpField(k)->setText(QString::fromStdString(g_SwitcherIp[k]));
+        IpField(k)->setText(QString::fromStdString(net.SwitcherIp[k]));
     for (int k = 0; k < 6; ++k)
-        MacField(k)->setText(QString::fromStdString(g_SwitcherMac[k]));
+        MacField(k)->setText(QString::fromStdString(net.SwitcherMac[k]));
     // Every opening starts on the first field, the address mode, visibly: never on "OK", where
     // Ctrl+Enter would send the configuration again.
     (fixed ? m_static : m_auto)->setFocus(Qt::OtherFocusReason);
@@ -95,13 +99,15 @@ void CConfigIPDlg::OnOk()
     // A static address the switcher cannot take could leave it unreachable: refused here, with
     // the fields left as typed.
     if (fixed && !AddressFieldsValid(ip)) {
-        ShowMessage("Invalid IP address!");
+        m_notices.ShowMessage("Invalid IP address!");
         return;
     }
-    g_SwitcherIp = ip;
+    if (!m_net)
+        return;
+    m_net->SwitcherIp = ip;
     for (int k = 0; k < 6; ++k)
-        g_NewMac[k] = MacField(k)->text().toStdString();
-    g_nIpMode = fixed ? IP_MODE_STATIC : IP_MODE_AUTO;
+        m_net->NewMac[k] = MacField(k)->text().toStdString();
+    m_net->nIpMode = fixed ? IP_MODE_STATIC : IP_MODE_AUTO;
     done(QDialog::Accepted);
 }
 

@@ -5,7 +5,9 @@
 
 #include <QDialog>
 
+#include "core/link/network.h"
 #include "panel/widgets/dialog_builder.h"
+#include "platform/notices.h"
 
 class QLineEdit;
 class QPushButton;
@@ -30,10 +32,11 @@ public:
     };
     static constexpr int kBandHeight = 25;
 
-    explicit CConfigIPDlg(QWidget* owner = nullptr);
+    // notices: where "Invalid IP address!" is said.
+    explicit CConfigIPDlg(INotices& notices, QWidget* owner = nullptr);
 
-    // The opening step: the mode and the fields from the current state.
-    void Prepare();
+    // The opening step: the mode and the fields from the network state, which "OK" writes.
+    void Prepare(SNetworkState& net);
 
     QWidget* Item(int id) const;
     QLineEdit* IpField(int k) const;
@@ -57,6 +60,8 @@ private:
     CIconButton* m_btnClose = nullptr;
     QRadioButton* m_auto = nullptr;
     QRadioButton* m_static = nullptr;
+    INotices& m_notices;
+    SNetworkState* m_net = nullptr;
 };
 
 }  // namespace corvane

@@ -19,26 +19,20 @@ CCorvaneApp::CCorvaneApp(int& argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("corvane"));
     ApplyPlatformLook(*m_app);
     m_timers = std::make_unique<CQtTimers>();
-    InstallTimers(m_timers.get());
 }
 
-CCorvaneApp::~CCorvaneApp()
-{
-    InstallNotices(nullptr);
-    InstallTimers(nullptr);
-}
+CCorvaneApp::~CCorvaneApp() = default;
 
 int CCorvaneApp::Run()
 {
     int code = 0;
     {
-        CCorvaneDlg dlg(std::make_unique<CQtSerialPort>());
+        CQtNotices notices(*m_timers);
+        CCorvaneDlg dlg(std::make_unique<CQtSerialPort>(), *m_timers, notices);
+        notices.SetOwner(&dlg);
         RegisterPages(dlg);
-        auto notices = std::make_unique<CQtNotices>(&dlg);
-        InstallNotices(notices.get());
         dlg.show();
         code = QApplication::exec();
-        InstallNotices(nullptr);
     }
     return code;
 }

@@ -56,8 +56,10 @@ bool IsLogPane(int id) { return id == 1042 || id == 1043; }
 bool IsUnusedDeviceLine(int id) { return (id >= 1030 && id <= 1033) || (id >= 1036 && id <= 1041); }
 }  // namespace
 
-CCorvaneDlg::CCorvaneDlg(std::unique_ptr<ISerialPort> serial, SPortPaths paths, QWidget* parent)
-    : QDialog(parent), m_serial(std::move(serial)), m_portPaths(std::move(paths))
+CCorvaneDlg::CCorvaneDlg(std::unique_ptr<ISerialPort> serial, ITimerService& timers, INotices& notices,
+                         SPortPaths paths, QWidget* parent)
+    : QDialog(parent), m_timerService(timers), m_notices(notices), m_serial(std::move(serial)),
+      m_portPaths(std::move(paths))
 {
     BuildWindow();
     WireControls();
@@ -65,7 +67,7 @@ CCorvaneDlg::CCorvaneDlg(std::unique_ptr<ISerialPort> serial, SPortPaths paths, 
 
     // Dialog initialisation, in order.
     Ctl<QRadioButton>(1016)->setChecked(true);
-    g_nControlMode = MODE_COM;
+    m_link->nControlMode = MODE_COM;
     ApplyControlMode();
     ClearDeviceInfo();
     RefreshPortList();
@@ -129,7 +131,7 @@ void CCorvaneDlg::BuildWindow()
 
     m_txPane = std::make_unique<CPlainTextPane>();
     m_rxPane = std::make_unique<CPlainTextPane>();
-    m_session = std::make_unique<CLinkSession>(*m_txPane, *m_rxPane);
+    m_session = std::make_unique<CLinkSession>(m_timerService, *m_txPane, *m_rxPane, &m_notices);
     m_session->SetFailOnRefusal(false);  // each page answers a refusal in its own way
     m_link = &m_session->Link();
     m_link->SetTransports(m_serial.get(), nullptr);
@@ -169,11 +171,11 @@ void CCorvaneDlg::WireControls()
     connect(Ctl<QPushButton>(1095), &QPushButton::clicked, this, [this] { OnFactoryResetButton(); });
     connect(Ctl<QPushButton>(1123), &QPushButton::clicked, this, [this] { m_link->ClearLogs(); });
     connect(Ctl<QRadioButton>(1016), &QRadioButton::clicked, this, [this] {
-        g_nControlMode = MODE_COM;
+        m_link->nControlMode = MODE_COM;
         ApplyControlMode();
     });
     connect(Ctl<QRadioButton>(1017), &QRadioButton::clicked, this, [this] {
-        g_nControlMode = MODE_TCP;
+        m_link->nControlMode = MODE_TCP;
         ApplyControlMode();
     });
 
@@ -269,7 +271,7 @@ void CCorvaneDlg::KeepCurrentTabInSight()
     }
     // Shrunk past the page's tab (the EDID page, restored): the first page, once no command
     // waits for the page's answer.
-    if (!g_bReady) {
+    if (!m_link->bReady) {
         m_link->SetTimer(TIMER_TAB_IN_SIGHT, kTabInSightPollMs);
         return;
     }
@@ -362,7 +364,7 @@ void CCorvaneDlg::RequestClose()
         return;
     }
     // The transfer goes on while the question is open; only "Ok" ends it.
-    AskMessage(question, [this](int answer) {
+    m_link->Notices().AskMessage(question, [this](int answer) {
         if (answer == IDOK)
             m_quit();
     });
@@ -454,7 +456,7 @@ void CCorvaneDlg::Restore()
 
 void CCorvaneDlg::PressTab(int labelId)
 {
-    if (!g_bReady)
+    if (!m_link->bReady)
         return;  // a command is outstanding
     for (int i = 0; i < 4; ++i)
         if (kTabIds[i] == labelId) {

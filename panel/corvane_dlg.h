@@ -50,8 +50,9 @@ class CCorvaneDlg : public QDialog, private INetView {
 public:
     // serial: the serial transport (the real one unless a test gives another); paths: where
     // the serial ports are listed from.
-    explicit CCorvaneDlg(std::unique_ptr<ISerialPort> serial, SPortPaths paths = DefaultPortPaths(),
-                         QWidget* parent = nullptr);
+    // timers: the clock of the window and its link; notices: the operator's boxes.
+    CCorvaneDlg(std::unique_ptr<ISerialPort> serial, ITimerService& timers, INotices& notices,
+                SPortPaths paths = DefaultPortPaths(), QWidget* parent = nullptr);
     ~CCorvaneDlg() override;
 
     static constexpr const char* kTitle = "4x2 Corvane Controller Ver" CORVANE_VERSION;
@@ -181,6 +182,8 @@ private:
     CKeyFilter* m_keyFilter = nullptr;
     std::unique_ptr<CPlainTextPane> m_txPane;
     std::unique_ptr<CPlainTextPane> m_rxPane;
+    ITimerService& m_timerService;
+    INotices& m_notices;
     std::unique_ptr<CLinkSession> m_session;  // the link to the switcher
     CLinkCore* m_link = nullptr;              // the session's link core
     std::unique_ptr<ISerialPort> m_serial;

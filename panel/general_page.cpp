@@ -53,14 +53,14 @@ void CCorvaneDlg::CreateGeneralPage()
 
 void CCorvaneDlg::ApplyControlMode()
 {
-    const bool com = g_nControlMode == MODE_COM;
+    const bool com = m_link->nControlMode == MODE_COM;
     if (com) {
         if (m_net)
             m_net->CloseTcp();
     } else {
         if (m_serial)
             m_serial->Stop();
-        g_bComOpen = false;
+        m_link->bComOpen = false;
         Ctl<QPushButton>(1021)->setText(QStringLiteral("Connect"));
         ForgetSwitcher();
     }
@@ -72,20 +72,20 @@ void CCorvaneDlg::ApplyControlMode()
 
 void CCorvaneDlg::OnConnectButton()
 {
-    if (g_bComOpen) {
+    if (m_link->bComOpen) {
         CloseSerialLink();
         return;
     }
     const QString text = Ctl<QComboBox>(1020)->currentText();
     m_nPortNumber = ParsePortDigits(text.mid(3).toStdString());
     if (!m_serial || !m_serial->OpenPort(m_nPortNumber)) {
-        ShowMessage("Open COM failed!");
+        m_link->Notices().ShowMessage("Open COM failed!");
         return;
     }
     Ctl<QPushButton>(1021)->setText(QStringLiteral("Disconnect"));
     m_serial->Start();
     m_link->ResetLate();
-    g_bComOpen = true;
+    m_link->bComOpen = true;
     m_link->KillTimer(TIMER_PORT_POLL);
     Control(1020)->setEnabled(false);
     m_general->ReadSettings();  // the replies set the beep and DVI check boxes
@@ -95,7 +95,7 @@ void CCorvaneDlg::CloseSerialLink()
 {
     if (m_serial)
         m_serial->Stop();
-    g_bComOpen = false;
+    m_link->bComOpen = false;
     Ctl<QPushButton>(1021)->setText(QStringLiteral("Connect"));
     ForgetSwitcher();
     m_link->SetTimer(TIMER_PORT_POLL, 600);
@@ -105,7 +105,7 @@ void CCorvaneDlg::CloseSerialLink()
 void CCorvaneDlg::OnPortLinkLost()
 {
     // The worker may report a loss after the operator has already disconnected.
-    if (g_bComOpen)
+    if (m_link->bComOpen)
         CloseSerialLink();
 }
 

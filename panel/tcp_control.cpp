@@ -53,11 +53,11 @@ void CCorvaneDlg::WireNetControls()
 void CCorvaneDlg::OnConfigButton()
 {
     if (!m_configDlg)
-        m_configDlg = std::make_unique<CConfigIPDlg>(this);
+        m_configDlg = std::make_unique<CConfigIPDlg>(m_link->Notices(), this);
     // The dialog's nested event loop lets search answers change the current switcher; the
     // request goes to the one the dialog shows.
-    const MacFields target = g_SwitcherMac;
-    m_configDlg->Prepare();
+    const MacFields target = m_net->SwitcherMac;
+    m_configDlg->Prepare(*m_net);
     const int result = m_configRunner ? m_configRunner(*m_configDlg) : m_configDlg->exec();
     if (result != QDialog::Accepted)
         return;

@@ -4,24 +4,6 @@
 
 namespace corvane {
 
-bool g_bNoLongerRemind = false;
-
-namespace {
-INotices* g_notices = nullptr;
-CScriptedNotices& FallbackNotices()
-{
-    static CScriptedNotices notices;
-    return notices;
-}
-}  // namespace
-
-INotices& Notices()
-{
-    if (g_notices)
-        return *g_notices;
-    return FallbackNotices();
-}
-void InstallNotices(INotices* notices) { g_notices = notices; }
 
 void CScriptedNotices::ShowMessage(const std::string& text, std::function<void()> then)
 {
@@ -61,7 +43,7 @@ void CScriptedNotices::CloseBox(int result, bool noLongerRemind)
     if (!m_boxOpen)
         return;
     if (m_boxQuestion)
-        g_bNoLongerRemind = noLongerRemind;
+        m_noLongerRemind = noLongerRemind;
     m_boxOpen = false;
     auto then = std::move(m_then);
     m_then = nullptr;

@@ -1,5 +1,5 @@
 // The operator's notices: the message box and the busy indicator. The program shows real modal
-// dialogs; flow tests install a scripted operator. Whatever must happen after a box has been
+// dialogs; flow tests hand in a scripted operator. Whatever must happen after a box has been
 // closed is passed as a continuation and runs when the box closes (at once when a box was
 // already open and only its text changed).
 #pragma once
@@ -11,9 +11,6 @@ namespace corvane {
 
 enum : int { IDOK = 1, IDCANCEL = 2 };
 
-// The operator's last answer in the message box's "No longer remind" check box.
-extern bool g_bNoLongerRemind;
-
 class INotices {
 public:
     virtual ~INotices() = default;
@@ -23,21 +20,8 @@ public:
     virtual void OpenStatus(const std::string& text) = 0;
     virtual void FinishStatus(const std::string& text) = 0;
     virtual void CloseStatus() = 0;
+    // The operator's last answer in the message box's "No longer remind" check box.
+    virtual bool NoLongerRemind() const { return false; }
 };
-
-INotices& Notices();
-void InstallNotices(INotices* notices);
-
-inline void ShowMessage(const std::string& text, std::function<void()> then = {})
-{
-    Notices().ShowMessage(text, std::move(then));
-}
-inline void AskMessage(const std::string& text, std::function<void(int)> then)
-{
-    Notices().AskMessage(text, std::move(then));
-}
-inline void OpenStatus(const std::string& text) { Notices().OpenStatus(text); }
-inline void FinishStatus(const std::string& text) { Notices().FinishStatus(text); }
-inline void CloseStatus() { Notices().CloseStatus(); }
 
 }  // namespace corvane

@@ -22,6 +22,8 @@ public:
     void OpenStatus(const std::string& text) override;
     void FinishStatus(const std::string& text) override;
     void CloseStatus() override;
+    bool NoLongerRemind() const override { return m_noLongerRemind; }
+    void SetNoLongerRemind(bool on) { m_noLongerRemind = on; }
 
     // The message box.
     bool BoxOpen() const { return m_boxOpen; }
@@ -49,6 +51,7 @@ private:
     bool m_statusOpen = false;
     bool m_statusFinished = false;
     std::string m_statusText;
+    bool m_noLongerRemind = false;
 };
 
 }  // namespace corvane

@@ -64,22 +64,5 @@ int CSteadyTimers::PollTimeoutMs() const
     return static_cast<int>(std::clamp<int64_t>(next - ClockNow(), 0, INT_MAX));
 }
 
-namespace {
-CVirtualTimers& FallbackTimers()
-{
-    static CVirtualTimers timers;
-    return timers;
-}
-ITimerService* g_timerService = nullptr;
-}  // namespace
-
-ITimerService& Timers()
-{
-    if (g_timerService)
-        return *g_timerService;
-    return FallbackTimers();
-}
-
-void InstallTimers(ITimerService* service) { g_timerService = service; }
 
 }  // namespace corvane

@@ -134,23 +134,26 @@ private:
     int64_t ClockNow() const override;
 };
 
-// The timer service every window uses: the program installs real timers at start-up, tests
-// install a CVirtualTimers. Falls back to a process-wide virtual service when none is set.
-ITimerService& Timers();
-void InstallTimers(ITimerService* service);
-
-// Convenience for windows: attaches in the constructor, detaches (killing all timers) in the
-// destructor, so no timer outlives its window.
+// Convenience for windows: attaches to the timer service it is handed (the program's real
+// timers, a test's virtual clock) in the constructor and detaches (killing all its timers) in
+// the destructor, so no timer outlives its window.
 class CTimerOwner {
 public:
-    explicit CTimerOwner(TimerHandler handler) { Timers().Attach(this, std::move(handler)); }
-    ~CTimerOwner() { Timers().Detach(this); }
+    CTimerOwner(ITimerService& service, TimerHandler handler) : m_service(service)
+    {
+        m_service.Attach(this, std::move(handler));
+    }
+    ~CTimerOwner() { m_service.Detach(this); }
     CTimerOwner(const CTimerOwner&) = delete;
     CTimerOwner& operator=(const CTimerOwner&) = delete;
 
-    void SetTimer(unsigned id, unsigned periodMs) { Timers().SetTimer(this, id, periodMs); }
-    void KillTimer(unsigned id) { Timers().KillTimer(this, id); }
-    bool IsRunning(unsigned id) const { return Timers().IsRunning(this, id); }
+    void SetTimer(unsigned id, unsigned periodMs) { m_service.SetTimer(this, id, periodMs); }
+    void KillTimer(unsigned id) { m_service.KillTimer(this, id); }
+    bool IsRunning(unsigned id) const { return m_service.IsRunning(this, id); }
+    ITimerService& Service() const { return m_service; }
+
+private:
+    ITimerService& m_service;
 };
 
 }  // namespace corvane

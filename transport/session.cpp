@@ -8,7 +8,6 @@
 #include <cctype>
 #include <cerrno>
 
-#include "core/link/link_state.h"
 #include "transport/port_list.h"
 
 namespace corvane {
@@ -131,33 +130,22 @@ void EnsureCoreApplication()
     static QCoreApplication app(argc, argv);
 }
 
-detail::SHostParts::SReady::SReady()
-{
-    EnsureCoreApplication();
-    ResetLinkState();
-}
+detail::SHostParts::SReady::SReady() { EnsureCoreApplication(); }
 
 detail::SHostParts::SHostParts(std::ostream& err, bool trace)
     : realClock(g_sessionClock ? nullptr : std::make_unique<CRealClock>()),
       clock(g_sessionClock ? g_sessionClock : realClock.get()), tx(trace ? &err : nullptr, "TX"),
       rx(trace ? &err : nullptr, "RX")
 {
-    InstallTimers(&clock->Timers());
 }
 
-detail::SHostParts::~SHostParts()
-{
-    InstallTimers(nullptr);
-    g_bComOpen = false;
-    g_bTcpConnected = false;
-}
+detail::SHostParts::~SHostParts() = default;
 
 CSession::CSession(std::ostream& err, const SConnection& connection, SPortPaths paths, std::string name)
-    : detail::SHostParts(err, connection.trace), CLinkSession(tx, rx), m_err(err), m_connection(connection),
-      m_paths(std::move(paths)), m_name(std::move(name))
+    : detail::SHostParts(err, connection.trace), CLinkSession(clock->Timers(), tx, rx), m_err(err),
+      m_connection(connection), m_paths(std::move(paths)), m_name(std::move(name))
 {
-    InstallNotices(this);
-    m_waits = std::make_unique<CTimerOwner>([this](unsigned id) { OnTimer(id); });
+    m_waits = std::make_unique<CTimerOwner>(clock->Timers(), [this](unsigned id) { OnTimer(id); });
     SetFailureReporter([this](const std::string& line) { m_err << m_name << ": " << line << '\n' << std::flush; });
     SetPump([this] { clock->Pump(Link().ExchangeActive()); });
     m_owner.SetOnByte([this](uint8_t b, unsigned) { Link().OnPortByte(b); });
@@ -171,7 +159,6 @@ CSession::~CSession()
 {
     Close();
     m_waits.reset();
-    InstallNotices(nullptr);
 }
 
 void CSession::Close()

@@ -3,37 +3,36 @@
 #include <algorithm>
 
 #include "core/link/queries.h"
-#include "platform/notices.h"
 
 namespace corvane {
 
-CLinkCore::CLinkCore(ILogPane& tx, ILogPane& rx)
-    : m_log(tx, rx), m_timers([this](unsigned id) { OnTimer(id); })
+CLinkCore::CLinkCore(ITimerService& timers, INotices& notices, ILogPane& tx, ILogPane& rx)
+    : m_notices(notices), m_log(tx, rx), m_timers(timers, [this](unsigned id) { OnTimer(id); })
 {
 }
 
-bool CLinkCore::LinkOpen() const { return g_nControlMode == MODE_COM ? g_bComOpen : g_bTcpConnected; }
+bool CLinkCore::LinkOpen() const { return nControlMode == MODE_COM ? bComOpen : bTcpConnected; }
 
 bool CLinkCore::BeginCommand()
 {
-    if (g_nControlMode == MODE_COM && !g_bComOpen) {
-        ShowMessage("Open COM failed!");
+    if (nControlMode == MODE_COM && !bComOpen) {
+        m_notices.ShowMessage("Open COM failed!");
         return false;
     }
-    if (g_nControlMode != MODE_COM && !g_bTcpConnected) {
-        ShowMessage("Connect to Matrix failed!");
+    if (nControlMode != MODE_COM && !bTcpConnected) {
+        m_notices.ShowMessage("Connect to Matrix failed!");
         return false;
     }
-    if (!g_bReady)
+    if (!bReady)
         return false;
     if (Settling()) {
         if (!m_settle)
             return false;
         m_settle();
-        if (!g_bReady || !LinkOpen())
+        if (!bReady || !LinkOpen())
             return false;
     }
-    g_bReady = false;
+    bReady = false;
     m_timedOut = false;
     return true;
 }
@@ -58,7 +57,7 @@ void CLinkCore::NoteTimedOut()
 void CLinkCore::ShowTimedOut()
 {
     NoteTimedOut();
-    ShowMessage("Time out!", [] { g_bReady = true; });
+    m_notices.ShowMessage("Time out!", [this] { bReady = true; });
 }
 
 void CLinkCore::SetExchangeOpen(bool open)
@@ -68,7 +67,7 @@ void CLinkCore::SetExchangeOpen(bool open)
         m_timedOut = false;
 }
 
-bool CLinkCore::ExchangeActive() const { return m_exchangeOpen || (!g_bReady && !m_timedOut); }
+bool CLinkCore::ExchangeActive() const { return m_exchangeOpen || (!bReady && !m_timedOut); }
 
 void CLinkCore::ResetLate()
 {
@@ -97,7 +96,7 @@ void CLinkCore::SendFrame(std::size_t length, uint8_t* bytes)
         m_answeredSince = false;
     }
     const std::span<const uint8_t> out(bytes, length);
-    const bool com = m_comModeChecked ? m_comModeChecked() : g_nControlMode == MODE_COM;
+    const bool com = m_comModeChecked ? m_comModeChecked() : nControlMode == MODE_COM;
     if (ITransport* t = com ? m_serial : m_tcp)
         t->Write(out);
     m_log.LogTx(out);
@@ -105,14 +104,14 @@ void CLinkCore::SendFrame(std::size_t length, uint8_t* bytes)
 
 void CLinkCore::SendCommand(std::initializer_list<uint8_t> body)
 {
-    g_CommandFrame = MakeFrame(body);
-    SendFrame(kFrameSize, g_CommandFrame.data());
+    CommandFrame = MakeFrame(body);
+    SendFrame(kFrameSize, CommandFrame.data());
 }
 
 void CLinkCore::SendQuery(const Frame& query)
 {
-    g_CommandFrame = query;
-    SendFrame(kFrameSize, g_CommandFrame.data());
+    CommandFrame = query;
+    SendFrame(kFrameSize, CommandFrame.data());
 }
 
 void CLinkCore::OnSendRequest(unsigned code)
@@ -121,13 +120,13 @@ void CLinkCore::OnSendRequest(unsigned code)
     case SEND_EDID_FRAME:
     case SEND_ROUTING_FRAME:
     case SEND_FIRMWARE_FRAME:
-        SendFrame(kFrameSize, g_CommandFrame.data());
+        SendFrame(kFrameSize, CommandFrame.data());
         break;
     case SEND_EDID_BLOCK:
-        SendFrame(kBlockDataSize, g_EdidBlock.data());
+        SendFrame(kBlockDataSize, EdidBlock.data());
         break;
     case SEND_FIRMWARE_BLOCK:
-        SendFrame(kBlockDataSize, g_FirmwareBlock.data());
+        SendFrame(kBlockDataSize, FirmwareBlock.data());
         break;
     case STOP_PAGE_TIMER:
         m_timers.KillTimer(TIMER_PAGE_TIMEOUT);
@@ -141,24 +140,24 @@ bool CLinkCore::SendOpeningQuery(uint8_t page)
 {
     if (page != PAGE_MATRIX && page != PAGE_EDID && page != PAGE_FIRMWARE)
         return false;
-    ClearCommand(g_CommandFrame);
+    ClearCommand(CommandFrame);
     if (!BeginCommand())
         return false;
     switch (page) {
     case PAGE_MATRIX:
-        g_CommandFrame = RouteQuery(1);
+        CommandFrame = RouteQuery(1);
         SetTimer(TIMER_PAGE_TIMEOUT, kPageTimeoutMs);
         break;
     case PAGE_EDID:
-        g_CommandFrame = EdidStatusQuery(1);
+        CommandFrame = EdidStatusQuery(1);
         SetTimer(TIMER_PAGE_TIMEOUT, kPageTimeoutMs);
         break;
     default:  // PAGE_FIRMWARE
-        g_bReady = true;
-        g_CommandFrame = DeviceQuery(DEVICE_TYPE);
+        bReady = true;
+        CommandFrame = DeviceQuery(DEVICE_TYPE);
         break;
     }
-    SendFrame(kFrameSize, g_CommandFrame.data());
+    SendFrame(kFrameSize, CommandFrame.data());
     return true;
 }
 
@@ -199,7 +198,7 @@ void CLinkCore::DispatchReply(const Frame& frame)
 void CLinkCore::ClearLogs()
 {
     m_log.ClearPanes();
-    g_bReady = true;
+    bReady = true;
 }
 
 void CLinkCore::OnLinkLost()
@@ -208,13 +207,13 @@ void CLinkCore::OnLinkLost()
     m_timers.KillTimer(TIMER_RESET_CLOSE);
     for (unsigned step : {2000u, 2002u, 2004u, 2006u, 2100u, 2102u, 2500u, 2502u, 2504u, 2506u, 2508u})
         StopStep(step);
-    bool busyShown = !g_bReady;  // a command waited: its busy indicator, if any, is open
+    bool busyShown = !bReady;  // a command waited: its busy indicator, if any, is open
     if (m_linkLost && m_linkLost())
         busyShown = true;
     ResetLate();  // nothing more comes on a link that is gone
-    g_bReady = true;
+    bReady = true;
     if (busyShown)
-        CloseStatus();
+        m_notices.CloseStatus();
 }
 
 namespace {
@@ -242,13 +241,13 @@ void CLinkCore::OnTimer(unsigned id)
     }
     if (IsResendTimer(id)) {
         m_timers.KillTimer(id);
-        SendFrame(kFrameSize, g_CommandFrame.data());
+        SendFrame(kFrameSize, CommandFrame.data());
         m_timers.SetTimer(id + 1, kStepTimeoutMs);
         return;
     }
     if (IsStepTimeoutTimer(id)) {
         m_timers.KillTimer(id);
-        CloseStatus();
+        m_notices.CloseStatus();
         ShowTimedOut();
         return;
     }

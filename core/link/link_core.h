@@ -13,6 +13,7 @@
 #include "core/link/log_panes.h"
 #include "core/link/receive.h"
 #include "core/link/transport.h"
+#include "platform/notices.h"
 #include "platform/timers.h"
 
 namespace corvane {
@@ -34,11 +35,14 @@ inline constexpr unsigned kLateAfterTimeoutMs = kStepTimeoutMs;
 // Once a resent frame has an answer, the other answer comes about one resend period after it.
 inline constexpr unsigned kLateAfterAnswerMs = kStepTimeoutMs + 500;
 
-class CLinkCore {
+// The protocol engine of one link. Its SLinkState is the link's own: pages reach it through the
+// engine they are given, so a process may hold as many links as it likes.
+class CLinkCore : public SLinkState {
 public:
     using ReplyHandler = std::function<void(const Frame&)>;
 
-    CLinkCore(ILogPane& tx, ILogPane& rx);
+    // timers: the clock every timer of the link runs on; notices: the operator's boxes.
+    CLinkCore(ITimerService& timers, INotices& notices, ILogPane& tx, ILogPane& rx);
     CLinkCore(const CLinkCore&) = delete;
     CLinkCore& operator=(const CLinkCore&) = delete;
 
@@ -83,9 +87,9 @@ public:
     // length 13: seal and send a frame; length 256: seal a 257-byte block (checksum in
     // bytes[0]) and send all 257; other lengths go out unchanged.
     void SendFrame(std::size_t length, uint8_t* bytes);
-    // Clears bytes 2..12 of g_CommandFrame, fills bytes 2.. from body and sends it.
+    // Clears bytes 2..12 of CommandFrame, fills bytes 2.. from body and sends it.
     void SendCommand(std::initializer_list<uint8_t> body);
-    // A whole frame (a query from link/queries.h) into g_CommandFrame, sent.
+    // A whole frame (a query from link/queries.h) into CommandFrame, sent.
     void SendQuery(const Frame& query);
     void OnSendRequest(unsigned code);
     // The first query of a page being opened, if the gate agrees: the route of output 1
@@ -126,11 +130,14 @@ public:
     void SetLinkLostHandler(std::function<bool()> handler) { m_linkLost = std::move(handler); }
 
     CLogWriter& Log() { return m_log; }
+    INotices& Notices() { return m_notices; }
+    ITimerService& TimerService() { return m_timers.Service(); }
 
 private:
     void OnTimer(unsigned id);
     void NoteLate(unsigned windowMs);
 
+    INotices& m_notices;
     CLogWriter m_log;
     CSerialHunt m_serialHunt;
     CTcpCutter m_tcpCut;

@@ -1,4 +1,4 @@
-// The shared link state: one instance each, touched only on the user-interface thread.
+// The state of a link to one switcher, touched only on its event loop's thread.
 #pragma once
 
 #include <cstdint>
@@ -20,15 +20,15 @@ enum : unsigned {
     STOP_PAGE_TIMER = 1000,
 };
 
-extern Frame g_CommandFrame;    // whoever sends next clears bytes 2..12 and fills it
-extern Block g_EdidBlock;       // sent for SEND_EDID_BLOCK
-extern Block g_FirmwareBlock;   // sent for SEND_FIRMWARE_BLOCK
-extern bool g_bReady;           // true while no command awaits its reply
-extern uint8_t g_nControlMode;  // MODE_COM or MODE_TCP
-extern bool g_bComOpen;
-extern bool g_bTcpConnected;
-
-// Back to the start-up values (tests).
-void ResetLinkState();
+// The state of one link, as the pages and the link core share it: every switcher has its own.
+struct SLinkState {
+    Frame CommandFrame{kHeader0, kHeader1};  // whoever sends next clears bytes 2..12 and fills it
+    Block EdidBlock{};                       // sent for SEND_EDID_BLOCK
+    Block FirmwareBlock{};                   // sent for SEND_FIRMWARE_BLOCK
+    bool bReady = true;                      // true while no command awaits its reply
+    uint8_t nControlMode = MODE_COM;         // MODE_COM or MODE_TCP
+    bool bComOpen = false;
+    bool bTcpConnected = false;
+};
 
 }  // namespace corvane

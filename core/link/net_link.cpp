@@ -11,24 +11,24 @@ namespace corvane {
 CNetLink::CNetLink(CLinkCore& link, ITcpControl& tcp, IDatagramSocket& udp, INetView& view, SNetPorts ports)
     : m_link(link), m_tcp(tcp), m_udp(udp), m_view(view), m_ports(ports),
       m_warn([](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }),
-      m_timers([this](unsigned id) { OnTimer(id); })
+      m_timers(link.TimerService(), [this](unsigned id) { OnTimer(id); })
 {
     m_tcp.onRead = [this](std::span<const uint8_t> bytes) { m_link.OnTcpRead(bytes); };
     m_tcp.onConnected = [this](bool ok) {
         if (!ok)
             return;  // back to idle: the button never left "Connect"
-        g_bTcpConnected = true;
+        m_link.bTcpConnected = true;
         m_view.SetTcpButtonText("Disconnect");
         if (!m_view.TcpConnected())
             m_link.SendQuery(BeepStatusQuery());  // its reply sets the check box
     };
     m_tcp.onClosed = [this] {
-        if (!g_bTcpConnected)
+        if (!m_link.bTcpConnected)
             return;
         CloseTcp();
         if (m_warn)
             m_warn("corvane: the switcher closed the TCP control link");
-        ShowMessage("Connection to Matrix lost!");
+        m_link.Notices().ShowMessage("Connection to Matrix lost!");
     };
 }
 
@@ -45,12 +45,12 @@ CNetLink::~CNetLink()
 
 void CNetLink::OnTcpConnectButton(std::u16string_view listText)
 {
-    if (g_bTcpConnected) {
+    if (m_link.bTcpConnected) {
         CloseTcp();
         return;
     }
     m_tcp.Close();
-    g_bTcpConnected = false;
+    m_link.bTcpConnected = false;
     // No address (an empty list): the connect fails at once, which shows nothing.
     if (const auto address = ParseIpv4(listText))
         m_tcp.Connect(*address, m_ports.control);
@@ -59,7 +59,7 @@ void CNetLink::OnTcpConnectButton(std::u16string_view listText)
 void CNetLink::CloseTcp()
 {
     m_tcp.Close();
-    g_bTcpConnected = false;
+    m_link.bTcpConnected = false;
     m_view.SetTcpButtonText("Connect");
     m_view.TcpClosed();
 }
@@ -70,7 +70,7 @@ void CNetLink::StartSearch()
 {
     ReportDropped();
     m_view.ClearSwitchers();
-    g_FoundSwitchers.Clear();
+    FoundSwitchers.Clear();
     m_reportedDropped = 0;
     // A search always drops the control link.
     CloseTcp();
@@ -86,28 +86,28 @@ void CNetLink::StartSearch()
 void CNetLink::OnSearchDatagram(std::span<const uint8_t> d)
 {
     d = d.first(std::min(d.size(), kDatagramMax));
-    g_SearchReply.fill(0);
+    SearchReply.fill(0);
     if (d.empty())
         return;
-    std::copy(d.begin(), d.end(), g_SearchReply.begin());
+    std::copy(d.begin(), d.end(), SearchReply.begin());
     m_link.Log().LogRxRaw(d);
 
     const auto answer = ParseSearchReply(d);
     if (!answer)
         return;
     // Beyond the list's 256 entries an answer is ignored whole; one line reports how many.
-    if (answer->listed && g_FoundSwitchers.Size() >= kMaxSwitchers) {
-        g_FoundSwitchers.Add(answer->ipText, answer->macText);
+    if (answer->listed && FoundSwitchers.Size() >= kMaxSwitchers) {
+        FoundSwitchers.Add(answer->ipText, answer->macText);
         m_timers.SetTimer(TIMER_SEARCH_OVERFLOW, kOverflowQuietMs);
         return;
     }
-    g_SwitcherIp = answer->ip;
-    g_SwitcherMac = answer->mac;
-    g_SwitcherMacText = answer->macText;
+    SwitcherIp = answer->ip;
+    SwitcherMac = answer->mac;
+    SwitcherMacText = answer->macText;
     if (!answer->listed)
         return;  // current, but not listed
 
-    const auto pos = g_FoundSwitchers.Add(answer->ipText, answer->macText);
+    const auto pos = FoundSwitchers.Add(answer->ipText, answer->macText);
     m_view.InsertSwitcher(*pos, answer->ipText);
     m_view.SelectSwitcher(0);
 
@@ -125,18 +125,18 @@ void CNetLink::OnSearchDatagram(std::span<const uint8_t> d)
 
 void CNetLink::OnSwitcherSelected(std::size_t index)
 {
-    if (index >= g_FoundSwitchers.Size())
+    if (index >= FoundSwitchers.Size())
         return;
-    const FoundSwitcher& s = g_FoundSwitchers.At(index);
-    g_SwitcherIp = SplitAddress(s.ip);
-    g_SwitcherMac = SplitMac(s.mac);
-    g_SwitcherMacText = s.mac;
+    const FoundSwitcher& s = FoundSwitchers.At(index);
+    SwitcherIp = SplitAddress(s.ip);
+    SwitcherMac = SplitMac(s.mac);
+    SwitcherMacText = s.mac;
 }
 
 void CNetLink::ReportDropped()
 {
     m_timers.KillTimer(TIMER_SEARCH_OVERFLOW);
-    const std::size_t dropped = g_FoundSwitchers.Dropped();
+    const std::size_t dropped = FoundSwitchers.Dropped();
     if (dropped <= m_reportedDropped)
         return;
     const std::size_t now = dropped - m_reportedDropped;
@@ -150,14 +150,14 @@ void CNetLink::ReportDropped()
 
 bool CNetLink::SendConfiguration(const MacFields& target)
 {
-    const auto request = BuildConfigRequest(g_nIpMode, g_SwitcherIp, target, g_NewMac);
+    const auto request = BuildConfigRequest(nIpMode, SwitcherIp, target, NewMac);
     if (!request)
         return false;
     m_request = *request;
     SendConfigRequest(*request);
     m_configState = ConfigState::Waiting;
     m_timers.SetTimer(TIMER_CONFIG_TIMEOUT, kConfigTimeoutMs);
-    OpenStatus("Configuring");  // modal in the program: nothing may follow it here
+    m_link.Notices().OpenStatus("Configuring");  // modal in the program: nothing may follow it here
     return true;
 }
 
@@ -203,21 +203,21 @@ void CNetLink::OnTimer(unsigned id)
         // something else must not be finished or closed by it.
         if (m_configState != ConfigState::Confirming)
             return;
-        FinishStatus("Configure successfully!");
+        m_link.Notices().FinishStatus("Configure successfully!");
         m_timers.SetTimer(TIMER_CONFIG_CLOSE, kConfirmMs);
         Outcome(ConfigOutcome::Confirmed);
         break;
     case TIMER_CONFIG_CLOSE:
         m_timers.KillTimer(id);
         m_configState = ConfigState::Idle;
-        CloseStatus();
+        m_link.Notices().CloseStatus();
         break;
     case TIMER_CONFIG_TIMEOUT:
         m_timers.KillTimer(id);
         m_configState = ConfigState::Idle;
-        CloseStatus();
+        m_link.Notices().CloseStatus();
         Outcome(ConfigOutcome::TimedOut);
-        ShowMessage("Time out!", [] { g_bReady = true; });
+        m_link.Notices().ShowMessage("Time out!", [this] { m_link.bReady = true; });
         break;
     case TIMER_SEARCH_OVERFLOW:
         ReportDropped();

@@ -73,7 +73,8 @@ public:
 enum class ConfigOutcome { Refused, Confirmed, TimedOut };
 
 
-class CNetLink {
+// The network side of one front end; its SNetworkState is its own.
+class CNetLink : public SNetworkState {
 public:
     CNetLink(CLinkCore& link, ITcpControl& tcp, IDatagramSocket& udp, INetView& view, SNetPorts ports = {});
     ~CNetLink();

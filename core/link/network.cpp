@@ -7,25 +7,6 @@
 
 namespace corvane {
 
-IpFields g_SwitcherIp;
-MacFields g_SwitcherMac;
-std::string g_SwitcherMacText;
-MacFields g_NewMac;
-int g_nIpMode = IP_MODE_AUTO;
-CSwitcherList g_FoundSwitchers;
-std::array<uint8_t, kDatagramMax> g_SearchReply{};
-
-void ResetNetworkState()
-{
-    g_SwitcherIp = {};
-    g_SwitcherMac = {};
-    g_SwitcherMacText.clear();
-    g_NewMac = {};
-    g_nIpMode = IP_MODE_AUTO;
-    g_FoundSwitchers.Clear();
-    g_SearchReply.fill(0);
-}
-
 namespace {
 std::string Hex2(uint8_t b)
 {

@@ -97,16 +97,15 @@ std::optional<ConfigRequest> BuildConfigRequest(int ipMode, const IpFields& ip, 
 // The switcher took the configuration: at least 76 bytes and byte 74 is 0x00.
 bool ConfigReplyAccepted(std::span<const uint8_t> datagram);
 
-// The current switcher and the network configuration (user-interface thread only).
-extern IpFields g_SwitcherIp;
-extern MacFields g_SwitcherMac;
-extern std::string g_SwitcherMacText;
-extern MacFields g_NewMac;
-extern int g_nIpMode;
-extern CSwitcherList g_FoundSwitchers;
-extern std::array<uint8_t, kDatagramMax> g_SearchReply;
-
-// Back to the start-up values (tests).
-void ResetNetworkState();
+// The current switcher and the network configuration of one front end.
+struct SNetworkState {
+    IpFields SwitcherIp;
+    MacFields SwitcherMac;
+    std::string SwitcherMacText;
+    MacFields NewMac;
+    int nIpMode = IP_MODE_AUTO;
+    CSwitcherList FoundSwitchers;
+    std::array<uint8_t, kDatagramMax> SearchReply{};
+};
 
 }  // namespace corvane

@@ -2,9 +2,10 @@
 
 namespace corvane {
 
-CRetryStep::CRetryStep(std::function<void()> resend, std::function<void()> timedOut, unsigned waitMs)
+CRetryStep::CRetryStep(ITimerService& timers, std::function<void()> resend, std::function<void()> timedOut,
+                       unsigned waitMs)
     : m_resend(std::move(resend)), m_timedOut(std::move(timedOut)), m_waitMs(waitMs),
-      m_timers([this](unsigned id) { OnTimer(id); })
+      m_timers(timers, [this](unsigned id) { OnTimer(id); })
 {
 }
 

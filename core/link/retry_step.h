@@ -12,7 +12,8 @@ namespace corvane {
 class CRetryStep {
 public:
     // resend: send the step's frame again; timedOut: the second wait ended without an answer.
-    CRetryStep(std::function<void()> resend, std::function<void()> timedOut, unsigned waitMs = 3000);
+    CRetryStep(ITimerService& timers, std::function<void()> resend, std::function<void()> timedOut,
+               unsigned waitMs = 3000);
     CRetryStep(const CRetryStep&) = delete;
     CRetryStep& operator=(const CRetryStep&) = delete;
 

@@ -88,13 +88,13 @@ std::string EdidFileLogLine(const std::string& path, const EdidCheck& check)
 }
 
 CEdidPage::CEdidPage(CLinkCore& link, IEdidView& view)
-    : m_link(link), m_view(view), m_log(LogToStderr), m_timers([this](unsigned id) { OnTimer(id); })
+    : m_link(link), m_view(view), m_log(LogToStderr), m_timers(link.TimerService(), [this](unsigned id) { OnTimer(id); })
 {
 }
 
 void CEdidPage::SendEdidFrame(std::initializer_list<uint8_t> body)
 {
-    g_CommandFrame = MakeFrame(body);
+    m_link.CommandFrame = MakeFrame(body);
     m_link.OnSendRequest(SEND_EDID_FRAME);
 }
 
@@ -107,7 +107,7 @@ void CEdidPage::SendSetRequest(uint8_t mode)
     SendEdidFrame({GROUP_EDID, SET_REQUEST, ANNOUNCE, 0x00, 0x00, 0x00, 0x00, 0x00, mode});
     m_timers.SetTimer(TIMER_EDID_SET, kEdidSetTimeoutMs);
     // Modal in the program: the exchange goes on inside it and ends by closing it.
-    OpenStatus("Setting");
+    m_link.Notices().OpenStatus("Setting");
 }
 
 void CEdidPage::OnSetPreset()
@@ -129,7 +129,7 @@ void CEdidPage::OnSetFile()
     if (!m_link.BeginCommand())
         return;
     if (m_strFilePath.empty()) {  // no file accepted yet: nothing to send
-        g_bReady = true;
+        m_link.bReady = true;
         return;
     }
     SendSetRequest(MODE_FILE);
@@ -145,14 +145,14 @@ void CEdidPage::OnStatus()
 void CEdidPage::ReadInputs(int first, int last)
 {
     m_lastStatusInput = last;
-    g_CommandFrame = EdidStatusQuery(first);
+    m_link.CommandFrame = EdidStatusQuery(first);
     m_link.OnSendRequest(SEND_EDID_FRAME);
     m_timers.SetTimer(TIMER_EDID_STATUS + 2 * static_cast<unsigned>(first - 1), kStepTimeoutMs);
 }
 
 void CEdidPage::OnOpenFile()
 {
-    if (!g_bReady)
+    if (!m_link.bReady)
         return;
     if (const auto path = m_view.ChooseFile())
         TakeFile(*path);
@@ -179,10 +179,10 @@ bool CEdidPage::Take(const std::string& path, const EdidCheck& check)
     if (!check.Ok()) {
         m_log(EdidFileLogLine(path, check));
         m_view.ShowRefusal(EdidFileLogLine(path, check));
-        ShowMessage("Bad EDID file!");
+        m_link.Notices().ShowMessage("Bad EDID file!");
         return false;
     }
-    std::copy(check.edid.begin(), check.edid.end(), g_EdidBlock.begin() + 1);
+    std::copy(check.edid.begin(), check.edid.end(), m_link.EdidBlock.begin() + 1);
     m_strFilePath = path;
     // The file as it is: a 128-byte file announcing an extension says it lacks one.
     const std::span<const uint8_t> content(check.edid.data(), static_cast<std::size_t>(check.size));
@@ -246,7 +246,7 @@ void CEdidPage::OnStatusReply(const Frame& r)
     m_view.ShowInputEdid(n, EdidName(r[6]));
     // Only the answer to the query last sent moves the chain on: a late or repeated answer must
     // not send queries or free the gate behind another command's back.
-    const Frame& sent = g_CommandFrame;
+    const Frame& sent = m_link.CommandFrame;
     if (sent[2] != GROUP_STATUS || sent[3] != STATUS_EDID || sent[4] != n)
         return;
     if (n == 1)
@@ -258,8 +258,8 @@ void CEdidPage::OnStatusReply(const Frame& r)
         ReadInputs(n + 1, m_lastStatusInput);
         return;
     }
-    CloseStatus();
-    g_bReady = true;
+    m_link.Notices().CloseStatus();
+    m_link.bReady = true;
     m_view.InputsRead();
 }
 
@@ -267,9 +267,9 @@ void CEdidPage::FinishSet()
 {
     m_timers.KillTimer(TIMER_EDID_SET);
     m_timers.KillTimer(TIMER_EDID_BLOCK);
-    FinishStatus("Set successfully!");
+    m_link.Notices().FinishStatus("Set successfully!");
     m_timers.SetTimer(TIMER_EDID_DONE, kEdidDoneShownMs);
-    g_bReady = true;
+    m_link.bReady = true;
     m_view.SetDone();
     // The input list is read again once "Set successfully!" has been shown.
 }
@@ -279,9 +279,9 @@ void CEdidPage::ReadBackTarget()
     const int target = std::exchange(m_setTarget, 0);
     // Only while nothing else has started, on this page (the answers go to the page shown) and
     // on a link that is still open.
-    if (!IsTarget(target) || !g_bReady || m_link.CurrentPage() != PAGE_EDID || !m_link.LinkOpen())
+    if (!IsTarget(target) || !m_link.bReady || m_link.CurrentPage() != PAGE_EDID || !m_link.LinkOpen())
         return;
-    g_bReady = false;
+    m_link.bReady = false;
     if (target == kEdidAllInputs)
         ReadInputs(1, kEdidInputs);
     else
@@ -294,7 +294,7 @@ void CEdidPage::OnEdidReply(const Frame& r)
         OnStatusReply(r);
         return;
     }
-    const Frame& sent = g_CommandFrame;
+    const Frame& sent = m_link.CommandFrame;
     if (r[2] != GROUP_EDID || sent[2] != GROUP_EDID)
         return;
     if (sent[3] == SET_REQUEST) {
@@ -332,12 +332,12 @@ void CEdidPage::OnTimer(unsigned id)
         m_timers.KillTimer(TIMER_EDID_SET);
         m_timers.KillTimer(TIMER_EDID_BLOCK);
         m_setTarget = 0;
-        CloseStatus();
+        m_link.Notices().CloseStatus();
         m_link.ShowTimedOut();
         return;
     case TIMER_EDID_DONE:
         m_timers.KillTimer(id);
-        CloseStatus();
+        m_link.Notices().CloseStatus();
         ReadBackTarget();
         return;
     case TIMER_EDID_BLOCK:
@@ -355,7 +355,7 @@ void CEdidPage::OnTimer(unsigned id)
         return;
     }
     // Names already received stay shown.
-    CloseStatus();
+    m_link.Notices().CloseStatus();
     m_link.ShowTimedOut();
 }
 

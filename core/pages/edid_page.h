@@ -91,7 +91,7 @@ public:
     // True when the page still showed the busy indicator's finished view.
     bool OnLinkLost();
 
-    // Checks the file and, when it passes, takes it: g_EdidBlock holds its bytes and the view
+    // Checks the file and, when it passes, takes it: EdidBlock holds its bytes and the view
     // shows its path and summary. A rejected file changes neither and shows "Bad EDID file!";
     // a file that cannot be opened is dropped without a message. Both say why on the log.
     bool TakeFile(const std::string& path);

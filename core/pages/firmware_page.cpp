@@ -40,12 +40,12 @@ bool IsRebootReply(const Frame& r)
 }  // namespace
 
 CFirmwarePage::CFirmwarePage(CLinkCore& link, IFirmwareView& view)
-    : m_link(link), m_view(view), m_timers([this](unsigned id) { OnTimer(id); }),
-      m_deviceStep([this] { SendAgain(); },
+    : m_link(link), m_view(view), m_timers(link.TimerService(), [this](unsigned id) { OnTimer(id); }),
+      m_deviceStep(link.TimerService(), [this] { SendAgain(); },
                    [this] {
                        m_deviceAwaited = 0;
                        m_link.NoteTimedOut();
-                       ShowMessage("Time out!");
+                       m_link.Notices().ShowMessage("Time out!");
                    })
 {
 }
@@ -54,7 +54,7 @@ CFirmwarePage::CFirmwarePage(CLinkCore& link, IFirmwareView& view)
 
 void CFirmwarePage::OnOpenFile()
 {
-    if (!g_bReady)
+    if (!m_link.bReady)
         return;
     if (const auto path = m_view.ChooseFirmwareFile())
         LoadFile(*path);
@@ -72,7 +72,7 @@ void CFirmwarePage::LoadFile(const std::string& path)
         m_view.ShowRefusal("firmware file \"" + path + "\": " +
                            (!text.empty() ? text : error == FileError::CannotOpen ? "cannot be opened" : "cannot be read"));
         if (!text.empty())
-            ShowMessage(text);
+            m_link.Notices().ShowMessage(text);
         return;
     }
     m_file = std::move(file);
@@ -110,7 +110,7 @@ void CFirmwarePage::DeviceInfoReply(const Frame& r)
     // Only the answer to the query last sent moves the chain on: an answer that comes twice
     // (sent again after a silence, or repeated by the line) must not fill a field twice.
     // The device-type query may have come from the main window, which opens the page with it.
-    const Frame& sent = g_CommandFrame;
+    const Frame& sent = m_link.CommandFrame;
     const bool typeQuerySent = sent[2] == GROUP_DEVICE && sent[3] == DEVICE_TYPE && sent[10] == DEVICE_QUERY_TAG;
     if (r[3] != DEVICE_TYPE && (sent[2] != GROUP_DEVICE || sent[3] != r[3]))
         return;  // another exchange has begun since
@@ -150,13 +150,13 @@ void CFirmwarePage::SendFrame(std::initializer_list<uint8_t> body)
 
 void CFirmwarePage::SendAgain()
 {
-    g_CommandFrame = m_frame;
+    m_link.CommandFrame = m_frame;
     m_link.OnSendRequest(SEND_FIRMWARE_FRAME);
 }
 
 void CFirmwarePage::SendBlock()
 {
-    g_FirmwareBlock = m_block;
+    m_link.FirmwareBlock = m_block;
     m_link.OnSendRequest(SEND_FIRMWARE_BLOCK);
 }
 
@@ -228,7 +228,7 @@ void CFirmwarePage::OnUpgrade()
     if (!m_link.BeginCommand())
         return;
     if (m_path.empty()) {
-        ShowMessage("Please open the file(.fw)!", [] { g_bReady = true; });
+        m_link.Notices().ShowMessage("Please open the file(.fw)!", [this] { m_link.bReady = true; });
         return;
     }
     m_bUpgradeFailed = false;
@@ -397,8 +397,8 @@ void CFirmwarePage::Fail()
     // The page may be gone by the time the box closes (the program ending).
     std::weak_ptr<bool> alive = m_alive;
     m_link.NoteTimedOut();
-    ShowMessage("Time out!", [this, alive] {
-        g_bReady = true;
+    m_link.Notices().ShowMessage("Time out!", [this, alive] {
+        m_link.bReady = true;
         if (alive.expired())
             return;
         m_step = Step::Idle;
@@ -437,7 +437,7 @@ void CFirmwarePage::Finish()
     m_view.AppendMessage("->Firmware upgrade successfully \r\n");
     // The switcher has rebooted: nothing it was asked before can still be answered.
     m_link.ResetLate();
-    g_bReady = true;
+    m_link.bReady = true;
     m_plan = CPacketPlan(FileLength());
     m_step = Step::Idle;
 }

@@ -126,7 +126,7 @@ private:
     void PacketAcknowledged(const Frame& r);
     void NextPacket();
     std::string StepText() const;
-    // The page's frame into g_CommandFrame, sent; the page keeps its own copy so that a
+    // The page's frame into CommandFrame, sent; the page keeps its own copy so that a
     // repetition sends what the step sent, whatever else wrote the shared frame meanwhile.
     void SendFrame(std::initializer_list<uint8_t> body);
     void SendAgain();

@@ -58,7 +58,7 @@ int FactoryResetStepOf(const Frame& f)
 }
 
 CGeneralPage::CGeneralPage(CLinkCore& link, IGeneralView& view)
-    : m_link(link), m_view(view), m_timers([this](unsigned id) { OnTimer(id); })
+    : m_link(link), m_view(view), m_timers(link.TimerService(), [this](unsigned id) { OnTimer(id); })
 {
 }
 
@@ -68,14 +68,14 @@ void CGeneralPage::OnStatus()
         return;
     m_view.ClearDeviceInfo();
     SendStatusStep(0);
-    OpenStatus("Getting status");
+    m_link.Notices().OpenStatus("Getting status");
 }
 
 void CGeneralPage::OnBeep(bool enable)
 {
     if (!m_link.BeginCommand())
         return;
-    g_bReady = true;  // the answer only updates the view whenever it comes
+    m_link.bReady = true;  // the answer only updates the view whenever it comes
     m_link.SendCommand({0x06, 0x01, uint8_t(enable ? 0x0F : 0xF0), 0x00, uint8_t(enable ? 0xDD : 0x00)});
 }
 
@@ -83,7 +83,7 @@ void CGeneralPage::OnDvi(bool enable)
 {
     if (!m_link.BeginCommand())
         return;
-    g_bReady = true;
+    m_link.bReady = true;
     m_link.SendCommand({0x07, 0x01, uint8_t(enable ? 0x0F : 0xF0), 0x00, uint8_t(enable ? 0x00 : 0xDD)});
 }
 
@@ -91,14 +91,14 @@ void CGeneralPage::OnFactoryReset()
 {
     if (!m_link.BeginCommand())
         return;
-    if (g_bNoLongerRemind) {
+    if (m_link.Notices().NoLongerRemind()) {
         SendResetStep1();
         return;
     }
-    AskMessage("Do you want to reset to factory settings?", [this](int answer) {
+    m_link.Notices().AskMessage("Do you want to reset to factory settings?", [this](int answer) {
         // The link may have gone while the question was open.
         if (answer != IDOK || !m_link.LinkOpen()) {
-            g_bReady = true;
+            m_link.bReady = true;
             return;
         }
         SendResetStep1();
@@ -108,7 +108,7 @@ void CGeneralPage::OnFactoryReset()
 void CGeneralPage::SendResetStep1()
 {
     SendResetStep(0);
-    OpenStatus("Setting");
+    m_link.Notices().OpenStatus("Setting");
 }
 
 void CGeneralPage::SendStatusStep(int i)
@@ -143,8 +143,8 @@ bool CGeneralPage::HandleStatusReply(const Frame& r)
         if (i + 1 < kStatusSteps) {
             SendStatusStep(i + 1);
         } else {
-            g_bReady = true;
-            CloseStatus();
+            m_link.bReady = true;
+            m_link.Notices().CloseStatus();
             m_view.StatusRead();
         }
         return true;
@@ -168,8 +168,8 @@ bool CGeneralPage::HandleResetReply(const Frame& r)
         if (i + 1 < kResetSteps) {
             SendResetStep(i + 1);
         } else {
-            g_bReady = true;
-            FinishStatus("Set successfully!");
+            m_link.bReady = true;
+            m_link.Notices().FinishStatus("Set successfully!");
             m_timers.SetTimer(TIMER_RESET_CLOSE, kResetCloseMs);
         }
         return true;
@@ -183,7 +183,7 @@ void CGeneralPage::OnGeneralReply(const Frame& r)
         return;
     if (r[2] == 0x01 && r[3] == 0x0B && r[4] == 0x00) {
         m_view.ShowBeep(r[6] == 0x00);
-        if (std::exchange(m_dviQueryOwed, false) && g_bReady)
+        if (std::exchange(m_dviQueryOwed, false) && m_link.bReady)
             m_link.SendQuery(DviStatusQuery());
         return;
     }
@@ -223,9 +223,9 @@ void CGeneralPage::OnTimer(unsigned id)
     if (id != TIMER_RESET_CLOSE)
         return;
     m_timers.KillTimer(id);
-    CloseStatus();
+    m_link.Notices().CloseStatus();
     // The reset put beep and DVI back to the switcher's own defaults: show those.
-    if (g_bReady && m_link.LinkOpen())
+    if (m_link.bReady && m_link.LinkOpen())
         ReadSettings();
 }
 

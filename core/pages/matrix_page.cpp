@@ -22,12 +22,12 @@ enum : uint8_t {
 // The frame last sent, to read an acknowledgement against. Its bytes 4 and 6 mean an input and
 // an output only while it is the command the reply acknowledges; any other frame (a newer
 // command, the page-opening query) says nothing about the reply.
-bool LastSentIs(uint8_t group, uint8_t code) { return g_CommandFrame[2] == group && g_CommandFrame[3] == code; }
+bool LastSentIs(const Frame& sent, uint8_t group, uint8_t code) { return sent[2] == group && sent[3] == code; }
 
 }  // namespace
 
 CMatrixPage::CMatrixPage(CLinkCore& link, IMatrixView& view)
-    : m_link(link), m_view(view), m_timers([this](unsigned id) { OnTimer(id); })
+    : m_link(link), m_view(view), m_timers(link.TimerService(), [this](unsigned id) { OnTimer(id); })
 {
 }
 
@@ -54,7 +54,7 @@ void CMatrixPage::ShowReported(int input, int output)
 
 void CMatrixPage::SendRoutingFrame(std::initializer_list<uint8_t> body)
 {
-    g_CommandFrame = MakeFrame(body);
+    m_link.CommandFrame = MakeFrame(body);
     m_link.OnSendRequest(SEND_ROUTING_FRAME);
 }
 
@@ -92,16 +92,16 @@ void CMatrixPage::OnNextInput(int output)
 void CMatrixPage::EndRouteExchange()
 {
     m_timers.KillTimer(TIMER_ROUTE_TIMEOUT);
-    g_bReady = true;
+    m_link.bReady = true;
 }
 
 void CMatrixPage::OnRoutingReply(const Frame& r)
 {
-    const Frame& sent = g_CommandFrame;
+    const Frame& sent = m_link.CommandFrame;
 
     if (r[2] == GROUP_ROUTE && r[3] == ROUTE_SET && r[4] == 0x00) {
         // Applied even after the time-out: the switcher has taken the route all the same.
-        if (LastSentIs(GROUP_ROUTE, ROUTE_SET)) {
+        if (LastSentIs(sent, GROUP_ROUTE, ROUTE_SET)) {
             ShowReported(sent[4], sent[6]);
             m_view.RouteSet(sent[6], sent[4]);
         }
@@ -113,16 +113,16 @@ void CMatrixPage::OnRoutingReply(const Frame& r)
         // Only the answer to the query last sent counts: a late or repeated answer must neither
         // show one output's route as the other's nor move the chain on behind another
         // command's back.
-        if (!LastSentIs(GROUP_ROUTE, ROUTE_QUERY) || r[4] != sent[4])
+        if (!LastSentIs(sent, GROUP_ROUTE, ROUTE_QUERY) || r[4] != sent[4])
             return;
         ShowReported(r[6], sent[4]);
         if (r[4] == 1) {
             // The chain goes on under the page-opening claim and its timer.
-            g_CommandFrame = RouteQuery(2);
+            m_link.CommandFrame = RouteQuery(2);
             m_link.OnSendRequest(SEND_ROUTING_FRAME);
         } else if (r[4] == 2) {
             m_link.OnSendRequest(STOP_PAGE_TIMER);
-            g_bReady = true;
+            m_link.bReady = true;
         }
         return;
     }
@@ -133,7 +133,7 @@ void CMatrixPage::OnRoutingReply(const Frame& r)
         const bool toOutput2 = r[3] == TO_OUTPUT_2 && r[6] == 0x01;
         if (!option && !general && !toOutput2)
             return;
-        if (toOutput2 && LastSentIs(GROUP_OPTIONS, TO_OUTPUT_2))
+        if (toOutput2 && LastSentIs(sent, GROUP_OPTIONS, TO_OUTPUT_2))
             ShowReported(sent[4], 2);
         EndRouteExchange();
         return;
@@ -148,7 +148,7 @@ void CMatrixPage::OnRoutingReply(const Frame& r)
             ShowReported(r[4], 2);
         m_timers.KillTimer(TIMER_ROUTE_TIMEOUT);
         m_link.OnSendRequest(STOP_PAGE_TIMER);
-        g_bReady = true;
+        m_link.bReady = true;
     }
     // Anything else is left to the pending timer.
 }

@@ -59,7 +59,7 @@ public:
     bool RouteTimerRunning() const { return m_timers.IsRunning(TIMER_ROUTE_TIMEOUT); }
 
 private:
-    // The frame into g_CommandFrame, sent.
+    // The frame into CommandFrame, sent.
     void SendRoutingFrame(std::initializer_list<uint8_t> body);
     void SendRouteSet(int input, int output);
     // Digit and IN button of a reported route.

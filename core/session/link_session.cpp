@@ -1,6 +1,5 @@
 #include "core/session/link_session.h"
 
-#include "core/link/link_state.h"
 #include "core/link/queries.h"
 
 namespace corvane {
@@ -9,10 +8,11 @@ namespace {
 enum : unsigned { TIMER_SET_TIMEOUT = 3 };
 }  // namespace
 
-CLinkSession::CLinkSession(ILogPane& tx, ILogPane& rx) : m_link(tx, rx)
+CLinkSession::CLinkSession(ITimerService& timers, ILogPane& tx, ILogPane& rx, INotices* notices)
+    : m_link(timers, notices ? *notices : *this, tx, rx)
 {
-    m_waits = std::make_unique<CTimerOwner>([this](unsigned id) { OnTimer(id); });
-    m_query = std::make_unique<CRetryStep>([this] { m_link.SendFrame(kFrameSize, g_CommandFrame.data()); },
+    m_waits = std::make_unique<CTimerOwner>(timers, [this](unsigned id) { OnTimer(id); });
+    m_query = std::make_unique<CRetryStep>(timers, [this] { m_link.SendFrame(kFrameSize, m_link.CommandFrame.data()); },
                                            [this] {
                                                m_link.NoteTimedOut();
                                                ShowMessage("Time out!", {});
@@ -31,8 +31,8 @@ void CLinkSession::AttachSerial(ITransport* serial)
 {
     m_link.SetTransports(serial, nullptr);
     m_link.ResetLate();
-    g_nControlMode = MODE_COM;
-    g_bComOpen = true;
+    m_link.nControlMode = MODE_COM;
+    m_link.bComOpen = true;
     m_lost = false;
 }
 
@@ -40,16 +40,16 @@ void CLinkSession::AttachTcp(ITransport* tcp)
 {
     m_link.SetTransports(nullptr, tcp);
     m_link.ResetLate();
-    g_nControlMode = MODE_TCP;
-    g_bTcpConnected = true;
+    m_link.nControlMode = MODE_TCP;
+    m_link.bTcpConnected = true;
     m_lost = false;
 }
 
 void CLinkSession::Detach()
 {
     m_link.SetTransports(nullptr, nullptr);
-    g_bComOpen = false;
-    g_bTcpConnected = false;
+    m_link.bComOpen = false;
+    m_link.bTcpConnected = false;
 }
 
 void CLinkSession::OnLinkLost(const std::string& why)
@@ -87,8 +87,8 @@ void CLinkSession::OnReply(uint8_t page, const Frame& r)
 {
     // No page accepts a refusal; waiting out the page's timer would only delay the same
     // failure. The frame itself is on the trace.
-    if (m_failOnRefusal && IsRefusal(r, g_CommandFrame)) {
-        Fail("the switcher refused " + (m_timeoutSubject ? m_timeoutSubject() : CommandText(g_CommandFrame)));
+    if (m_failOnRefusal && IsRefusal(r, m_link.CommandFrame)) {
+        Fail("the switcher refused " + (m_timeoutSubject ? m_timeoutSubject() : CommandText(m_link.CommandFrame)));
         return;
     }
     auto it = m_handlers.find(page);
@@ -127,9 +127,9 @@ bool CLinkSession::Query(const Frame& query, const std::function<bool()>& answer
     Settle();
     if (m_lost)
         return RunUntil([] { return false; });
-    g_CommandFrame = query;
+    m_link.CommandFrame = query;
     m_link.SetExchangeOpen(true);
-    m_link.SendFrame(kFrameSize, g_CommandFrame.data());
+    m_link.SendFrame(kFrameSize, m_link.CommandFrame.data());
     m_query->Start();
     const bool ok = RunUntil(answered);
     m_query->Stop();
@@ -158,7 +158,7 @@ void CLinkSession::ShowMessage(const std::string& text, std::function<void()> th
 {
     // A time-out names the exchange that went unanswered: the frame the link sent last.
     if (text == "Time out!")
-        Fail("no answer to " + (m_timeoutSubject ? m_timeoutSubject() : CommandText(g_CommandFrame)) +
+        Fail("no answer to " + (m_timeoutSubject ? m_timeoutSubject() : CommandText(m_link.CommandFrame)) +
              " (Time out!)");
     else
         Fail(text);

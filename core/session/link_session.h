@@ -24,7 +24,9 @@ enum : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitNoLink = 3 };
 
 class CLinkSession : public INotices {
 public:
-    CLinkSession(ILogPane& tx, ILogPane& rx);
+    // timers: the clock of every wait of the link; notices: the operator's boxes (the panel's),
+    // or none: the session takes them itself, as a front end without windows does.
+    CLinkSession(ITimerService& timers, ILogPane& tx, ILogPane& rx, INotices* notices = nullptr);
     ~CLinkSession() override;
     CLinkSession(const CLinkSession&) = delete;
     CLinkSession& operator=(const CLinkSession&) = delete;

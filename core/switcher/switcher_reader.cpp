@@ -1,7 +1,5 @@
 #include "core/switcher/switcher_reader.h"
 
-#include "core/link/link_state.h"
-
 namespace corvane {
 
 namespace {
@@ -62,7 +60,7 @@ bool CSwitcherReader::QuerySettings(bool withSignals)
         return false;
     if (withSignals) {
         general.OnStatus();
-        if (m_session.Failed() || !m_session.RunUntil([&] { return g_bReady; }))
+        if (m_session.Failed() || !m_session.RunUntil([&] { return m_session.Link().bReady; }))
             return false;
     }
     return QueryRoutes() && QueryEdidNames();
@@ -74,7 +72,7 @@ bool CSwitcherReader::QueryRoutes()
     link.SetCurrentPage(PAGE_MATRIX);
     state.routes = {0, 0};
     routeAnswers = {-1, -1};
-    if (!link.SendOpeningQuery(PAGE_MATRIX) || !m_session.RunUntil([&] { return g_bReady; }))
+    if (!link.SendOpeningQuery(PAGE_MATRIX) || !m_session.RunUntil([&] { return m_session.Link().bReady; }))
         return false;
     // A value outside the switcher's range is an error, never a route.
     for (int o = 1; o <= 2; ++o)
@@ -93,10 +91,10 @@ bool CSwitcherReader::QueryEdidNames()
     m_session.Link().SetCurrentPage(PAGE_EDID);
     state.edids = {};
     edidAnswers = {-1, -1, -1, -1};
-    if (!g_bReady)
+    if (!m_session.Link().bReady)
         return false;
     edid.OnStatus();
-    if (m_session.Failed() || !m_session.RunUntil([&] { return g_bReady; }))
+    if (m_session.Failed() || !m_session.RunUntil([&] { return m_session.Link().bReady; }))
         return false;
     // The EDIDs a switcher can report: the presets, the default, a display's copy, a file.
     for (int i = 1; i <= 4; ++i)
@@ -113,7 +111,7 @@ bool CSwitcherReader::SetRoute(int output, int input)
     m_session.Settle();  // what the change shows must be its own answer
     m_session.Link().SetCurrentPage(PAGE_MATRIX);
     matrix.OnInputButton(output, input);
-    return !m_session.Failed() && m_session.RunUntil([] { return g_bReady; });
+    return !m_session.Failed() && m_session.RunUntil([this] { return m_session.Link().bReady; });
 }
 
 bool CSwitcherReader::SetSwitch(bool beep, bool on)
@@ -141,7 +139,7 @@ int CSwitcherReader::EdidTarget(int input)
 
 bool CSwitcherReader::AwaitEdidSet()
 {
-    return !m_session.Failed() && m_session.RunUntil([] { return g_bReady; });
+    return !m_session.Failed() && m_session.RunUntil([this] { return m_session.Link().bReady; });
 }
 
 bool CSwitcherReader::SetEdidPreset(int input, int preset)
@@ -165,7 +163,7 @@ bool CSwitcherReader::SetEdidFile(int input, const std::string& name, std::span<
     const int target = EdidTarget(input);
     edidView.fileTarget = target;
     edid.SetLog([this](const std::string& line) { m_session.Fail(line); });
-    m_session.SetTimeoutSubject([target] { return EdidStepText(g_CommandFrame, target); });
+    m_session.SetTimeoutSubject([this, target] { return EdidStepText(m_session.Link().CommandFrame, target); });
     if (!edid.TakeContent(name, data))
         return false;
     edid.OnSetFile();

@@ -19,6 +19,7 @@ namespace corvane {
 std::string g_strMessageText;
 bool g_bMessageOpen = false;
 bool g_bMessageAsk = false;
+bool g_bNoLongerRemind = false;
 
 namespace {
 constexpr int kBandHeight = 25;

@@ -27,6 +27,8 @@ extern std::string g_strMessageText;
 extern bool g_bMessageOpen;
 // Only while the factory-reset question is being asked: selects the question layout.
 extern bool g_bMessageAsk;
+// The operator's last answer in the box's "No longer remind" check box.
+extern bool g_bNoLongerRemind;
 
 // The one question the box asks; its text also widens the text area and moves the picture.
 inline constexpr const char* kFactoryResetQuestion = "Do you want to reset to factory settings?";

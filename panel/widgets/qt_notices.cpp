@@ -68,7 +68,7 @@ void CQtNotices::OpenStatus(const std::string& text)
     if (g_bStatusOpen)
         return;
     g_bStatusOpen = true;
-    QPointer<CStatusDlg> dlg = new CStatusDlg(m_owner);
+    QPointer<CStatusDlg> dlg = new CStatusDlg(m_timers, m_owner);
     m_status = dlg;
     dlg->exec();
     // Ended by Escape or Alt+F4, g_bStatusOpen stays set until a caller runs CloseStatus.

@@ -14,8 +14,9 @@ namespace corvane {
 
 class CQtNotices final : public INotices {
 public:
-    // owner: the window the boxes belong to (the main window); may be set later.
-    explicit CQtNotices(QWidget* owner = nullptr) : m_owner(owner) {}
+    // timers: the busy indicator's clock; owner: the window the boxes belong to (the main
+    // window), may be set later.
+    explicit CQtNotices(ITimerService& timers, QWidget* owner = nullptr) : m_timers(timers), m_owner(owner) {}
 
     void SetOwner(QWidget* owner) { m_owner = owner; }
     QWidget* Owner() const { return m_owner; }
@@ -33,6 +34,7 @@ public:
     void FinishStatus(const std::string& text) override;
     // Clears g_bStatusOpen and ends an open busy indicator at once.
     void CloseStatus() override;
+    bool NoLongerRemind() const override { return g_bNoLongerRemind; }
 
     // The open windows (nullptr when closed): the single message box and busy indicator.
     CMessageDlg* MessageDlg() const { return m_message; }
@@ -44,6 +46,7 @@ public:
 private:
     int RunMessageBox();
 
+    ITimerService& m_timers;
     QPointer<QWidget> m_owner;
     QPointer<CMessageDlg> m_message;
     QPointer<CStatusDlg> m_status;

@@ -16,8 +16,8 @@ namespace {
 const QColor kOutline(30, 144, 225, 150);
 }  // namespace
 
-CStatusDlg::CStatusDlg(QWidget* owner)
-    : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint), m_timers([this](unsigned id) { OnTimer(id); })
+CStatusDlg::CStatusDlg(ITimerService& timers, QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint), m_timers(timers, [this](unsigned id) { OnTimer(id); })
 {
     setObjectName(QStringLiteral("busyIndicator"));
     setAccessibleName(QStringLiteral("Busy"));

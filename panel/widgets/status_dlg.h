@@ -31,7 +31,8 @@ public:
 
     // Builds the window from template 142 and starts the animation (window timers: the virtual
     // clock in tests).
-    explicit CStatusDlg(QWidget* owner = nullptr);
+    // timers: the clock of the dots' animation.
+    explicit CStatusDlg(ITimerService& timers, QWidget* owner = nullptr);
 
     // The final view: no more dots, the check mark, g_strStatusText alone.
     void ShowFinal();

@@ -28,11 +28,7 @@ class AppFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ResetLinkState();
         ResetPortListState();
-        g_bNoLongerRemind = false;
-        InstallTimers(&clock);
-        InstallNotices(&op);
         ASSERT_TRUE(dir.isValid());
         // One port: alias com7 to a pseudo-terminal; no sysfs, no /dev of the machine.
         master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -51,7 +47,7 @@ protected:
 
         auto serial = std::make_unique<CModelSerialPort>(clock);
         port = serial.get();
-        dlg = std::make_unique<CCorvaneDlg>(std::move(serial), paths);
+        dlg = std::make_unique<CCorvaneDlg>(std::move(serial), clock, op, paths);
         RegisterPages(*dlg);
     }
     void TearDown() override
@@ -59,8 +55,6 @@ protected:
         dlg.reset();
         if (master >= 0)
             close(master);
-        InstallTimers(nullptr);
-        InstallNotices(nullptr);
     }
 
     template <typename T = QWidget>
@@ -94,7 +88,7 @@ protected:
     {
         ASSERT_EQ(Ctl<QComboBox>(1020)->currentText(), QStringLiteral("COM7"));
         Click(1021);
-        ASSERT_TRUE(g_bComOpen);
+        ASSERT_TRUE(dlg->Link().bComOpen);
         port->Run(0);
     }
     // Frames written to the switcher, as bytes 2.. of each.

@@ -118,7 +118,7 @@ protected:
     }
     // A button of the page.
     void Press(int id) { qobject_cast<QAbstractButton*>(page->Control(id))->click(); }
-    Bytes EdidBlockData() const { return Bytes(g_EdidBlock.begin() + 1, g_EdidBlock.end()); }
+    Bytes EdidBlockData() const { return Bytes(dlg->Link().EdidBlock.begin() + 1, dlg->Link().EdidBlock.end()); }
 
     CEDIDDlg* page = nullptr;
     std::optional<std::string> chosen;

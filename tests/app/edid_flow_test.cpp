@@ -27,7 +27,7 @@ TEST_F(EdidPage, OpeningAndStatusReadEveryInput)
     EXPECT_EQ(page->pos(), QPoint(1, 56));
     EXPECT_EQ(Frames(), Queries({1, 2, 3, 4}));
     EXPECT_EQ(Shown(), (Names{"1080i,Stereo Audio 2.0", "1080p,Dolby/DTS 5.1", "3D,HD Audio 7.1", "DVI 1920x1200"}));
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
     EXPECT_FALSE(dlg->Link().IsTimerRunning(TIMER_PAGE_TIMEOUT)) << "the first answer stops the opening timer";
     for (unsigned id = 2511; id <= 2518; ++id)
         EXPECT_FALSE(page->Page().TimerRunning(id)) << id;
@@ -47,11 +47,11 @@ TEST_F(EdidPage, OpeningAndStatusReadEveryInput)
         port->writes.clear();
         op.ClearEvents();
         Press(1113);
-        EXPECT_FALSE(g_bReady);
+        EXPECT_FALSE(dlg->Link().bReady);
         port->Run(0);
         EXPECT_EQ(Frames(), Queries({1, 2, 3, 4}));
         EXPECT_EQ(Shown(), c.names);
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
         EXPECT_TRUE(op.Messages().empty());
     }
     clock.Advance(20000);
@@ -76,11 +76,11 @@ TEST_F(EdidPage, RepliesForNoInputAreIgnored)
     port->writes.clear();
     for (uint8_t input : {0x00, 0x05, 0xFF}) {
         SCOPED_TRACE(int(input));
-        g_bReady = false;
+        dlg->Link().bReady = false;
         dlg->Link().DispatchReply(MakeFrame({0x01, 0x0C, input, 0x00, 0x07}));
         EXPECT_EQ(Shown(), before);
         EXPECT_TRUE(port->writes.empty());
-        EXPECT_FALSE(g_bReady);
+        EXPECT_FALSE(dlg->Link().bReady);
     }
 }
 
@@ -116,9 +116,9 @@ TEST_F(EdidPage, ASilentInputEndsTheChainWithTheNamesReceived)
         EXPECT_FALSE(op.BoxOpen());
         port->Run(1);
         EXPECT_EQ(op.Messages(), std::vector<std::string>{"Time out!"});
-        EXPECT_FALSE(g_bReady);
+        EXPECT_FALSE(dlg->Link().bReady);
         op.CloseBox();
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
         EXPECT_EQ(Shown(), shown);
         port->Run(20000);
         EXPECT_EQ(Frames(), expected);
@@ -138,7 +138,7 @@ TEST_F(EdidPage, SilentFirstInputOnOpeningTimesOutInTheMainWindow)
     port->Run(1);
     EXPECT_EQ(op.BoxText(), "Time out!");
     op.CloseBox();
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
     EXPECT_EQ(Shown(), kDefaults);
 }
 
@@ -152,10 +152,10 @@ TEST_F(EdidPage, ARepeatedQueryAnsweredTwiceMovesTheChainOnce)
     Press(1113);
     port->Run(3000);
     EXPECT_EQ(Frames(), Queries({1, 2, 2, 3, 4}));
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
     port->Run(1000);  // the late answer
     EXPECT_EQ(Frames(), Queries({1, 2, 2, 3, 4})) << "no second round of queries";
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
     EXPECT_EQ(Shown(), (Names{"1080p,Dolby/DTS 5.1", "1080p,HD Audio 7.1", "3D,Stereo Audio 2.0", "3D,Dolby/DTS 5.1"}));
     port->Run(20000);
     EXPECT_TRUE(op.Messages().empty());
@@ -171,7 +171,7 @@ TEST_F(EdidPage, AStrayStatusAnswerLeavesAPendingSetAlone)
     dlg->Link().DispatchReply(MakeFrame({0x01, 0x0C, 0x01, 0x00, 0x05}));
     EXPECT_EQ(Shown()[0], "1080p,HD Audio 7.1");
     EXPECT_EQ(Frames(), std::vector<Bytes>{SetRequest(0x00)});
-    EXPECT_FALSE(g_bReady);
+    EXPECT_FALSE(dlg->Link().bReady);
     port->Run(2000);
     EXPECT_EQ(Frames().size(), 2u);
     EXPECT_EQ(op.StatusText(), "Set successfully!");
@@ -232,7 +232,7 @@ TEST_F(EdidPage, EverySetKindSendsItsFrameAndTheSwitcherTakesIt)
         EXPECT_EQ(Frames(), std::vector<Bytes>{SetRequest(c.mode)});
         EXPECT_TRUE(op.StatusOpen());
         EXPECT_EQ(op.StatusText(), "Setting");
-        EXPECT_FALSE(g_bReady);
+        EXPECT_FALSE(dlg->Link().bReady);
         EXPECT_TRUE(page->Page().TimerRunning(TIMER_EDID_SET));
 
         port->Run(c.mode == 0xBB ? 100 : 0);  // a file's block follows its header after 100 ms
@@ -244,7 +244,7 @@ TEST_F(EdidPage, EverySetKindSendsItsFrameAndTheSwitcherTakesIt)
         EXPECT_EQ(DeviceIndexes(), c.after);
         EXPECT_EQ(op.StatusText(), "Set successfully!");
         EXPECT_TRUE(op.StatusFinished());
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
         EXPECT_FALSE(page->Page().TimerRunning(TIMER_EDID_SET));
         EXPECT_EQ(Shown(), before);
         port->Run(899);
@@ -260,7 +260,7 @@ TEST_F(EdidPage, EverySetKindSendsItsFrameAndTheSwitcherTakesIt)
                 now[k] = EdidName(static_cast<unsigned>(c.after[k]));
         EXPECT_EQ(Shown(), now);
         EXPECT_EQ(Frames().size(), c.targetPosition == 4 ? 4u : 1u);
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
     }
 }
 
@@ -304,7 +304,7 @@ TEST_F(EdidPage, FileHandshakeSendsTheCheckedBytesAfterAPause)
         EXPECT_EQ(port->device.EdidIndex(2), 0x12);
         EXPECT_EQ(Bytes(port->device.EdidData(2).begin(), port->device.EdidData(2).end()), c.sent);
         EXPECT_EQ(op.StatusText(), "Set successfully!");
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
         port->Run(900);
     }
 }
@@ -358,7 +358,7 @@ TEST_F(EdidPage, ReadBackAfterASetUnderFaults)
             op.CloseBox();
         else
             EXPECT_EQ(Shown()[2], EdidName(3));
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
         port->faults = sim::CFaultPlan{};
     }
 }
@@ -417,10 +417,10 @@ TEST_F(EdidPage, UnansweredSetsTimeOutAfterSevenSeconds)
         port->Run(1);
         EXPECT_FALSE(op.StatusOpen());
         EXPECT_EQ(op.Messages(), std::vector<std::string>{"Time out!"});
-        EXPECT_FALSE(g_bReady);
+        EXPECT_FALSE(dlg->Link().bReady);
         EXPECT_FALSE(page->Page().TimerRunning(TIMER_EDID_BLOCK));
         op.CloseBox();
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
         port->Run(20000);
         EXPECT_EQ(Frames().size(), c.frames) << "nothing is repeated";
         EXPECT_EQ(Blocks().size(), c.blocks);
@@ -434,7 +434,7 @@ TEST_F(EdidPage, FileSetWithoutAFileSendsNothing)
     port->writes.clear();
     Press(1092);
     EXPECT_TRUE(port->writes.empty());
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
     EXPECT_FALSE(op.StatusOpen());
     EXPECT_TRUE(op.Messages().empty());
     Press(1084);  // the gate is free for the next command
@@ -474,7 +474,7 @@ TEST_F(EdidPage, WithoutALinkTheGateSaysSoAndNothingIsSent)
         op.CloseBox();
     }
     EXPECT_TRUE(port->writes.empty());
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
 }
 
 TEST_F(EdidPage, OpenFileTakesOnlyGoodEdids)
@@ -546,7 +546,7 @@ TEST_F(EdidPage, OpenFileTakesOnlyGoodEdids)
             EXPECT_EQ(page->FileEdit()->toolTip(), tip);
         }
         EXPECT_EQ(EdidBlockData(), goodBytes);
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
     }
     EXPECT_TRUE(port->writes.empty()) << "choosing a file sends nothing";
 }

@@ -294,7 +294,7 @@ TEST_F(EdidLook, AssistiveTechnologyReadsCurrentTextsAndPressesLikeAClick)
         QCoreApplication::processEvents();
         EXPECT_EQ(Frames(), std::vector<Bytes>{SetRequest(s.mode)}) << "pressed by the queued click";
         port->Run(1000);
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
         // Said: the set, then the inputs read back.
         ASSERT_NE(AnnouncerOf(dlg.get()), nullptr);
         EXPECT_TRUE(AnnouncerOf(dlg.get())->Text().startsWith(QStringLiteral("IN1: "))) << AnnouncerOf(dlg.get())->Text().toStdString();

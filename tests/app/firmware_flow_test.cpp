@@ -170,7 +170,7 @@ TEST_F(FirmwarePage, OpeningShowsTheDeviceLine)
                                                  {0x01, 0x03, 0, 0, 0, 0, 0, 0, 0xCC, 0},
                                                  {0x01, 0x06, 0, 0, 0, 0, 0, 0, 0x00, 0}}));
         EXPECT_EQ(page->pos(), QPoint(1, 70));
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
         EXPECT_FALSE(AnyPageTimer());
     }
     EXPECT_EQ(dlg->findChildren<CFWDlg*>().size(), 1);
@@ -203,7 +203,7 @@ TEST_F(FirmwarePage, WholeUpgradesDeliverTheImage)
         port->writes.clear();
 
         page->UpgradeButton()->click();
-        EXPECT_FALSE(g_bReady);
+        EXPECT_FALSE(dlg->Link().bReady);
         EXPECT_EQ(Pane(), QStringLiteral("->Upgrading MCU...\n"));
         port->Run(0);  // accepted: request 0x80 waits 50 ms
         EXPECT_EQ(Frames().size(), 1u);
@@ -221,7 +221,7 @@ TEST_F(FirmwarePage, WholeUpgradesDeliverTheImage)
 
         port->Run(int64_t(fileLength / 256 + 2) * 50 + 20000);
         EXPECT_EQ(Pane(), kSuccess);
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
         EXPECT_FALSE(AnyPageTimer());
         EXPECT_EQ(page->Progress()->value(), page->Progress()->maximum()) << "full, though the offset ends past it";
         EXPECT_EQ(port->device.Upgrades(), 1u);
@@ -256,10 +256,10 @@ TEST_F(FirmwarePage, ALostLinkEndsTheUpgradeAtOnce)
     Load(Packed("f.fw", RandomImage(1000, 7)));
     port->AddFault("hangup:20 01 AA:2");
     page->UpgradeButton()->click();
-    for (int guard = 0; guard < 5000 && g_bComOpen; ++guard)
+    for (int guard = 0; guard < 5000 && dlg->Link().bComOpen; ++guard)
         port->Run(1);
-    ASSERT_FALSE(g_bComOpen);
-    EXPECT_TRUE(g_bReady);
+    ASSERT_FALSE(dlg->Link().bComOpen);
+    EXPECT_TRUE(dlg->Link().bReady);
     EXPECT_FALSE(AnyPageTimer());
     EXPECT_EQ(page->Page().CurrentStep(), CFirmwarePage::Step::Idle);
     EXPECT_TRUE(Pane().endsWith(QStringLiteral("->MCU upgrade failed\n")));
@@ -311,11 +311,11 @@ TEST_F(FirmwarePage, EveryFailureEndsRedAndReady)
         const int progress = page->Progress()->value();
         EXPECT_EQ(op.BoxText(), "Time out!");
         EXPECT_EQ(Count(c.repeated), c.sentTimes);
-        EXPECT_FALSE(g_bReady) << "until the box is closed";
+        EXPECT_FALSE(dlg->Link().bReady) << "until the box is closed";
         EXPECT_FALSE(AnyPageTimer());
         const std::size_t sent = port->writes.size();
         op.CloseBox();
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
         EXPECT_TRUE(Pane().contains(QStringLiteral("\n->MCU upgrade failed\n")));
         EXPECT_TRUE(Pane().startsWith(QStringLiteral("->Upgrading MCU...\n")));
         EXPECT_EQ(PaneColour(), QColor(255, 0, 0));
@@ -394,7 +394,7 @@ TEST_F(FirmwarePage, LateAndLostAcknowledgementsStillDeliverTheImage)
         port->Run(120000);
         EXPECT_EQ(Pane(), kSuccess);
         EXPECT_TRUE(op.Messages().empty());
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
         EXPECT_FALSE(AnyPageTimer());
         ASSERT_EQ(port->device.Upgrades(), 1u);
         const Bytes& got = port->device.FirmwareImage();
@@ -466,7 +466,7 @@ TEST_F(FirmwarePage, RebootReplyIsRecognisedOnBytes7_8And10)
             EXPECT_TRUE(Pane().endsWith(QStringLiteral("->MCU upgrade failed\n")));
             EXPECT_EQ(Count(kRebootCheck), 6u);
         }
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
     }
 }
 
@@ -556,7 +556,7 @@ TEST_F(FirmwarePage, SwitcherBackOnTheFifthRebootCheck)
     port->Run(30000);
     EXPECT_EQ(Pane(), kSuccess);
     EXPECT_EQ(Count(kRebootCheck), 5u);
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
 }
 
 TEST_F(FirmwarePage, FilesRefusedOrChosenWhileBusyChangeNothing)
@@ -632,9 +632,9 @@ TEST_F(FirmwarePage, UpgradeWithoutFileAsksForOne)
     port->writes.clear();
     page->UpgradeButton()->click();
     EXPECT_EQ(op.Messages(), std::vector<std::string>{"Please open the file(.fw)!"});
-    EXPECT_FALSE(g_bReady);
+    EXPECT_FALSE(dlg->Link().bReady);
     op.CloseBox();
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
     EXPECT_TRUE(port->writes.empty());
     EXPECT_TRUE(Pane().isEmpty());
 }

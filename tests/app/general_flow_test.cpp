@@ -29,7 +29,7 @@ TEST_F(GeneralPage, ConnectReadsBeepAndDviAndStopsPolling)
     EXPECT_EQ(port->writes[1], (Bytes{0xA5, 0x5B, 0x01, 0x0C, 0, 0, 0, 0, 0, 0, 0, 0, 0xF3}));
     EXPECT_TRUE(Ctl<QCheckBox>(1096)->isChecked());
     EXPECT_TRUE(Ctl<QCheckBox>(1101)->isChecked());
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
     EXPECT_TRUE(op.Messages().empty());
     // The beeper's answer once more (a line that repeats it): DVI compatibility is not asked again.
     for (uint8_t b : MakeFrame({0x01, 0x0B, 0x00, 0x00, 0x00}))
@@ -37,7 +37,7 @@ TEST_F(GeneralPage, ConnectReadsBeepAndDviAndStopsPolling)
     EXPECT_EQ(port->writes.size(), 2u);
 
     Click(1021);  // Disconnect
-    EXPECT_FALSE(g_bComOpen);
+    EXPECT_FALSE(dlg->Link().bComOpen);
     EXPECT_FALSE(port->IsRunning());
     EXPECT_EQ(Ctl<QPushButton>(1021)->text(), QStringLiteral("Connect"));
     EXPECT_TRUE(Ctl<QComboBox>(1020)->isEnabled());
@@ -71,7 +71,7 @@ TEST_F(GeneralPage, ConnectReadingsUnderFaults)
         port->Run(5000);
         EXPECT_EQ(Ctl<QCheckBox>(1096)->isChecked(), c.beepShown);
         EXPECT_EQ(Ctl<QCheckBox>(1101)->isChecked(), c.dviShown);
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
         EXPECT_TRUE(op.Messages().empty());
         Click(1024);  // and the page still works
         port->Run(0);
@@ -84,7 +84,7 @@ TEST_F(GeneralPage, ConnectFailureKeepsPolling)
     port->openablePort = 8;  // COM7 is listed but cannot be opened
     Click(1021);
     EXPECT_EQ(op.Messages(), std::vector<std::string>{"Open COM failed!"});
-    EXPECT_FALSE(g_bComOpen);
+    EXPECT_FALSE(dlg->Link().bComOpen);
     EXPECT_TRUE(dlg->Link().IsTimerRunning(TIMER_PORT_POLL));
 }
 
@@ -102,7 +102,7 @@ TEST_F(GeneralPage, FullStatusSequence)
     Click(1024);
     EXPECT_TRUE(op.StatusOpen());
     EXPECT_EQ(op.StatusText(), "Getting status");
-    EXPECT_FALSE(g_bReady);
+    EXPECT_FALSE(dlg->Link().bReady);
     port->Run(0);
 
     EXPECT_EQ(Sent(), (std::vector<Bytes>{{1, 4, 1, 0, 0}, {1, 5, 1, 0, 0}, {1, 4, 2, 0, 0}, {1, 5, 2, 0, 0},
@@ -121,7 +121,7 @@ TEST_F(GeneralPage, FullStatusSequence)
               "INPUT 1: Connect, INPUT 2: Disconnect, INPUT 3: Connect, INPUT 4: Disconnect, OUTPUT1: Disconnect, "
               "OUTPUT2: Connect");
     EXPECT_FALSE(op.StatusOpen());
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
     EXPECT_TRUE(op.Messages().empty());
     clock.Advance(20000);
     EXPECT_TRUE(op.Messages().empty());  // no timer left behind
@@ -142,9 +142,9 @@ TEST_F(GeneralPage, SwitcherThatAnswersOnlyInputOneTimesOutOnStepTwo)
     EXPECT_FALSE(Text(1026).isEmpty());
     for (int id = 1027; id <= 1041; ++id)
         EXPECT_TRUE(Text(id).isEmpty()) << id;
-    EXPECT_FALSE(g_bReady);
+    EXPECT_FALSE(dlg->Link().bReady);
     op.CloseBox();
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
     EXPECT_EQ(Sent().size(), 3u);
 }
 
@@ -178,7 +178,7 @@ TEST_F(GeneralPage, BeepAndDviShowTheSwitchersStateNotTheWish)
         port->writes.clear();
         Click(c.box);
         EXPECT_EQ(Ctl<QCheckBox>(c.box)->isChecked(), c.initially);  // until the switcher answers
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
         ASSERT_EQ(Sent().size(), 1u);
         EXPECT_EQ(Sent()[0], c.frame);
         port->Run(10000);
@@ -191,17 +191,15 @@ TEST_F(GeneralPage, GatedActionsWithTheLinkClosed)
 {
     for (int id : {1024, 1096, 1101, 1095}) {
         SCOPED_TRACE(id);
-        CScriptedNotices fresh;
-        InstallNotices(&fresh);
+        op = CScriptedNotices();
         const bool beep = Ctl<QCheckBox>(1096)->isChecked(), dvi = Ctl<QCheckBox>(1101)->isChecked();
         Click(id);
-        EXPECT_EQ(fresh.Messages(), std::vector<std::string>{"Open COM failed!"});
+        EXPECT_EQ(op.Messages(), std::vector<std::string>{"Open COM failed!"});
         EXPECT_TRUE(port->writes.empty());
         EXPECT_EQ(Ctl<QCheckBox>(1096)->isChecked(), beep);
         EXPECT_EQ(Ctl<QCheckBox>(1101)->isChecked(), dvi);
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
     }
-    InstallNotices(&op);
 }
 
 TEST_F(GeneralPage, ActionsWhileACommandIsOutstandingAreRefusedSilently)
@@ -251,7 +249,7 @@ TEST_F(GeneralPage, FactoryResetAccepted)
     EXPECT_EQ(Sent(), kResetFrames);
     EXPECT_TRUE(op.StatusFinished());
     EXPECT_EQ(op.StatusText(), "Set successfully!");
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
     clock.Advance(899);
     EXPECT_TRUE(op.StatusOpen());
     port->Run(1);
@@ -261,12 +259,12 @@ TEST_F(GeneralPage, FactoryResetAccepted)
     EXPECT_EQ(Sent(), kResetFramesAndReadBack);
     EXPECT_TRUE(Ctl<QCheckBox>(1096)->isChecked());
     EXPECT_FALSE(Ctl<QCheckBox>(1101)->isChecked());
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
 }
 
 TEST_F(GeneralPage, NoReadBackAfterAResetWhileAnotherCommandRuns)
 {
-    g_bNoLongerRemind = true;
+    op.SetNoLongerRemind(true);
     Connect();
     port->AddFault("drop:01 04 01");  // the status started meanwhile stays unanswered
     Click(1095);
@@ -285,8 +283,8 @@ TEST_F(GeneralPage, FactoryResetDeclinedAndNoLongerRemind)
     Click(1095);
     op.CloseBox(IDCANCEL, /*noLongerRemind=*/true);
     EXPECT_TRUE(port->writes.empty());
-    EXPECT_TRUE(g_bReady);
-    EXPECT_TRUE(g_bNoLongerRemind);  // ticked, then Cancel: kept
+    EXPECT_TRUE(dlg->Link().bReady);
+    EXPECT_TRUE(op.NoLongerRemind());  // ticked, then Cancel: kept
 
     Click(1095);  // no question this time
     EXPECT_FALSE(op.BoxOpen());
@@ -301,7 +299,7 @@ TEST_F(GeneralPage, FactoryResetTimesOutAtEachStep)
         SCOPED_TRACE(step + 1);
         TearDown();
         SetUp();
-        g_bNoLongerRemind = true;
+        op.SetNoLongerRemind(true);
         Connect();
         port->AddFault(drops[step]);
         port->writes.clear();
@@ -316,7 +314,7 @@ TEST_F(GeneralPage, FactoryResetTimesOutAtEachStep)
         expected.push_back(kResetFrames[step]);
         EXPECT_EQ(Sent(), expected);
         op.CloseBox();
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
     }
 }
 
@@ -329,7 +327,7 @@ TEST_F(GeneralPage, FactoryResetStepAnsweredOnlyAfterItsResend)
         SCOPED_TRACE(step + 1);
         TearDown();
         SetUp();
-        g_bNoLongerRemind = true;
+        op.SetNoLongerRemind(true);
         Connect();
         port->AddFault(firstOnly[step]);
         port->writes.clear();
@@ -339,13 +337,13 @@ TEST_F(GeneralPage, FactoryResetStepAnsweredOnlyAfterItsResend)
         expected.insert(expected.begin() + step, kResetFrames[step]);
         EXPECT_EQ(Sent(), expected);
         EXPECT_TRUE(op.Messages().empty());
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
     }
 }
 
 TEST_F(GeneralPage, StatusReplyOutsideItsSequenceOnlyWritesItsStatic)
 {
-    g_bNoLongerRemind = true;
+    op.SetNoLongerRemind(true);
     Connect();
     port->AddFault("drop:02 03 03");  // the reset's first step stays unanswered
     port->writes.clear();
@@ -358,7 +356,7 @@ TEST_F(GeneralPage, StatusReplyOutsideItsSequenceOnlyWritesItsStatic)
     EXPECT_EQ(Text(1026), QStringLiteral("INPUT 1: Connect"));
     EXPECT_EQ(Text(1029), QStringLiteral("INPUT 4: Disconnect"));
     EXPECT_EQ(Sent(), std::vector<Bytes>{kResetFrames[0]});
-    EXPECT_FALSE(g_bReady);
+    EXPECT_FALSE(dlg->Link().bReady);
     EXPECT_TRUE(op.StatusOpen());
     // The reset's resend is still the reset step, not a status query.
     port->Run(3000);
@@ -366,7 +364,7 @@ TEST_F(GeneralPage, StatusReplyOutsideItsSequenceOnlyWritesItsStatic)
     port->Run(3000);
     EXPECT_EQ(op.BoxText(), "Time out!");
     op.CloseBox();
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
 
     // With nothing outstanding a status answer writes its static and claims nothing.
     port->writes.clear();
@@ -374,7 +372,7 @@ TEST_F(GeneralPage, StatusReplyOutsideItsSequenceOnlyWritesItsStatic)
         dlg->Link().OnPortByte(b);
     EXPECT_EQ(Text(1035), QStringLiteral("OUTPUT2: Connect"));
     EXPECT_TRUE(port->writes.empty());
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
 }
 
 TEST_F(GeneralPage, AssistiveActionsTakeTheClicksPath)
@@ -469,7 +467,7 @@ TEST_F(GeneralPage, DeviceInformationGoesWithTheLink)
         port->Run(0);
         ASSERT_EQ(Text(1026), QStringLiteral("INPUT 1: Connect"));
         end();
-        EXPECT_FALSE(g_bComOpen);
+        EXPECT_FALSE(dlg->Link().bComOpen);
         for (int id : {1026, 1027, 1028, 1029, 1034, 1035})
             EXPECT_TRUE(Text(id).isEmpty()) << id;
     }
@@ -481,14 +479,14 @@ TEST_F(GeneralPage, LinkLostClosesTheLinkAndPollsAgain)
     port->AddFault("hangup:01 04 01");
     Click(1024);
     port->Run(0);
-    EXPECT_FALSE(g_bComOpen);
+    EXPECT_FALSE(dlg->Link().bComOpen);
     EXPECT_EQ(Ctl<QPushButton>(1021)->text(), QStringLiteral("Connect"));
     EXPECT_TRUE(Ctl<QComboBox>(1020)->isEnabled());
     EXPECT_TRUE(dlg->Link().IsTimerRunning(TIMER_PORT_POLL));
     // The status ends with the link: the busy indicator closes and the gate is free at once,
     // and no "Time out!" follows.
     EXPECT_FALSE(op.StatusOpen());
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
     port->Run(20000);
     EXPECT_TRUE(op.Messages().empty());
     EXPECT_FALSE(op.StatusOpen());
@@ -504,9 +502,9 @@ TEST_F(GeneralPage, LogPanesShowEveryExchangeAndClearReleasesTheGate)
     EXPECT_TRUE(rx->toPlainText().startsWith(QStringLiteral("A5 5B 01 0B 00 ")));
     port->AddFault("drop:01 04 01");
     Click(1024);
-    EXPECT_FALSE(g_bReady);
+    EXPECT_FALSE(dlg->Link().bReady);
     Click(1123);
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
     EXPECT_TRUE(tx->toPlainText().isEmpty());
     EXPECT_TRUE(rx->toPlainText().isEmpty());
 }

@@ -123,7 +123,7 @@ TEST_F(MainWindow, CurrentTabIsBlackOnFaceOthersWhiteOnBlue)
                          Case{1008, PAGE_GENERAL}}) {
         SCOPED_TRACE(c.tab);
         dlg->PressTab(c.tab);
-        g_bReady = true;  // the page query may have claimed the gate
+        dlg->Link().bReady = true;  // the page query may have claimed the gate
         EXPECT_EQ(dlg->CurrentPage(), c.page);
         const QImage img = Grab();
         for (int id : {1008, 1012, 1013}) {
@@ -139,10 +139,10 @@ TEST_F(MainWindow, CurrentTabIsBlackOnFaceOthersWhiteOnBlue)
 TEST_F(MainWindow, TabsRefusedWhileACommandIsOutstanding)
 {
     dlg->resize(1024, 768);  // the log panes in sight
-    g_bReady = false;
+    dlg->Link().bReady = false;
     dlg->PressTab(1012);
     EXPECT_EQ(dlg->CurrentPage(), PAGE_GENERAL);
-    g_bReady = true;
+    dlg->Link().bReady = true;
     dlg->PressTab(1012);
     EXPECT_EQ(dlg->CurrentPage(), PAGE_MATRIX);
     // The General page's controls hide; the logs, "clear" and the tabs do not.
@@ -247,14 +247,14 @@ TEST_F(MainWindow, PressesSelectTabsOrDragTheWindow)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        g_bReady = true;
+        dlg->Link().bReady = true;
         drags = 0;
         QTest::mouseClick(dlg.get(), Qt::LeftButton, Qt::NoModifier, c.at);
         EXPECT_EQ(dlg->CurrentPage(), c.page);
         EXPECT_EQ(drags, c.drag ? 1 : 0);
     }
     // A press on a tab while a command is outstanding neither switches nor drags.
-    g_bReady = false;
+    dlg->Link().bReady = false;
     drags = 0;
     QTest::mouseClick(dlg.get(), Qt::LeftButton, Qt::NoModifier, centre(1012));
     EXPECT_EQ(dlg->CurrentPage(), PAGE_GENERAL);
@@ -279,8 +279,8 @@ TEST_F(MainWindow, AltSpaceOpensTheSystemMenuAndPressesNothing)
             focused->setFocus();
             QTest::keyClick(focused, key, mods);
             EXPECT_TRUE(port->writes.empty());
-            EXPECT_TRUE(g_bComOpen);  // "Connect" was not pressed
-            EXPECT_TRUE(g_bReady);    // "Status" was not pressed
+            EXPECT_TRUE(dlg->Link().bComOpen);  // "Connect" was not pressed
+            EXPECT_TRUE(dlg->Link().bReady);    // "Status" was not pressed
             EXPECT_FALSE(Ctl<QCheckBox>(1101)->isChecked());
             ASSERT_NE(dlg->SystemMenu(), nullptr);
             EXPECT_TRUE(dlg->SystemMenu()->isVisible());
@@ -299,7 +299,7 @@ TEST_F(MainWindow, AltSpaceOpensTheSystemMenuAndPressesNothing)
     QTest::keyClick(in3, Qt::Key_Space, Qt::AltModifier);
     EXPECT_TRUE(port->writes.empty());
     EXPECT_EQ(in3->isChecked(), wasChecked);
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
     EXPECT_TRUE(dlg->SystemMenu()->isVisible());
     dlg->SystemMenu()->hide();
     EXPECT_TRUE(op.Messages().empty());
@@ -413,11 +413,11 @@ TEST_F(MainWindow, TabsAreAPageTabListWithTheCurrentOneSelected)
     // The tab's press is the mouse's: queued, refused while a command is outstanding.
     QAccessibleInterface* matrix = QAccessible::queryAccessibleInterface(dlg->Control(1012));
     ASSERT_NE(matrix->actionInterface(), nullptr);
-    g_bReady = false;
+    dlg->Link().bReady = false;
     matrix->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     QCoreApplication::processEvents();
     EXPECT_EQ(dlg->CurrentPage(), PAGE_FIRMWARE);
-    g_bReady = true;
+    dlg->Link().bReady = true;
     matrix->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     EXPECT_EQ(dlg->CurrentPage(), PAGE_FIRMWARE) << "the action returns before the switch";
     QCoreApplication::processEvents();
@@ -525,14 +525,14 @@ TEST_F(MainWindow, PageKeysMoveAlongTheTabsOnScreenAndHonourTheGate)
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(::testing::Message() << s.key << " ready " << s.ready);
-        g_bReady = s.ready;
+        dlg->Link().bReady = s.ready;
         QTest::keyClick(dlg->focusWidget(), s.key, s.mods);
         EXPECT_EQ(dlg->CurrentPage(), s.page);
         port->Run(0);
     }
     // Maximized, the EDID tab is on screen and takes its place after "FW Upgrade"; the keys work
     // from inside a log pane too.
-    g_bReady = true;
+    dlg->Link().bReady = true;
     dlg->Maximize();
     dlg->PressTab(1013);
     port->Run(0);
@@ -565,12 +565,12 @@ TEST_F(MainWindow, RestoredDuringACommandTheEdidPageGivesWayWhenTheCommandEnds)
     dlg->Maximize();
     dlg->PressTab(1011);
     port->Run(1000);
-    g_bReady = false;  // an EDID set waits for its answer
+    dlg->Link().bReady = false;  // an EDID set waits for its answer
     dlg->Restore();
     EXPECT_EQ(dlg->CurrentPage(), PAGE_EDID);
     port->Run(500);
     EXPECT_EQ(dlg->CurrentPage(), PAGE_EDID);
-    g_bReady = true;
+    dlg->Link().bReady = true;
     port->Run(200);
     EXPECT_EQ(dlg->CurrentPage(), PAGE_GENERAL);
     EXPECT_EQ(dlg->PageTabs()->Current(), dlg->Control(1008));
@@ -632,7 +632,7 @@ TEST_F(MainWindow, TheCurrentTabTakesFocusAndItsArrowsChooseThePage)
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(::testing::Message() << s.key);
-        g_bReady = s.ready;
+        dlg->Link().bReady = s.ready;
         QTest::keyClick(dlg->focusWidget(), s.key);
         port->Run(0);
         EXPECT_EQ(dlg->focusWidget(), dlg->Control(s.focusedTab));
@@ -649,7 +649,7 @@ TEST_F(MainWindow, AltSpaceOpensTheSystemMenuFromEveryPage)
 {
     Connect();
     dlg->show();
-    g_bReady = true;
+    dlg->Link().bReady = true;
     dlg->Maximize();  // the EDID tab in reach
     for (int tab : {1011, 1013}) {
         SCOPED_TRACE(tab);

@@ -21,7 +21,7 @@ TEST_F(MatrixPage, OpeningShowsBothRoutesEveryTime)
     EXPECT_EQ(page->Picture(1)->accessibleName(), QStringLiteral("Output 1: input 3"));
     EXPECT_EQ(page->Picture(2)->accessibleName(), QStringLiteral("Output 2: input 4"));
     EXPECT_EQ(page->pos(), QPoint(1, 56));
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
     EXPECT_FALSE(dlg->Link().IsTimerRunning(TIMER_PAGE_TIMEOUT));
 
     // Routes changed elsewhere (the switcher's front panel) show when the tab is chosen again.
@@ -36,7 +36,7 @@ TEST_F(MatrixPage, OpeningShowsBothRoutesEveryTime)
         dlg->PressTab(1012);
         port->Run(0);
         EXPECT_EQ(Display(), (std::vector<int>{c.route1, c.route1, c.route2, c.route2}));
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
         EXPECT_EQ(dlg->findChildren<CMatrixDlg*>().size(), 1);  // built once, shown again
     }
     clock.Advance(20000);
@@ -62,7 +62,7 @@ TEST_F(MatrixPage, EveryInButtonRoutesItsInputOnlyWhenAcknowledged)
         EXPECT_EQ(Sent(), std::vector<Bytes>{RouteSet(c.input, c.output)});
         EXPECT_EQ(port->writes.back()[12], NegatedSum(std::span(port->writes.back()).first(12)));
         EXPECT_EQ(Display(), before) << "the click alone changes nothing";
-        EXPECT_FALSE(g_bReady);
+        EXPECT_FALSE(dlg->Link().bReady);
         EXPECT_TRUE(page->Page().RouteTimerRunning());
 
         port->Run(0);
@@ -74,7 +74,7 @@ TEST_F(MatrixPage, EveryInButtonRoutesItsInputOnlyWhenAcknowledged)
         const int other = 3 - c.output;
         EXPECT_EQ(page->DigitShown(other), before[2 * (other - 1)]) << "the other output stays";
         EXPECT_EQ(Checked(other), before[2 * (other - 1) + 1]);
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
         EXPECT_FALSE(page->Page().RouteTimerRunning());
     }
     clock.Advance(20000);
@@ -107,7 +107,7 @@ TEST_F(MatrixPage, PreviousAndNextWrapAroundOnBothOutputs)
         port->Run(0);
         EXPECT_EQ(Checked(c.output), c.sent);
         EXPECT_EQ(page->DigitShown(c.output), c.sent);
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
     }
 }
 
@@ -150,7 +150,7 @@ TEST_F(MatrixPage, ClickWithTheLinkClosedShowsTheGatesMessage)
     };
     for (const Case c : {Case{MODE_COM, "Open COM failed!"}, Case{MODE_TCP, "Connect to Matrix failed!"}}) {
         SCOPED_TRACE(c.message);
-        g_nControlMode = c.mode;
+        dlg->Link().nControlMode = c.mode;
         dlg->PressTab(1008);
         dlg->PressTab(1012);  // the page opens all the same; its query is refused
         page = dlg->findChild<CMatrixDlg*>();
@@ -168,7 +168,7 @@ TEST_F(MatrixPage, ClickWithTheLinkClosedShowsTheGatesMessage)
         EXPECT_TRUE(port->writes.empty());
         EXPECT_EQ(Checked(1), 0);
         EXPECT_EQ(Checked(2), 0);
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
         EXPECT_FALSE(page->Page().RouteTimerRunning());
     }
 }
@@ -181,15 +181,15 @@ TEST_F(MatrixPage, UnansweredRouteTimesOutAfterSevenSeconds)
     page->InputButton(2, 3)->click();
     port->Run(6999);
     EXPECT_FALSE(op.BoxOpen());
-    EXPECT_FALSE(g_bReady);
+    EXPECT_FALSE(dlg->Link().bReady);
     port->Run(1);
     EXPECT_EQ(op.Messages(), std::vector<std::string>{"Time out!"});
-    EXPECT_FALSE(g_bReady) << "ready only once the operator has closed the box";
+    EXPECT_FALSE(dlg->Link().bReady) << "ready only once the operator has closed the box";
     EXPECT_FALSE(page->Page().RouteTimerRunning());
     EXPECT_EQ(Display(), (std::vector<int>{1, 1, 2, 2}));
     EXPECT_EQ(Sent().size(), 1u) << "a route set is not repeated";
     op.CloseBox();
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
     port->Run(30000);
     EXPECT_EQ(op.Messages().size(), 1u);
 
@@ -209,9 +209,9 @@ TEST_F(MatrixPage, LateAcknowledgementIsStillApplied)
     port->Run(1000);  // the acknowledgement arrives with the box still open
     EXPECT_EQ(Checked(1), 4);
     EXPECT_EQ(page->DigitShown(1), 4);
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
     op.CloseBox();
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
 }
 
 // The next command waits until the late acknowledgement came: taken before, it would have been
@@ -244,11 +244,11 @@ TEST_F(MatrixPage, StatusWithAnInputOutsideOneToFourChangesNothing)
         SCOPED_TRACE(int(input));
         // The answer to the page's own query for output 2 (the frame last sent), once more.
         ASSERT_EQ(Sent().back(), RouteQuery(2));
-        g_bReady = false;
+        dlg->Link().bReady = false;
         dlg->Link().DispatchReply(MakeFrame({0x02, 0x01, 0x02, 0x00, input}));
         EXPECT_EQ(Display(), before);
         EXPECT_EQ(page->Page().ShownInput(2), 4);
-        EXPECT_TRUE(g_bReady) << "the chain still ends";
+        EXPECT_TRUE(dlg->Link().bReady) << "the chain still ends";
     }
     // Previous and next still send a real input.
     page->NextButton(2)->click();
@@ -277,7 +277,7 @@ TEST_F(MatrixPage, SwitchingPagesWhileARouteIsPending)
     port->Run(1);
     EXPECT_EQ(op.BoxText(), "Time out!") << "the routing page's own timer still runs";
     op.CloseBox();
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
 
     // Back on the page, the switcher's route shows.
     dlg->PressTab(1012);
@@ -308,7 +308,7 @@ TEST_F(MatrixPage, UnansweredOpeningQueryTimesOutInTheMainWindow)
         port->Run(1);
         EXPECT_EQ(op.BoxText(), "Time out!");
         op.CloseBox();
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
         EXPECT_EQ(Display(), c.display);
         EXPECT_EQ(Sent().size(), c.sent);
     }

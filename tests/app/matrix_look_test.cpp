@@ -197,7 +197,7 @@ TEST_F(MatrixLook, EnterEscapeAndSpaceDoNothingOnThePage)
     }
     EXPECT_TRUE(page->isVisible());
     EXPECT_TRUE(port->writes.empty());
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
 
     // Alt+Space on the page opens the main window's system menu and presses nothing.
     page->InputButton(2, 3)->setFocus();

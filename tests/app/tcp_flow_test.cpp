@@ -145,7 +145,7 @@ protected:
     void SelectTcpMode()
     {
         Click(1017);
-        ASSERT_EQ(g_nControlMode, MODE_TCP);
+        ASSERT_EQ(dlg->Link().nControlMode, MODE_TCP);
     }
     void SearchAndConnect()
     {
@@ -156,7 +156,7 @@ protected:
         Click(1045);
         tcp->Answer();
         tcp->Run(0);
-        ASSERT_TRUE(g_bTcpConnected);
+        ASSERT_TRUE(dlg->Link().bTcpConnected);
     }
     QString ButtonText(int id) { return Ctl<QAbstractButton>(id)->text(); }
 
@@ -172,7 +172,7 @@ TEST_F(TcpMode, ModeSwitchEnablesOneGroupAndClosesTheOtherLink)
         EXPECT_FALSE(Ctl(id)->isEnabled()) << id;
     Connect();  // the serial link
     SelectTcpMode();
-    EXPECT_FALSE(g_bComOpen);
+    EXPECT_FALSE(dlg->Link().bComOpen);
     EXPECT_FALSE(port->IsRunning());
     EXPECT_EQ(ButtonText(1021), QStringLiteral("Connect"));
     for (int id : tcpGroup)
@@ -186,7 +186,7 @@ TEST_F(TcpMode, ModeSwitchEnablesOneGroupAndClosesTheOtherLink)
     tcp->Answer();
     EXPECT_EQ(ButtonText(1045), QStringLiteral("Disconnect"));
     Click(1016);
-    EXPECT_FALSE(g_bTcpConnected);
+    EXPECT_FALSE(dlg->Link().bTcpConnected);
     EXPECT_EQ(ButtonText(1045), QStringLiteral("Connect"));
     for (int id : comGroup)
         EXPECT_TRUE(Ctl(id)->isEnabled()) << id;
@@ -220,7 +220,7 @@ TEST_F(TcpMode, ConnectReadsBeepAndDviAndALostLinkReadsConnect)
 
     tcp->Drop();  // closed by the switcher: the link is lost, the operator told
     EXPECT_TRUE(Text(1026).isEmpty());  // that switcher's lines go with it
-    EXPECT_FALSE(g_bTcpConnected);
+    EXPECT_FALSE(dlg->Link().bTcpConnected);
     EXPECT_EQ(ButtonText(1045), QStringLiteral("Connect"));
     EXPECT_EQ(op.Messages(), std::vector<std::string>{"Connection to Matrix lost!"});
     op.CloseBox();
@@ -230,9 +230,9 @@ TEST_F(TcpMode, ConnectReadsBeepAndDviAndALostLinkReadsConnect)
     op.CloseBox();
     Click(1045);  // "Connect": connects anew
     tcp->Answer();
-    EXPECT_TRUE(g_bTcpConnected);
+    EXPECT_TRUE(dlg->Link().bTcpConnected);
     Click(1046);  // a search while connected drops the link
-    EXPECT_FALSE(g_bTcpConnected);
+    EXPECT_FALSE(dlg->Link().bTcpConnected);
     EXPECT_EQ(ButtonText(1045), QStringLiteral("Connect"));
     EXPECT_EQ(Ctl<QComboBox>(1060)->count(), 0);
 }
@@ -247,7 +247,7 @@ TEST_F(TcpMode, PagesWorkOverTheControlLink)
     EXPECT_EQ(tcp->writes.size(), 6u);
     EXPECT_EQ(Text(1028), QStringLiteral("INPUT 3: Connect"));
     EXPECT_FALSE(op.StatusOpen());
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
 
     // The Matrix page routes over it, with replies split byte by byte.
     tcp->faults = sim::CFaultPlan();
@@ -283,17 +283,17 @@ TEST_F(TcpMode, ALostLinkIsSaidOnceAndEndsTheWaitingCommand)
     };
     for (const auto& [name, command] : commands) {
         SCOPED_TRACE(name);
-        if (!g_bTcpConnected) {
+        if (!dlg->Link().bTcpConnected) {
             Click(1045);
             tcp->Answer();
             tcp->Run(0);
         }
-        ASSERT_TRUE(g_bTcpConnected);
+        ASSERT_TRUE(dlg->Link().bTcpConnected);
         op.ClearEvents();
         command();
-        EXPECT_FALSE(g_bReady);
+        EXPECT_FALSE(dlg->Link().bReady);
         tcp->Drop();  // before the switcher answers
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
         EXPECT_FALSE(op.StatusOpen());
         tcp->Run(20000);
         EXPECT_EQ(op.Messages(), std::vector<std::string>{"Connection to Matrix lost!"});
@@ -332,7 +332,7 @@ TEST_F(TcpMode, RepliesRepeatedInOneReadMoveNoChainTwice)
         for (const Bytes& w : tcp->writes)
             sent.emplace_back(w.begin() + 2, w.begin() + 5);
         EXPECT_EQ(sent, c.sent);
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(dlg->Link().bReady);
         EXPECT_TRUE(op.Messages().empty());
     }
     EXPECT_EQ(Text(1028), QStringLiteral("INPUT 3: Connect"));
@@ -366,8 +366,8 @@ TEST_F(TcpMode, SwitcherListIsSortedAndEachChoiceBringsItsMac)
     EXPECT_EQ(list->currentIndex(), 0);
     list->setCurrentIndex(1);
     emit list->activated(1);
-    EXPECT_EQ(g_SwitcherMacText, "020000000003");
-    EXPECT_EQ(g_SwitcherIp, (IpFields{"192", "168", "1", "3"}));
+    EXPECT_EQ(dlg->Net().SwitcherMacText, "020000000003");
+    EXPECT_EQ(dlg->Net().SwitcherIp, (IpFields{"192", "168", "1", "3"}));
     Click(1045);
     EXPECT_EQ(tcp->connects.back().first, 0xC0A80103u);
 }
@@ -469,8 +469,8 @@ TEST_F(ConfigDialog, CancelAndCloseSendNothingAndKeepTheMode)
         });
         EXPECT_FALSE(stillOpen) << closer;
         EXPECT_TRUE(udp->sent.empty()) << closer;
-        EXPECT_EQ(g_nIpMode, IP_MODE_AUTO);
-        EXPECT_EQ(g_SwitcherIp, (IpFields{"127", "0", "0", "1"}));
+        EXPECT_EQ(dlg->Net().nIpMode, IP_MODE_AUTO);
+        EXPECT_EQ(dlg->Net().SwitcherIp, (IpFields{"127", "0", "0", "1"}));
         EXPECT_FALSE(op.StatusOpen());
     }
     // Keys cannot end it either.
@@ -497,7 +497,7 @@ TEST_F(ConfigDialog, InvalidStaticAddressIsRefusedAndStaysAsTyped)
         EXPECT_TRUE(stillOpen) << bad.join('.').toStdString();
         EXPECT_EQ(op.Messages(), std::vector<std::string>{"Invalid IP address!"});
         EXPECT_TRUE(udp->sent.empty());
-        EXPECT_EQ(g_nIpMode, IP_MODE_AUTO);
+        EXPECT_EQ(dlg->Net().nIpMode, IP_MODE_AUTO);
     }
     // Letters never get into an address field.
     Open([&](CConfigIPDlg& d) {
@@ -537,7 +537,7 @@ TEST_F(ConfigDialog, StaticConfigurationConfirmedAndShownNextTime)
     EXPECT_TRUE(op.Messages().empty());
 
     // Next time: static preselected, the confirmed address, the MAC of the current switcher.
-    g_SwitcherMac = {"02", "C5", "1A", "00", "00", "01"};  // what a choice in the list would set
+    dlg->Net().SwitcherMac = {"02", "C5", "1A", "00", "00", "01"};  // what a choice in the list would set
     Open([](CConfigIPDlg& d) {
         // Not on "OK", the control last used: a second Ctrl+Enter must not send it again.
         EXPECT_EQ(d.focusWidget(), d.Item(CConfigIPDlg::IDC_STATIC_IP));
@@ -561,7 +561,7 @@ TEST_F(ConfigDialog, RequestNamesTheSwitcherTheDialogShowed)
     Open([&](CConfigIPDlg& d) {
         EXPECT_EQ(Fields(d, true), (QStringList{"02", "C5", "1A", "00", "00", "01"}));
         udp->onDatagram(*other.OnSearch(std::span(&request, 1), 0));
-        EXPECT_EQ(g_SwitcherMacText, "020000000077");
+        EXPECT_EQ(dlg->Net().SwitcherMacText, "020000000077");
         Press(d, CConfigIPDlg::IDC_OK);
     });
     ASSERT_EQ(udp->sent.size(), 1u);

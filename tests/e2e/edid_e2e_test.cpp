@@ -33,13 +33,13 @@ protected:
         StartPanel({"--serial", "com230", "--edid-out", dir.path + "/edid", "--quiet"}, timers);
         PressConnect("COM230");
         ASSERT_TRUE(WaitFor([&] { return dlg->Link().Log().RxFrames() >= 1; }));  // DVI status
-        ASSERT_TRUE(g_bReady);
+        ASSERT_TRUE(dlg->Link().bReady);
 
         const unsigned before = dlg->Link().Log().RxFrames();
         dlg->PressTab(1011);
         page = dlg->findChild<CEDIDDlg*>();
         ASSERT_NE(page, nullptr);
-        ASSERT_TRUE(WaitFor([&] { return g_bReady && dlg->Link().Log().RxFrames() >= before + 4; }));
+        ASSERT_TRUE(WaitFor([&] { return dlg->Link().bReady && dlg->Link().Log().RxFrames() >= before + 4; }));
         page->SetFileChooser([this] { return std::optional<std::string>(chosen); });
     }
     void Press(int id) { qobject_cast<QAbstractButton*>(page->Control(id))->click(); }
@@ -50,14 +50,14 @@ protected:
         Press(button);
         ASSERT_TRUE(WaitFor([&] { return op.StatusFinished(); })) << (op.Messages().empty() ? "" : op.Messages()[0]);
         EXPECT_EQ(op.StatusText(), "Set successfully!");
-        ASSERT_TRUE(WaitFor([&] { return !op.StatusOpen() && g_bReady; }));
+        ASSERT_TRUE(WaitFor([&] { return !op.StatusOpen() && dlg->Link().bReady; }));
         EXPECT_TRUE(op.Messages().empty());
     }
     std::vector<std::string> ReadNames()
     {
         const unsigned before = dlg->Link().Log().RxFrames();
         Press(1113);
-        EXPECT_TRUE(WaitFor([&] { return g_bReady && dlg->Link().Log().RxFrames() >= before + 4; }));
+        EXPECT_TRUE(WaitFor([&] { return dlg->Link().bReady && dlg->Link().Log().RxFrames() >= before + 4; }));
         std::vector<std::string> names;
         for (int n = 1; n <= 4; ++n)
             names.push_back(page->InputEdid(n)->text().toStdString());

@@ -34,7 +34,7 @@ protected:
         simArgs.push_back(imageOut);
         StartPanel(std::move(simArgs), clock);
         PressConnect("COM211");
-        ASSERT_TRUE(Drive([&] { return dlg->Link().Log().RxFrames() >= 1 && g_bReady; }));
+        ASSERT_TRUE(Drive([&] { return dlg->Link().Log().RxFrames() >= 1 && dlg->Link().bReady; }));
         dlg->PressTab(1013);
         page = dlg->findChild<CFWDlg*>();
         ASSERT_NE(page, nullptr);
@@ -90,7 +90,7 @@ protected:
         page->SetFileChooser([path = Packed(image)] { return std::optional<std::string>(path); });
         page->OpenButton()->click();
         page->UpgradeButton()->click();
-        return Drive([&] { return g_bReady && page->Page().CurrentStep() == CFirmwarePage::Step::Idle; }) &&
+        return Drive([&] { return dlg->Link().bReady && page->Page().CurrentStep() == CFirmwarePage::Step::Idle; }) &&
                page->Messages()->toPlainText().endsWith(QStringLiteral("->Firmware upgrade successfully \n"));
     }
     // The emulator holds the image where the page sent it: 0xFF where a skip left a gap, 0x00

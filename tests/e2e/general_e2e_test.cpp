@@ -17,7 +17,7 @@ class GeneralEndToEnd : public PanelEndToEnd {
 protected:
     void Start(std::vector<std::string> simArgs)
     {
-        g_bNoLongerRemind = true;
+        op.SetNoLongerRemind(true);
         simArgs.push_back("--quiet");
         StartPanel(std::move(simArgs), timers);
     }
@@ -32,7 +32,7 @@ TEST_F(GeneralEndToEnd, ConnectStatusBeepDviResetDisconnect)
     ASSERT_EQ(ports->currentText(), QStringLiteral("COM201"));
 
     Click(1021);
-    ASSERT_TRUE(g_bComOpen) << (op.Messages().empty() ? "" : op.Messages().back());
+    ASSERT_TRUE(dlg->Link().bComOpen) << (op.Messages().empty() ? "" : op.Messages().back());
     // The DVI status answer arrives: the emulator starts with DVI compatibility off.
     ASSERT_TRUE(WaitFor([&] { return dlg->Link().Log().RxFrames() >= 1; }));
     EXPECT_FALSE(Ctl<QCheckBox>(1101)->isChecked());
@@ -45,7 +45,7 @@ TEST_F(GeneralEndToEnd, ConnectStatusBeepDviResetDisconnect)
     EXPECT_EQ(Text(1029), QStringLiteral("INPUT 4: Disconnect"));
     EXPECT_EQ(Text(1034), QStringLiteral("OUTPUT1: Disconnect"));
     EXPECT_EQ(Text(1035), QStringLiteral("OUTPUT2: Connect"));
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
     EXPECT_FALSE(op.StatusOpen());
 
     Click(1101);  // DVI on
@@ -60,7 +60,7 @@ TEST_F(GeneralEndToEnd, ConnectStatusBeepDviResetDisconnect)
     ASSERT_TRUE(WaitFor([&] { return !op.StatusOpen(); }));  // closes itself after 900 ms
 
     Click(1021);  // Disconnect
-    EXPECT_FALSE(g_bComOpen);
+    EXPECT_FALSE(dlg->Link().bComOpen);
     EXPECT_TRUE(op.Messages().empty());
     // The worker closes the port on its own, a moment later; then it is listed again and can
     // be opened anew.
@@ -69,17 +69,17 @@ TEST_F(GeneralEndToEnd, ConnectStatusBeepDviResetDisconnect)
         return ports->currentText() == QStringLiteral("COM201");
     }));
     Click(1021);
-    EXPECT_TRUE(g_bComOpen);
+    EXPECT_TRUE(dlg->Link().bComOpen);
 }
 
 TEST_F(GeneralEndToEnd, EmulatorHangingUpClosesTheLink)
 {
     Start({"--serial", "com202"});
     Click(1021);
-    ASSERT_TRUE(g_bComOpen);
+    ASSERT_TRUE(dlg->Link().bComOpen);
     ASSERT_TRUE(WaitFor([&] { return dlg->Link().Log().RxFrames() >= 1; }));
     EXPECT_EQ(sim->Terminate(), 0);  // closes its end and removes the alias
-    ASSERT_TRUE(WaitFor([&] { return !g_bComOpen; }));
+    ASSERT_TRUE(WaitFor([&] { return !dlg->Link().bComOpen; }));
     EXPECT_EQ(Ctl<QPushButton>(1021)->text(), QStringLiteral("Connect"));
     EXPECT_TRUE(Ctl<QComboBox>(1020)->isEnabled());
     EXPECT_TRUE(dlg->Link().IsTimerRunning(TIMER_PORT_POLL));

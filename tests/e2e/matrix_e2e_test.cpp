@@ -21,7 +21,7 @@ protected:
         StartPanel(std::move(simArgs), timers);
         PressConnect("COM210");
         ASSERT_TRUE(WaitFor([&] { return dlg->Link().Log().RxFrames() >= 1; }));  // DVI status
-        ASSERT_TRUE(g_bReady);
+        ASSERT_TRUE(dlg->Link().bReady);
     }
     // Opens the Matrix tab (from the General tab); its two route queries are answered.
     void OpenMatrix()
@@ -31,7 +31,7 @@ protected:
         dlg->PressTab(1012);
         page = dlg->findChild<CMatrixDlg*>();
         ASSERT_NE(page, nullptr);
-        ASSERT_TRUE(WaitFor([&] { return g_bReady && dlg->Link().Log().RxFrames() >= before + 2; }));
+        ASSERT_TRUE(WaitFor([&] { return dlg->Link().bReady && dlg->Link().Log().RxFrames() >= before + 2; }));
     }
     bool Shows(int output, int input) const
     {
@@ -55,7 +55,7 @@ TEST_F(MatrixEndToEnd, RouteEveryInputToEveryOutputAndReadItBack)
         for (int input = 1; input <= 4; ++input) {
             SCOPED_TRACE(::testing::Message() << "input " << input << " to output " << output);
             page->InputButton(output, input)->click();
-            ASSERT_TRUE(WaitFor([&] { return g_bReady; }));
+            ASSERT_TRUE(WaitFor([&] { return dlg->Link().bReady; }));
             EXPECT_TRUE(Shows(output, input));
 
             // The emulator's own answer to a route query, read by opening the tab anew.
@@ -81,14 +81,14 @@ TEST_F(MatrixEndToEnd, PreviousAndNextOverALineThatSplitsAndPadsReplies)
     const int expected[] = {2, 3, 4, 1};
     for (int want : expected) {
         page->NextButton(1)->click();
-        ASSERT_TRUE(WaitFor([&] { return g_bReady; }));
+        ASSERT_TRUE(WaitFor([&] { return dlg->Link().bReady; }));
         EXPECT_TRUE(Shows(1, want)) << want;
     }
     page->PreviousButton(2)->click();  // from input 2
-    ASSERT_TRUE(WaitFor([&] { return g_bReady; }));
+    ASSERT_TRUE(WaitFor([&] { return dlg->Link().bReady; }));
     EXPECT_TRUE(Shows(2, 1));
     page->PreviousButton(2)->click();  // from input 1: wraps to 4
-    ASSERT_TRUE(WaitFor([&] { return g_bReady; }));
+    ASSERT_TRUE(WaitFor([&] { return dlg->Link().bReady; }));
     EXPECT_TRUE(Shows(2, 4));
     OpenMatrix();
     EXPECT_TRUE(Shows(1, 1));

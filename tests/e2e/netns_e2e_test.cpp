@@ -214,13 +214,12 @@ protected:
                 << s.role << ": " << sims.back()->first;
         }
 
-        PreparePanel(clock);
-        ResetNetworkState();
+        PreparePanel();
 
         inPanel = std::make_unique<CInNamespace>(panelNs);
         ASSERT_TRUE(inPanel->Entered()) << "setns into " << panelNs << ": " << inPanel->error;
         // The window exactly as the program makes it, with its own TCP and UDP sockets.
-        dlg = std::make_unique<CCorvaneDlg>(nullptr, paths);
+        dlg = std::make_unique<CCorvaneDlg>(nullptr, clock, op, paths);
         RegisterPages(*dlg);
     }
     void TearDown() override
@@ -298,9 +297,9 @@ TEST_F(NetnsEndToEnd, SearchThroughEveryInterfaceConnectStatusConfigureStatic)
     EXPECT_GE(rx.count(QStringLiteral("61 ")), 1) << Ctl<QPlainTextEdit>(1042)->toPlainText().toStdString();
     for (const QString& line : rx)
         EXPECT_FALSE(line.startsWith(QStringLiteral("61 ")) && line != QStringLiteral("61 ")) << line.toStdString();
-    ASSERT_EQ(g_FoundSwitchers.Size(), 2u);
-    EXPECT_EQ(g_FoundSwitchers.At(0).mac, kTen.macText);
-    EXPECT_EQ(g_FoundSwitchers.At(1).mac, kNine.macText);
+    ASSERT_EQ(dlg->Net().FoundSwitchers.Size(), 2u);
+    EXPECT_EQ(dlg->Net().FoundSwitchers.At(0).mac, kTen.macText);
+    EXPECT_EQ(dlg->Net().FoundSwitchers.At(1).mac, kNine.macText);
 
     // Each request went out once through each link: one arrived on each switcher's segment, and
     // each answered the panel's address on that segment.
@@ -314,11 +313,11 @@ TEST_F(NetnsEndToEnd, SearchThroughEveryInterfaceConnectStatusConfigureStatic)
     // Connect to the first listed switcher and read its status.
     const unsigned heard = dlg->Link().Log().RxFrames();  // the search answers count too
     Click(1045);
-    ASSERT_TRUE(WaitFor([] { return g_bTcpConnected; })) << Log(ten);
+    ASSERT_TRUE(WaitFor([this] { return dlg->Link().bTcpConnected; })) << Log(ten);
     EXPECT_EQ(Ctl<QPushButton>(1045)->text(), QStringLiteral("Disconnect"));
-    ASSERT_TRUE(WaitFor([&] { return dlg->Link().Log().RxFrames() >= heard + 1 && g_bReady; }));  // the beep status
+    ASSERT_TRUE(WaitFor([&] { return dlg->Link().Log().RxFrames() >= heard + 1 && dlg->Link().bReady; }));  // the beep status
     Click(1024);
-    ASSERT_TRUE(WaitFor([&] { return !Text(1029).isEmpty() && g_bReady; })) << Log(ten);
+    ASSERT_TRUE(WaitFor([&] { return !Text(1029).isEmpty() && dlg->Link().bReady; })) << Log(ten);
     // That switcher's signals (0101:10), not the other one's (1010:01).
     EXPECT_EQ(Text(1026), QStringLiteral("INPUT 1: Disconnect"));
     EXPECT_EQ(Text(1027), QStringLiteral("INPUT 2: Connect"));
@@ -335,7 +334,7 @@ TEST_F(NetnsEndToEnd, SearchThroughEveryInterfaceConnectStatusConfigureStatic)
     const int pick = list->findText(QString(kNine.address));
     list->setCurrentIndex(pick);
     emit list->activated(pick);
-    EXPECT_EQ(g_SwitcherMacText, kNine.macText);
+    EXPECT_EQ(dlg->Net().SwitcherMacText, kNine.macText);
     std::vector<std::string> shown;
     dlg->SetConfigDialogRunner([&](CConfigIPDlg& d) {
         for (int k = 0; k < 4; ++k)
@@ -357,10 +356,10 @@ TEST_F(NetnsEndToEnd, SearchThroughEveryInterfaceConnectStatusConfigureStatic)
     const QStringList after = {QStringLiteral("192.168.1.50"), QString(kTen.address)};
     ASSERT_TRUE(WaitFor([&] { return Listed() == after; }))
         << Listed().join(", ").toStdString() << "\n--- nine\n" << Log(nine) << "--- ten\n" << Log(ten);
-    EXPECT_EQ(g_FoundSwitchers.At(0).mac, kNine.macText);
-    EXPECT_EQ(g_FoundSwitchers.At(1).mac, kTen.macText);
+    EXPECT_EQ(dlg->Net().FoundSwitchers.At(0).mac, kNine.macText);
+    EXPECT_EQ(dlg->Net().FoundSwitchers.At(1).mac, kTen.macText);
     // The search dropped the control link.
-    EXPECT_FALSE(g_bTcpConnected);
+    EXPECT_FALSE(dlg->Link().bTcpConnected);
     EXPECT_EQ(Ctl<QPushButton>(1045)->text(), QStringLiteral("Connect"));
     clock.Advance(900);
     EXPECT_EQ(op.StatusText(), "Configure successfully!");
@@ -438,19 +437,19 @@ TEST_F(NetnsEndToEnd, FloodOfDatagramsLeavesMemoryFlat)
     WaitFor([] { return false; }, 300);  // what is still queued
     peak = std::max(peak, ResidentKb());
     EXPECT_EQ(status, 0);
-    EXPECT_GT(g_FoundSwitchers.Dropped(), 1000u) << "the panel took too few of the datagrams to tell";
+    EXPECT_GT(dlg->Net().FoundSwitchers.Dropped(), 1000u) << "the panel took too few of the datagrams to tell";
 #ifndef __SANITIZE_ADDRESS__  // AddressSanitizer keeps freed memory in quarantine: no bound to see
     EXPECT_LT(peak - before, 16 * 1024) << "kB grown: " << before << " -> " << peak;
 #endif
     std::printf("flood: %ld kB -> peak %ld kB; %zu listed answers beyond the list\n", before, peak,
-                g_FoundSwitchers.Dropped());
+                dlg->Net().FoundSwitchers.Dropped());
 
     // Still a panel: a new search lists both switchers, and a connect works.
     Click(1046);
     const QStringList both = {QString(kTen.address), QString(kNine.address)};
     ASSERT_TRUE(WaitFor([&] { return Listed() == both; })) << Listed().join(", ").toStdString();
     Click(1045);
-    EXPECT_TRUE(WaitFor([] { return g_bTcpConnected; }));
+    EXPECT_TRUE(WaitFor([this] { return dlg->Link().bTcpConnected; }));
 }
 
 // corvanectl in the panel's namespace, with a real broadcast: Linux loops the request back to

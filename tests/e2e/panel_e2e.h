@@ -41,22 +41,18 @@ protected:
     // real serial transport unless serial is false.
     void StartPanel(std::vector<std::string> simArgs, ITimerService& timers, bool serial = true)
     {
-        PreparePanel(timers);
+        PreparePanel();
         sim = std::make_unique<SimProcess>(std::move(simArgs), paths.portDir);
         if (serial) {
             ASSERT_EQ(sim->first.rfind("serial:", 0), 0u) << sim->first;
         }
-        dlg = std::make_unique<CCorvaneDlg>(serial ? std::make_unique<CQtSerialPort>(paths) : nullptr, paths);
+        dlg = std::make_unique<CCorvaneDlg>(serial ? std::make_unique<CQtSerialPort>(paths) : nullptr, timers, op, paths);
         RegisterPages(*dlg);
     }
-    // The program-wide state reset, the clock and the scripted operator installed, and the port
-    // directory of the test's own in paths.
-    void PreparePanel(ITimerService& timers)
+    // The port list's state reset and the port directory of the test's own in paths.
+    void PreparePanel()
     {
-        ResetLinkState();
         ResetPortListState();
-        InstallTimers(&timers);
-        InstallNotices(&op);
         for (const char* sub : {"/ports", "/dev", "/sys"})
             std::filesystem::create_directories(dir.path + sub);
         paths.portDir = dir.path + "/ports";
@@ -70,15 +66,12 @@ protected:
     {
         ASSERT_EQ(Ctl<QComboBox>(1020)->currentText(), QString::fromLatin1(portName));
         Click(1021);
-        ASSERT_TRUE(g_bComOpen) << (op.Messages().empty() ? "" : op.Messages().back());
+        ASSERT_TRUE(dlg->Link().bComOpen) << (op.Messages().empty() ? "" : op.Messages().back());
     }
     void TearDown() override
     {
         dlg.reset();
         sim.reset();
-        InstallTimers(nullptr);
-        InstallNotices(nullptr);
-        g_bNoLongerRemind = false;
     }
 
     template <typename T = QWidget>

@@ -60,12 +60,12 @@ TEST_F(TcpEndToEnd, SearchConnectStatusRouteDropConfigure)
     auto* list = Ctl<QComboBox>(1060);
     ASSERT_TRUE(WaitFor([&] { return list->count() == 1; }));
     EXPECT_EQ(list->currentText(), QStringLiteral("127.0.0.1"));
-    EXPECT_EQ(g_SwitcherMacText, "02C51A000001");
+    EXPECT_EQ(dlg->Net().SwitcherMacText, "02C51A000001");
     EXPECT_FALSE(sim->LineWith("udp-search").empty());
 
     const unsigned heard = dlg->Link().Log().RxFrames();  // the search answers count too
     Click(1045);
-    ASSERT_TRUE(WaitFor([&] { return g_bTcpConnected; }));
+    ASSERT_TRUE(WaitFor([&] { return dlg->Link().bTcpConnected; }));
     EXPECT_EQ(Ctl<QPushButton>(1045)->text(), QStringLiteral("Disconnect"));
     ASSERT_TRUE(WaitFor([&] { return dlg->Link().Log().RxFrames() >= heard + 1; }));  // the beep status
     EXPECT_TRUE(Ctl<QCheckBox>(1096)->isChecked());
@@ -76,19 +76,19 @@ TEST_F(TcpEndToEnd, SearchConnectStatusRouteDropConfigure)
     EXPECT_EQ(Text(1027), QStringLiteral("INPUT 2: Disconnect"));
     EXPECT_EQ(Text(1034), QStringLiteral("OUTPUT1: Disconnect"));
     EXPECT_EQ(Text(1035), QStringLiteral("OUTPUT2: Connect"));
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(dlg->Link().bReady);
 
     dlg->PressTab(1012);
     auto* page = dlg->findChild<CMatrixDlg*>();
     ASSERT_NE(page, nullptr);
-    ASSERT_TRUE(WaitFor([&] { return g_bReady; }));
+    ASSERT_TRUE(WaitFor([&] { return dlg->Link().bReady; }));
     page->InputButton(1, 3)->click();
-    ASSERT_TRUE(WaitFor([&] { return page->InputButton(1, 3)->isChecked() && g_bReady; }));
+    ASSERT_TRUE(WaitFor([&] { return page->InputButton(1, 3)->isChecked() && dlg->Link().bReady; }));
     EXPECT_EQ(page->DigitShown(1), 3);
     dlg->PressTab(1008);
 
     Click(1101);  // the emulator hangs up instead of answering the DVI set: the link is lost
-    ASSERT_TRUE(WaitFor([&] { return !g_bTcpConnected; }));
+    ASSERT_TRUE(WaitFor([&] { return !dlg->Link().bTcpConnected; }));
     EXPECT_EQ(Ctl<QPushButton>(1045)->text(), QStringLiteral("Connect"));
     EXPECT_EQ(op.Messages(), std::vector<std::string>{"Connection to Matrix lost!"});
     op.CloseBox();

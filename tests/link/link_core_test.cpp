@@ -19,10 +19,7 @@ class LinkCoreTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ResetLinkState();
-        InstallTimers(&timers);
-        InstallNotices(&op);
-        core = std::make_unique<CLinkCore>(tx, rx);
+        core = std::make_unique<CLinkCore>(timers, op, tx, rx);
         core->SetTransports(&serial, &tcp);
         core->SetComModeChecked([this] { return comChecked; });
         for (uint8_t page : {PAGE_GENERAL, PAGE_EDID, PAGE_MATRIX, PAGE_FIRMWARE})
@@ -31,8 +28,6 @@ protected:
     void TearDown() override
     {
         core.reset();
-        InstallTimers(nullptr);
-        InstallNotices(nullptr);
     }
     void Receive(const Frame& f)
     {
@@ -68,35 +63,33 @@ TEST_F(LinkCoreTest, SendGate)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CScriptedNotices fresh;
-        InstallNotices(&fresh);
-        g_nControlMode = c.mode;
-        g_bComOpen = c.comOpen;
-        g_bTcpConnected = c.tcpConnected;
-        g_bReady = c.ready;
+        op = CScriptedNotices();
+        core->nControlMode = c.mode;
+        core->bComOpen = c.comOpen;
+        core->bTcpConnected = c.tcpConnected;
+        core->bReady = c.ready;
         EXPECT_EQ(core->BeginCommand(), c.admitted);
-        EXPECT_EQ(g_bReady, c.admitted ? false : c.ready);
+        EXPECT_EQ(core->bReady, c.admitted ? false : c.ready);
         if (c.message)
-            EXPECT_EQ(fresh.Messages(), std::vector<std::string>{c.message});
+            EXPECT_EQ(op.Messages(), std::vector<std::string>{c.message});
         else
-            EXPECT_TRUE(fresh.Messages().empty());
+            EXPECT_TRUE(op.Messages().empty());
     }
-    InstallNotices(&op);
 }
 
 TEST_F(LinkCoreTest, SenderSealsAndPicksTransportByRadioButton)
 {
-    g_CommandFrame[12] = 0x99;  // stale checksum must be replaced
+    core->CommandFrame[12] = 0x99;  // stale checksum must be replaced
     core->SendCommand({0x01, 0x04, 0x01});
     ASSERT_EQ(serial.writes.size(), 1u);
     EXPECT_EQ(serial.writes[0], (std::vector<uint8_t>{0xA5, 0x5B, 1, 4, 1, 0, 0, 0, 0, 0, 0, 0, 0xFA}));
     EXPECT_EQ(tx.Text(), "A5 5B 01 04 01 00 00 00 00 00 00 00 FA \n");
 
     comChecked = false;  // the radio button decides, not the link flags
-    g_nControlMode = MODE_COM;
-    g_EdidBlock.fill(0);
-    g_EdidBlock[1] = 0xFF;
-    g_EdidBlock[2] = 0x02;
+    core->nControlMode = MODE_COM;
+    core->EdidBlock.fill(0);
+    core->EdidBlock[1] = 0xFF;
+    core->EdidBlock[2] = 0x02;
     core->OnSendRequest(SEND_EDID_BLOCK);
     ASSERT_EQ(tcp.writes.size(), 1u);
     EXPECT_EQ(tcp.writes[0].size(), kBlockSize);
@@ -129,7 +122,7 @@ TEST_F(LinkCoreTest, SendRequestCodes)
 
 TEST_F(LinkCoreTest, StepIsResentOnceThenTimesOut)
 {
-    g_bComOpen = true;
+    core->bComOpen = true;
     ASSERT_TRUE(core->BeginCommand());
     core->SendCommand({0x01, 0x04, 0x01});
     core->StartStep(2000);
@@ -148,9 +141,9 @@ TEST_F(LinkCoreTest, StepIsResentOnceThenTimesOut)
     EXPECT_FALSE(op.StatusOpen());
     EXPECT_TRUE(op.BoxOpen());
     EXPECT_EQ(op.BoxText(), "Time out!");
-    EXPECT_FALSE(g_bReady);  // ready again only when the operator has closed the box
+    EXPECT_FALSE(core->bReady);  // ready again only when the operator has closed the box
     op.CloseBox();
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(core->bReady);
     timers.Advance(60000);
     EXPECT_EQ(serial.writes.size(), 2u);
 }
@@ -187,7 +180,7 @@ TEST_F(LinkCoreTest, RetryStepResendsOnceThenTimesOut)
         int resends = 0;
         int64_t timedOutAt = -1;
         const int64_t begin = timers.Now();
-        CRetryStep step([&] { ++resends; }, [&] { timedOutAt = timers.Now() - begin; });
+        CRetryStep step(timers, [&] { ++resends; }, [&] { timedOutAt = timers.Now() - begin; });
         step.Start();
         for (int64_t t = 1; t <= 20000; ++t) {
             timers.Advance(1);
@@ -246,14 +239,14 @@ TEST(Queries, FramesRefusalsAndWords)
 
 TEST_F(LinkCoreTest, PageTimeout)
 {
-    g_bReady = false;
+    core->bReady = false;
     core->SetTimer(TIMER_PAGE_TIMEOUT, kPageTimeoutMs);
     timers.Advance(6999);
     EXPECT_FALSE(op.BoxOpen());
     timers.Advance(1);
     EXPECT_EQ(op.BoxText(), "Time out!");
     op.CloseBox();
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(core->bReady);
     EXPECT_FALSE(core->IsTimerRunning(TIMER_PAGE_TIMEOUT));
 }
 
@@ -276,7 +269,7 @@ TEST_F(LinkCoreTest, ReplyGoesToThePageShownWhenItArrives)
 
 TEST_F(LinkCoreTest, OpeningQueryOfEachPage)
 {
-    g_bComOpen = true;
+    core->bComOpen = true;
     struct Case {
         uint8_t page;
         std::vector<uint8_t> body;  // bytes 2..10 sent; empty: nothing
@@ -291,7 +284,7 @@ TEST_F(LinkCoreTest, OpeningQueryOfEachPage)
     for (const Case& c : cases) {
         SCOPED_TRACE(int(c.page));
         serial.writes.clear();
-        g_bReady = true;
+        core->bReady = true;
         core->KillTimer(TIMER_PAGE_TIMEOUT);
         EXPECT_EQ(core->SendOpeningQuery(c.page), !c.body.empty());
         if (c.body.empty()) {
@@ -301,21 +294,21 @@ TEST_F(LinkCoreTest, OpeningQueryOfEachPage)
             EXPECT_EQ(std::vector<uint8_t>(serial.writes[0].begin() + 2, serial.writes[0].begin() + 11), c.body);
         }
         EXPECT_EQ(core->IsTimerRunning(TIMER_PAGE_TIMEOUT), c.timer);
-        EXPECT_EQ(g_bReady, c.readyAfter);
+        EXPECT_EQ(core->bReady, c.readyAfter);
     }
     // A command outstanding: nothing is sent.
     serial.writes.clear();
-    g_bReady = false;
+    core->bReady = false;
     EXPECT_FALSE(core->SendOpeningQuery(PAGE_MATRIX));
     EXPECT_TRUE(serial.writes.empty());
     // The shared frame is cleared before the gate, refused or not: a page that reads back the
     // frame last sent finds no command of its own there (a late route acknowledgement shows
     // no route from a frame that is not the route set).
     for (const bool open : {true, false}) {
-        g_bComOpen = open;
-        g_CommandFrame = MakeFrame({0x02, 0x03, 0x04, 0x00, 0x01});
+        core->bComOpen = open;
+        core->CommandFrame = MakeFrame({0x02, 0x03, 0x04, 0x00, 0x01});
         EXPECT_FALSE(core->SendOpeningQuery(PAGE_EDID));
-        EXPECT_EQ(g_CommandFrame, (Frame{kHeader0, kHeader1}));
+        EXPECT_EQ(core->CommandFrame, (Frame{kHeader0, kHeader1}));
     }
     EXPECT_EQ(op.Messages(), std::vector<std::string>{"Open COM failed!"});
 }
@@ -323,13 +316,13 @@ TEST_F(LinkCoreTest, OpeningQueryOfEachPage)
 TEST_F(LinkCoreTest, SenderSealsTheSharedFrameWhateverByte12Holds)
 {
     // Pages fill bytes 2..11 and leave byte 12 as it was; the sender seals every copy it sends.
-    g_bComOpen = true;
+    core->bComOpen = true;
     const Frame sealed = MakeFrame({0x02, 0x03, 0x02, 0x00, 0x01});
     for (unsigned code : {unsigned(SEND_EDID_FRAME), unsigned(SEND_ROUTING_FRAME), unsigned(SEND_FIRMWARE_FRAME)}) {
         SCOPED_TRACE(code);
         serial.writes.clear();
-        g_CommandFrame = sealed;
-        g_CommandFrame[12] = 0x00;
+        core->CommandFrame = sealed;
+        core->CommandFrame[12] = 0x00;
         core->OnSendRequest(code);
         ASSERT_EQ(serial.writes.size(), 1u);
         EXPECT_EQ(serial.writes[0], std::vector<uint8_t>(sealed.begin(), sealed.end()));
@@ -337,7 +330,7 @@ TEST_F(LinkCoreTest, SenderSealsTheSharedFrameWhateverByte12Holds)
     // The resend of a step seals again: a page may have left a stale byte 12 behind it.
     serial.writes.clear();
     core->StartStep(2000);
-    g_CommandFrame[12] ^= 0x5A;
+    core->CommandFrame[12] ^= 0x5A;
     timers.Advance(kStepTimeoutMs);
     ASSERT_EQ(serial.writes.size(), 1u);
     EXPECT_EQ(serial.writes[0], std::vector<uint8_t>(sealed.begin(), sealed.end()));
@@ -389,15 +382,15 @@ TEST_F(LinkCoreTest, LineSettlesWhileALateAnswerIsOwed)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         core->ResetLate();
-        g_bComOpen = true;
-        g_bReady = true;
+        core->bComOpen = true;
+        core->bReady = true;
         std::string got;
         for (const std::string& step : c.steps) {
             if (step == "b" || step == "r") {
-                g_bReady = step == "r";
+                core->bReady = step == "r";
             } else if (step == "s") {
-                g_CommandFrame = query;
-                core->SendFrame(kFrameSize, g_CommandFrame.data());
+                core->CommandFrame = query;
+                core->SendFrame(kFrameSize, core->CommandFrame.data());
             } else if (step == "a") {
                 Receive(MakeFrame({0x01, 0x0B, 0x00, 0x00, 0x01}));
             } else if (step == "o") {
@@ -415,35 +408,35 @@ TEST_F(LinkCoreTest, LineSettlesWhileALateAnswerIsOwed)
     }
     // The gate refuses while the line settles, or waits it out when it can block.
     core->ResetLate();
-    g_CommandFrame = query;
-    core->SendFrame(kFrameSize, g_CommandFrame.data());
+    core->CommandFrame = query;
+    core->SendFrame(kFrameSize, core->CommandFrame.data());
     core->NoteTimedOut();
-    g_bReady = true;
+    core->bReady = true;
     EXPECT_FALSE(core->BeginCommand());
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(core->bReady);
     core->SetSettleHook([this] { timers.Advance(kLateAfterTimeoutMs); });
     EXPECT_TRUE(core->BeginCommand());
-    EXPECT_FALSE(g_bReady);
+    EXPECT_FALSE(core->bReady);
     // A link lost while it settled admits nothing.
-    g_bReady = true;
-    core->SendFrame(kFrameSize, g_CommandFrame.data());
+    core->bReady = true;
+    core->SendFrame(kFrameSize, core->CommandFrame.data());
     core->NoteTimedOut();
     core->SetSettleHook([this] {
         timers.Advance(kLateAfterTimeoutMs);
-        g_bComOpen = false;
+        core->bComOpen = false;
     });
     EXPECT_FALSE(core->BeginCommand());
 }
 
 TEST_F(LinkCoreTest, ClearReleasesTheGateButTimersGoOn)
 {
-    g_bComOpen = true;
+    core->bComOpen = true;
     ASSERT_TRUE(core->BeginCommand());
     core->SendCommand({0x01, 0x04, 0x01});
     core->StartStep(2000);
     Receive(MakeFrame({0x7F}));
     core->ClearLogs();
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(core->bReady);
     EXPECT_TRUE(tx.Text().empty());
     EXPECT_TRUE(rx.Text().empty());
     EXPECT_TRUE(core->BeginCommand());  // the operator may start another command at once

@@ -98,11 +98,8 @@ class NetLinkTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ResetLinkState();
-        g_nControlMode = MODE_TCP;
-        InstallTimers(&clock);
-        InstallNotices(&op);
-        core = std::make_unique<CLinkCore>(txPane, rxPane);
+        core = std::make_unique<CLinkCore>(clock, op, txPane, rxPane);
+        core->nControlMode = MODE_TCP;
         core->SetTransports(nullptr, &tcp);
         core->SetPageHandler(PAGE_GENERAL, [this](const Frame& f) { replies.push_back(f); });
         net = std::make_unique<CNetLink>(*core, tcp, udp, view);
@@ -112,8 +109,6 @@ protected:
     {
         net.reset();
         core.reset();
-        InstallTimers(nullptr);
-        InstallNotices(nullptr);
     }
     void Search()
     {
@@ -143,21 +138,21 @@ TEST_F(NetLinkTest, TcpStatesIdleConnectingConnectedLost)
     net->OnTcpConnectButton(u"192.168.1.100");  // idle -> connecting
     ASSERT_EQ(tcp.connects.size(), 1u);
     EXPECT_EQ(tcp.connects[0], (std::pair<uint32_t, uint16_t>{0xC0A80164u, 8000}));
-    EXPECT_FALSE(g_bTcpConnected);
+    EXPECT_FALSE(core->bTcpConnected);
     EXPECT_EQ(view.button, "Connect");
 
     tcp.onConnected(false);  // refused: back to idle, nothing shown
-    EXPECT_FALSE(g_bTcpConnected);
+    EXPECT_FALSE(core->bTcpConnected);
     EXPECT_EQ(view.button, "Connect");
     EXPECT_TRUE(tcp.writes.empty());
 
     net->OnTcpConnectButton(u"192.168.1.100");
     tcp.onConnected(true);  // connected: "Disconnect" and the beep status query
-    EXPECT_TRUE(g_bTcpConnected);
+    EXPECT_TRUE(core->bTcpConnected);
     EXPECT_EQ(view.button, "Disconnect");
     ASSERT_EQ(tcp.writes.size(), 1u);
     EXPECT_EQ(tcp.writes[0], (Bytes{0xA5, 0x5B, 0x01, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0xF4}));
-    EXPECT_TRUE(g_bReady);  // the query claims nothing
+    EXPECT_TRUE(core->bReady);  // the query claims nothing
 
     // Replies arrive through the TCP cutter, split anyhow.
     const Frame beep = MakeFrame({0x01, 0x0B, 0x00, 0x00, 0x00});
@@ -168,7 +163,7 @@ TEST_F(NetLinkTest, TcpStatesIdleConnectingConnectedLost)
 
     const int shown = view.closedShown;
     tcp.onClosed();  // closed by the switcher: the link is lost, and the operator told
-    EXPECT_FALSE(g_bTcpConnected);
+    EXPECT_FALSE(core->bTcpConnected);
     EXPECT_EQ(view.button, "Connect");
     EXPECT_GT(view.closedShown, shown);
     EXPECT_EQ(op.Messages(), std::vector<std::string>{"Connection to Matrix lost!"});
@@ -185,7 +180,7 @@ TEST_F(NetLinkTest, TcpStatesIdleConnectingConnectedLost)
     EXPECT_EQ(tcp.connects.size(), 3u);
     tcp.onConnected(true);
     net->OnTcpConnectButton(u"192.168.1.100");  // "Disconnect"
-    EXPECT_FALSE(g_bTcpConnected);
+    EXPECT_FALSE(core->bTcpConnected);
     EXPECT_EQ(view.button, "Connect");
     EXPECT_EQ(tcp.connects.size(), 3u);
 }
@@ -194,7 +189,7 @@ TEST_F(NetLinkTest, ConnectWithoutAnAddressDoesNothingVisible)
 {
     net->OnTcpConnectButton(u"");
     EXPECT_TRUE(tcp.connects.empty());
-    EXPECT_FALSE(g_bTcpConnected);
+    EXPECT_FALSE(core->bTcpConnected);
     EXPECT_EQ(view.button, "Connect");
     EXPECT_TRUE(op.Events().empty());
 }
@@ -211,14 +206,14 @@ TEST_F(NetLinkTest, SearchListsInTextOrderAndPairsEachMac)
     EXPECT_EQ(view.items, (std::vector<std::string>{"192.168.1.20", "192.168.1.3"}));
     EXPECT_EQ(view.selected, 0);
     // The last answer made its sender current.
-    EXPECT_EQ(g_SwitcherIp, (IpFields{"192", "168", "1", "20"}));
-    EXPECT_EQ(g_SwitcherMacText, "020000000020");
+    EXPECT_EQ(net->SwitcherIp, (IpFields{"192", "168", "1", "20"}));
+    EXPECT_EQ(net->SwitcherMacText, "020000000020");
 
     net->OnSwitcherSelected(1);
-    EXPECT_EQ(g_SwitcherIp, (IpFields{"192", "168", "1", "3"}));
-    EXPECT_EQ(g_SwitcherMac, (MacFields{"02", "00", "00", "00", "00", "03"}));
+    EXPECT_EQ(net->SwitcherIp, (IpFields{"192", "168", "1", "3"}));
+    EXPECT_EQ(net->SwitcherMac, (MacFields{"02", "00", "00", "00", "00", "03"}));
     net->OnSwitcherSelected(0);
-    EXPECT_EQ(g_SwitcherMac, (MacFields{"02", "00", "00", "00", "00", "20"}));
+    EXPECT_EQ(net->SwitcherMac, (MacFields{"02", "00", "00", "00", "00", "20"}));
     // Both replies went into the receive pane as raw bytes, each counted toward its emptying.
     EXPECT_EQ(rxPane.Text().substr(0, 40), "02 00 00 00 00 03 C0 A8 01 03 FF 00 00 \n");
     EXPECT_EQ(core->Log().RxFrames(), 2u);
@@ -238,7 +233,7 @@ TEST_F(NetLinkTest, ListSelectsItsFirstItemWhereverTheAnswerSorts)
     Search();
     EXPECT_EQ(view.items, (std::vector<std::string>{"192.168.1.20", "192.168.1.3"}));
     EXPECT_EQ(view.selected, 0);
-    EXPECT_EQ(g_SwitcherIp, (IpFields{"192", "168", "1", "3"}));
+    EXPECT_EQ(net->SwitcherIp, (IpFields{"192", "168", "1", "3"}));
 }
 
 TEST_F(NetLinkTest, SearchReplyKinds)
@@ -257,17 +252,16 @@ TEST_F(NetLinkTest, SearchReplyKinds)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ResetNetworkState();
         rxPane.Clear();
         net->StartSearch();
         udp.onDatagram(c.datagram);
         EXPECT_EQ(view.items.size(), c.listed);
-        EXPECT_EQ(g_SwitcherIp[3], c.currentIp);
+        EXPECT_EQ(net->SwitcherIp[3], c.currentIp);
         EXPECT_FALSE(net->IsTimerRunning(TIMER_CONFIG_CONFIRM));  // no configuration waits
         const std::size_t kept = std::min<std::size_t>(c.datagram.size(), 1024);
         // "%02X " each, a break every 13 and one at the end of the datagram
         EXPECT_EQ(rxPane.Text().size(), kept * 3 + (kept + 12) / 13);
-        EXPECT_EQ(g_SearchReply[6], 10);
+        EXPECT_EQ(net->SearchReply[6], 10);
     }
 }
 
@@ -282,10 +276,10 @@ TEST_F(NetLinkTest, SameSwitcherTwiceIsListedTwice)
 TEST_F(NetLinkTest, SearchWhileConnectedDropsTheControlLink)
 {
     ConnectTo(u"10.0.0.1");
-    ASSERT_TRUE(g_bTcpConnected);
+    ASSERT_TRUE(core->bTcpConnected);
     const int closes = tcp.closes;
     Search();
-    EXPECT_FALSE(g_bTcpConnected);
+    EXPECT_FALSE(core->bTcpConnected);
     EXPECT_EQ(view.button, "Connect");
     EXPECT_GT(tcp.closes, closes);
 }
@@ -296,9 +290,9 @@ TEST_F(NetLinkTest, AnswersBeyond256AreDroppedWithOneLine)
     for (int i = 0; i < 259; ++i)
         udp.onDatagram(SearchReply({0x02, 0, 0, 0, uint8_t(i >> 8), uint8_t(i)}, {10, 0, uint8_t(i >> 8), uint8_t(i)}));
     EXPECT_EQ(view.items.size(), 256u);
-    EXPECT_EQ(g_FoundSwitchers.Size(), 256u);
+    EXPECT_EQ(net->FoundSwitchers.Size(), 256u);
     // The dropped ones did not become current either.
-    EXPECT_EQ(g_SwitcherIp, (IpFields{"10", "0", "0", "255"}));
+    EXPECT_EQ(net->SwitcherIp, (IpFields{"10", "0", "0", "255"}));
     EXPECT_TRUE(warnings.empty());  // said once the answers have stopped
     clock.Advance(kOverflowQuietMs);
     ASSERT_EQ(warnings.size(), 1u);
@@ -331,10 +325,10 @@ protected:
     // What the dialog's OK writes, then the request.
     void Configure(int mode, IpFields ip, MacFields newMac)
     {
-        g_nIpMode = mode;
-        g_SwitcherIp = ip;
-        g_NewMac = newMac;
-        ASSERT_TRUE(net->SendConfiguration(g_SwitcherMac));
+        net->nIpMode = mode;
+        net->SwitcherIp = ip;
+        net->NewMac = newMac;
+        ASSERT_TRUE(net->SendConfiguration(net->SwitcherMac));
         EXPECT_EQ(op.StatusText(), "Configuring");
         EXPECT_TRUE(op.StatusOpen());
     }
@@ -353,7 +347,7 @@ TEST_F(NetConfigTest, AcceptedThenConfirmedBySearch)
     EXPECT_EQ(udp.bound, std::optional<uint16_t>(30600));
     udp.Deliver();
     EXPECT_EQ(view.items, std::vector<std::string>{"192.168.1.100"});
-    EXPECT_EQ(g_SwitcherMacText, "02C51A000009");
+    EXPECT_EQ(net->SwitcherMacText, "02C51A000009");
     EXPECT_FALSE(net->IsTimerRunning(TIMER_CONFIG_TIMEOUT));
 
     clock.Advance(500);  // its answer again: the confirmation waits 900 ms from the last one
@@ -418,10 +412,10 @@ TEST_F(NetConfigTest, OnlyTheAskedSwitchersAnswerCounts)
         op = CScriptedNotices();
         udp.switchers.clear();
         udp.failBind = c.failBind;
-        g_bReady = false;
+        core->bReady = false;
         std::vector<ConfigOutcome> outcomes;
         net->SetConfigOutcomeSink([&](ConfigOutcome o) { outcomes.push_back(o); });
-        Configure(IP_MODE_AUTO, {}, g_SwitcherMac);
+        Configure(IP_MODE_AUTO, {}, net->SwitcherMac);
         udp.onDatagram(c.reply ? *c.reply : udp.sent.back().first);
         EXPECT_EQ(udp.bound, c.failBind ? std::nullopt : std::optional<uint16_t>(30601));  // no new search
         EXPECT_EQ(outcomes, c.outcome ? std::vector{*c.outcome} : std::vector<ConfigOutcome>{});
@@ -431,9 +425,9 @@ TEST_F(NetConfigTest, OnlyTheAskedSwitchersAnswerCounts)
         EXPECT_FALSE(op.StatusOpen());
         EXPECT_EQ(op.Messages(), std::vector<std::string>{"Time out!"});
         EXPECT_EQ(outcomes.back(), ConfigOutcome::TimedOut);
-        EXPECT_FALSE(g_bReady);  // set when the box closes
+        EXPECT_FALSE(core->bReady);  // set when the box closes
         op.CloseBox();
-        EXPECT_TRUE(g_bReady);
+        EXPECT_TRUE(core->bReady);
         udp.failBind = false;
     }
 }
@@ -445,7 +439,7 @@ TEST_F(NetConfigTest, StrayAcceptedReplyChangesNothing)
     Bytes accepted(76, 0);
     std::copy(device.Settings().mac.begin(), device.Settings().mac.end(), accepted.begin());
     // Bound to the configuration port, as after an earlier configuration that timed out.
-    Configure(IP_MODE_AUTO, {}, g_SwitcherMac);
+    Configure(IP_MODE_AUTO, {}, net->SwitcherMac);
     udp.switchers.clear();
     clock.Advance(kConfigTimeoutMs);
     op.CloseBox();
@@ -456,7 +450,7 @@ TEST_F(NetConfigTest, StrayAcceptedReplyChangesNothing)
         op.ClearEvents();
         const int closes = tcp.closes;
         udp.onDatagram(accepted);
-        EXPECT_EQ(g_bTcpConnected, connected);
+        EXPECT_EQ(core->bTcpConnected, connected);
         EXPECT_EQ(tcp.closes, closes);
         EXPECT_EQ(udp.bound, std::optional<uint16_t>(30601));
         EXPECT_EQ(view.items, std::vector<std::string>{"127.0.0.1"});
@@ -488,9 +482,9 @@ TEST_F(NetConfigTest, ConfirmedOnlyByTheConfiguredSwitcher)
 
 TEST_F(NetConfigTest, StaticAddressThatIsNoneSendsNothing)
 {
-    g_nIpMode = IP_MODE_STATIC;
-    g_SwitcherIp = {"192", "168", "1", "300"};
-    EXPECT_FALSE(net->SendConfiguration(g_SwitcherMac));
+    net->nIpMode = IP_MODE_STATIC;
+    net->SwitcherIp = {"192", "168", "1", "300"};
+    EXPECT_FALSE(net->SendConfiguration(net->SwitcherMac));
     EXPECT_TRUE(udp.sent.empty());
     EXPECT_FALSE(net->IsTimerRunning(TIMER_CONFIG_TIMEOUT));
     EXPECT_TRUE(op.Events().empty());

@@ -57,16 +57,14 @@ TEST(VirtualTimers, HandlerMayKillAndSetTimers)
 TEST(VirtualTimers, DetachKillsTheOwnersTimers)
 {
     CVirtualTimers t;
-    InstallTimers(&t);
     int count = 0;
     {
-        CTimerOwner owner([&](unsigned) { ++count; });
+        CTimerOwner owner(t, [&](unsigned) { ++count; });
         owner.SetTimer(5, 100);
         t.Advance(100);
     }
     t.Advance(1000);
     EXPECT_EQ(count, 1);
-    InstallTimers(nullptr);
 }
 
 }  // namespace

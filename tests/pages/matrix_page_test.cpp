@@ -35,9 +35,7 @@ class MatrixPageCore : public ::testing::Test {
 protected:
     MatrixPageCore()
     {
-        InstallTimers(&clock);
-        InstallNotices(&op);
-        link = std::make_unique<CLinkCore>(tx, rx);
+        link = std::make_unique<CLinkCore>(clock, op, tx, rx);
         link->SetTransports(&serial, nullptr);
         page = std::make_unique<CMatrixPage>(*link, view);
     }
@@ -45,13 +43,10 @@ protected:
     {
         page.reset();
         link.reset();
-        InstallTimers(nullptr);
-        InstallNotices(nullptr);
     }
     void SetUp() override
     {
-        ResetLinkState();
-        g_bComOpen = true;
+        link->bComOpen = true;
     }
     // Bytes 2.. of each frame written.
     std::vector<Bytes> Sent() const
@@ -75,7 +70,7 @@ TEST_F(MatrixPageCore, EveryReplyGroupAgainstTheFrameSentLast)
 {
     struct Case {
         const char* name;
-        Bytes lastSent;  // bytes 2..6 of g_CommandFrame when the reply arrives
+        Bytes lastSent;  // bytes 2..6 of link->CommandFrame when the reply arrives
         Bytes reply;     // bytes 2..6
         std::vector<std::string> calls;
         bool ready;            // the gate is free afterwards
@@ -124,19 +119,18 @@ TEST_F(MatrixPageCore, EveryReplyGroupAgainstTheFrameSentLast)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ResetLinkState();
         link->ResetLate();  // the replies below reach the page directly, not through the link
-        g_bComOpen = true;
+        link->bComOpen = true;
         page->OnInputButton(2, 1);  // starts the page's timer and claims the gate
         ASSERT_TRUE(page->RouteTimerRunning());
         link->SetTimer(TIMER_PAGE_TIMEOUT, kPageTimeoutMs);
         serial.writes.clear();
         view.calls.clear();
-        g_CommandFrame = MakeFrame({c.lastSent[0], c.lastSent[1], c.lastSent[2], c.lastSent[3], c.lastSent[4]});
+        link->CommandFrame = MakeFrame({c.lastSent[0], c.lastSent[1], c.lastSent[2], c.lastSent[3], c.lastSent[4]});
 
         page->OnRoutingReply(MakeFrame({c.reply[0], c.reply[1], c.reply[2], c.reply[3], c.reply[4]}));
         EXPECT_EQ(view.calls, c.calls);
-        EXPECT_EQ(g_bReady, c.ready);
+        EXPECT_EQ(link->bReady, c.ready);
         EXPECT_EQ(page->RouteTimerRunning(), c.routeTimer);
         EXPECT_EQ(link->IsTimerRunning(TIMER_PAGE_TIMEOUT), c.pageOpenTimer);
         EXPECT_EQ(Sent(), c.sent);
@@ -179,7 +173,7 @@ TEST_F(MatrixPageCore, ButtonsOutsideTheMatrixSendNothingAndKeepTheGate)
     page->OnPreviousInput(0);
     page->OnNextInput(3);
     EXPECT_TRUE(serial.writes.empty());
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(link->bReady);
     EXPECT_FALSE(page->RouteTimerRunning());
 }
 
@@ -194,9 +188,9 @@ TEST_F(MatrixPageCore, TimeOutShowsTheMessageAndFreesTheGateWhenClosed)
     clock.Advance(1);
     EXPECT_EQ(op.Messages(), std::vector<std::string>{"Time out!"});
     EXPECT_FALSE(page->RouteTimerRunning()) << "fires once";
-    EXPECT_FALSE(g_bReady);
+    EXPECT_FALSE(link->bReady);
     op.CloseBox();
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(link->bReady);
     EXPECT_TRUE(view.calls.empty());
     EXPECT_EQ(Sent(), (std::vector<Bytes>{{2, 3, 2, 0, 1}}));
     EXPECT_EQ(serial.writes[0][12], NegatedSum(std::span(serial.writes[0]).first(12)));
@@ -204,11 +198,11 @@ TEST_F(MatrixPageCore, TimeOutShowsTheMessageAndFreesTheGateWhenClosed)
 
 TEST_F(MatrixPageCore, TimeOutWhileAMessageIsOpenFreesTheGateAtOnce)
 {
-    ShowMessage("Open COM failed!");
+    op.ShowMessage("Open COM failed!", {});
     page->OnInputButton(1, 2);
     clock.Advance(kRouteTimeoutMs);
     EXPECT_EQ(op.BoxText(), "Time out!");
-    EXPECT_TRUE(g_bReady);
+    EXPECT_TRUE(link->bReady);
 }
 
 }  // namespace

@@ -234,7 +234,7 @@ protected:
     }
     static void Click(CMessageDlg& dlg, int id) { QTest::mouseClick(dlg.Item(id), Qt::LeftButton); }
 
-    CQtNotices notices;
+    CQtNotices notices{m_clock};
 };
 
 TEST_F(MessageFlowTest, OkReturnsAfterTheBoxClosed)

@@ -26,7 +26,7 @@ class StatusTest : public WidgetTest {};
 TEST_F(StatusTest, DotsCycleEvery300ms)
 {
     g_strStatusText = "Getting status";
-    CStatusDlg dlg;
+    CStatusDlg dlg(m_clock);
     struct Step {
         int at;
         const char* text;
@@ -45,7 +45,7 @@ TEST_F(StatusTest, DotsCycleEvery300ms)
 TEST_F(StatusTest, CaptionChangeShowsAtTheNextStep)
 {
     g_strStatusText = "Setting";
-    CStatusDlg dlg;
+    CStatusDlg dlg(m_clock);
     m_clock.Advance(450);
     EXPECT_EQ(dlg.Text(), "Setting .");
     g_strStatusText = "Configuring";
@@ -58,7 +58,7 @@ TEST_F(StatusTest, CaptionChangeShowsAtTheNextStep)
 TEST_F(StatusTest, FinalViewStopsTheDots)
 {
     g_strStatusText = "Setting";
-    CStatusDlg dlg;
+    CStatusDlg dlg(m_clock);
     dlg.show();
     const QImage busy = Shot(dlg);
     SaveShot(busy, "busy");
@@ -115,7 +115,7 @@ protected:
         });
     }
 
-    CQtNotices notices;
+    CQtNotices notices{m_clock};
 };
 
 TEST_F(StatusFlowTest, OpenFinishClose)

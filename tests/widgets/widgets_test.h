@@ -17,11 +17,9 @@ protected:
     void SetUp() override
     {
         CQtNotices::ResetState();
-        InstallTimers(&m_clock);
     }
     void TearDown() override
     {
-        InstallTimers(nullptr);
         CQtNotices::ResetState();
     }
     CVirtualTimers m_clock;
