@@ -69,7 +69,7 @@ int RunSwitch(Args args, std::ostream& out, std::ostream& err, bool beep)
     SLinkRun run(err, c.link);
     if (int r = run.session.Open())
         return r;
-    if (!run.SetSwitch(beep, enable))
+    if (!run.SetSwitch(beep, enable) || (!run.ConfirmSwitch(beep, enable) && run.NotDone().empty()))
         return kExitFailed;
     const std::optional<bool>& shown = beep ? run.state.beep : run.state.dvi;
     const char* key = beep ? "beep" : "dvi";
@@ -235,6 +235,11 @@ int RunRoute(Args args, std::ostream& out, std::ostream& err)
             continue;
         if (!run.SetRoute(o, input))
             return kExitFailed;
+        if (!run.ConfirmRoute(o, input)) {
+            if (!run.NotDone().empty())
+                err << "corvanectl: " << run.NotDone() << "\n";
+            return kExitFailed;
+        }
         done[o - 1] = true;
     }
     PrintRoutes(out, run.state.routes, c.json, true, outputs);

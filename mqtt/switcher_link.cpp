@@ -124,13 +124,10 @@ SOutcome CSwitcherLink::ApplyOnLink(const SCommand& c, SPublishedState& state, c
             return {};
         state.routes[c.number - 1] = run.state.routes[c.number - 1];
         answered();
-        if (!run.QueryRoutes())
+        if (!run.ConfirmRoute(c.number, c.value) && run.NotDone().empty())
             return {};
         state.routes = run.state.routes;
-        const int shown = state.routes[c.number - 1];
-        if (shown != c.value)
-            return {false, "the switcher shows IN " + std::to_string(shown) + " on output " + std::to_string(c.number), {}};
-        return {true, {}, {}};
+        return {run.NotDone().empty(), run.NotDone(), {}};
     }
     case K::Beep:
     case K::Dvi: {
@@ -141,13 +138,10 @@ SOutcome CSwitcherLink::ApplyOnLink(const SCommand& c, SPublishedState& state, c
             return {};
         mine = *shown;
         answered();
-        shown.reset();
-        if (!session.Query(beep ? BeepStatusQuery() : DviStatusQuery(), [&] { return shown.has_value(); }))
+        if (!run.ConfirmSwitch(beep, c.on) && run.NotDone().empty())
             return {};
         mine = *shown;
-        if (mine != c.on)
-            return {false, std::string("the switcher reports ") + (beep ? "beep " : "DVI compatibility ") + (mine ? "on" : "off"), {}};
-        return {true, {}, {}};
+        return {run.NotDone().empty(), run.NotDone(), {}};
     }
     case K::EdidPreset: {
         std::optional<std::string>& name = run.state.edids[c.number - 1];

@@ -114,6 +114,32 @@ bool CSwitcherReader::SetRoute(int output, int input)
     return !m_session.Failed() && m_session.RunUntil([this] { return m_session.Link().bReady; });
 }
 
+bool CSwitcherReader::ConfirmRoute(int output, int input)
+{
+    m_notDone.clear();
+    if (!QueryRoutes())
+        return false;
+    const int shown = state.routes.at(output - 1);
+    if (shown == input)
+        return true;
+    m_notDone = "the switcher shows IN " + std::to_string(shown) + " on output " + std::to_string(output);
+    return false;
+}
+
+bool CSwitcherReader::ConfirmSwitch(bool beep, bool on)
+{
+    m_notDone.clear();
+    std::optional<bool>& shown = beep ? state.beep : state.dvi;
+    shown.reset();
+    m_session.Link().SetCurrentPage(PAGE_GENERAL);
+    if (!m_session.Query(beep ? BeepStatusQuery() : DviStatusQuery(), [&] { return shown.has_value(); }))
+        return false;
+    if (*shown == on)
+        return true;
+    m_notDone = std::string("the switcher reports ") + (beep ? "beep " : "DVI compatibility ") + (*shown ? "on" : "off");
+    return false;
+}
+
 bool CSwitcherReader::SetSwitch(bool beep, bool on)
 {
     m_session.Settle();

@@ -115,6 +115,14 @@ public:
     bool SetEdidCopy(int input, int output);
     bool SetEdidFile(int input, const std::string& name, std::span<const uint8_t> data);
 
+    // A set is done only when a reading of what it set shows it, so that no answer, however
+    // late (a previous program's on a serial line), can make a set look done that the switcher
+    // did not do. Each reads the setting anew: false when the reading failed (the session said
+    // why) or shows another value (NotDone() says what it shows; the link is fine).
+    bool ConfirmRoute(int output, int input);
+    bool ConfirmSwitch(bool beep, bool on);
+    const std::string& NotDone() const { return m_notDone; }
+
     // What the readings and the pages have shown so far.
     const SSwitcherState& State() const { return state; }
     CLinkSession& Session() { return m_session; }
@@ -141,6 +149,7 @@ private:
     bool AwaitEdidSet();
 
     CLinkSession& m_session;
+    std::string m_notDone;
 };
 
 }  // namespace corvane

@@ -290,15 +290,33 @@ TEST_P(CliLink, LateAnswerOfAResentQueryIsNotTheReadBack)
 // out is never taken for the next command's, in the next program on the line either.
 TEST_P(CliLink, LateAcknowledgementIsNotTheNextCommandsOwn)
 {
-    Start({"--fault", "delay=7500:02 03 02 00 01", "--fault", "refuse:02 03 03 00 01", "--fault",
-           "delay=2000:02 03 03 00 01"});
-    const Result first = Run({"route", "2", "1"});
-    EXPECT_EQ(first.status, 1) << first.err;
-    EXPECT_NE(first.err.find("(Time out!)"), std::string::npos) << first.err;
-    const Result second = Run({"route", "3", "1"});
-    EXPECT_EQ(second.status, 1) << second.out;
-    EXPECT_EQ(second.out, "");
-    EXPECT_EQ(Run({"route"}).out, "OUTPUT 1: IN 2\nOUTPUT 2: IN 2\n");
+    const struct {
+        std::vector<std::string> faults;
+        const char* first;
+        const char* second;
+        const char* after;
+    } cases[] = {
+        // The second command is refused, its refusal late: the first's answer comes in between.
+        {{"--fault", "delay=7500:02 03 02 00 01", "--fault", "refuse:02 03 03 00 01", "--fault",
+          "delay=2000:02 03 03 00 01"},
+         "2", "3", "OUTPUT 1: IN 2\nOUTPUT 2: IN 2\n"},
+        // The first answer comes after the line settled; the second command is refused and its
+        // answer lost: only a reading of the route tells that the first answer is not its own.
+        {{"--fault", "delay=10500:02 03 03", "--fault", "refuse:02 03 04", "--fault", "drop:02 03 04"}, "3", "4",
+         "OUTPUT 1: IN 3\nOUTPUT 2: IN 2\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.second);
+        sim.reset();
+        Start(c.faults);
+        const Result first = Run({"route", c.first, "1"});
+        EXPECT_EQ(first.status, 1) << first.err;
+        EXPECT_NE(first.err.find("(Time out!)"), std::string::npos) << first.err;
+        const Result second = Run({"route", c.second, "1"});
+        EXPECT_EQ(second.status, 1) << second.out;
+        EXPECT_EQ(second.out, "");
+        EXPECT_EQ(Run({"route"}).out, c.after);
+    }
 }
 
 TEST_P(CliLink, FailuresEndWithTheirStatusAndOneLine)
