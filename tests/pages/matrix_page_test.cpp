@@ -206,4 +206,40 @@ TEST_F(MatrixPageCore, TimeOutWhileAMessageIsOpenFreesTheGateAtOnce)
 }
 
 }  // namespace
+// Two switchers in one process on one clock: each link has its own gate, frame and timers, so
+// a silent one does not hold up the other, and its time-out is its own operator's.
+TEST(MatrixPageTwoLinks, ASilentSwitcherDoesNotHoldUpTheOther)
+{
+    CVirtualTimers clock;
+    CScriptedNotices opA, opB;
+    CTextPane tx, rx;
+    CRecordingTransport lineA, lineB;
+    CRecordingView viewA, viewB;
+    CLinkCore a(clock, opA, tx, rx), b(clock, opB, tx, rx);
+    a.SetTransports(&lineA, nullptr);
+    b.SetTransports(&lineB, nullptr);
+    a.bComOpen = b.bComOpen = true;
+    CMatrixPage pageA(a, viewA), pageB(b, viewB);
+    for (auto [link, page] : {std::pair{&a, &pageA}, std::pair{&b, &pageB}}) {
+        link->SetCurrentPage(PAGE_MATRIX);
+        link->SetPageHandler(PAGE_MATRIX, [page](const Frame& f) { page->OnRoutingReply(f); });
+    }
+    pageA.OnInputButton(1, 3);
+    pageB.OnInputButton(2, 4);
+    ASSERT_EQ(lineA.writes.size(), 1u);
+    ASSERT_EQ(lineB.writes.size(), 1u);
+    EXPECT_FALSE(a.bReady);
+    for (uint8_t byte : MakeFrame({2, 3, 0, 0, 2}))
+        b.OnPortByte(byte);
+    EXPECT_TRUE(b.bReady);
+    EXPECT_EQ(viewB.calls, (std::vector<std::string>{"digit 2 4", "check 2 4"}));
+    EXPECT_FALSE(a.bReady);
+    EXPECT_TRUE(viewA.calls.empty());
+    clock.Advance(kRouteTimeoutMs);
+    EXPECT_EQ(opA.Messages(), std::vector<std::string>{"Time out!"});
+    EXPECT_TRUE(opB.Messages().empty());
+    EXPECT_EQ(a.CommandFrame[4], 3);
+    EXPECT_EQ(b.CommandFrame[4], 4);
+}
+
 }  // namespace corvane::test
