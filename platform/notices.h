@@ -15,6 +15,9 @@ class INotices {
 public:
     virtual ~INotices() = default;
     virtual void ShowMessage(const std::string& text, std::function<void()> then = {}) = 0;
+    // "Time out!": an exchange went unanswered. A front end without windows tells it from any
+    // other message by this call, never by its text.
+    virtual void ShowTimeOut(std::function<void()> then = {}) { ShowMessage("Time out!", std::move(then)); }
     // The question form: "Ok", "Cancel" and "No longer remind"; then receives IDOK or IDCANCEL.
     virtual void AskMessage(const std::string& text, std::function<void(int)> then) = 0;
     virtual void OpenStatus(const std::string& text) = 0;

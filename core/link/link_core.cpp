@@ -57,7 +57,7 @@ void CLinkCore::NoteTimedOut()
 void CLinkCore::ShowTimedOut()
 {
     NoteTimedOut();
-    m_notices.ShowMessage("Time out!", [this] { bReady = true; });
+    m_notices.ShowTimeOut([this] { bReady = true; });
 }
 
 void CLinkCore::SetExchangeOpen(bool open)

@@ -217,7 +217,7 @@ void CNetLink::OnTimer(unsigned id)
         m_configState = ConfigState::Idle;
         m_link.Notices().CloseStatus();
         Outcome(ConfigOutcome::TimedOut);
-        m_link.Notices().ShowMessage("Time out!", [this] { m_link.bReady = true; });
+        m_link.Notices().ShowTimeOut([this] { m_link.bReady = true; });
         break;
     case TIMER_SEARCH_OVERFLOW:
         ReportDropped();

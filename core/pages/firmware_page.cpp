@@ -45,7 +45,7 @@ CFirmwarePage::CFirmwarePage(CLinkCore& link, IFirmwareView& view)
                    [this] {
                        m_deviceAwaited = 0;
                        m_link.NoteTimedOut();
-                       m_link.Notices().ShowMessage("Time out!");
+                       m_link.Notices().ShowTimeOut();
                    })
 {
 }
@@ -397,7 +397,7 @@ void CFirmwarePage::Fail()
     // The page may be gone by the time the box closes (the program ending).
     std::weak_ptr<bool> alive = m_alive;
     m_link.NoteTimedOut();
-    m_link.Notices().ShowMessage("Time out!", [this, alive] {
+    m_link.Notices().ShowTimeOut([this, alive] {
         m_link.bReady = true;
         if (alive.expired())
             return;

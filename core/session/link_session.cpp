@@ -15,7 +15,7 @@ CLinkSession::CLinkSession(ITimerService& timers, ILogPane& tx, ILogPane& rx, IN
     m_query = std::make_unique<CRetryStep>(timers, [this] { m_link.SendFrame(kFrameSize, m_link.CommandFrame.data()); },
                                            [this] {
                                                m_link.NoteTimedOut();
-                                               ShowMessage("Time out!", {});
+                                               ShowTimeOut({});
                                            });
     for (uint8_t page : {PAGE_GENERAL, PAGE_EDID, PAGE_MATRIX, PAGE_FIRMWARE})
         m_link.SetPageHandler(page, [this, page](const Frame& f) { OnReply(page, f); });
@@ -70,11 +70,12 @@ void CLinkSession::SetPump(std::function<void()> pump)
     m_link.SetSettleHook(m_pump ? std::function<void()>([this] { Settle(); }) : nullptr);
 }
 
-void CLinkSession::Fail(const std::string& what)
+void CLinkSession::Fail(const std::string& what, EOutcome outcome)
 {
     if (m_failed)
         return;
     m_failed = true;
+    m_outcome = outcome;
     std::string line = what;
     const std::string done = m_doneSoFar ? m_doneSoFar() : "";
     if (!done.empty())
@@ -88,7 +89,8 @@ void CLinkSession::OnReply(uint8_t page, const Frame& r)
     // No page accepts a refusal; waiting out the page's timer would only delay the same
     // failure. The frame itself is on the trace.
     if (m_failOnRefusal && IsRefusal(r, m_link.CommandFrame)) {
-        Fail("the switcher refused " + (m_timeoutSubject ? m_timeoutSubject() : CommandText(m_link.CommandFrame)));
+        Fail("the switcher refused " + (m_timeoutSubject ? m_timeoutSubject() : CommandText(m_link.CommandFrame)),
+             EOutcome::Refused);
         return;
     }
     auto it = m_handlers.find(page);
@@ -104,7 +106,7 @@ bool CLinkSession::RunUntil(const std::function<bool()>& done)
         if (m_failed || Stopped())
             return false;
         if (m_lost) {
-            Fail("the link to the switcher was lost" + (m_lostWhy.empty() ? "" : ": " + m_lostWhy));
+            Fail("the link to the switcher was lost" + (m_lostWhy.empty() ? "" : ": " + m_lostWhy), EOutcome::LinkLost);
             return false;
         }
         if (!m_pump)
@@ -151,17 +153,21 @@ void CLinkSession::OnTimer(unsigned id)
 {
     m_waits->KillTimer(id);
     m_link.NoteTimedOut();
-    ShowMessage("Time out!", {});
+    ShowTimeOut({});
 }
 
 void CLinkSession::ShowMessage(const std::string& text, std::function<void()> then)
 {
+    Fail(text);
+    if (then)
+        then();
+}
+
+void CLinkSession::ShowTimeOut(std::function<void()> then)
+{
     // A time-out names the exchange that went unanswered: the frame the link sent last.
-    if (text == "Time out!")
-        Fail("no answer to " + (m_timeoutSubject ? m_timeoutSubject() : CommandText(m_link.CommandFrame)) +
-             " (Time out!)");
-    else
-        Fail(text);
+    Fail("no answer to " + (m_timeoutSubject ? m_timeoutSubject() : CommandText(m_link.CommandFrame)) + " (Time out!)",
+         EOutcome::TimedOut);
     if (then)
         then();
 }

@@ -22,6 +22,10 @@ namespace corvane {
 // answer, or the link was lost; bad usage; the link could not be opened.
 enum : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitNoLink = 3 };
 
+// How an operation on the switcher ended. Refused covers every answer or message that says no
+// (a refusal frame, a page's own message such as "Bad EDID file!").
+enum class EOutcome { Done, Refused, TimedOut, LinkLost, Stopped };
+
 class CLinkSession : public INotices {
 public:
     // timers: the clock of every wait of the link; notices: the operator's boxes (the panel's),
@@ -68,8 +72,10 @@ public:
     // Where the one line that reports a failure goes.
     void SetFailureReporter(std::function<void(const std::string&)> report) { m_report = std::move(report); }
     // Says what failed in words, with what was already done; the first failure only counts.
-    void Fail(const std::string& what);
+    void Fail(const std::string& what, EOutcome outcome = EOutcome::Refused);
     bool Failed() const { return m_failed; }
+    // What ended the command: Done while nothing failed and no stop came.
+    EOutcome Outcome() const { return m_failed ? m_outcome : Stopped() ? EOutcome::Stopped : EOutcome::Done; }
     // A flag that ends every wait when it turns true (a signal asked the command to stop); the
     // wait returns false, nothing is reported.
     void SetStop(const volatile std::sig_atomic_t* stop) { m_stop = stop; }
@@ -87,6 +93,7 @@ public:
     // INotices, for front ends without windows: a message is a failure, a question gets the
     // answer set above, the busy indicator's text is kept.
     void ShowMessage(const std::string& text, std::function<void()> then) override;
+    void ShowTimeOut(std::function<void()> then) override;
     void AskMessage(const std::string& text, std::function<void(int)> then) override;
     void OpenStatus(const std::string& text) override { m_status = text; }
     void FinishStatus(const std::string& text) override { m_status = text; }
@@ -110,6 +117,7 @@ private:
     std::string m_status, m_lostWhy;
     int m_answer = IDCANCEL;
     bool m_failed = false;
+    EOutcome m_outcome = EOutcome::Done;
     bool m_lost = false;
     bool m_failOnRefusal = true;
     const volatile std::sig_atomic_t* m_stop = nullptr;
