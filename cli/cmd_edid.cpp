@@ -1,6 +1,5 @@
 // edid status|set|copy|load|inspect: the EDID page with a text view; inspect runs the page's
 // file check and summary offline.
-#include <cctype>
 #include <sstream>
 
 #include "cli/command_line.h"
@@ -8,6 +7,8 @@
 #include "core/switcher/switcher_reader.h"
 #include "core/edid/edid_check.h"
 #include "core/edid/edid_decode.h"
+#include "core/edid/edid_names.h"
+#include "core/text/text.h"
 
 namespace corvane::cli {
 
@@ -25,37 +26,15 @@ const char kEdidHelp[] =
     "Built-in EDIDs, by number or name (quote names, case does not matter):\n";
 
 // "IN3", "in3", "3" -> 2; "all" -> 4 (the list position of "All Input").
-std::optional<int> TargetPosition(std::string t)
+std::optional<int> TargetPosition(const std::string& word)
 {
-    for (char& ch : t)
-        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    std::string t = Lower(word);
     if (t == "all")
         return kEdidAllInputs - 1;
     if (t.rfind("in", 0) == 0)
         t = t.substr(2);
     if (t.size() == 1 && t[0] >= '1' && t[0] <= '4')
         return t[0] - '1';
-    return std::nullopt;
-}
-
-std::string Lower(std::string s)
-{
-    for (char& ch : s)
-        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    return s;
-}
-
-std::optional<int> PresetPosition(const std::string& w)
-{
-    if (!w.empty() && w.size() <= 2 && w.find_first_not_of("0123456789") == std::string::npos) {
-        const int n = std::stoi(w);
-        if (n >= 1 && n <= kEdidNames)
-            return n - 1;
-        return std::nullopt;
-    }
-    for (int p = 0; p < kEdidNames; ++p)
-        if (Lower(w) == Lower(EdidListName(p)))
-            return p;
     return std::nullopt;
 }
 
@@ -243,6 +222,9 @@ int RunEdid(Args args, std::ostream& out, std::ostream& err)
         out << "Usage: corvanectl " << kEdidUsage << kEdidHelp;
         for (int p = 0; p < kEdidNames; ++p)
             out << "  " << (p < 9 ? " " : "") << p + 1 << "  " << EdidListName(p) << '\n';
+        out << "To one input, " << kEdidNames << " (" << EdidListName(kDefaultEdidPosition) << ") is "
+            << kDefaultOnOneInputPosition + 1 << " (" << EdidListName(kDefaultOnOneInputPosition)
+            << "), and the switcher shows that name.\n";
         out << "With --json: status gives {\"inputs\":[{\"input\",\"edid\"}]}; set, copy and load give\n"
                "{\"kind\",\"source\",\"inputs\":[...],\"done\"}; inspect gives {\"file\",\"accepted\",\"reason\",\n"
                "\"checks\":[{\"check\",\"verdict\",\"value\"}],\"summary\":[...],\"edid\":{...}}.\n"
@@ -264,6 +246,7 @@ int RunEdid(Args args, std::ostream& out, std::ostream& err)
     if (sub == "status" && (c.words.size() != 1 || c.Has("--to")))
         return Usage(err, "edid status takes no arguments", kEdidUsage);
     std::optional<int> target, source;
+    std::optional<SBuiltInEdid> preset;
     if (wantsTarget) {
         if (c.words.size() != 2)
             return Usage(err, "edid " + sub + " takes one " + (sub == "set" ? "NAME or NUMBER" : sub == "copy" ? "output" : "FILE"),
@@ -275,8 +258,8 @@ int RunEdid(Args args, std::ostream& out, std::ostream& err)
             return Usage(err, "--to is IN1, IN2, IN3, IN4 or all, not '" + c.Value("--to") + "'", kEdidUsage);
         const std::string& w = c.words[1];
         if (sub == "set") {
-            source = PresetPosition(w);
-            if (!source)
+            preset = ParseBuiltInEdid(w, EdidNumbers::Accepted);
+            if (!preset)
                 return Usage(err, "no built-in EDID '" + w + "' (1-16 or a name from 'edid --help')", kEdidUsage);
         } else if (sub == "copy") {
             const std::string o = Lower(w);
@@ -313,8 +296,8 @@ int RunEdid(Args args, std::ostream& out, std::ostream& err)
     bool done = false;
     if (sub == "set") {
         kind = "preset";
-        sourceText = EdidListName(*source);
-        done = run.SetEdidPreset(input, *source);
+        sourceText = preset->Name();
+        done = run.SetEdidPreset(input, preset->position);
     } else if (sub == "copy") {
         kind = "copy";
         sourceText = *source == 0 ? "OUTA" : "OUTB";
@@ -331,7 +314,11 @@ int RunEdid(Args args, std::ostream& out, std::ostream& err)
         PrintTargets(out, *target);
         out << ",\"done\":true}\n";
     } else {
-        out << TargetText(*target) << ": " << sourceText << "\nSet successfully!\n";
+        out << TargetText(*target) << ": " << sourceText;
+        // The default for one input is a preset, and the switcher names it so from now on.
+        if (preset && preset->IsDefault() && input != kEveryInput)
+            out << ", which the switcher shows as " << preset->NameOnOneInput();
+        out << "\nSet successfully!\n";
     }
     return kExitOk;
 }

@@ -81,7 +81,7 @@ int SaveScene(const std::string& path, const SConnection& link, const std::array
                 return kExitFailed;
             }
             e.kind = SSceneEdid::Kind::Preset;
-            e.preset = *preset;
+            e.preset = SBuiltInEdid{*preset};
         } else if (files[i - 1]) {
             e.kind = SSceneEdid::Kind::File;
             e.file = files[i - 1]->name;

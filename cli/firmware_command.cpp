@@ -1,11 +1,12 @@
 // corvanectl firmware: firmware files without a switcher. The page's own scrambling and checks
-// (link/firmware.h), so a file pack writes is one the page loads.
+// (core/firmware/firmware.h), so a file pack writes is one the page loads.
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "cli/commands.h"
 #include "core/firmware/firmware.h"
+#include "platform/regular_file.h"
 #ifdef CORVANE_CLI_LINK
 #include "cli/link_commands.h"
 #endif
@@ -43,7 +44,7 @@ std::string Reason(FileError e, int savedErrno, bool image)
 int Pack(const std::string& imagePath, const std::string& outPath, std::ostream& out, std::ostream& err)
 {
     std::vector<uint8_t> image;
-    FileError e = ReadRegularFile(imagePath, kFirmwareMaxImage, image);
+    FileError e = FileErrorOf(ReadRegularFile(imagePath, kFirmwareMaxImage, image));
     const int saved = errno;
     if (e == FileError::None && image.empty())
         e = FileError::NoImage;

@@ -27,6 +27,8 @@
 #include "core/firmware/firmware.h"
 #include "core/pages/firmware_page.h"
 #include "core/pages/matrix_page.h"
+#include "core/text/text.h"
+#include "platform/regular_file.h"
 
 namespace corvane::cli {
 
@@ -83,15 +85,6 @@ const char kFleetHelp[] =
     "printed and the switchers that did not finish are named. Exit status: 0 every switcher\n"
     "succeeded, 1 one or more failed (the others still ran), 2 bad usage (nothing was sent), 3 the\n"
     "search could not run, 130 or 143 stopped by SIGINT or SIGTERM.\n";
-
-std::string Trim(const std::string& s)
-{
-    const auto first = s.find_first_not_of(" \t\r");
-    if (first == std::string::npos)
-        return {};
-    const auto last = s.find_last_not_of(" \t\r");
-    return s.substr(first, last - first + 1);
-}
 
 // Checks one address and that it names a switcher not named before.
 bool TakeHost(const std::string& text, std::vector<std::string>& hosts, std::map<uint64_t, std::string>& seen,
@@ -725,8 +718,6 @@ private:
         }
         // The command's own JSON document is the record's result, when it parses as one.
         std::string result = Trim(r.out);
-        while (!result.empty() && result.back() == '\n')
-            result.pop_back();
         std::string why;
         const bool document = !result.empty() && result.find('\n') == std::string::npos && r.outDropped == 0 &&
                               (result.front() == '{' || result.front() == '[') && ParseJson(result, why).has_value();
@@ -943,11 +934,11 @@ int RunFleet(Args args, std::ostream& out, std::ostream& err, std::ostream& rawE
         hosts = *list;
     } else if (f.hostsFile) {
         std::vector<uint8_t> bytes;
-        const FileError e = ReadRegularFile(*f.hostsFile, kMaxHostsFile, bytes);
+        const RegularFileError e = ReadRegularFile(*f.hostsFile, kMaxHostsFile, bytes);
         const int saved = errno;
-        if (e != FileError::None) {
-            const std::string reason = e == FileError::NotRegular ? "not a regular file"
-                                       : e == FileError::TooLarge ? "larger than 1 MiB"
+        if (e != RegularFileError::None) {
+            const std::string reason = e == RegularFileError::NotRegular ? "not a regular file"
+                                       : e == RegularFileError::TooLarge ? "larger than 1 MiB"
                                                                   : std::strerror(saved);
             return FleetUsage(err, "--hosts-file " + *f.hostsFile + ": " + reason);
         }

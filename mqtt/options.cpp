@@ -11,6 +11,7 @@
 #include <map>
 #include <span>
 
+#include "core/text/text.h"
 #include "transport/session.h"
 
 namespace corvane::mqtt {
@@ -63,12 +64,6 @@ std::optional<long> Number(const std::string& v, long min, long max)
         return std::nullopt;
     const long n = std::stol(v);
     return n >= min && n <= max ? std::optional<long>(n) : std::nullopt;
-}
-
-std::string Trim(const std::string& s)
-{
-    const auto b = s.find_first_not_of(" \t\r");
-    return b == std::string::npos ? "" : s.substr(b, s.find_last_not_of(" \t\r") - b + 1);
 }
 
 // Applies one setting; false with error set.

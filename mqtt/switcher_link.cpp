@@ -145,7 +145,7 @@ SOutcome CSwitcherLink::ApplyOnLink(const SCommand& c, SPublishedState& state, c
     }
     case K::EdidPreset: {
         std::optional<std::string>& name = run.state.edids[c.number - 1];
-        if (!run.SetEdidPreset(c.number, c.value))
+        if (!run.SetEdidPreset(c.number, c.edid.position))
             return {};
         // The page reads the input back by itself; waiting for that keeps its query from
         // meeting the next reading's.
@@ -158,7 +158,8 @@ SOutcome CSwitcherLink::ApplyOnLink(const SCommand& c, SPublishedState& state, c
             return {};
         state.edids[c.number - 1] = name.value_or("");
         const std::string& shown = state.edids[c.number - 1];
-        if (shown != EdidListName(c.value))
+        // "Default EDID" to one input is a preset there, and the input reports that preset.
+        if (shown != c.edid.NameOnOneInput())
             return {false, "the switcher reports \"" + shown + "\" on IN" + std::to_string(c.number), {}};
         return {true, {}, {}};
     }

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "core/edid/edid_names.h"
 #include "core/scene/scene.h"
 
 namespace corvane {
@@ -40,9 +41,10 @@ struct SCommand {
     enum class Kind { Route, Beep, Dvi, EdidPreset, Scene, Refresh };
     Kind kind = Kind::Refresh;
     int number = 0;  // the output (Route) or input (EdidPreset)
-    int value = 0;   // the input (Route) or preset position 0..14 (EdidPreset)
+    int value = 0;   // the input (Route)
     bool on = false;  // Beep, Dvi
     std::shared_ptr<const SScene> scene;
+    SBuiltInEdid edid;  // EdidPreset
 };
 
 struct SOutcome {

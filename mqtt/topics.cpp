@@ -2,29 +2,15 @@
 
 #include <cctype>
 
+#include "core/edid/edid_names.h"
 #include "core/scene/json.h"
-#include "core/pages/edid_page.h"
+#include "core/text/text.h"
 
 namespace corvane::mqtt {
 
 namespace {
 
 const char* OnOffPayload(bool on) { return on ? "ON" : "OFF"; }
-
-std::string Lower(std::string s)
-{
-    for (char& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::string Trim(const std::string& s)
-{
-    const auto b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return {};
-    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
-}
 
 // "1".."4" or "IN 3" / "in3": an input number, 0 when it is neither.
 int InputNumber(const std::string& payload)
@@ -124,31 +110,28 @@ SParsedCommand ParseCommand(const STopics& t, const std::string& topic, const st
         return r;
     };
     if (const int o = NumberedTopic(r.name, "output/", "/input", 2)) {
-        c = {K::Route, o, InputNumber(payload), false, nullptr};
+        c = {K::Route, o, InputNumber(payload), false, nullptr, {}};
         if (!c.value)
             return fail("expected an input, 1 to 4 (or IN 1 to IN 4), not \"" + payload + "\"");
     } else if (r.name == "beep" || r.name == "dvi") {
         const auto on = Switch(payload);
         if (!on)
             return fail("expected ON or OFF, not \"" + payload + "\"");
-        c = {r.name == "beep" ? K::Beep : K::Dvi, 0, 0, *on, nullptr};
+        c = {r.name == "beep" ? K::Beep : K::Dvi, 0, 0, *on, nullptr, {}};
     } else if (const int i = NumberedTopic(r.name, "input/", "/edid", 4)) {
-        int preset = -1;
-        for (int p = 0; p < kEdidNames; ++p)
-            if (payload == EdidListName(p))
-                preset = p;
-        if (preset < 0)
+        const auto edid = ParseBuiltInEdid(payload);
+        if (!edid)
             return fail("\"" + payload + "\" is not an EDID of the switcher's list (\"" + EdidListName(0) +
                         "\" ... \"" + EdidListName(kEdidNames - 1) + "\")");
-        c = {K::EdidPreset, i, preset, false, nullptr};
+        c = {K::EdidPreset, i, 0, false, nullptr, *edid};
     } else if (r.name == "scene/apply") {
         std::string why;
         auto scene = ParseScene(payload, why);
         if (!scene)
             return fail("not a scene: " + why);
-        c = {K::Scene, 0, 0, false, std::make_shared<const SScene>(std::move(*scene))};
+        c = {K::Scene, 0, 0, false, std::make_shared<const SScene>(std::move(*scene)), {}};
     } else if (r.name == "refresh") {
-        c = {K::Refresh, 0, 0, false, nullptr};
+        c = {K::Refresh, 0, 0, false, nullptr, {}};
     } else {
         return fail("unknown command topic " + topic);
     }

@@ -2,12 +2,14 @@
 // never more of it than a limit. Nothing here blocks or acts on a device: the path is looked at
 // before it is opened (opening a FIFO waits for a writer, opening a device may act on it),
 // opened non-blocking, and looked at again once open (the path may have changed in between).
+// And writing a whole file, in place or by replacing it at once.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@ enum class RegularFileError {
     CannotOpen,  // missing, no permission, or not examinable (OsError)
     NotRegular,  // a directory, FIFO, device or socket (Mode): never opened or never read
     ReadFailed,  // reading stopped with an error (OsError)
+    TooLarge,    // ReadRegularFile only: more bytes than its limit
 };
 
 class CRegularFile {
@@ -46,5 +49,17 @@ private:
     mode_t m_mode = 0;
     uint64_t m_reportedSize = 0;
 };
+
+// The whole of a regular file of at most maxBytes. Opening never blocks (a FIFO without a
+// writer, a terminal) and at most maxBytes + 1 bytes are ever read. out is left alone unless the
+// file is read; after CannotOpen and ReadFailed, errno holds the system's reason.
+RegularFileError ReadRegularFile(const std::string& path, std::size_t maxBytes, std::vector<uint8_t>& out);
+
+// Writes the whole file, replacing what it held; false with error ("PATH: reason") on any failure.
+bool WriteWholeFile(const std::string& path, std::span<const uint8_t> bytes, std::string& error);
+// Writes the bytes under a temporary name beside path, flushes them to the disk, then renames
+// that file over path: a reader never sees half a file and a failed write leaves the old one.
+// false with why ("PATH: reason") on any failure, and no temporary file left behind.
+bool WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes, std::string& why);
 
 }  // namespace corvane

@@ -124,7 +124,8 @@ EdidCheck CheckEdidFile(const std::string& path)
     // One byte more than the largest EDID tells a longer file, however long it is.
     const std::size_t limit = kEdidSize + 1;
     switch (file.Read(limit, content)) {
-    case RegularFileError::None: break;
+    case RegularFileError::None:
+    case RegularFileError::TooLarge: break;  // not from Read: the size check below tells a long file
     case RegularFileError::CannotOpen: return Failed(EdidFault::CannotOpen, file.OsError());
     case RegularFileError::NotRegular: {
         EdidCheck c = Failed(EdidFault::NotRegularFile);

@@ -1,42 +1,8 @@
 #include "core/firmware/firmware.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-
-#include "platform/regular_file.h"
 
 namespace corvane {
-
-namespace {
-
-// Closes the descriptor however the function leaves.
-class CFile {
-public:
-    explicit CFile(int fd) : m_fd(fd) {}
-    ~CFile()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    CFile(const CFile&) = delete;
-    CFile& operator=(const CFile&) = delete;
-    int Get() const { return m_fd; }
-    int Release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
-
-}  // namespace
 
 void ScrambleFirmware(std::span<uint8_t> file)
 {
@@ -58,47 +24,16 @@ std::string FirmwareFileErrorText(FileError error)
     return {};
 }
 
-FileError ReadRegularFile(const std::string& path, std::size_t maxBytes, std::vector<uint8_t>& out)
+FileError FileErrorOf(RegularFileError error)
 {
-    CRegularFile file(path);
-    if (file.Error() == RegularFileError::None && file.ReportedSize() > maxBytes)
-        return FileError::TooLarge;
-    std::vector<uint8_t> bytes;
-    switch (file.Read(maxBytes + 1, bytes)) {
-    case RegularFileError::None: break;
+    switch (error) {
+    case RegularFileError::None: return FileError::None;
     case RegularFileError::CannotOpen: return FileError::CannotOpen;
     case RegularFileError::NotRegular: return FileError::NotRegular;
     case RegularFileError::ReadFailed: return FileError::ReadFailed;
+    case RegularFileError::TooLarge: return FileError::TooLarge;
     }
-    if (bytes.size() > maxBytes)
-        return FileError::TooLarge;
-    out = std::move(bytes);
-    return FileError::None;
-}
-
-bool WriteWholeFile(const std::string& path, std::span<const uint8_t> bytes, std::string& error)
-{
-    CFile f(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0644));
-    if (f.Get() < 0) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(f.Get(), bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = path + ": " + std::strerror(n < 0 ? errno : EIO);
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (close(f.Release()) != 0) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
+    return FileError::ReadFailed;
 }
 
 FileError CheckFirmwareLength(std::size_t fileLength)
@@ -113,7 +48,7 @@ FileError CheckFirmwareLength(std::size_t fileLength)
 FileError LoadFirmwareFile(const std::string& path, std::vector<uint8_t>& out)
 {
     std::vector<uint8_t> file;
-    if (const FileError e = ReadRegularFile(path, kFirmwareMaxFile, file); e != FileError::None)
+    if (const FileError e = FileErrorOf(ReadRegularFile(path, kFirmwareMaxFile, file)); e != FileError::None)
         return e;
     if (const FileError e = CheckFirmwareLength(file.size()); e != FileError::None)
         return e;

@@ -1,5 +1,5 @@
-// Firmware files and the packets that carry them to the switcher. No I/O beyond reading and
-// writing the files themselves.
+// Firmware files and the packets that carry them to the switcher. The files are read through
+// the platform's regular-file reader; no I/O here.
 //
 // A firmware file is a two-byte lead (unused) followed by the image; every byte is stored as
 // image byte XOR kFirmwareScramble XOR (file length mod 256). The image travels in 256-byte
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/link/frame.h"
+#include "platform/regular_file.h"
 
 namespace corvane {
 
@@ -40,11 +41,8 @@ enum class FileError {
 // The operator's text for a refused firmware file; empty for errors that are not reported.
 std::string FirmwareFileErrorText(FileError error);
 
-// Reads a regular file of at most maxBytes. Opening never blocks (a FIFO without a writer, a
-// terminal) and at most maxBytes + 1 bytes are ever read.
-FileError ReadRegularFile(const std::string& path, std::size_t maxBytes, std::vector<uint8_t>& out);
-// Writes the whole file (replacing it); false on any failure.
-bool WriteWholeFile(const std::string& path, std::span<const uint8_t> bytes, std::string& error);
+// The refusal of a firmware file or image for what reading it gave.
+FileError FileErrorOf(RegularFileError error);
 
 // A firmware file, read and descrambled: lead included, so image position p is file[p + 2].
 // out is left alone unless the file is accepted.

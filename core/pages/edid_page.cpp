@@ -14,14 +14,8 @@ namespace corvane {
 
 namespace {
 
-constexpr const char* kEdidListNames[kEdidNames] = {
-    "1080i,Stereo Audio 2.0", "1080i,Dolby/DTS 5.1", "1080i,HD Audio 7.1", "1080p,Stereo Audio 2.0",
-    "1080p,Dolby/DTS 5.1",    "1080p,HD Audio 7.1",  "3D,Stereo Audio 2.0", "3D,Dolby/DTS 5.1",
-    "3D,HD Audio 7.1",        "4K2K,Stereo Audio 2.0", "4K2K,Dolby/DTS 5.1", "4K2K,HD Audio 7.1",
-    "DVI 1024x768",           "DVI 1920x1080",       "DVI 1920x1200",      "Default EDID",
-};
-constexpr int kDefaultPosition = kEdidNames - 1;
-constexpr uint8_t kDefaultToOneInput = 0x04;  // what "Default EDID" sends for a single input
+// What "Default EDID" sends for a single input: the preset it stands for there.
+constexpr uint8_t kDefaultToOneInput = kDefaultOnOneInputPosition + 1;
 
 enum : uint8_t {
     GROUP_STATUS = 0x01,
@@ -70,16 +64,6 @@ std::string OneLine(const std::string& text)
 }
 
 }  // namespace
-
-const char* EdidListName(int position)
-{
-    return position >= 0 && position < kEdidNames ? kEdidListNames[position] : "";
-}
-
-const char* EdidName(unsigned index)
-{
-    return index < static_cast<unsigned>(kDefaultPosition) ? kEdidListNames[index] : kEdidListNames[kDefaultPosition];
-}
 
 std::string EdidFileLogLine(const std::string& path, const EdidCheck& check)
 {
@@ -201,9 +185,9 @@ void CEdidPage::OnSetAccepted(uint8_t mode)
         m_setTarget = n;
         const auto p = static_cast<uint8_t>(position + 1);
         const auto in = static_cast<uint8_t>(n);
-        if (position == kDefaultPosition && n == kEdidAllInputs)
+        if (position == kDefaultEdidPosition && n == kEdidAllInputs)
             SendEdidFrame({GROUP_EDID, DEFAULT_TO_ALL, EVERY_INPUT});
-        else if (position == kDefaultPosition)
+        else if (position == kDefaultEdidPosition)
             SendEdidFrame({GROUP_EDID, PRESET_TO_ONE, kDefaultToOneInput, ANNOUNCE, in});
         else if (n == kEdidAllInputs)
             SendEdidFrame({GROUP_EDID, PRESET_TO_ALL, p, ANNOUNCE});

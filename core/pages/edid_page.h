@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/edid/edid_names.h"
 #include "core/link/frame.h"
 #include "platform/timers.h"
 
@@ -32,7 +33,6 @@ inline constexpr unsigned kEdidBlockDelayMs = 100;
 
 inline constexpr int kEdidInputs = 4;
 inline constexpr int kEdidAllInputs = 5;  // the position of "All Input" + 1
-inline constexpr int kEdidNames = 16;     // fifteen presets and "Default EDID"
 
 // The page's drop-down lists.
 enum class EdidList {
@@ -42,11 +42,6 @@ enum class EdidList {
     CopyTarget,
     FileTarget,
 };
-
-// The name at a position of the preset list (0..15); "" outside.
-const char* EdidListName(int position);
-// The name of an index in a status reply: 0..14 a preset, every other value "Default EDID".
-const char* EdidName(unsigned index);
 
 class IEdidView {
 public:

@@ -1,11 +1,8 @@
 #include "core/scene/scene.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <set>
@@ -14,15 +11,11 @@
 #include "core/link/frame.h"
 #include "core/edid/edid_check.h"
 #include "core/edid/edid_decode.h"
-#include "core/pages/edid_page.h"
 #include "platform/regular_file.h"
 
 namespace corvane {
 
 namespace {
-
-constexpr int kPresets = kEdidNames - 1;  // the last name, "Default EDID", is no preset
-const char kNotPreset[] = "Default EDID";  // what the switcher reports for any other EDID
 
 std::string Hex(const std::vector<uint8_t>& bytes)
 {
@@ -175,13 +168,10 @@ bool ReadEdid(const SJson& v, const std::string& path, SScene& scene, std::array
         const auto name = r.String("name", true);
         if (!r.Ok())
             return false;
-        const auto position = PresetByName(*name);
-        if (!position)
-            return r.Fail(r.Sub("name") + ": \"" + *name + "\" is not a built-in EDID (see 'corvanectl edid --help'" +
-                          (*name == kNotPreset ? "; the switcher reports any EDID that is not a preset so: use kind "
-                                                 "\"unknown\" or \"file\")"
-                                               : ")"));
-        e.preset = *position;
+        const auto preset = ParseBuiltInEdid(*name);
+        if (!preset)
+            return r.Fail(r.Sub("name") + ": \"" + *name + "\" is not a built-in EDID (see 'corvanectl edid --help')");
+        e.preset = *preset;
     } else if (*kind == "file") {
         e.kind = SSceneEdid::Kind::File;
         const auto name = r.String("name", true);
@@ -213,7 +203,8 @@ bool ReadEdid(const SJson& v, const std::string& path, SScene& scene, std::array
     return true;
 }
 
-// The scene as a switcher would report it: an EDID from a file or unknown is not reported.
+// The scene as a switcher would report it: an EDID from a file or unknown is not reported, the
+// default EDID shows as the preset it is for one input.
 SSwitcherState SceneState(const SScene& scene)
 {
     SSwitcherState s;
@@ -222,7 +213,7 @@ SSwitcherState SceneState(const SScene& scene)
     s.dvi = scene.dvi;
     for (int i = 0; i < 4; ++i)
         if (scene.edids[i].kind == SSceneEdid::Kind::Preset)
-            s.edids[i] = EdidListName(scene.edids[i].preset);
+            s.edids[i] = scene.edids[i].preset.NameOnOneInput();
     return s;
 }
 
@@ -262,10 +253,8 @@ std::vector<SSceneDifference> Compare(const SScene& scene, const SSwitcherState&
 
 std::optional<int> PresetByName(const std::string& name)
 {
-    for (int p = 0; p < kPresets; ++p)
-        if (name == EdidListName(p))
-            return p;
-    return std::nullopt;
+    const auto edid = ParseBuiltInEdid(name);
+    return edid && !edid->IsDefault() ? std::optional<int>(edid->position) : std::nullopt;
 }
 
 std::optional<SScene> ParseScene(std::string_view text, std::string& error)
@@ -375,7 +364,7 @@ std::string SceneJson(const SScene& s)
         j += "    {\"input\": " + std::to_string(i) + ", \"kind\": ";
         switch (e.kind) {
         case SSceneEdid::Kind::Unknown: j += "\"unknown\""; break;
-        case SSceneEdid::Kind::Preset: j += "\"preset\", \"name\": " + JsonString(EdidListName(e.preset)); break;
+        case SSceneEdid::Kind::Preset: j += "\"preset\", \"name\": " + JsonString(e.preset.Name()); break;
         case SSceneEdid::Kind::File:
             j += "\"file\", \"name\": " + JsonString(e.file) + ", \"data\": \"" + Hex(e.data) + "\"";
             break;
@@ -388,40 +377,18 @@ std::string SceneJson(const SScene& s)
 std::string WriteSceneFile(const std::string& path, const SScene& scene)
 {
     const std::string text = SceneJson(scene);
-    const std::string part = path + ".part-" + std::to_string(getpid());
-    // O_EXCL: never write through a link someone left under the temporary name.
-    const int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return part + ": " + std::strerror(errno);
-    std::size_t done = 0;
     std::string why;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            why = std::strerror(n < 0 ? errno : EIO);
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (why.empty() && fsync(fd) != 0)
-        why = std::strerror(errno);
-    if (close(fd) != 0 && why.empty())
-        why = std::strerror(errno);
-    if (why.empty() && rename(part.c_str(), path.c_str()) != 0)
-        why = std::strerror(errno);
-    if (!why.empty()) {
-        unlink(part.c_str());
-        return path + ": " + why;
-    }
-    return {};
+    WriteFileAtomically(path, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()), why);
+    return why;
 }
 
 std::string EdidSettingText(const SSceneEdid& e)
 {
     switch (e.kind) {
-    case SSceneEdid::Kind::Preset: return EdidListName(e.preset);
+    case SSceneEdid::Kind::Preset:
+        if (e.preset.IsDefault())
+            return std::string(e.preset.Name()) + " (" + e.preset.NameOnOneInput() + ")";
+        return e.preset.Name();
     case SSceneEdid::Kind::File: return "file " + e.file;
     case SSceneEdid::Kind::Unknown: break;
     }

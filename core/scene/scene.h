@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/edid/edid_names.h"
 #include "core/switcher/switcher_state.h"
 
 namespace corvane {
@@ -22,7 +23,7 @@ inline constexpr std::size_t kSceneMaxBytes = 1 << 20;
 struct SSceneEdid {
     enum class Kind { Unknown, Preset, File };
     Kind kind = Kind::Unknown;
-    int preset = -1;            // Preset: the position in the built-in list, 0..14
+    SBuiltInEdid preset;        // Preset: a preset or the default, given to this input alone
     std::string file;           // File: the name it was loaded from, for people
     std::vector<uint8_t> data;  // File: its 128 or 256 bytes, passing the EDID file checks
     bool operator==(const SSceneEdid&) const = default;
@@ -57,8 +58,8 @@ std::string WriteSceneFile(const std::string& path, const SScene& scene);
 // The scene for people, one line a setting.
 std::vector<std::string> SceneLines(const SScene& scene);
 
-// The scene's EDID of an input as the switcher would name it: a preset's name, "file NAME", or
-// "unknown".
+// The scene's EDID of an input for people: a preset's name, "Default EDID (1080p,Stereo Audio
+// 2.0)" with the preset it is for one input, "file NAME", or "unknown".
 std::string EdidSettingText(const SSceneEdid& edid);
 
 // One setting of the scene and the switcher's value of it.
@@ -90,7 +91,8 @@ std::vector<SSceneDifference> SceneChanges(const SScene& scene, const SSwitcherS
 // switcher reports as not a preset.
 std::vector<SSceneDifference> SceneMismatches(const SScene& scene, const SSwitcherState& now);
 
-// A preset's position (0..14) by its name; nothing for "Default EDID" and any other text.
+// A preset's position (0..14) by the name the switcher reports; nothing for "Default EDID",
+// which it reports for any EDID that is not a preset, and any other text.
 std::optional<int> PresetByName(const std::string& name);
 
 // "2026-12-07T14:03:22Z": the time now, in UTC.

@@ -30,7 +30,7 @@ bool Change(CSwitcherReader& reader, const SScene& scene, const SSceneDifference
         const SSceneEdid& e = scene.edids[d.number - 1];
         if (e.kind == SSceneEdid::Kind::File)
             return reader.SetEdidFile(d.number, e.file, e.data);
-        reader.SetEdidPreset(d.number, e.preset);
+        reader.SetEdidPreset(d.number, e.preset.position);
         break;
     }
     }

@@ -133,6 +133,9 @@ TEST_P(CliLink, EdidCommandsGiveTheInputsTheirEdids)
          "{\"kind\":\"preset\",\"source\":\"DVI 1920x1200\",\"inputs\":[1,2,3,4],\"done\":true}\n",
          "IN1: DVI 1920x1200\nIN2: DVI 1920x1200\nIN3: DVI 1920x1200\nIN4: DVI 1920x1200\n"},
         {{"edid", "set", "16", "--to", "all"}, "all inputs: Default EDID\nSet successfully!\n", statusDefault},
+        {{"edid", "set", "default EDID", "--to", "IN3"},
+         "IN3: Default EDID, which the switcher shows as 1080p,Stereo Audio 2.0\nSet successfully!\n",
+         "IN1: Default EDID\nIN2: Default EDID\nIN3: 1080p,Stereo Audio 2.0\nIN4: Default EDID\n"},
         {{"edid", "copy", "OUTB", "--to", "3", "--json"},
          "{\"kind\":\"copy\",\"source\":\"OUTB\",\"inputs\":[3],\"done\":true}\n", ""},
         {{"edid", "load", dir.path + "/office.bin", "--to", "IN4"},
@@ -1045,8 +1048,8 @@ TEST(CliOffline, SceneFilesRefusedBeforeTheLinkOpens)
          "routes[0].input: a string where a number belongs"},
         {"no such preset", scene(head, routes, R"({"input": 3, "kind": "preset", "name": "8K"})"),
          "edids[2].name: \"8K\" is not a built-in EDID"},
-        {"default as a preset", scene(head, routes, R"({"input": 3, "kind": "preset", "name": "Default EDID"})"),
-         "use kind \"unknown\" or \"file\""},
+        {"a preset by number", scene(head, routes, R"({"input": 3, "kind": "preset", "name": "4"})"),
+         "edids[2].name: \"4\" is not a built-in EDID"},
         {"input twice", scene(head, routes, R"({"input": 2, "kind": "unknown"})"), "edids[2]: input 2 appears twice"},
         {"EDID with a bad sum", scene(head, routes, R"({"input": 3, "kind": "file", "name": "x.bin", "data": ")" + broken + "\"}"),
          "edids[2].data: not an EDID the switcher may be sent: bytes 0-127 sum to"},
@@ -1168,6 +1171,7 @@ TEST(CliOffline, SceneDifferences)
     scene.beep = true;
     scene.edids[0] = {SSceneEdid::Kind::Preset, 4, "", {}};
     scene.edids[1] = {SSceneEdid::Kind::File, -1, "a.bin", {0}};
+    scene.edids[2] = {SSceneEdid::Kind::Preset, 15, "", {}};  // the default, for this input alone
     const auto lines = [](const std::vector<SSceneDifference>& d) {
         std::vector<std::string> l;
         for (const auto& x : d)
@@ -1184,12 +1188,13 @@ TEST(CliOffline, SceneDifferences)
             s.edids[i] = edids[i];
         return s;
     };
-    const auto same = state({3, 4}, true, false, {"1080p,Dolby/DTS 5.1", "Default EDID", "DVI 1024x768", "x"});
+    const auto same = state({3, 4}, true, false, {"1080p,Dolby/DTS 5.1", "Default EDID", "1080p,Stereo Audio 2.0", "x"});
     EXPECT_EQ(lines(SceneChanges(scene, same)), Lines{"EDID IN2: file a.bin, sent: the switcher cannot report it"});
     EXPECT_EQ(lines(SceneMismatches(scene, same)), Lines{});
-    const auto other = state({1, 4}, false, true, {"Default EDID", "3D,HD Audio 7.1", "", ""});
+    const auto other = state({1, 4}, false, true, {"Default EDID", "3D,HD Audio 7.1", "Default EDID", ""});
     const Lines all = {"output 1: IN 1 -> IN 3", "beep: off -> on", "DVI compatibility: on -> off",
-                       "EDID IN1: Default EDID -> 1080p,Dolby/DTS 5.1", "EDID IN2: 3D,HD Audio 7.1 -> file a.bin"};
+                       "EDID IN1: Default EDID -> 1080p,Dolby/DTS 5.1", "EDID IN2: 3D,HD Audio 7.1 -> file a.bin",
+                       "EDID IN3: Default EDID -> Default EDID (1080p,Stereo Audio 2.0)"};
     EXPECT_EQ(lines(SceneChanges(scene, other)), all);
     EXPECT_EQ(lines(SceneMismatches(scene, other)), all);  // a preset where the file belongs
 }

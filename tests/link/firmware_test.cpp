@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "core/firmware/firmware.h"
+#include "platform/regular_file.h"
 
 namespace corvane {
 namespace {
@@ -193,6 +194,33 @@ TEST_F(FirmwareFiles, LoadingAcceptsOnlyRegularFilesWithAnImageUpToTheLimit)
             EXPECT_EQ(out.size(), std::filesystem::file_size(c.path));
         const std::string text = FirmwareFileErrorText(c.error);
         EXPECT_EQ(text.empty(), c.error == FileError::None || c.error == FileError::CannotOpen);
+    }
+}
+
+// A scene is saved so: the old file stays whole until the new one is, and no temporary is left.
+TEST_F(FirmwareFiles, AtomicWriteReplacesTheFileOrLeavesIt)
+{
+    std::filesystem::create_directory(dir + "/folder");
+    const std::vector<uint8_t> bytes{7, 8, 9};
+    const struct {
+        std::string path;
+        std::string why;  // the start of the reason; empty: written
+    } cases[] = {
+        {dir + "/new.json", ""},
+        {Write("old.json", {1, 2, 3, 4}), ""},
+        {dir + "/folder", dir + "/folder: "},                       // the rename fails
+        {dir + "/missing/x.json", dir + "/missing/x.json.part-"},  // the temporary cannot be made
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::string why;
+        EXPECT_EQ(WriteFileAtomically(c.path, bytes, why), c.why.empty());
+        EXPECT_EQ(why.rfind(c.why, 0), 0u) << why;
+        EXPECT_EQ(std::filesystem::is_directory(c.path), c.path == dir + "/folder");
+        if (c.why.empty()) {
+            EXPECT_EQ(std::filesystem::file_size(c.path), bytes.size());
+        }
+        EXPECT_FALSE(std::filesystem::exists(c.path + ".part-" + std::to_string(getpid())));
     }
 }
 

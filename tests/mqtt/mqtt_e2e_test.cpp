@@ -144,7 +144,7 @@ TEST_P(MqttBridge, CommandsChangeTheSwitcherAndAreReadBack)
     const std::string scene =
         R"({"format":"corvane-scene","version":1,"routes":[{"output":1,"input":2},{"output":2,"input":1}],)"
         R"("beep":true,"dvi":false,"edids":[{"input":1,"kind":"preset","name":"4K2K,HD Audio 7.1"},)"
-        R"({"input":2,"kind":"unknown"},{"input":3,"kind":"unknown"},{"input":4,"kind":"unknown"}]})";
+        R"({"input":2,"kind":"preset","name":"Default EDID"},{"input":3,"kind":"unknown"},{"input":4,"kind":"unknown"}]})";
     struct Case {
         std::string topic, payload, stateTopic, state;
     } const cases[] = {
@@ -153,6 +153,7 @@ TEST_P(MqttBridge, CommandsChangeTheSwitcherAndAreReadBack)
         {"beep", "OFF", "beep", "OFF"},
         {"dvi", "on", "dvi", "ON"},
         {"input/3/edid", "DVI 1920x1080", "input/3/edid", "DVI 1920x1080"},
+        {"input/2/edid", "default edid", "input/2/edid", "1080p,Stereo Audio 2.0"},
         {"scene/apply", scene, "input/1/edid", "4K2K,HD Audio 7.1"},
         {"refresh", "PRESS", "", ""},
     };

@@ -46,7 +46,8 @@ TEST(MqttCommands, PayloadsCheckedBeforeAnythingIsSent)
         {"a/b/dvi/set", "ONN", false, K::Dvi, 0, 0, false},
         {"a/b/input/4/edid/set", "DVI 1920x1200", true, K::EdidPreset, 4, 14, false},
         {"a/b/input/1/edid/set", "Default EDID", true, K::EdidPreset, 1, 15, false},
-        {"a/b/input/1/edid/set", "dvi 1920x1200", false, K::EdidPreset, 0, 0, false},
+        {"a/b/input/1/edid/set", "dvi 1920x1200", true, K::EdidPreset, 1, 14, false},
+        {"a/b/input/1/edid/set", "16", false, K::EdidPreset, 0, 0, false},
         {"a/b/refresh/set", "", true, K::Refresh, 0, 0, false},
         {"a/b/input/1/signal/set", "ON", false, K::Refresh, 0, 0, false},
     };
@@ -59,7 +60,7 @@ TEST(MqttCommands, PayloadsCheckedBeforeAnythingIsSent)
             continue;
         EXPECT_EQ(p.command.kind, c.kind);
         EXPECT_EQ(p.command.number, c.number);
-        EXPECT_EQ(p.command.value, c.value);
+        EXPECT_EQ(c.kind == K::EdidPreset ? p.command.edid.position : p.command.value, c.value);
         EXPECT_EQ(p.command.on, c.on);
     }
     // Not a command topic of this bridge: no name, so no result either.
