@@ -19,6 +19,7 @@ CLinkSession::CLinkSession(ILogPane& tx, ILogPane& rx) : m_link(tx, rx)
                                            });
     for (uint8_t page : {PAGE_GENERAL, PAGE_EDID, PAGE_MATRIX, PAGE_FIRMWARE})
         m_link.SetPageHandler(page, [this, page](const Frame& f) { OnReply(page, f); });
+    m_link.SetMaySend([this](std::span<const uint8_t> out) { return m_stopGuard.MaySend(out, Stopped()); });
 }
 
 CLinkSession::~CLinkSession()
@@ -72,7 +73,7 @@ void CLinkSession::SetPump(std::function<void()> pump)
 
 void CLinkSession::Fail(const std::string& what)
 {
-    if (m_failed)
+    if (m_failed || Stopped())  // what a stop cut short is no failure of the switcher
         return;
     m_failed = true;
     std::string line = what;
@@ -118,7 +119,7 @@ void CLinkSession::Settle()
 {
     if (!m_pump)
         return;
-    while (m_link.Settling() && !m_lost && !Stopped())
+    while (!m_lost && (Stopped() ? m_stopGuard.Settling(m_link) : m_link.Settling()))
         m_pump();
 }
 
