@@ -582,7 +582,8 @@ std::vector<std::string> DropNotes(const SJobResult& r, long long deadlineMs)
     if (r.timedOut)
         notes.push_back("corvanectl: ended after " + std::to_string((deadlineMs + 999) / 1000) +
                         " s, longer than the command can take with a switcher that answers");
-    if (r.interrupted && r.status != kExitOk)
+    // A switcher's own process says when a signal stopped it, with what it had done.
+    if (r.interrupted && r.status != kExitOk && r.err.find("corvanectl: stopped by ") == std::string::npos)
         notes.push_back(r.status < 0 ? "corvanectl: not started: the run was stopped"
                                      : "corvanectl: stopped while it ran; what it had done is above");
     return notes;
