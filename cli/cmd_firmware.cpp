@@ -147,6 +147,10 @@ int RunFirmwareLink(Args args, std::ostream& out, std::ostream& err)
         if (page.ImageMayBeComplete())
             return "every packet was sent and all but the last acknowledged: the switcher may hold the whole "
                    "image and be rebooting with it";
+        using Step = CFirmwarePage::Step;
+        const Step step = page.CurrentStep();
+        if (run.session.Stopped() && step != Step::Idle && step != Step::Upgrade)
+            return "the transfer was cut short: the switcher may hold part of an image";
         return page.FailedStep() == "the reboot check"
                    ? "every packet was sent and acknowledged, but the switcher did not come back"
                    : "";

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 
-#include <QSocketNotifier>
 #include <chrono>
 #include <ctime>
 
@@ -41,56 +40,6 @@ const char kWatchHelp[] =
     "reads any more (\"corvanectl watch | head -3\"); 1 when the link is lost or the switcher\n"
     "stops answering: the line that says so carries a time stamp too, and with --json a last\n"
     "record {\"time\",\"error\"} says it on standard output.\n";
-
-volatile std::sig_atomic_t g_stop = 0;
-int g_wakePipe[2] = {-1, -1};
-
-void OnStopSignal(int)
-{
-    const int saved = errno;  // the interrupted code may be about to read it
-    g_stop = 1;
-    const char c = 1;
-    [[maybe_unused]] const ssize_t n = write(g_wakePipe[1], &c, 1);
-    errno = saved;
-}
-
-// SIGINT and SIGTERM end the watch through the event loop; the handlers they had come back.
-class CStopSignals {
-public:
-    CStopSignals()
-    {
-        g_stop = 0;
-        if (pipe2(g_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0)
-            return;
-        struct sigaction sa {};
-        sa.sa_handler = OnStopSignal;
-        sigemptyset(&sa.sa_mask);
-        sigaction(SIGINT, &sa, &m_int);
-        sigaction(SIGTERM, &sa, &m_term);
-        m_notifier = std::make_unique<QSocketNotifier>(g_wakePipe[0], QSocketNotifier::Read);
-        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [] {
-            char buf[16];
-            while (read(g_wakePipe[0], buf, sizeof buf) > 0) {
-            }
-        });
-    }
-    ~CStopSignals()
-    {
-        m_notifier.reset();
-        if (g_wakePipe[0] < 0)
-            return;
-        sigaction(SIGINT, &m_int, nullptr);
-        sigaction(SIGTERM, &m_term, nullptr);
-        close(g_wakePipe[0]);
-        close(g_wakePipe[1]);
-        g_wakePipe[0] = g_wakePipe[1] = -1;
-    }
-    bool Ok() const { return g_wakePipe[0] >= 0; }
-
-private:
-    struct sigaction m_int {}, m_term {};
-    std::unique_ptr<QSocketNotifier> m_notifier;
-};
 
 // "2026-12-07T14:03:22.481+01:00", local time.
 std::string Timestamp()
@@ -267,13 +216,8 @@ int RunWatch(Args args, std::ostream& out, std::ostream& err)
     SLinkRun run(stamped, c.link);
     if (int r = run.session.Open())
         return r;
-    CStopSignals stopSignals;
-    if (!stopSignals.Ok()) {
-        stamped << "corvanectl: cannot watch for signals\n";
-        return kExitFailed;
-    }
     CNoPipeSignal noPipeSignal;
-    run.session.SetStop(&g_stop);
+    run.session.SetStopSilent(true);  // SIGINT and SIGTERM are how a watch ends
     // A failure ends the watch: on standard error as a stamped line, and with --json as a last
     // record, so that a program reading the records learns why they stopped.
     const auto failed = [&] {

@@ -37,7 +37,7 @@ constexpr std::array kSubcommands = {
     Subcommand{"search", kSearchUsage, RunSearch},
     Subcommand{"config", kConfigUsage, RunConfig},
     Subcommand{"scene", kSceneUsage, RunScene},
-    Subcommand{"watch", kWatchUsage, RunWatch},
+    Subcommand{"watch", kWatchUsage, RunWatch, true},
     Subcommand{"firmware", kFirmwareUsage, RunFirmware},
 #else
     Subcommand{"firmware", kFirmwareUsage, RunFirmware},
@@ -138,9 +138,20 @@ int RunCommand(Args original, std::ostream& out, std::ostream& err, [[maybe_unus
         out << "corvanectl " << CORVANE_VERSION << "\n";
         return kExitOk;
     }
+#ifdef CORVANE_CLI_LINK
+    // SIGINT and SIGTERM stop a command between two frames: its line settles and its port
+    // closes as at any other end, and the status tells the signal, as a fleet run's does.
+    CEventLoopStop stop;
+#endif
     for (const Subcommand& c : kSubcommands)
-        if (first == c.name)
-            return c.run(args.subspan(1), out, err);
+        if (first == c.name) {
+            const int status = c.run(args.subspan(1), out, err);
+#ifdef CORVANE_CLI_LINK
+            if (stop.Received() && !c.untilStopped)
+                return 128 + stop.Received();
+#endif
+            return status;
+        }
     err << "corvanectl: unknown command '" << first << "'\nTry 'corvanectl --help'.\n";
     return kExitUsage;
 }

@@ -21,6 +21,7 @@ struct Subcommand {
     const char* name;
     const char* usage;    // the lines of the help text, each "NAME ARGS  what it does"
     int (*run)(Args args, std::ostream& out, std::ostream& err);
+    bool untilStopped = false;  // runs until a signal stops it: its own status says how it ended
 };
 
 // Every subcommand, in the order the help text lists them.

@@ -575,7 +575,8 @@ std::vector<std::string> DropNotes(const SJobResult& r, long long deadlineMs)
     if (r.timedOut)
         notes.push_back("corvanectl: ended after " + std::to_string((deadlineMs + 999) / 1000) +
                         " s, longer than the command can take with a switcher that answers");
-    if (r.interrupted && r.status != kExitOk)
+    // A switcher's own process says when a signal stopped it, with what it had done.
+    if (r.interrupted && r.status != kExitOk && r.err.find("corvanectl: stopped by ") == std::string::npos)
         notes.push_back(r.status < 0 ? "corvanectl: not started: the run was stopped"
                                      : "corvanectl: stopped while it ran; what it had done is above");
     return notes;
@@ -815,50 +816,6 @@ long long WorstCaseMs(const std::string& word, const std::string& second, Args a
     return ms + kSpare;
 }
 
-// SIGINT and SIGTERM while the switchers' processes run: the signal number goes down a pipe the
-// runner watches, and the handlers the program had come back afterwards.
-int g_stopPipe[2] = {-1, -1};
-volatile std::sig_atomic_t g_stopSignal = 0;
-
-void OnFleetStop(int sig)
-{
-    const int saved = errno;
-    g_stopSignal = sig;
-    const unsigned char c = static_cast<unsigned char>(sig);
-    [[maybe_unused]] const ssize_t n = write(g_stopPipe[1], &c, 1);
-    errno = saved;
-}
-
-class CStopSignals {
-public:
-    CStopSignals()
-    {
-        g_stopSignal = 0;
-        if (pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-            return;
-        struct sigaction sa {};
-        sa.sa_handler = OnFleetStop;
-        sigemptyset(&sa.sa_mask);
-        sigaction(SIGINT, &sa, &m_int);
-        sigaction(SIGTERM, &sa, &m_term);
-    }
-    ~CStopSignals()
-    {
-        if (g_stopPipe[0] < 0)
-            return;
-        sigaction(SIGINT, &m_int, nullptr);
-        sigaction(SIGTERM, &m_term, nullptr);
-        close(g_stopPipe[0]);
-        close(g_stopPipe[1]);
-        g_stopPipe[0] = g_stopPipe[1] = -1;
-    }
-    int Fd() const { return g_stopPipe[0]; }
-    int Received() const { return g_stopSignal; }
-
-private:
-    struct sigaction m_int {}, m_term {};
-};
-
 }  // namespace
 
 bool IsFleetCommandLine(Args args)
@@ -1005,7 +962,8 @@ int RunFleet(Args args, std::ostream& out, std::ostream& err, std::ostream& rawE
     const bool progress = *entry->progress && HasWord(entry->progress, second);
     SRunLimits limits;
     limits.deadlineMs = WorstCaseMs(word, second, afterCommand);
-    CStopSignals stop;
+    // SIGINT and SIGTERM while the switchers' processes run: the runner watches the signal's pipe.
+    CStopSignal stop;
     limits.stopFd = stop.Fd();
     CFleetReport report(hosts, labels, json, progress, limits.deadlineMs, out, err, rawErr);
     const std::vector<SJobResult> results = RunJobs(argvs, jobs, report, limits);
@@ -1023,7 +981,7 @@ int RunFleet(Args args, std::ostream& out, std::ostream& err, std::ostream& rawE
         for (std::size_t k = 0; k < results.size(); ++k)
             if (results[k].interrupted && results[k].status != kExitOk)
                 stopped += (count++ ? ", " : "") + hosts[k];
-        err << "corvanectl: stopped by " << (sig == SIGINT ? "SIGINT" : "SIGTERM") << "; " << count << " of "
+        err << "corvanectl: stopped by " << StopSignalName(sig) << "; " << count << " of "
             << hosts.size() << " switchers did not finish" << (count ? ": " + stopped : std::string()) << '\n';
         return 128 + sig;
     }

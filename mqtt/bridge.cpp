@@ -392,7 +392,9 @@ void CBridge::Carry(const SQueued& item)
         outcome = m_link.Apply(c.command, m_state, [this] { PublishState(); });
         const bool reread = c.command.kind == SCommand::Kind::Scene || c.command.kind == SCommand::Kind::Refresh ||
                             !m_link.IsOpen();
-        if (reread) {
+        if (m_stop && *m_stop) {
+            // Stopping: nothing more goes to the switcher; the result says what was done.
+        } else if (reread) {
             // What the switcher holds now, on a fresh link after a failure.
             Reading();
             if (c.command.kind == SCommand::Kind::Refresh && !m_online)

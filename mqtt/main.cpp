@@ -1,34 +1,16 @@
 // corvane-mqtt: one switcher on an MQTT broker (see mqtt/bridge.h).
-#include <fcntl.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
-#include <cerrno>
 #include <iostream>
 
 #include "mqtt/bridge.h"
 #include "mqtt/options.h"
-
-namespace {
-
-volatile std::sig_atomic_t g_stop = 0;
-int g_wake[2] = {-1, -1};
-
-void OnStopSignal(int)
-{
-    const int saved = errno;
-    g_stop = 1;
-    const char c = 1;
-    [[maybe_unused]] const ssize_t n = write(g_wake[1], &c, 1);
-    errno = saved;
-}
-
-}  // namespace
+#include "transport/session.h"
 
 int main(int argc, char** argv)
 {
+    using namespace corvane;
     using namespace corvane::mqtt;
     const std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
@@ -60,22 +42,11 @@ int main(int argc, char** argv)
         return bridge.RemoveDiscovery();
 
     // SIGINT and SIGTERM end the bridge through its event loop, even in the middle of a reading.
-    if (pipe2(g_wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    const CEventLoopStop stop([&bridge] { bridge.Wake(); });
+    if (!stop.Ok()) {
         std::cerr << "corvane-mqtt: cannot watch for signals\n";
         return 1;
     }
-    struct sigaction sa {};
-    sa.sa_handler = OnStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
-    QSocketNotifier notifier(g_wake[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, [&bridge] {
-        char buf[16];
-        while (read(g_wake[0], buf, sizeof buf) > 0) {
-        }
-        bridge.Wake();
-    });
-    return bridge.Run(&g_stop);
+    return bridge.Run(StopSignalFlag());
 }

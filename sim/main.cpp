@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/stop_signal.h"
 #include "sim/line_pacer.h"
 #include "sim/options.h"
 #include "sim/session.h"
@@ -33,14 +34,6 @@ using namespace corvane;
 using namespace corvane::sim;
 
 namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-void OnSignal(int)
-{
-    const char c = 1;
-    [[maybe_unused]] ssize_t n = write(g_signalPipe[1], &c, 1);
-}
 
 int64_t NowNs()
 {
@@ -157,14 +150,9 @@ int main(int argc, char** argv)
     }
     g_quiet = opt.quiet;
 
-    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    const CStopSignal stop(true);  // SIGINT, SIGTERM and SIGHUP end the poll loop
+    if (!stop.Ok())
         return std::perror("pipe"), 1;
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
     // Transports first: the search reply reports the TCP port actually bound.
@@ -321,7 +309,7 @@ int main(int argc, char** argv)
     std::vector<uint8_t> buf(65536);
     while (running) {
         std::vector<pollfd> fds;
-        fds.push_back({g_signalPipe[0], POLLIN, 0});
+        fds.push_back({stop.Fd(), POLLIN, 0});
         const std::size_t controlAt = fds.size();
         if (controlOpen)
             fds.push_back({STDIN_FILENO, POLLIN, 0});

@@ -1,6 +1,7 @@
 #include "transport/session.h"
 
 #include <QEventLoop>
+#include <QSocketNotifier>
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -130,6 +131,21 @@ void EnsureCoreApplication()
     static QCoreApplication app(argc, argv);
 }
 
+CEventLoopStop::CEventLoopStop(std::function<void()> onStop, bool hangUpToo) : m_signal(hangUpToo)
+{
+    if (!m_signal.Ok())
+        return;
+    EnsureCoreApplication();
+    m_notifier = std::make_unique<QSocketNotifier>(m_signal.Fd(), QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this, onStop = std::move(onStop)] {
+        m_signal.Drain();
+        if (onStop)
+            onStop();
+    });
+}
+
+CEventLoopStop::~CEventLoopStop() { m_notifier.reset(); }
+
 detail::SHostParts::SReady::SReady() { EnsureCoreApplication(); }
 
 detail::SHostParts::SHostParts(std::ostream& err, bool trace)
@@ -145,9 +161,15 @@ CSession::CSession(std::ostream& err, const SConnection& connection, SPortPaths 
     : detail::SHostParts(err, connection.trace), CLinkSession(clock->Timers(), tx, rx), m_err(err),
       m_connection(connection), m_paths(std::move(paths)), m_name(std::move(name))
 {
+    SetStop(StopSignalFlag());
     m_waits = std::make_unique<CTimerOwner>(clock->Timers(), [this](unsigned id) { OnTimer(id); });
     SetFailureReporter([this](const std::string& line) { m_err << m_name << ": " << line << '\n' << std::flush; });
-    SetPump([this] { clock->Pump(Link().ExchangeActive()); });
+    SetPump([this] {
+        clock->Pump(Link().ExchangeActive());
+        // What was done is told in the command's words while the command still runs.
+        if (Stopped() && !std::exchange(m_stopSeen, true))
+            m_stopDone = DoneSoFar();
+    });
     m_owner.SetOnByte([this](uint8_t b, unsigned) { Link().OnPortByte(b); });
     m_owner.SetOnLinkLost([this](unsigned) {
         std::lock_guard lock(m_linkErrorLock);
@@ -166,6 +188,13 @@ void CSession::Close()
     if (m_serial) {
         Settle();
         m_serial.reset();
+    }
+    if (Stopped() && !m_stopSilent && !std::exchange(m_stopSaid, true)) {
+        const int sig = *StopSignalFlag();
+        const std::string& done = m_stopDone;
+        m_err << m_name << ": stopped" << (sig ? std::string(" by ") + StopSignalName(sig) : "")
+              << (done.empty() ? "" : "; " + done) << '\n'
+              << std::flush;
     }
     if (m_tcp) {
         m_tcp->onRead = nullptr;
@@ -207,10 +236,14 @@ int CSession::OpenTcp()
     m_tcp->Connect(target->ipv4, target->port);
     m_connectTimedOut = false;
     m_waits->SetTimer(TIMER_CONNECT, kConnectTimeoutMs);
-    while (!connected && !m_connectTimedOut)
+    while (!connected && !m_connectTimedOut && !Stopped())
         clock->Pump(true);
     m_waits->KillTimer(TIMER_CONNECT);
     m_tcp->onConnected = nullptr;
+    if (Stopped() && !(connected && *connected)) {
+        m_tcp.reset();
+        return kExitNoLink;
+    }
     if (!connected || !*connected) {
         std::string why = m_connectTimedOut ? "no answer within 5 s" : m_tcp->LastError();
         if (!why.empty())

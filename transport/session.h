@@ -19,6 +19,9 @@
 #include "transport/qt_timers.h"
 #include "transport/serial_device.h"
 #include "transport/serial_link.h"
+#include "platform/stop_signal.h"
+
+class QSocketNotifier;
 
 namespace corvane {
 
@@ -89,6 +92,23 @@ struct SHostParts {
 // The application object the event loop needs; made once per process.
 void EnsureCoreApplication();
 
+// SIGINT and SIGTERM (SIGHUP with hangUpToo) on the event loop: a signal wakes the loop and
+// onStop runs on it. Every session stops with it (see CSession).
+class CEventLoopStop {
+public:
+    explicit CEventLoopStop(std::function<void()> onStop = {}, bool hangUpToo = false);
+    ~CEventLoopStop();
+    CEventLoopStop(const CEventLoopStop&) = delete;
+    CEventLoopStop& operator=(const CEventLoopStop&) = delete;
+    bool Ok() const { return m_signal.Ok(); }
+    // The signal that came, 0 before any.
+    int Received() const { return m_signal.Received(); }
+
+private:
+    CStopSignal m_signal;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
 class CSession final : private detail::SHostParts, public CLinkSession {
 public:
     // name: the program, at the start of each line it writes ("corvanectl").
@@ -101,8 +121,11 @@ public:
     // ends after its own checks of the command line and of its files, before any link.
     int Open();
     // Closes the link; a serial line is first let settle (no late answer reaches the next
-    // program on the line). Also done by the destructor.
+    // program on the line). Also done by the destructor. A stopped session says so here, once:
+    // "corvanectl: stopped by SIGTERM", with what was done.
     void Close();
+    // A stop is the program's normal end (watch): no line says it.
+    void SetStopSilent(bool silent) { m_stopSilent = silent; }
     static void SetCheckOnly(bool on);
 
     // The log pane that traces datagrams ("TX ..." lines), or nothing without --trace.
@@ -124,6 +147,9 @@ private:
     std::mutex m_linkErrorLock;  // the serial worker reports too
     std::string m_linkError;     // the serial link's last diagnostic
     bool m_connectTimedOut = false;
+    bool m_stopSilent = false;
+    bool m_stopSeen = false, m_stopSaid = false;
+    std::string m_stopDone;  // what the command had done when the stop came
 };
 
 namespace detail {

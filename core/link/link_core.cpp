@@ -86,6 +86,8 @@ void CLinkCore::SendFrame(std::size_t length, uint8_t* bytes)
         bytes[0] = NegatedSum(std::span<const uint8_t>(bytes + 1, kBlockDataSize));
         length = kBlockSize;
     }
+    if (m_maySend && !m_maySend(std::span<const uint8_t>(bytes, length)))
+        return;
     if (length == kFrameSize) {
         // The same frame again with no answer in between: the first sending may still be answered.
         if (!m_answeredSince && std::equal(bytes, bytes + kFrameSize, m_lastSent.begin())) {

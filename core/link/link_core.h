@@ -87,6 +87,8 @@ public:
     // length 13: seal and send a frame; length 256: seal a 257-byte block (checksum in
     // bytes[0]) and send all 257; other lengths go out unchanged.
     void SendFrame(std::size_t length, uint8_t* bytes);
+    // Asked for every frame or block about to leave, sealed: false keeps it unsent.
+    void SetMaySend(std::function<bool(std::span<const uint8_t>)> maySend) { m_maySend = std::move(maySend); }
     // Clears bytes 2..12 of CommandFrame, fills bytes 2.. from body and sends it.
     void SendCommand(std::initializer_list<uint8_t> body);
     // A whole frame (a query from link/queries.h) into CommandFrame, sent.
@@ -149,6 +151,7 @@ private:
     std::function<bool()> m_linkLost;
     uint8_t m_nCurrentPage = PAGE_GENERAL;
     std::function<void()> m_settle;
+    std::function<bool(std::span<const uint8_t>)> m_maySend;
     Frame m_lastSent{};           // the last 13-byte frame sent, to tell a resend
     bool m_answeredSince = true;  // a valid answer came after m_lastSent
     int m_lateOwed = 0;           // answers that may still come for finished exchanges

@@ -158,19 +158,24 @@ SSceneApply ApplyScene(const SScene& scene, const ReaderOpener& open, bool dryRu
     std::vector<const SSceneDifference*> filesNotAccepted;
     std::size_t tried = 0;
     for (const auto& d : changes) {
+        // A stop ends the apply between two changes; the one under way was tried.
+        if ((result.stopped = reader && reader->Session().Stopped()))
+            break;
         reader = Reopen(std::move(reader), open);
         if (!reader)
             break;  // the link could not be opened again: the reading back cannot happen either
         ++tried;
-        if (!Change(*reader, scene, d))
+        if (!Change(*reader, scene, d) && !reader->Session().Stopped())
             filesNotAccepted.push_back(&d);
     }
+    result.stopped = result.stopped || (reader && reader->Session().Stopped());
     for (std::size_t k = tried; k < changes.size(); ++k)
-        result.notTaken.push_back({changes[k], "it was not tried, the link could not be opened again"});
-    if (reader)  // a link that could not be opened again is not tried a second time
+        result.notTaken.push_back({changes[k], result.stopped ? "it was not tried, the apply was stopped"
+                                                              : "it was not tried, the link could not be opened again"});
+    if (reader && !result.stopped)  // a link that could not be opened again is not tried a second time
         reader = Reopen(std::move(reader), open);
     SSwitcherState after;  // read again from nothing: what the reading did not reach stays empty
-    if (reader) {
+    if (reader && !result.stopped) {
         reader->state = SSwitcherState{};
         reader->QuerySettings(false);
         after = reader->state;

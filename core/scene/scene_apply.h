@@ -35,6 +35,7 @@ struct SSceneApply {
     std::vector<SSceneDifference> unread;  // changed, but the read-back did not reach them
     std::vector<std::string> unreadAll;    // every setting the read-back did not reach
     bool complete = true;                  // the read-back reached every setting
+    bool stopped = false;                  // a stop ended it: nothing more was changed or read
 
     bool Matches() const;
     // The lines before the changes: one a change ("output 1: IN 2 -> IN 3"), one an input left

@@ -9,7 +9,7 @@ enum : unsigned { TIMER_SET_TIMEOUT = 3 };
 }  // namespace
 
 CLinkSession::CLinkSession(ITimerService& timers, ILogPane& tx, ILogPane& rx, INotices* notices)
-    : m_link(timers, notices ? *notices : *this, tx, rx)
+    : m_link(timers, notices ? *notices : *this, tx, rx), m_stopGuard(timers)
 {
     m_waits = std::make_unique<CTimerOwner>(timers, [this](unsigned id) { OnTimer(id); });
     m_query = std::make_unique<CRetryStep>(timers, [this] { m_link.SendFrame(kFrameSize, m_link.CommandFrame.data()); },
@@ -19,6 +19,9 @@ CLinkSession::CLinkSession(ITimerService& timers, ILogPane& tx, ILogPane& rx, IN
                                            });
     for (uint8_t page : {PAGE_GENERAL, PAGE_EDID, PAGE_MATRIX, PAGE_FIRMWARE})
         m_link.SetPageHandler(page, [this, page](const Frame& f) { OnReply(page, f); });
+    // A command that failed or was stopped starts nothing more: no chain goes on after its
+    // "Time out!", whatever late answer comes.
+    m_link.SetMaySend([this](std::span<const uint8_t> out) { return m_stopGuard.MaySend(out, Stopped() || m_failed); });
 }
 
 CLinkSession::~CLinkSession()
@@ -72,7 +75,7 @@ void CLinkSession::SetPump(std::function<void()> pump)
 
 void CLinkSession::Fail(const std::string& what, EOutcome outcome)
 {
-    if (m_failed)
+    if (m_failed || Stopped())  // what a stop cut short is no failure of the switcher
         return;
     m_failed = true;
     m_outcome = outcome;
@@ -120,7 +123,7 @@ void CLinkSession::Settle()
 {
     if (!m_pump)
         return;
-    while (m_link.Settling() && !m_lost && !Stopped())
+    while (!m_lost && (Stopped() ? m_stopGuard.Settling(m_link) : m_link.Settling()))
         m_pump();
 }
 

@@ -14,6 +14,7 @@
 
 #include "core/link/link_core.h"
 #include "core/link/retry_step.h"
+#include "core/session/stop_guard.h"
 #include "platform/notices.h"
 
 namespace corvane {
@@ -77,11 +78,13 @@ public:
     // What ended the command: Done while nothing failed and no stop came.
     EOutcome Outcome() const { return m_failed ? m_outcome : Stopped() ? EOutcome::Stopped : EOutcome::Done; }
     // A flag that ends every wait when it turns true (a signal asked the command to stop); the
-    // wait returns false, nothing is reported.
+    // wait returns false, nothing is reported. Nothing more is sent but the rest of an exchange
+    // the switcher holds part of (see CStopGuard).
     void SetStop(const volatile std::sig_atomic_t* stop) { m_stop = stop; }
     bool Stopped() const { return m_stop && *m_stop; }
     // What the command has carried out so far, in words ("output 1 shows input 3").
     void SetDoneSoFar(std::function<std::string()> done) { m_doneSoFar = std::move(done); }
+    std::string DoneSoFar() const { return m_doneSoFar ? m_doneSoFar() : ""; }
     // The exchange a "Time out!" or a refusal is about, when the frame sent last does not say
     // it well.
     void SetTimeoutSubject(std::function<std::string()> subject) { m_timeoutSubject = std::move(subject); }
@@ -121,6 +124,7 @@ private:
     bool m_lost = false;
     bool m_failOnRefusal = true;
     const volatile std::sig_atomic_t* m_stop = nullptr;
+    CStopGuard m_stopGuard;
 };
 
 }  // namespace corvane

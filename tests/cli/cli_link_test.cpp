@@ -322,6 +322,22 @@ TEST_P(CliLink, LateAcknowledgementIsNotTheNextCommandsOwn)
     }
 }
 
+// A command that timed out sends nothing more: the late answers to its query move no chain on,
+// and the next program on the line takes none of them for its own. Every answer to IN2's query
+// says 7, the first two late, the rest lost: the switcher never reports IN2.
+TEST_P(CliLink, ATimedOutChainSendsNothingMore)
+{
+    Start({"--fault", "delay=6500:01 0C 02:1", "--fault", "delay=5000:01 0C 02:2", "--fault", "value=7:01 0C 02:1-2",
+           "--fault", "drop:01 0C 02:3-"});
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        const Result r = Run({"edid", "status"}, 30000);
+        EXPECT_EQ(r.status, 1) << r.out;
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("no answer to the EDID query of input 2 (Time out!)"), std::string::npos) << r.err;
+    }
+}
+
 TEST_P(CliLink, FailuresEndWithTheirStatusAndOneLine)
 {
     WriteAll(dir.path + "/short.bin", std::vector<uint8_t>(100, 0));
