@@ -297,7 +297,13 @@ int RunEdid(Args args, std::ostream& out, std::ostream& err)
     if (sub == "set") {
         kind = "preset";
         sourceText = preset->Name();
-        done = run.SetEdidPreset(input, preset->position);
+        // The default for one input is a preset, and the switcher names it so from now on.
+        done = run.SetEdidPreset(input, preset->position) &&
+               run.ConfirmEdidPreset(input, input == kEveryInput ? preset->Name() : preset->NameOnOneInput());
+        if (!done && !run.NotDone().empty()) {
+            err << "corvanectl: " << run.NotDone() << "\n";
+            return kExitFailed;
+        }
     } else if (sub == "copy") {
         kind = "copy";
         sourceText = *source == 0 ? "OUTA" : "OUTB";

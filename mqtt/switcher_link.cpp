@@ -10,10 +10,6 @@ namespace corvane::mqtt {
 
 namespace {
 
-// The EDID page reads the input it set again once "Set successfully!" has been shown; this
-// bounds the wait for that reading.
-constexpr int kEdidReadBackBoundMs = 4000;
-
 // The session's lines start with the program's name; the bridge reports them without it.
 std::string FailureText(const std::string& lines)
 {
@@ -117,7 +113,6 @@ SOutcome CSwitcherLink::ApplyOnLink(const SCommand& c, SPublishedState& state, c
 {
     using K = SCommand::Kind;
     SLinkRun& run = *m_run;
-    CSession& session = run.session;
     switch (c.kind) {
     case K::Route: {
         if (!run.SetRoute(c.number, c.value))
@@ -145,23 +140,12 @@ SOutcome CSwitcherLink::ApplyOnLink(const SCommand& c, SPublishedState& state, c
     }
     case K::EdidPreset: {
         std::optional<std::string>& name = run.state.edids[c.number - 1];
-        if (!run.SetEdidPreset(c.number, c.edid.position))
-            return {};
-        // The page reads the input back by itself; waiting for that keeps its query from
-        // meeting the next reading's.
-        bool expired = false;
-        CTimerOwner bound(session.Link().TimerService(), [&expired](unsigned) { expired = true; });
-        bound.SetTimer(1, kEdidReadBackBoundMs);
-        if (!session.RunUntil([&] { return (name.has_value() && session.Link().bReady) || expired; }))
-            return {};
-        if (!name && !run.QueryEdidNames())
+        // "Default EDID" to one input is a preset there, and the input reports that preset.
+        if (!run.SetEdidPreset(c.number, c.edid.position) ||
+            (!run.ConfirmEdidPreset(c.number, c.edid.NameOnOneInput()) && run.NotDone().empty()))
             return {};
         state.edids[c.number - 1] = name.value_or("");
-        const std::string& shown = state.edids[c.number - 1];
-        // "Default EDID" to one input is a preset there, and the input reports that preset.
-        if (shown != c.edid.NameOnOneInput())
-            return {false, "the switcher reports \"" + shown + "\" on IN" + std::to_string(c.number), {}};
-        return {true, {}, {}};
+        return {run.NotDone().empty(), run.NotDone(), {}};
     }
     case K::Scene:
     case K::Refresh: break;

@@ -85,6 +85,8 @@ public:
     // The link is gone (CLinkCore::OnLinkLost): the exchange waiting on it ends now, silently.
     // True when the page still showed the busy indicator's finished view.
     bool OnLinkLost();
+    // A set is done and the page has yet to read back the inputs it changed.
+    bool ReadBackPending() const { return m_timers.IsRunning(TIMER_EDID_DONE); }
 
     // Checks the file and, when it passes, takes it: EdidBlock holds its bytes and the view
     // shows its path and summary. A rejected file changes neither and shows "Bad EDID file!";

@@ -140,6 +140,25 @@ bool CSwitcherReader::ConfirmSwitch(bool beep, bool on)
     return false;
 }
 
+bool CSwitcherReader::ConfirmEdidPreset(int input, const std::string& expected)
+{
+    m_notDone.clear();
+    if (!m_session.RunUntil([this] { return !edid.ReadBackPending() && m_session.Link().bReady; }))
+        return false;
+    for (int i = 1; i <= 4; ++i)
+        if ((input == kEveryInput || input == i) && !state.edids[i - 1]) {
+            if (!QueryEdidNames())
+                return false;
+            break;
+        }
+    for (int i = 1; i <= 4; ++i)
+        if ((input == kEveryInput || input == i) && *state.edids[i - 1] != expected) {
+            m_notDone = "the switcher reports \"" + *state.edids[i - 1] + "\" on IN" + std::to_string(i);
+            return false;
+        }
+    return true;
+}
+
 bool CSwitcherReader::SetSwitch(bool beep, bool on)
 {
     m_session.Settle();

@@ -121,6 +121,10 @@ public:
     // why) or shows another value (NotDone() says what it shows; the link is fine).
     bool ConfirmRoute(int output, int input);
     bool ConfirmSwitch(bool beep, bool on);
+    // After SetEdidPreset: the page's own reading of the inputs it set (answered, late or not,
+    // or timed out), then the input list once more where it left a name unread; every input
+    // set must report the name expected.
+    bool ConfirmEdidPreset(int input, const std::string& expected);
     const std::string& NotDone() const { return m_notDone; }
 
     // What the readings and the pages have shown so far.

@@ -195,6 +195,21 @@ TEST_P(MqttBridge, SceneRefusedInPartNamesTheSetting)
     EXPECT_GE(w.Await(kP + "/output/2/input", "4", from), 0) << "the rest of the scene was applied";
 }
 
+// The read-back of an EDID set answered late, inside its resend window: the set is done, and
+// the switcher stays online.
+TEST_P(MqttBridge, EdidSetWhoseReadBackIsLateIsDone)
+{
+    StartSim({"--quiet", "--fault", "delay=3500:01 0C 01:2-3"});
+    StartBridge({}, "10000");
+    Watcher w(broker->port);
+    const std::size_t from = w.Count();
+    w.Publish(kP + "/input/1/edid/set", "DVI 1920x1080");
+    const std::string result = ResultOf(w, from);
+    EXPECT_NE(result.find("\"ok\":true,\"error\":\"\""), std::string::npos) << result;
+    EXPECT_GE(w.Await(kP + "/input/1/edid", "DVI 1920x1080", from), 0);
+    EXPECT_LT(w.Await(kP + "/switcher/availability", "offline", from), 0);
+}
+
 TEST_P(MqttBridge, BurstOfTwentyCommandsEachCarriedOutOnceInOrder)
 {
     StartSim({});  // not quiet: every frame the switcher receives is on its output
