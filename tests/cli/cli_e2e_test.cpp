@@ -112,7 +112,10 @@ TEST_F(CliEndToEnd, TraceShowsEveryFrameOnStandardError)
     const Result r = Run({"route", "2", "1", "--trace"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "OUTPUT 1: IN 2\n");
-    EXPECT_EQ(r.err, "TX A5 5B 02 03 02 00 01 00 00 00 00 00 F8\nRX A5 5B 02 03 00 00 01 00 00 00 00 00 FA\n");
+    // The set, then the reading that confirms it.
+    EXPECT_EQ(r.err, "TX A5 5B 02 03 02 00 01 00 00 00 00 00 F8\nRX A5 5B 02 03 00 00 01 00 00 00 00 00 FA\n"
+                     "TX A5 5B 02 01 01 00 00 00 00 00 00 00 FC\nRX A5 5B 02 01 01 00 02 00 00 00 00 00 FA\n"
+                     "TX A5 5B 02 01 02 00 00 00 00 00 00 00 FB\nRX A5 5B 02 01 02 00 02 00 00 00 00 00 F9\n");
 }
 
 TEST_F(CliEndToEnd, FailuresEndWithTheirStatusAndOneLine)
