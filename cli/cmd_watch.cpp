@@ -1,12 +1,9 @@
 // watch: the status reading of the General, Matrix and EDID pages repeated on one link, and a
 // line for each thing that changed between two readings.
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cerrno>
 
 #include <chrono>
 #include <ctime>

@@ -65,6 +65,18 @@ std::string OneLine(const std::string& text)
 
 }  // namespace
 
+bool IsEdidFrame(std::span<const uint8_t> f) { return f[2] == GROUP_EDID; }
+
+bool OpensEdidSet(std::span<const uint8_t> f)
+{
+    return f[2] == GROUP_EDID && (f[3] == SET_REQUEST || ((f[3] == FILE_TO_ONE || f[3] == FILE_TO_ALL) && f[5] == ANNOUNCE));
+}
+
+bool AnnouncesEdidBlock(std::span<const uint8_t> f)
+{
+    return f[2] == GROUP_EDID && (f[3] == FILE_TO_ALL || f[3] == FILE_TO_ONE) && f[4] == FILE_DATA;
+}
+
 std::string EdidFileLogLine(const std::string& path, const EdidCheck& check)
 {
     const char* what = check.fault == EdidFault::CannotOpen ? "cannot take EDID file \"" : "bad EDID file \"";

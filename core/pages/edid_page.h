@@ -129,4 +129,10 @@ private:
 // page did not take. Control characters of the path are written as \xNN, so it stays one line.
 std::string EdidFileLogLine(const std::string& path, const EdidCheck& check);
 
+// The EDID exchanges that come in parts, by the frame sent: a set request (the set follows it)
+// or a file announcement (its data header follows) opens one; a data header announces a block.
+bool IsEdidFrame(std::span<const uint8_t> frame);
+bool OpensEdidSet(std::span<const uint8_t> frame);
+bool AnnouncesEdidBlock(std::span<const uint8_t> frame);
+
 }  // namespace corvane

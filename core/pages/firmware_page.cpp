@@ -39,6 +39,11 @@ bool IsRebootReply(const Frame& r)
 
 }  // namespace
 
+bool AnnouncesFirmwareBlock(std::span<const uint8_t> f)
+{
+    return f[2] == GROUP_FIRMWARE && f[3] == FIRMWARE_CODE && (f[4] == kPacketMark || f[4] == kLastPacketMark);
+}
+
 CFirmwarePage::CFirmwarePage(CLinkCore& link, IFirmwareView& view)
     : m_link(link), m_view(view), m_timers(link.TimerService(), [this](unsigned id) { OnTimer(id); }),
       m_deviceStep(link.TimerService(), [this] { SendAgain(); },

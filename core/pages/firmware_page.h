@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,9 @@ inline constexpr unsigned kFwGuardMs = 3000;
 // How long a repeated packet's acknowledgement is waited for once the packet is acknowledged:
 // as long as the first sending of a packet may wait for its own.
 inline constexpr unsigned kFwRepeatAckMs = 2 * kFwGuardMs + kFwPacingMs;
+
+// A packet header, by the frame sent: its block follows.
+bool AnnouncesFirmwareBlock(std::span<const uint8_t> frame);
 
 class IFirmwareView {
 public:

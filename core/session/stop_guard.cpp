@@ -1,36 +1,9 @@
 #include "core/session/stop_guard.h"
 
+#include "core/pages/edid_page.h"
+#include "core/pages/firmware_page.h"
+
 namespace corvane {
-
-namespace {
-
-enum : uint8_t {
-    GROUP_EDID = 0x03,
-    EDID_FILE_TO_ALL = 0x06,
-    EDID_FILE_TO_ONE = 0x07,
-    EDID_SET_REQUEST = 0x08,
-    EDID_ANNOUNCE = 0xF0,
-    EDID_FILE_DATA = 0x56,
-    GROUP_FIRMWARE = 0x20,
-    FIRMWARE_CODE = 0x01,
-    PACKET_MARK = 0xAA,
-    LAST_PACKET_MARK = 0x56,
-};
-
-bool IsFileAnnounce(std::span<const uint8_t> f)
-{
-    return f[2] == GROUP_EDID && (f[3] == EDID_FILE_TO_ONE || f[3] == EDID_FILE_TO_ALL) && f[5] == EDID_ANNOUNCE;
-}
-
-// The EDID file data header and the firmware packet header: the next 257 bytes are a block.
-bool AnnouncesBlock(std::span<const uint8_t> f)
-{
-    if (f[2] == GROUP_EDID && (f[3] == EDID_FILE_TO_ALL || f[3] == EDID_FILE_TO_ONE) && f[4] == EDID_FILE_DATA)
-        return true;
-    return f[2] == GROUP_FIRMWARE && f[3] == FIRMWARE_CODE && (f[4] == PACKET_MARK || f[4] == LAST_PACKET_MARK);
-}
-
-}  // namespace
 
 CStopGuard::CStopGuard(ITimerService& timers) : m_bound(timers, [this](unsigned id) {
     m_bound.KillTimer(id);
@@ -49,10 +22,10 @@ bool CStopGuard::MaySend(std::span<const uint8_t> out, bool stopped)
     }
     if (out.size() != kFrameSize)
         return !stopped;
-    if (stopped && !(m_setOpen && out[2] == GROUP_EDID))
+    if (stopped && !(m_setOpen && IsEdidFrame(out)))
         return false;
-    m_blockOwed = AnnouncesBlock(out);
-    m_setOpen = out[2] == GROUP_EDID && (out[3] == EDID_SET_REQUEST || IsFileAnnounce(out));
+    m_blockOwed = AnnouncesEdidBlock(out) || AnnouncesFirmwareBlock(out);
+    m_setOpen = OpensEdidSet(out);
     if (stopped)
         m_answerOwed = true;
     return true;
