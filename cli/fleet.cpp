@@ -791,7 +791,7 @@ std::string NotASwitcherAddress(const std::string& text, bool loopbackAllowed)
 // moment its timers allow, with room to spare: past it the switcher's process is stopped.
 long long WorstCaseMs(const std::string& word, const std::string& second, Args afterCommand)
 {
-    constexpr long long kConnect = 5000;
+    constexpr long long kConnect = kConnectTimeoutMs;
     constexpr long long kQuery = 2 * kStepTimeoutMs;  // sent, once more, then given up
     constexpr long long kSet = kPageTimeoutMs;
     constexpr long long kReading = 2 * kQuery + 6 * kQuery + kRouteTimeoutMs + 4 * kQuery + 4 * kQuery;

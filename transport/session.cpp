@@ -15,8 +15,6 @@ namespace corvane {
 
 namespace {
 enum : unsigned { TIMER_CONNECT = 4 };
-// An address that never answers would hold a connect for minutes.
-constexpr unsigned kConnectTimeoutMs = 5000;
 bool g_bCheckOnly = false;
 ISessionClock* g_sessionClock = nullptr;
 

@@ -41,6 +41,9 @@ public:
 // clock, the default.
 void UseSessionClock(ISessionClock* clock);
 
+// An address that never answers would hold a connect for minutes: given up after this.
+inline constexpr unsigned kConnectTimeoutMs = 5000;
+
 // What Open() returns under SetCheckOnly: no exit status of the program.
 inline constexpr int kExitChecked = 100;
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/link/queries.h"
+#include "core/pages/general_page.h"
 
 namespace corvane {
 
@@ -207,8 +208,9 @@ void CLinkCore::OnLinkLost()
 {
     m_timers.KillTimer(TIMER_PAGE_TIMEOUT);
     m_timers.KillTimer(TIMER_RESET_CLOSE);
-    for (unsigned step : {2000u, 2002u, 2004u, 2006u, 2100u, 2102u, 2500u, 2502u, 2504u, 2506u, 2508u})
-        StopStep(step);
+    for (unsigned id = kFirstStepTimer; id <= kLastStepTimer; ++id)
+        if (IsGeneralStepTimer(id))
+            StopStep(id);
     bool busyShown = !bReady;  // a command waited: its busy indicator, if any, is open
     if (m_linkLost && m_linkLost())
         busyShown = true;
@@ -219,12 +221,7 @@ void CLinkCore::OnLinkLost()
 }
 
 namespace {
-// The step timers of the status sequence and the factory reset, and their follow-ups.
-bool IsResendTimer(unsigned id)
-{
-    return id == 2000 || id == 2002 || id == 2004 || id == 2006 || id == 2100 || id == 2102 ||
-           (id >= 2500 && id <= 2508 && id % 2 == 0);
-}
+bool IsResendTimer(unsigned id) { return IsGeneralStepTimer(id); }
 
 bool IsStepTimeoutTimer(unsigned id) { return IsResendTimer(id - 1); }
 }  // namespace

@@ -25,8 +25,6 @@ enum : unsigned {
     TIMER_RESET_CLOSE = 1006,
     TIMER_LATE_WINDOW = 1090,
 };
-inline constexpr unsigned kStepTimeoutMs = 3000;
-inline constexpr unsigned kPageTimeoutMs = 7000;
 // How long an answer may still come after its frame was sent once more (a resent frame is
 // answered up to twice, the second answer as late as the step's whole wait) or after its
 // exchange timed out.

@@ -20,6 +20,11 @@ enum : unsigned {
     STOP_PAGE_TIMER = 1000,
 };
 
+// A step of a chain waits this long for its answer before it sends its frame once more; a page's
+// single command, or its opening query chain, this long in all.
+inline constexpr unsigned kStepTimeoutMs = 3000;
+inline constexpr unsigned kPageTimeoutMs = 7000;
+
 // The state of one link, as the pages and the link core share it: every switcher has its own.
 struct SLinkState {
     Frame CommandFrame{kHeader0, kHeader1};  // whoever sends next clears bytes 2..12 and fills it

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "core/link/link_state.h"
 #include "platform/timers.h"
 
 namespace corvane {
@@ -13,7 +14,7 @@ class CRetryStep {
 public:
     // resend: send the step's frame again; timedOut: the second wait ended without an answer.
     CRetryStep(ITimerService& timers, std::function<void()> resend, std::function<void()> timedOut,
-               unsigned waitMs = 3000);
+               unsigned waitMs = kStepTimeoutMs);
     CRetryStep(const CRetryStep&) = delete;
     CRetryStep& operator=(const CRetryStep&) = delete;
 

@@ -12,6 +12,7 @@
 
 #include "core/edid/edid_names.h"
 #include "core/link/frame.h"
+#include "core/link/link_state.h"
 #include "platform/timers.h"
 
 namespace corvane {
@@ -27,7 +28,7 @@ enum : unsigned {
     TIMER_EDID_STATUS = 2511,   // 2511, 2513, 2515, 2517: status query for input 1..4 sent;
                                 // the next id of each: its repetition sent
 };
-inline constexpr unsigned kEdidSetTimeoutMs = 7000;
+inline constexpr unsigned kEdidSetTimeoutMs = kPageTimeoutMs;
 inline constexpr unsigned kEdidDoneShownMs = 900;
 inline constexpr unsigned kEdidBlockDelayMs = 100;
 

@@ -13,6 +13,7 @@
 
 #include "core/firmware/firmware.h"
 #include "core/link/frame.h"
+#include "core/link/link_state.h"
 #include "core/link/queries.h"
 #include "core/link/retry_step.h"
 #include "platform/timers.h"
@@ -39,7 +40,7 @@ enum : unsigned {
     TIMER_FW_REPEAT_ACK = 4009,  // a repeated packet's own acknowledgement may still come
 };
 inline constexpr unsigned kFwPacingMs = 50;
-inline constexpr unsigned kFwGuardMs = 3000;
+inline constexpr unsigned kFwGuardMs = kStepTimeoutMs;
 // How long a repeated packet's acknowledgement is waited for once the packet is acknowledged:
 // as long as the first sending of a packet may wait for its own.
 inline constexpr unsigned kFwRepeatAckMs = 2 * kFwGuardMs + kFwPacingMs;

@@ -40,6 +40,21 @@ constexpr ResetStep kReset[kResetSteps] = {
     {{0x03, 0x02, 0x04, 0xF0, 0x03}, 2508, 0x03, 0x02, 0x03},
 };
 
+}  // namespace
+
+bool IsGeneralStepTimer(unsigned id)
+{
+    for (const StatusStep& s : kStatus)
+        if (s.timer == id)
+            return true;
+    for (const ResetStep& s : kReset)
+        if (s.timer == id)
+            return true;
+    return false;
+}
+
+namespace {
+
 // A step is waited for while its timer or its follow-up runs.
 bool StepPending(const CLinkCore& link, unsigned timer)
 {

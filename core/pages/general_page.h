@@ -39,6 +39,11 @@ inline constexpr int kStatusSteps = 6;
 inline constexpr int kResetSteps = 5;
 inline constexpr unsigned kResetCloseMs = 900;
 
+// Whether the timer is the first of a status or factory reset step's two (the frame sent once
+// more when it ends; its follow-up, id + 1, gives up). The link core runs these timers.
+bool IsGeneralStepTimer(unsigned id);
+inline constexpr unsigned kFirstStepTimer = 2000, kLastStepTimer = 2508;  // every one lies between
+
 // The factory reset step (1..5) whose frame this is; 0 for any other frame.
 int FactoryResetStepOf(const Frame& frame);
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "core/link/frame.h"
+#include "core/link/link_state.h"
 #include "platform/timers.h"
 
 namespace corvane {
@@ -16,7 +17,7 @@ inline constexpr int kRouteOutputs = 2;
 
 // The page's own timer (its id equals the main window's page-opening timer, on another owner).
 enum : unsigned { TIMER_ROUTE_TIMEOUT = 1000 };
-inline constexpr unsigned kRouteTimeoutMs = 7000;
+inline constexpr unsigned kRouteTimeoutMs = kPageTimeoutMs;
 
 class IMatrixView {
 public:
