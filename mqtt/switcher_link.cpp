@@ -61,7 +61,7 @@ bool CSwitcherLink::Failed(std::string& error)
 {
     error = FailureText(m_err.str());
     if (error.empty())
-        error = m_run && m_run->session.Stopped() ? "stopped" : "the switcher did not answer";
+        error = m_run && m_run->session.Outcome() == EOutcome::Stopped ? "stopped" : "the switcher did not answer";
     Close();
     return false;
 }

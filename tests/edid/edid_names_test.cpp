@@ -18,7 +18,6 @@ TEST(EdidNames, ReadInAnyCaseNumbersOnlyWhenAsked)
         {"dvi 1920X1200", EdidNumbers::Refused, 14, "DVI 1920x1200"},
         {" default edid\n", EdidNumbers::Refused, 15, "1080p,Stereo Audio 2.0"},
         {"16", EdidNumbers::Accepted, 15, "1080p,Stereo Audio 2.0"},
-        {"1", EdidNumbers::Accepted, 0, "1080i,Stereo Audio 2.0"},
         {"16", EdidNumbers::Refused, -1, ""},
         {"17", EdidNumbers::Accepted, -1, ""},
         {"0", EdidNumbers::Accepted, -1, ""},
