@@ -4,7 +4,7 @@
 
 #include "cli/command_line.h"
 #include "cli/link_commands.h"
-#include "core/switcher/switcher_reader.h"
+#include "core/switcher/switcher.h"
 #include "core/edid/edid_check.h"
 #include "core/edid/edid_decode.h"
 #include "core/edid/edid_names.h"
@@ -282,12 +282,11 @@ int RunEdid(Args args, std::ostream& out, std::ostream& err)
         }
     }
 
-    SLinkRun run(err, c.link);
-    if (int r = run.session.Open())
+    CLinkedSwitcher run(err, c.link);
+    if (int r = run.Open())
         return r;
-    run.session.Link().SetCurrentPage(PAGE_EDID);
     if (sub == "status") {
-        if (!run.QueryEdidNames())
+        if (!run.Run(run.ReadEdidNames()).Ok())
             return kExitFailed;
         return PrintNames(out, run.State(), c.json);
     }
@@ -298,21 +297,19 @@ int RunEdid(Args args, std::ostream& out, std::ostream& err)
         kind = "preset";
         sourceText = preset->Name();
         // The default for one input is a preset, and the switcher names it so from now on.
-        done = run.SetEdidPreset(input, preset->position) &&
-               run.ConfirmEdidPreset(input, input == kEveryInput ? preset->Name() : preset->NameOnOneInput());
-        if (!done && !run.NotDone().empty()) {
-            err << "corvanectl: " << run.NotDone() << "\n";
-            return kExitFailed;
-        }
+        done = run.Run(run.EdidPreset(input, *preset)).Ok();
     } else if (sub == "copy") {
         kind = "copy";
         sourceText = *source == 0 ? "OUTA" : "OUTB";
-        done = run.SetEdidCopy(input, *source + 1);
+        done = run.Run(run.EdidCopy(input, *source + 1)).Ok();
     } else {
         kind = "file";
         sourceText = c.words[1];
-        done = run.SetEdidFile(input, c.words[1], std::span(file.edid.data(), std::size_t(file.size)));
+        done = run.Run(run.EdidFile(input, c.words[1], {file.edid.begin(), file.edid.begin() + file.size})).Ok();
     }
+    // A set the switcher answered but a reading shows otherwise is said here; a failure was.
+    if (!done && !run.NotDone().empty())
+        err << "corvanectl: " << run.NotDone() << "\n";
     if (!done)
         return kExitFailed;
     if (c.json) {

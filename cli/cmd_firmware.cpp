@@ -8,7 +8,7 @@
 
 #include "cli/command_line.h"
 #include "cli/link_commands.h"
-#include "core/switcher/switcher_reader.h"
+#include "core/switcher/switcher.h"
 
 namespace corvane::cli {
 
@@ -66,21 +66,21 @@ int RunFirmwareLink(Args args, std::ostream& out, std::ostream& err)
     if (upgrade && c.words.size() != 2)
         return Usage(err, "firmware upgrade takes one FILE.fw", kFirmwareLinkUsage);
 
-    SLinkRun run(err, c.link);
+    CLinkedSwitcher run(err, c.link);
     CFirmwarePage& page = run.firmware;
     if (upgrade) {
         // The file is loaded first: a refused file never opens the link.
         page.LoadFile(c.words[1]);
         if (page.Path().empty()) {
-            if (!run.session.Failed())
+            if (!run.Failed())
                 err << "corvanectl: " << c.words[1] << ": not a firmware file\n";
             return kExitFailed;
         }
     }
-    if (int r = run.session.Open())
+    if (int r = run.Open())
         return r;
     if (!upgrade) {
-        if (!run.QueryDevice())
+        if (!run.Run(run.ReadDevice()).Ok())
             return kExitFailed;
         const SDeviceInfo& device = *run.state.device;
         if (c.json) {
@@ -139,27 +139,23 @@ int RunFirmwareLink(Args args, std::ostream& out, std::ostream& err)
             err << "firmware: " << line << '\n' << std::flush;
     };
     // The page names the step it gave up on; a refusal comes before the page gives up.
-    run.session.SetTimeoutSubject([&] {
+    run.SetTimeoutSubject([&] {
         const std::string step = page.FailedStep();
-        return step.empty() ? CommandText(run.session.Link().CommandFrame) : step;
+        return step.empty() ? CommandText(run.Link().CommandFrame) : step;
     });
-    run.session.SetDoneSoFar([&]() -> std::string {
+    run.SetDoneSoFar([&]() -> std::string {
         if (page.ImageMayBeComplete())
             return "every packet was sent and all but the last acknowledged: the switcher may hold the whole "
                    "image and be rebooting with it";
         using Step = CFirmwarePage::Step;
         const Step step = page.CurrentStep();
-        if (run.session.Stopped() && step != Step::Idle && step != Step::Upgrade)
+        if (run.Stopped() && step != Step::Idle && step != Step::Upgrade)
             return "the transfer was cut short: the switcher may hold part of an image";
         return page.FailedStep() == "the reboot check"
                    ? "every packet was sent and acknowledged, but the switcher did not come back"
                    : "";
     });
-    run.session.Link().SetCurrentPage(PAGE_FIRMWARE);
-    page.OnUpgrade();
-    const bool ok = !run.session.Failed() && run.session.RunUntil([&] {
-        return page.CurrentStep() == CFirmwarePage::Step::Idle && run.session.Link().bReady;
-    });
+    const bool ok = run.Run(run.FirmwareUpgrade()).Ok();
     if (barShown)
         err << '\n';
     if (!ok || page.UpgradeFailed())

@@ -10,7 +10,7 @@
 
 #include "cli/command_line.h"
 #include "cli/link_commands.h"
-#include "core/switcher/switcher_reader.h"
+#include "core/switcher/switcher.h"
 #include "transport/port_list.h"
 
 namespace corvane::cli {
@@ -66,10 +66,10 @@ int RunSwitch(Args args, std::ostream& out, std::ostream& err, bool beep)
     if (c.words.size() != 1 || !ParseOnOff(c.words[0]))
         return Usage(err, c.words.empty() ? "on or off?" : "expected on or off, got '" + c.words[0] + "'", usage);
     const bool enable = *ParseOnOff(c.words[0]);
-    SLinkRun run(err, c.link);
-    if (int r = run.session.Open())
+    CLinkedSwitcher run(err, c.link);
+    if (int r = run.Open())
         return r;
-    if (!run.SetSwitch(beep, enable) || (!run.ConfirmSwitch(beep, enable) && run.NotDone().empty()))
+    if (!run.Run(run.Switch(beep, enable)).Ok() && run.NotDone().empty())
         return kExitFailed;
     const std::optional<bool>& shown = beep ? run.state.beep : run.state.dvi;
     const char* key = beep ? "beep" : "dvi";
@@ -149,10 +149,10 @@ int RunStatus(Args args, std::ostream& out, std::ostream& err)
         return *r;
     if (!c.words.empty())
         return Usage(err, "unexpected '" + c.words[0] + "'", kStatusUsage);
-    SLinkRun run(err, c.link);
-    if (int r = run.session.Open())
+    CLinkedSwitcher run(err, c.link);
+    if (int r = run.Open())
         return r;
-    if (!run.QuerySettings(true) || !run.QueryDevice())
+    if (!run.Run(run.ReadSettings(true)).Ok() || !run.Run(run.ReadDevice()).Ok())
         return kExitFailed;
     const SSwitcherState& v = run.State();
     const auto& routes = v.routes;
@@ -206,18 +206,18 @@ int RunRoute(Args args, std::ostream& out, std::ostream& err)
         else
             return Usage(err, "OUTPUT is 1, 2 or all, not '" + o + "'", kRouteUsage);
     }
-    SLinkRun run(err, c.link);
-    if (int r = run.session.Open())
+    CLinkedSwitcher run(err, c.link);
+    if (int r = run.Open())
         return r;
     if (input == 0) {
-        if (!run.QueryRoutes())
+        if (!run.Run(run.ReadRoutes()).Ok())
             return kExitFailed;
         PrintRoutes(out, run.state.routes, c.json);
         return kExitOk;
     }
-    run.session.Link().SetCurrentPage(PAGE_MATRIX);
+    run.Link().SetCurrentPage(PAGE_MATRIX);
     std::array<bool, 2> done{false, false};
-    run.session.SetDoneSoFar([&]() -> std::string {
+    run.SetDoneSoFar([&]() -> std::string {
         std::string text;
         for (int o = 1; o <= 2; ++o) {
             if (!outputs[o - 1])
@@ -233,9 +233,7 @@ int RunRoute(Args args, std::ostream& out, std::ostream& err)
     for (int o = 1; o <= 2; ++o) {
         if (!outputs[o - 1])
             continue;
-        if (!run.SetRoute(o, input))
-            return kExitFailed;
-        if (!run.ConfirmRoute(o, input)) {
+        if (!run.Run(run.Route(o, input)).Ok()) {
             if (!run.NotDone().empty())
                 err << "corvanectl: " << run.NotDone() << "\n";
             return kExitFailed;
@@ -267,24 +265,21 @@ int RunReset(Args args, std::ostream& out, std::ostream& err)
             return kExitFailed;
         }
     }
-    SLinkRun run(err, c.link);
-    if (int r = run.session.Open())
+    CLinkedSwitcher run(err, c.link);
+    if (int r = run.Open())
         return r;
-    run.session.SetAnswer(IDOK);
-    const Frame& sent = run.session.Link().CommandFrame;
-    run.session.SetTimeoutSubject([&sent] {
+    const Frame& sent = run.Link().CommandFrame;
+    run.SetTimeoutSubject([&sent] {
         return "factory reset step " + std::to_string(FactoryResetStepOf(sent)) + " of " +
                std::to_string(kResetSteps);
     });
-    run.session.SetDoneSoFar([&sent]() -> std::string {
+    run.SetDoneSoFar([&sent]() -> std::string {
         const int step = FactoryResetStepOf(sent);
         if (step <= 1)
             return "";
         return step == 2 ? "step 1 was carried out" : "steps 1 to " + std::to_string(step - 1) + " were carried out";
     });
-    run.session.Link().SetCurrentPage(PAGE_GENERAL);
-    run.general.OnFactoryReset();
-    if (run.session.Failed() || !run.session.RunUntil([&] { return run.session.Link().bReady; }))
+    if (!run.Run(run.FactoryReset()).Ok())
         return kExitFailed;
     out << (c.json ? "{\"reset\":true}\n" : "Set successfully!\n");
     return kExitOk;

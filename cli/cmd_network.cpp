@@ -113,7 +113,7 @@ struct SNetRun {
         bool over = false;
         CTimerOwner wait(session.Link().TimerService(), [&over](unsigned) { over = true; });
         wait.SetTimer(1, ms);
-        return session.RunUntil([&] { return over; });
+        return session.Run(session.Wait([&] { return over; })).Ok();
     }
     bool BindFailed()
     {
@@ -125,7 +125,7 @@ struct SNetRun {
     std::ostream& err;
     std::string error;
     std::optional<QHostAddress> target;
-    CSession session;
+    CLinkedSwitcher session;
     CQtTcpControl tcp;  // the network side drops the control link on each search; none is open
     CCliDatagrams udp;
     INetView view;
@@ -265,7 +265,7 @@ int RunConfig(Args args, std::ostream& out, std::ostream& err)
         run.BindFailed();
         return kExitNoLink;
     }
-    if (!run.session.RunUntil([&] { return outcome.has_value(); }))
+    if (!run.session.Run(run.session.Wait([&] { return outcome.has_value(); })).Ok())
         return kExitFailed;
     if (outcome == ConfigOutcome::Refused) {
         err << "corvanectl: the switcher refused the configuration\n";

@@ -54,10 +54,10 @@ std::optional<int> EdidOptionInput(const std::string& value)
 int SaveScene(const std::string& path, const SConnection& link, const std::array<std::optional<SEdidFile>, 4>& files,
               bool json, std::ostream& out, std::ostream& err)
 {
-    SLinkRun run(err, link);
-    if (int r = run.session.Open())
+    CLinkedSwitcher run(err, link);
+    if (int r = run.Open())
         return r;
-    if (!run.QuerySettings(false) || !run.QueryDevice())
+    if (!run.Run(run.ReadSettings(false)).Ok() || !run.Run(run.ReadDevice()).Ok())
         return kExitFailed;
     const SSwitcherState& now = run.State();
     SScene scene;
@@ -107,20 +107,16 @@ int SaveScene(const std::string& path, const SConnection& link, const std::array
 int ApplyScene(const SScene& scene, const SConnection& link, const SApplyOptions& options, std::ostream& out,
                std::ostream& err)
 {
-    int openStatus = kExitOk;
-    const auto open = [&]() -> std::unique_ptr<CSwitcherReader> {
-        auto run = std::make_unique<SLinkRun>(err, link);
-        openStatus = run->session.Open();
-        return openStatus == kExitOk ? std::move(run) : nullptr;
-    };
+    CLinkedSwitcher run(err, link);
+    if (int r = run.Open())
+        return r;
     const auto planned = [&](const SSceneApply& plan) {
         if (!options.json)
             for (const std::string& line : plan.PlanLines())
                 out << line << '\n';
     };
-    const SSceneApply result = ApplyScene(scene, open, options.dryRun, planned);
-    if (result.stage == SSceneApply::Stage::NoLink)
-        return openStatus;
+    SSceneApply result;
+    run.Run(ApplyScene(run, scene, options.dryRun, result, planned));
     if (result.stage == SSceneApply::Stage::NotRead)
         return kExitFailed;
     if (options.json)

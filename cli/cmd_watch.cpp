@@ -10,7 +10,7 @@
 
 #include "cli/command_line.h"
 #include "cli/link_commands.h"
-#include "core/switcher/switcher_reader.h"
+#include "core/switcher/switcher.h"
 
 namespace corvane::cli {
 
@@ -210,15 +210,15 @@ int RunWatch(Args args, std::ostream& out, std::ostream& err)
 
     CStampedLines stampedBuf(err);
     std::ostream stamped(&stampedBuf);
-    SLinkRun run(stamped, c.link);
-    if (int r = run.session.Open())
+    CLinkedSwitcher run(stamped, c.link);
+    if (int r = run.Open())
         return r;
     CNoPipeSignal noPipeSignal;
-    run.session.SetStopSilent(true);  // SIGINT and SIGTERM are how a watch ends
+    run.SetStopSilent(true);  // SIGINT and SIGTERM are how a watch ends
     // A failure ends the watch: on standard error as a stamped line, and with --json as a last
     // record, so that a program reading the records learns why they stopped.
     const auto failed = [&] {
-        if (run.session.Stopped())
+        if (run.Stopped())
             return kExitOk;
         if (c.json && out) {
             stamped << std::flush;
@@ -230,13 +230,13 @@ int RunWatch(Args args, std::ostream& out, std::ostream& err)
     std::optional<SSwitcherState> last;
     // The next reading starts an interval after this one started, and never before it ended.
     bool elapsed = false;
-    CTimerOwner timer(run.session.Link().TimerService(), [&elapsed](unsigned) { elapsed = true; });
+    CTimerOwner timer(run.Link().TimerService(), [&elapsed](unsigned) { elapsed = true; });
     for (;;) {
         elapsed = false;
         timer.SetTimer(1, interval);
         if (ReaderGone())
             return kExitOutputClosed;
-        if (!run.QuerySettings(true))
+        if (!run.Run(run.ReadSettings(true)).Ok())
             return failed();
         const SSwitcherState now = run.State();
         PrintChanges(out, c.json, now, last);
@@ -244,7 +244,7 @@ int RunWatch(Args args, std::ostream& out, std::ostream& err)
             return kExitOutputClosed;  // nobody reads the lines any more (or they cannot be written)
         last = now;
         // A link lost while idle ends the wait too.
-        if (!run.session.RunUntil([&] { return elapsed; }))
+        if (!run.Run(run.Wait([&] { return elapsed; })).Ok())
             return failed();
     }
 }

@@ -11,7 +11,7 @@
 
 #include "cli/commands.h"
 #include "core/scene/json.h"
-#include "transport/session.h"
+#include "transport/linked_switcher.h"
 
 namespace corvane::cli {
 

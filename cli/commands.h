@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/session/link_session.h"
+#include "core/switcher/switcher.h"
 
 namespace corvane::cli {
 

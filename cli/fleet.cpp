@@ -23,7 +23,7 @@
 
 #include "cli/command_line.h"
 #include "cli/link_commands.h"
-#include "transport/session.h"
+#include "transport/linked_switcher.h"
 #include "core/firmware/firmware.h"
 #include "core/pages/firmware_page.h"
 #include "core/pages/matrix_page.h"
@@ -758,8 +758,8 @@ int FleetUsage(std::ostream& err, const std::string& reason)
 
 // Sets the session's check-only mode for as long as it lives.
 struct SCheckOnly {
-    SCheckOnly() { CSession::SetCheckOnly(true); }
-    ~SCheckOnly() { CSession::SetCheckOnly(false); }
+    SCheckOnly() { CLinkedSwitcher::SetCheckOnly(true); }
+    ~SCheckOnly() { CLinkedSwitcher::SetCheckOnly(false); }
 };
 
 // Why a search answer's address is no switcher to act on, or "" when it may be one: a

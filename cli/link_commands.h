@@ -8,7 +8,7 @@
 
 #include "cli/commands.h"
 #include "core/scene/scene.h"
-#include "transport/session.h"
+#include "transport/linked_switcher.h"
 
 namespace corvane::cli {
 
@@ -35,8 +35,7 @@ struct SApplyOptions {
 // scene apply against one switcher, the scene read and checked already: reads the switcher,
 // prints what differs, changes it (unless dryRun), reads back and names on err every setting
 // that does not match. Returns the command's exit status (0 only when the switcher matches,
-// or on a dry run; 1; 3 when the link could not be opened). One switcher at a time in a
-// process: the link state and timers it runs on are the program's.
+// or on a dry run; 1; 3 when the link could not be opened).
 int ApplyScene(const SScene& scene, const SConnection& link, const SApplyOptions& options, std::ostream& out,
                std::ostream& err);
 

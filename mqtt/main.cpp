@@ -6,7 +6,7 @@
 
 #include "mqtt/bridge.h"
 #include "mqtt/options.h"
-#include "transport/session.h"
+#include "transport/linked_switcher.h"
 
 int main(int argc, char** argv)
 {

@@ -12,7 +12,7 @@
 #include <span>
 
 #include "core/text/text.h"
-#include "transport/session.h"
+#include "transport/linked_switcher.h"
 
 namespace corvane::mqtt {
 

@@ -1,10 +1,10 @@
 #include "mqtt/switcher_link.h"
 
 
-#include "core/scene/scene_apply.h"
-#include "transport/session.h"
 #include "core/link/link_state.h"
 #include "core/link/queries.h"
+#include "core/scene/scene_apply.h"
+#include "transport/linked_switcher.h"
 
 namespace corvane::mqtt {
 
@@ -45,12 +45,12 @@ bool CSwitcherLink::Open(std::string& error)
     if (m_run)
         return true;
     m_err.str("");
-    auto run = std::make_unique<SLinkRun>(m_err, Connection(), "corvane-mqtt");
-    if (run->session.Open() != kExitOk) {
+    auto run = std::make_unique<CLinkedSwitcher>(m_err, Connection(), DefaultPortPaths(), "corvane-mqtt");
+    if (run->Open() != kExitOk) {
         error = FailureText(m_err.str());
         return false;
     }
-    run->session.SetStop(m_stop);
+    run->SetStop(m_stop);
     m_run = std::move(run);
     return true;
 }
@@ -61,7 +61,7 @@ bool CSwitcherLink::Failed(std::string& error)
 {
     error = FailureText(m_err.str());
     if (error.empty())
-        error = m_run && m_run->session.Outcome() == EOutcome::Stopped ? "stopped" : "the switcher did not answer";
+        error = m_run && m_run->Outcome() == EOutcome::Stopped ? "stopped" : "the switcher did not answer";
     Close();
     return false;
 }
@@ -71,8 +71,8 @@ bool CSwitcherLink::Read(SPublishedState& state, std::string& error)
     if (!Open(error))
         return false;
     m_err.str("");
-    SLinkRun& run = *m_run;
-    if (!run.QuerySettings(true) || !run.QueryDevice())
+    CLinkedSwitcher& run = *m_run;
+    if (!run.Run(run.ReadSettings(true)).Ok() || !run.Run(run.ReadDevice()).Ok())
         return Failed(error);
     const SSwitcherState& v = run.State();
     for (int i = 0; i < 4; ++i)
@@ -93,16 +93,16 @@ bool CSwitcherLink::Read(SPublishedState& state, std::string& error)
 
 SOutcome CSwitcherLink::Apply(const SCommand& command, SPublishedState& state, const std::function<void()>& answered)
 {
-    if (command.kind == SCommand::Kind::Scene)
-        return command.scene ? ApplyScene(*command.scene) : SOutcome{false, "no scene", {}};
     if (command.kind == SCommand::Kind::Refresh)
         return {true, {}, {}};
     SOutcome outcome;
     if (!Open(outcome.error))
         return outcome;
     m_err.str("");
+    if (command.kind == SCommand::Kind::Scene)
+        return command.scene ? ApplyScene(*command.scene) : SOutcome{false, "no scene", {}};
     outcome = ApplyOnLink(command, state, answered);
-    if (!outcome.ok && !m_run->session.Failed())
+    if (!outcome.ok && !m_run->Failed())
         return outcome;  // the switcher answered, with another value than asked for
     if (!outcome.ok)
         Failed(outcome.error);
@@ -112,61 +112,43 @@ SOutcome CSwitcherLink::Apply(const SCommand& command, SPublishedState& state, c
 SOutcome CSwitcherLink::ApplyOnLink(const SCommand& c, SPublishedState& state, const std::function<void()>& answered)
 {
     using K = SCommand::Kind;
-    SLinkRun& run = *m_run;
+    CLinkedSwitcher& run = *m_run;
+    // What the switcher answered is published at once; the reading that follows decides.
+    const auto published = [&]() -> SOutcome {
+        state.routes = {run.state.routes[0] ? run.state.routes[0] : state.routes[0],
+                        run.state.routes[1] ? run.state.routes[1] : state.routes[1]};
+        if (run.state.beep)
+            state.beep = *run.state.beep;
+        if (run.state.dvi)
+            state.dvi = *run.state.dvi;
+        for (int i = 0; i < 4; ++i)
+            if (run.state.edids[i])
+                state.edids[i] = *run.state.edids[i];
+        return {run.NotDone().empty(), run.NotDone(), {}};
+    };
+    const auto answer = [&] {
+        published();
+        answered();
+    };
+    SResult result;
     switch (c.kind) {
-    case K::Route: {
-        if (!run.SetRoute(c.number, c.value))
-            return {};
-        state.routes[c.number - 1] = run.state.routes[c.number - 1];
-        answered();
-        if (!run.ConfirmRoute(c.number, c.value) && run.NotDone().empty())
-            return {};
-        state.routes = run.state.routes;
-        return {run.NotDone().empty(), run.NotDone(), {}};
-    }
+    case K::Route: result = run.Run(run.Route(c.number, c.value, answer)); break;
     case K::Beep:
-    case K::Dvi: {
-        const bool beep = c.kind == K::Beep;
-        std::optional<bool>& shown = beep ? run.state.beep : run.state.dvi;
-        bool& mine = beep ? state.beep : state.dvi;
-        if (!run.SetSwitch(beep, c.on))
-            return {};
-        mine = *shown;
-        answered();
-        if (!run.ConfirmSwitch(beep, c.on) && run.NotDone().empty())
-            return {};
-        mine = *shown;
-        return {run.NotDone().empty(), run.NotDone(), {}};
-    }
-    case K::EdidPreset: {
-        std::optional<std::string>& name = run.state.edids[c.number - 1];
-        // "Default EDID" to one input is a preset there, and the input reports that preset.
-        if (!run.SetEdidPreset(c.number, c.edid.position) ||
-            (!run.ConfirmEdidPreset(c.number, c.edid.NameOnOneInput()) && run.NotDone().empty()))
-            return {};
-        state.edids[c.number - 1] = name.value_or("");
-        return {run.NotDone().empty(), run.NotDone(), {}};
-    }
+    case K::Dvi: result = run.Run(run.Switch(c.kind == K::Beep, c.on, answer)); break;
+    // "Default EDID" to one input is a preset there, and the input reports that preset.
+    case K::EdidPreset: result = run.Run(run.EdidPreset(c.number, c.edid)); break;
     case K::Scene:
-    case K::Refresh: break;
+    case K::Refresh: return {true, {}, {}};
     }
-    return {true, {}, {}};
+    if (!result.Ok() && run.NotDone().empty())
+        return {};
+    return published();
 }
 
 SOutcome CSwitcherLink::ApplyScene(const SScene& scene)
 {
-    // Scene apply opens links of its own (a fresh one after a step that failed), and the
-    // program's link state and timers serve one session at a time.
-    Close();
-    m_err.str("");
-    const auto open = [this]() -> std::unique_ptr<CSwitcherReader> {
-        auto run = std::make_unique<SLinkRun>(m_err, Connection(), "corvane-mqtt");
-        if (run->session.Open() != kExitOk)
-            return nullptr;
-        run->session.SetStop(m_stop);
-        return run;
-    };
-    const SSceneApply result = corvane::ApplyScene(scene, open, false);
+    SSceneApply result;
+    m_run->Run(corvane::ApplyScene(*m_run, scene, false, result));
     SOutcome outcome;
     outcome.ok = result.Matches();
     if (result.stage == SSceneApply::Stage::Done)
@@ -177,6 +159,8 @@ SOutcome CSwitcherLink::ApplyScene(const SScene& scene)
     outcome.error = FailureText(lines);
     if (!outcome.ok && outcome.error.empty())
         outcome.error = "the switcher does not match the scene";
+    if (m_run->Lost() || m_run->Stopped())
+        Close();
     return outcome;
 }
 

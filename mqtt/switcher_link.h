@@ -15,7 +15,7 @@
 
 namespace corvane {
 struct SConnection;
-struct SLinkRun;
+class CLinkedSwitcher;
 }
 
 namespace corvane::mqtt {
@@ -92,7 +92,7 @@ private:
 
     SLinkAddress m_address;
     std::ostringstream m_err;  // the session's failure lines
-    std::unique_ptr<SLinkRun> m_run;
+    std::unique_ptr<CLinkedSwitcher> m_run;
     const volatile std::sig_atomic_t* m_stop = nullptr;
 };
 

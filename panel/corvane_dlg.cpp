@@ -84,7 +84,7 @@ CCorvaneDlg::~CCorvaneDlg()
     m_tcp.reset();
     m_udp.reset();
     m_link = nullptr;
-    m_session.reset();
+    m_linkCore.reset();
 }
 
 void CCorvaneDlg::BuildWindow()
@@ -131,9 +131,9 @@ void CCorvaneDlg::BuildWindow()
 
     m_txPane = std::make_unique<CPlainTextPane>();
     m_rxPane = std::make_unique<CPlainTextPane>();
-    m_session = std::make_unique<CLinkSession>(m_timerService, *m_txPane, *m_rxPane, &m_notices);
-    m_session->SetFailOnRefusal(false);  // each page answers a refusal in its own way
-    m_link = &m_session->Link();
+    // Each page answers a refusal in its own way.
+    m_linkCore = std::make_unique<CLinkCore>(m_timerService, m_notices, *m_txPane, *m_rxPane);
+    m_link = m_linkCore.get();
     m_link->SetTransports(m_serial.get(), nullptr);
     m_link->SetComModeChecked([this] { return Ctl<QRadioButton>(1016)->isChecked(); });
     m_link->SetOtherTimerHandler([this](unsigned id) { OnOtherTimer(id); });
@@ -144,9 +144,9 @@ void CCorvaneDlg::BuildWindow()
         return busyShown;
     });
     CreateGeneralPage();
-    m_session->SetPageHandler(PAGE_GENERAL, [this](const Frame& f) { OnGeneralReply(f); });
+    m_link->SetPageHandler(PAGE_GENERAL, [this](const Frame& f) { OnGeneralReply(f); });
     for (uint8_t page : {PAGE_MATRIX, PAGE_EDID, PAGE_FIRMWARE})
-        m_session->SetPageHandler(page, [this, page](const Frame& f) {
+        m_link->SetPageHandler(page, [this, page](const Frame& f) {
             auto it = m_pages.find(page);
             if (it != m_pages.end())
                 it->second->OnReply(f);

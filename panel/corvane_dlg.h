@@ -12,7 +12,7 @@
 
 #include "panel/serial_port.h"
 #include "core/link/link_core.h"
-#include "core/session/link_session.h"
+#include "core/link/link_core.h"
 #include "core/link/net_link.h"
 #include "transport/serial_device.h"
 #include "core/pages/general_page.h"
@@ -184,7 +184,7 @@ private:
     std::unique_ptr<CPlainTextPane> m_rxPane;
     ITimerService& m_timerService;
     INotices& m_notices;
-    std::unique_ptr<CLinkSession> m_session;  // the link to the switcher
+    std::unique_ptr<CLinkCore> m_linkCore;  // the link to the switcher
     CLinkCore* m_link = nullptr;              // the session's link core
     std::unique_ptr<ISerialPort> m_serial;
     std::unique_ptr<IPortCombo> m_portCombo;

@@ -134,6 +134,29 @@ private:
     int64_t ClockNow() const override;
 };
 
+// Another service's timers, with one call after every expiry's handler has returned: what
+// waits on the timers' effects looks again then.
+class CObservedTimers final : public ITimerService {
+public:
+    CObservedTimers(ITimerService& inner, std::function<void()> after) : m_inner(inner), m_after(std::move(after)) {}
+    void Attach(const void* owner, TimerHandler handler) override
+    {
+        m_inner.Attach(owner, [this, handler = std::move(handler)](unsigned id) {
+            handler(id);
+            m_after();
+        });
+    }
+    void Detach(const void* owner) override { m_inner.Detach(owner); }
+    void SetTimer(const void* owner, unsigned id, unsigned periodMs) override { m_inner.SetTimer(owner, id, periodMs); }
+    void KillTimer(const void* owner, unsigned id) override { m_inner.KillTimer(owner, id); }
+    bool IsRunning(const void* owner, unsigned id) const override { return m_inner.IsRunning(owner, id); }
+    ITimerService& Inner() const { return m_inner; }
+
+private:
+    ITimerService& m_inner;
+    std::function<void()> m_after;
+};
+
 // Convenience for windows: attaches to the timer service it is handed (the program's real
 // timers, a test's virtual clock) in the constructor and detaches (killing all its timers) in
 // the destructor, so no timer outlives its window.

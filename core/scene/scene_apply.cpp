@@ -13,37 +13,27 @@ using Setting = SSceneDifference::Setting;
 
 // One change through the page that owns the setting. The read-back tells whether it took, but
 // for an EDID file, which the switcher cannot report: false when the file was not accepted.
-bool Change(CSwitcherReader& reader, const SScene& scene, const SSceneDifference& d)
+CTask Change(CSwitcher& sw, const SScene& scene, const SSceneDifference& d)
 {
     switch (d.setting) {
-    case Setting::Route: reader.SetRoute(d.number, scene.routes[d.number - 1]); break;
+    case Setting::Route: co_await sw.SetRoute(d.number, scene.routes[d.number - 1]); break;
     case Setting::Beep:
     case Setting::Dvi: {
         const bool beep = d.setting == Setting::Beep;
         const bool enable = beep ? scene.beep : scene.dvi;
-        // An answer with the other value ends the link: the next step starts on a fresh one.
-        if (reader.SetSwitch(beep, enable) && *(beep ? reader.state.beep : reader.state.dvi) != enable)
-            reader.Session().Fail("the switcher reports " + d.name + " " + (enable ? "off" : "on"));
+        if (co_await sw.SetSwitch(beep, enable) && *(beep ? sw.state.beep : sw.state.dvi) != enable)
+            sw.Fail("the switcher reports " + d.name + " " + (enable ? "off" : "on"));
         break;
     }
     case Setting::Edid: {
         const SSceneEdid& e = scene.edids[d.number - 1];
         if (e.kind == SSceneEdid::Kind::File)
-            return reader.SetEdidFile(d.number, e.file, e.data);
-        reader.SetEdidPreset(d.number, e.preset.position);
+            co_return co_await sw.SetEdidFile(d.number, e.file, e.data);
+        co_await sw.SetEdidPreset(d.number, e.preset.position);
         break;
     }
     }
-    return true;
-}
-
-// The link kept while it is sound; a fresh one after a failure.
-std::unique_ptr<CSwitcherReader> Reopen(std::unique_ptr<CSwitcherReader> reader, const ReaderOpener& open)
-{
-    if (reader && !reader->Session().Failed())
-        return reader;
-    reader.reset();  // the old link closes before the new one opens
-    return open();
+    co_return true;
 }
 
 // Whether a read-back reached a setting: the state holds each value it read.
@@ -131,19 +121,19 @@ std::string SSceneApply::Json() const
     return j + "]}";
 }
 
-SSceneApply ApplyScene(const SScene& scene, const ReaderOpener& open, bool dryRun,
-                       const std::function<void(const SSceneApply&)>& planned)
+namespace {
+
+CTask Apply(CSwitcher& sw, SScene scene, bool dryRun, SSceneApply& result,
+            std::function<void(const SSceneApply&)> planned)
 {
-    SSceneApply result;
+    result = SSceneApply{};
     result.dryRun = dryRun;
-    std::unique_ptr<CSwitcherReader> reader = open();
-    if (!reader)
-        return result;
     result.stage = SSceneApply::Stage::NotRead;
-    if (!reader->QuerySettings(false))
-        return result;
+    co_await sw.Begin();
+    if (!co_await sw.QuerySettings(false))
+        co_return false;
     result.stage = SSceneApply::Stage::Done;
-    const SSwitcherState before = reader->State();
+    const SSwitcherState before = sw.State();
     result.changes = SceneChanges(scene, before);
     // The inputs the scene does not know: apply never touches them, and says so.
     for (int i = 1; i <= 4; ++i)
@@ -152,33 +142,30 @@ SSceneApply ApplyScene(const SScene& scene, const ReaderOpener& open, bool dryRu
     if (planned)
         planned(result);
     if (dryRun || result.changes.empty())
-        return result;
+        co_return true;
 
     const std::vector<SSceneDifference>& changes = result.changes;
     std::vector<const SSceneDifference*> filesNotAccepted;
     std::size_t tried = 0;
     for (const auto& d : changes) {
         // A stop ends the apply between two changes; the one under way was tried.
-        if ((result.stopped = reader && reader->Session().Stopped()))
+        if ((result.stopped = sw.Stopped()) || sw.Lost())
             break;
-        reader = Reopen(std::move(reader), open);
-        if (!reader)
-            break;  // the link could not be opened again: the reading back cannot happen either
+        co_await sw.Begin();  // a step that failed leaves nothing behind for this one
         ++tried;
-        if (!Change(*reader, scene, d) && !reader->Session().Stopped())
+        if (!co_await Change(sw, scene, d) && !sw.Stopped())
             filesNotAccepted.push_back(&d);
     }
-    result.stopped = result.stopped || (reader && reader->Session().Stopped());
+    result.stopped = result.stopped || sw.Stopped();
     for (std::size_t k = tried; k < changes.size(); ++k)
         result.notTaken.push_back({changes[k], result.stopped ? "it was not tried, the apply was stopped"
-                                                              : "it was not tried, the link could not be opened again"});
-    if (reader && !result.stopped)  // a link that could not be opened again is not tried a second time
-        reader = Reopen(std::move(reader), open);
+                                                              : "it was not tried, the link was lost"});
     SSwitcherState after;  // read again from nothing: what the reading did not reach stays empty
-    if (reader && !result.stopped) {
-        reader->state = SSwitcherState{};
-        reader->QuerySettings(false);
-        after = reader->state;
+    if (!result.stopped && !sw.Lost()) {
+        co_await sw.Begin();
+        sw.state = SSwitcherState{};
+        co_await sw.QuerySettings(false);
+        after = sw.state;
     }
     for (const auto& d : SceneMismatches(scene, after))
         if (ReadBackHas(after, d))
@@ -201,7 +188,24 @@ SSceneApply ApplyScene(const SScene& scene, const ReaderOpener& open, bool dryRu
         if (!had)
             result.unreadAll.push_back(name);
     result.complete = result.unreadAll.empty();
-    return result;
+    if (result.Matches())
+        co_return true;
+    std::string words;
+    for (const std::string& line : result.Problems())
+        words += (words.empty() ? "" : "; ") + line;
+    sw.SayNotDone(words.empty() ? "the switcher does not match the scene" : words);
+    co_return false;
+}
+
+}  // namespace
+
+SOperation ApplyScene(CSwitcher& sw, SScene scene, bool dryRun, SSceneApply& result,
+                      std::function<void(const SSceneApply&)> planned)
+{
+    // A reading, each change with its settling line, and the reading back.
+    const unsigned changes = 4 + 2 + 2;
+    const unsigned worst = 2 * sw.ReadSettings(false).worstCaseMs + changes * (kSettleWorstMs + 4 * kExchangeWorstMs);
+    return {Apply(sw, std::move(scene), dryRun, result, std::move(planned)), worst};
 }
 
 }  // namespace corvane

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/scene/scene.h"
-#include "core/switcher/switcher_reader.h"
+#include "core/switcher/switcher.h"
 
 namespace corvane {
 
@@ -23,7 +23,7 @@ struct SSceneNotTaken {
 
 struct SSceneApply {
     enum class Stage {
-        NoLink,   // the link could not be opened: nothing was read
+        NoLink,   // the link could not be opened: nothing was read (the operation never ran)
         NotRead,  // the switcher could not be read before any change
         Done,     // read, changed (unless a dry run) and read back
     };
@@ -47,16 +47,14 @@ struct SSceneApply {
     std::string Json() const;
 };
 
-// A reader on a freshly opened link, or nothing after the link said why it could not open.
-using ReaderOpener = std::function<std::unique_ptr<CSwitcherReader>()>;
-
-// Applies the scene over links from open: the first for reading and changing; a fresh one after a
-// step that failed (the step's timers go with the old link, and a late answer to it cannot be
-// taken for another's) and for the read-back when the last step failed. planned sees the result
-// once the changes are known, before any is made. Every change is tried, whatever became of the
-// one before: the read-back decides, but for an EDID file, which the switcher cannot report, so
-// only its acknowledgement tells.
-SSceneApply ApplyScene(const SScene& scene, const ReaderOpener& open, bool dryRun,
-                       const std::function<void(const SSceneApply&)>& planned = {});
+// Applies the scene to the switcher, as one operation: reads it, tells planned (once the changes
+// are known, before any is made), changes each setting that differs, then reads it back from
+// nothing into result. Every change is tried, whatever became of the one before (each starts
+// on a settled line, with what the one before still owed dropped): the read-back decides. A
+// stop ends it between two changes; a lost link ends it there too. Done when the switcher
+// matches the scene (or, on a dry run, when it was read). scene and planned are kept by the
+// operation; result must outlive it.
+SOperation ApplyScene(CSwitcher& sw, SScene scene, bool dryRun, SSceneApply& result,
+                      std::function<void(const SSceneApply&)> planned = {});
 
 }  // namespace corvane

@@ -28,7 +28,7 @@
 #include "core/scene/json.h"
 #include "cli/link_commands.h"
 #include "core/scene/scene.h"
-#include "transport/session.h"
+#include "transport/linked_switcher.h"
 #include "cli/terminal_text.h"
 #include "tests/cli/ctl_run.h"
 #include "tests/support/edid_builder.h"

@@ -20,14 +20,14 @@
 
 #include "cli/commands.h"
 #include "tests/support/sim_process.h"
-#include "transport/session.h"
+#include "transport/linked_switcher.h"
 
 namespace corvane::test {
 
-class CSimClock final : public ISessionClock {
+class CSimClock final : public IProgramClock {
 public:
-    explicit CSimClock(SimProcess& sim) : m_sim(sim) { UseSessionClock(this); }
-    ~CSimClock() override { UseSessionClock(nullptr); }
+    explicit CSimClock(SimProcess& sim) : m_sim(sim) { UseProgramClock(this); }
+    ~CSimClock() override { UseProgramClock(nullptr); }
 
     struct SRun {
         int status;

@@ -1,8 +1,8 @@
-// The link session of a program without windows (corvanectl, the MQTT bridge): opens the
-// switcher's serial port or TCP connection, attaches it to the core's link session, runs a Qt
-// Core event loop as the session's pump with the real-clock timers (or a clock a test installs),
-// and reports failures as one line on the error stream. Every wait ends by a protocol timer, a
-// refusal or the link's loss.
+// The switcher of a program without windows (corvanectl, the MQTT bridge): opens the switcher's
+// serial port or TCP connection, attaches it to the switcher object, runs a Qt Core event loop
+// as its pump with the real-clock timers (or a clock a test installs), and reports failures as
+// one line on the error stream. Every wait ends by a protocol timer, a refusal or the link's
+// loss.
 #pragma once
 
 #include <QCoreApplication>
@@ -12,8 +12,7 @@
 #include <string>
 
 #include "core/address/address.h"
-#include "core/session/link_session.h"
-#include "core/switcher/switcher_reader.h"
+#include "core/switcher/switcher.h"
 #include "transport/qt_network.h"
 #include "transport/qt_serial_owner.h"
 #include "transport/qt_timers.h"
@@ -25,21 +24,21 @@ class QSocketNotifier;
 
 namespace corvane {
 
-// What the waits of a session run on: the timer service of every timer owner while the session
-// lives (its own, the pages', a command's), and the pump that waits for the next event. The
+// What the waits of a switcher run on: the timer service of every timer owner while it lives
+// (its own, the pages', a command's), and the pump that waits for the next event. The
 // programs run on the real clock: Qt timers and the Qt event loop.
-class ISessionClock {
+class IProgramClock {
 public:
-    virtual ~ISessionClock() = default;
+    virtual ~IProgramClock() = default;
     virtual ITimerService& Timers() = 0;
-    // Waits for the next event and handles it. awaiting: the session waits for the other end (a
+    // Waits for the next event and handles it. awaiting: the switcher waits for the other end (a
     // connection being made, an exchange's answer); a clock that is not the real one must not
     // move past such a wait while a real event could still end it.
     virtual void Pump(bool awaiting) = 0;
 };
-// The clock of every session made after the call (a test's virtual clock); nullptr: the real
+// The clock of every switcher made after the call (a test's virtual clock); nullptr: the real
 // clock, the default.
-void UseSessionClock(ISessionClock* clock);
+void UseProgramClock(IProgramClock* clock);
 
 // An address that never answers would hold a connect for minutes: given up after this.
 inline constexpr unsigned kConnectTimeoutMs = 5000;
@@ -76,7 +75,7 @@ private:
     const char* m_prefix;
     std::string m_line;
 };
-// What the session runs on, made before it and gone after it: the event loop's application
+// What the switcher runs on, made before it and gone after it: the event loop's application
 // object, the clock (its timers installed for every timer owner of the session) and the panes.
 struct SHostParts {
     SHostParts(std::ostream& err, bool trace);
@@ -86,8 +85,8 @@ struct SHostParts {
     struct SReady {
         SReady();  // the application object made, the link state fresh
     } ready;
-    std::unique_ptr<ISessionClock> realClock;  // when no other clock was installed
-    ISessionClock* clock;
+    std::unique_ptr<IProgramClock> realClock;  // when no other clock was installed
+    IProgramClock* clock;
     CTracePane tx, rx;
 };
 }  // namespace detail
@@ -96,7 +95,7 @@ struct SHostParts {
 void EnsureCoreApplication();
 
 // SIGINT and SIGTERM (SIGHUP with hangUpToo) on the event loop: a signal wakes the loop and
-// onStop runs on it. Every session stops with it (see CSession).
+// onStop runs on it. Every switcher stops with it (see CLinkedSwitcher).
 class CEventLoopStop {
 public:
     explicit CEventLoopStop(std::function<void()> onStop = {}, bool hangUpToo = false);
@@ -112,12 +111,12 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
-class CSession final : private detail::SHostParts, public CLinkSession {
+class CLinkedSwitcher final : private detail::SHostParts, public CSwitcher {
 public:
     // name: the program, at the start of each line it writes ("corvanectl").
-    CSession(std::ostream& err, const SConnection& connection, SPortPaths paths = DefaultPortPaths(),
-             std::string name = "corvanectl");
-    ~CSession() override;
+    CLinkedSwitcher(std::ostream& err, const SConnection& connection, SPortPaths paths = DefaultPortPaths(),
+                    std::string name = "corvanectl");
+    ~CLinkedSwitcher() override;
 
     // Opens the link; kExitOk, or kExitNoLink / kExitUsage after one line on the error stream.
     // While SetCheckOnly(true) holds it opens nothing and returns kExitChecked: a command then
@@ -153,29 +152,6 @@ private:
     bool m_stopSilent = false;
     bool m_stopSeen = false, m_stopSaid = false;
     std::string m_stopDone;  // what the command had done when the stop came
-};
-
-namespace detail {
-struct SSessionHolder {
-    SSessionHolder(std::ostream& err, const SConnection& c, std::string name)
-        : session(err, c, DefaultPortPaths(), std::move(name))
-    {
-    }
-    CSession session;
-};
-}  // namespace detail
-
-// A program's link to one switcher with every page on a state view: what corvanectl's commands
-// and the MQTT bridge talk through.
-struct SLinkRun : detail::SSessionHolder, CSwitcherReader {
-    SLinkRun(std::ostream& err, const SConnection& c, std::string name = "corvanectl")
-        : SSessionHolder(err, c, std::move(name)), CSwitcherReader(session)
-    {
-    }
-    // The line settles while the pages are still there to take a late answer.
-    ~SLinkRun() { session.Close(); }
-    SLinkRun(const SLinkRun&) = delete;
-    SLinkRun& operator=(const SLinkRun&) = delete;
 };
 
 }  // namespace corvane

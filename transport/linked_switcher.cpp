@@ -1,4 +1,4 @@
-#include "transport/session.h"
+#include "transport/linked_switcher.h"
 
 #include <QEventLoop>
 #include <QSocketNotifier>
@@ -16,10 +16,10 @@ namespace corvane {
 namespace {
 enum : unsigned { TIMER_CONNECT = 4 };
 bool g_bCheckOnly = false;
-ISessionClock* g_sessionClock = nullptr;
+IProgramClock* g_programClock = nullptr;
 
 // The programs' clock: Qt timers, and the Qt event loop waiting for the next event.
-class CRealClock final : public ISessionClock {
+class CRealClock final : public IProgramClock {
 public:
     ITimerService& Timers() override { return m_timers; }
     void Pump(bool) override { QEventLoop().processEvents(QEventLoop::WaitForMoreEvents); }
@@ -29,9 +29,9 @@ private:
 };
 }  // namespace
 
-void UseSessionClock(ISessionClock* clock) { g_sessionClock = clock; }
+void UseProgramClock(IProgramClock* clock) { g_programClock = clock; }
 
-void CSession::SetCheckOnly(bool on) { g_bCheckOnly = on; }
+void CLinkedSwitcher::SetCheckOnly(bool on) { g_bCheckOnly = on; }
 
 void detail::CTracePane::Insert(std::string_view text)
 {
@@ -147,16 +147,16 @@ CEventLoopStop::~CEventLoopStop() { m_notifier.reset(); }
 detail::SHostParts::SReady::SReady() { EnsureCoreApplication(); }
 
 detail::SHostParts::SHostParts(std::ostream& err, bool trace)
-    : realClock(g_sessionClock ? nullptr : std::make_unique<CRealClock>()),
-      clock(g_sessionClock ? g_sessionClock : realClock.get()), tx(trace ? &err : nullptr, "TX"),
+    : realClock(g_programClock ? nullptr : std::make_unique<CRealClock>()),
+      clock(g_programClock ? g_programClock : realClock.get()), tx(trace ? &err : nullptr, "TX"),
       rx(trace ? &err : nullptr, "RX")
 {
 }
 
 detail::SHostParts::~SHostParts() = default;
 
-CSession::CSession(std::ostream& err, const SConnection& connection, SPortPaths paths, std::string name)
-    : detail::SHostParts(err, connection.trace), CLinkSession(clock->Timers(), tx, rx), m_err(err),
+CLinkedSwitcher::CLinkedSwitcher(std::ostream& err, const SConnection& connection, SPortPaths paths, std::string name)
+    : detail::SHostParts(err, connection.trace), CSwitcher(clock->Timers(), tx, rx), m_err(err),
       m_connection(connection), m_paths(std::move(paths)), m_name(std::move(name))
 {
     SetStop(StopSignalFlag());
@@ -175,13 +175,13 @@ CSession::CSession(std::ostream& err, const SConnection& connection, SPortPaths 
     });
 }
 
-CSession::~CSession()
+CLinkedSwitcher::~CLinkedSwitcher()
 {
     Close();
     m_waits.reset();
 }
 
-void CSession::Close()
+void CLinkedSwitcher::Close()
 {
     if (m_serial) {
         Settle();
@@ -203,7 +203,7 @@ void CSession::Close()
     Detach();
 }
 
-int CSession::Open()
+int CLinkedSwitcher::Open()
 {
     if (g_bCheckOnly)
         return kExitChecked;
@@ -217,7 +217,7 @@ int CSession::Open()
     return OpenSerial();
 }
 
-int CSession::OpenTcp()
+int CLinkedSwitcher::OpenTcp()
 {
     const std::string& host = m_connection.host;
     std::string why;
@@ -255,7 +255,7 @@ int CSession::OpenTcp()
     return kExitOk;
 }
 
-int CSession::OpenSerial()
+int CLinkedSwitcher::OpenSerial()
 {
     const std::string& port = m_connection.port;
     std::string why;
@@ -285,7 +285,7 @@ int CSession::OpenSerial()
     return kExitOk;
 }
 
-void CSession::OnTimer(unsigned id)
+void CLinkedSwitcher::OnTimer(unsigned id)
 {
     m_waits->KillTimer(id);
     if (id == TIMER_CONNECT)
