@@ -204,7 +204,7 @@ void CLinkCore::ClearLogs()
     bReady = true;
 }
 
-void CLinkCore::OnLinkLost()
+void CLinkCore::Abandon()
 {
     m_timers.KillTimer(TIMER_PAGE_TIMEOUT);
     m_timers.KillTimer(TIMER_RESET_CLOSE);

@@ -126,7 +126,10 @@ public:
     // the handler set here tells the pages to stop their own exchanges (true when one of them
     // still showed the busy indicator's finished view). Nothing is said: a lost link's own
     // message, if any, is the caller's and stays the last word.
-    void OnLinkLost();
+    void OnLinkLost() { Abandon(); }
+    // The same on a link that stays: whatever the pages still wait for or mean to send of their
+    // own accord is dropped (a new operation takes the link over).
+    void Abandon();
     void SetLinkLostHandler(std::function<bool()> handler) { m_linkLost = std::move(handler); }
 
     CLogWriter& Log() { return m_log; }

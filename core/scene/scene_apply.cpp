@@ -15,24 +15,25 @@ using Setting = SSceneDifference::Setting;
 // for an EDID file, which the switcher cannot report: false when the file was not accepted.
 CTask Change(CSwitcher& sw, const SScene& scene, const SSceneDifference& d)
 {
-    switch (d.setting) {
-    case Setting::Route: co_await sw.SetRoute(d.number, scene.routes[d.number - 1]); break;
-    case Setting::Beep:
-    case Setting::Dvi: {
+    if (d.setting == Setting::Route) {
+        co_await sw.SetRoute(d.number, scene.routes[d.number - 1]);
+        co_return true;
+    }
+    if (d.setting == Setting::Beep || d.setting == Setting::Dvi) {
         const bool beep = d.setting == Setting::Beep;
         const bool enable = beep ? scene.beep : scene.dvi;
-        if (co_await sw.SetSwitch(beep, enable) && *(beep ? sw.state.beep : sw.state.dvi) != enable)
+        const bool answered = co_await sw.SetSwitch(beep, enable);
+        if (answered && *(beep ? sw.state.beep : sw.state.dvi) != enable) {
             sw.Fail("the switcher reports " + d.name + " " + (enable ? "off" : "on"));
-        break;
+        }
+        co_return true;
     }
-    case Setting::Edid: {
-        const SSceneEdid& e = scene.edids[d.number - 1];
-        if (e.kind == SSceneEdid::Kind::File)
-            co_return co_await sw.SetEdidFile(d.number, e.file, e.data);
-        co_await sw.SetEdidPreset(d.number, e.preset.position);
-        break;
+    const SSceneEdid& e = scene.edids[d.number - 1];
+    if (e.kind == SSceneEdid::Kind::File) {
+        const bool accepted = co_await sw.SetEdidFile(d.number, e.file, e.data);
+        co_return accepted;
     }
-    }
+    co_await sw.SetEdidPreset(d.number, e.preset.position);
     co_return true;
 }
 
@@ -130,8 +131,10 @@ CTask Apply(CSwitcher& sw, SScene scene, bool dryRun, SSceneApply& result,
     result.dryRun = dryRun;
     result.stage = SSceneApply::Stage::NotRead;
     co_await sw.Begin();
-    if (!co_await sw.QuerySettings(false))
+    const bool read = co_await sw.QuerySettings(false);
+    if (!read) {
         co_return false;
+    }
     result.stage = SSceneApply::Stage::Done;
     const SSwitcherState before = sw.State();
     result.changes = SceneChanges(scene, before);
@@ -141,8 +144,9 @@ CTask Apply(CSwitcher& sw, SScene scene, bool dryRun, SSceneApply& result,
             result.leftAlone.emplace_back("EDID IN" + std::to_string(i), before.edids[i - 1].value_or(""));
     if (planned)
         planned(result);
-    if (dryRun || result.changes.empty())
+    if (dryRun || result.changes.empty()) {
         co_return true;
+    }
 
     const std::vector<SSceneDifference>& changes = result.changes;
     std::vector<const SSceneDifference*> filesNotAccepted;
@@ -153,7 +157,8 @@ CTask Apply(CSwitcher& sw, SScene scene, bool dryRun, SSceneApply& result,
             break;
         co_await sw.Begin();  // a step that failed leaves nothing behind for this one
         ++tried;
-        if (!co_await Change(sw, scene, d) && !sw.Stopped())
+        const bool accepted = co_await Change(sw, scene, d);
+        if (!accepted && !sw.Stopped())
             filesNotAccepted.push_back(&d);
     }
     result.stopped = result.stopped || sw.Stopped();
@@ -188,8 +193,9 @@ CTask Apply(CSwitcher& sw, SScene scene, bool dryRun, SSceneApply& result,
         if (!had)
             result.unreadAll.push_back(name);
     result.complete = result.unreadAll.empty();
-    if (result.Matches())
+    if (result.Matches()) {
         co_return true;
+    }
     std::string words;
     for (const std::string& line : result.Problems())
         words += (words.empty() ? "" : "; ") + line;

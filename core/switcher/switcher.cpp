@@ -174,15 +174,18 @@ SResult CSwitcher::Run(SOperation op)
 CTask CSwitcher::Until(std::function<bool()> done)
 {
     for (;;) {
-        if (done())
+        if (done()) {
             co_return !m_failed;
-        if (m_failed || Stopped())
+        }
+        if (m_failed || Stopped()) {
             co_return false;
+        }
         if (m_lost) {
             Fail("the link to the switcher was lost" + (m_lostWhy.empty() ? "" : ": " + m_lostWhy), EOutcome::LinkLost);
             co_return false;
         }
-        co_await SWake{*this, [this, &done] { return done() || m_failed || Stopped() || m_lost; }};
+        SWake wake{*this, [this, &done] { return done() || m_failed || Stopped() || m_lost; }};
+        co_await wake;
     }
 }
 
@@ -191,8 +194,10 @@ CTask CSwitcher::Settled()
     const auto settled = [this] {
         return m_lost || !(Stopped() ? m_stopGuard.Settling(m_link) : m_link.Settling());
     };
-    while (!settled())
-        co_await SWake{*this, settled};
+    while (!settled()) {
+        SWake wake{*this, settled};
+        co_await wake;
+    }
     co_return true;
 }
 
@@ -214,7 +219,7 @@ CTask CSwitcher::Begin()
 {
     co_await Settled();
     if (!m_lost)
-        m_link.OnLinkLost();  // what the pages still owe an earlier exchange is dropped
+        m_link.Abandon();  // what the pages still owe an earlier exchange is dropped
     m_failed = false;
     m_outcome = EOutcome::Done;
     m_failure.clear();
@@ -224,7 +229,11 @@ CTask CSwitcher::Begin()
 
 CTask CSwitcher::Sequence(CTask first, CTask second)
 {
-    co_return co_await first && co_await second;
+    const bool ok = co_await first;
+    if (!ok) {
+        co_return false;
+    }
+    co_return co_await second;
 }
 
 SOperation CSwitcher::Wait(std::function<bool()> until) { return {Until(std::move(until)), 0}; }
@@ -308,13 +317,15 @@ void CSwitcher::AskMessage(const std::string&, std::function<void(int)> then)
 CTask CSwitcher::Query(Frame query, std::function<bool()> answered)
 {
     co_await Settled();
-    if (m_lost)
-        co_return co_await Until([] { return false; });
+    if (m_lost) {
+        std::function<bool()> never = [] { return false; };
+        co_return co_await Until(never);
+    }
     m_link.CommandFrame = query;
     m_link.SetExchangeOpen(true);
     m_link.SendFrame(kFrameSize, m_link.CommandFrame.data());
     m_query->Start();
-    const bool ok = co_await Until(std::move(answered));
+    const bool ok = co_await Until(answered);
     m_query->Stop();
     m_link.SetExchangeOpen(false);
     co_return ok;
@@ -324,7 +335,7 @@ CTask CSwitcher::AwaitSet(std::function<bool()> answered)
 {
     m_link.SetExchangeOpen(true);
     m_waits->SetTimer(TIMER_SET_TIMEOUT, kPageTimeoutMs);
-    const bool ok = co_await Until(std::move(answered));
+    const bool ok = co_await Until(answered);
     m_waits->KillTimer(TIMER_SET_TIMEOUT);
     m_link.SetExchangeOpen(false);
     co_return ok;
@@ -332,21 +343,39 @@ CTask CSwitcher::AwaitSet(std::function<bool()> answered)
 
 // ---- readings ----
 
-CTask CSwitcher::QuerySettings(bool withSignals)
+CTask CSwitcher::QuerySwitches()
 {
     state.beep.reset();
     state.dvi.reset();
     m_link.SetCurrentPage(PAGE_GENERAL);
-    if (!co_await Query(DviStatusQuery(), [this] { return state.dvi.has_value(); }) ||
-        !co_await Query(BeepStatusQuery(), [this] { return state.beep.has_value(); }))
+    std::function<bool()> dvi = [this] { return state.dvi.has_value(); };
+    std::function<bool()> beep = [this] { return state.beep.has_value(); };
+    const bool ok = co_await Query(DviStatusQuery(), dvi);
+    if (!ok) {
         co_return false;
+    }
+    co_return co_await Query(BeepStatusQuery(), beep);
+}
+
+CTask CSwitcher::QuerySettings(bool withSignals)
+{
+    bool ok = co_await QuerySwitches();
+    if (!ok) {
+        co_return false;
+    }
     if (withSignals) {
         co_await Settled();
         general.OnStatus();
-        if (m_failed || !co_await Until([this] { return m_link.bReady; }))
+        ok = co_await UntilReady();
+        if (!ok) {
             co_return false;
+        }
     }
-    co_return co_await QueryRoutes() && co_await QueryEdidNames();
+    ok = co_await QueryRoutes();
+    if (!ok) {
+        co_return false;
+    }
+    co_return co_await QueryEdidNames();
 }
 
 CTask CSwitcher::QueryRoutes()
@@ -359,17 +388,12 @@ CTask CSwitcher::QueryRoutes()
         Fail("the route queries could not be sent: another exchange holds the link");
         co_return false;
     }
-    if (!co_await Until([this] { return m_link.bReady; }))
+    const bool ok = co_await UntilReady();
+    if (!ok) {
         co_return false;
+    }
     // A value outside the switcher's range is an error, never a route.
-    for (int o = 1; o <= 2; ++o)
-        if (state.routes[o - 1] == 0) {
-            Fail(routeAnswers[o - 1] < 0 ? "the switcher did not report the route of output " + std::to_string(o)
-                                         : "the switcher reported input " + std::to_string(routeAnswers[o - 1]) +
-                                               " for output " + std::to_string(o) + ", outside 1 to 4");
-            co_return false;
-        }
-    co_return true;
+    co_return RoutesReported();
 }
 
 CTask CSwitcher::QueryEdidNames()
@@ -383,16 +407,12 @@ CTask CSwitcher::QueryEdidNames()
         co_return false;
     }
     edid.OnStatus();
-    if (m_failed || !co_await Until([this] { return m_link.bReady; }))
+    const bool ok = co_await UntilReady();
+    if (!ok) {
         co_return false;
+    }
     // The EDIDs a switcher can report: the presets, the default, a display's copy, a file.
-    for (int i = 1; i <= 4; ++i)
-        if (edidAnswers[i - 1] > kLastEdidIndex) {
-            Fail("the switcher reported EDID number " + std::to_string(edidAnswers[i - 1]) + " for input " +
-                 std::to_string(i) + ", outside 0 to " + std::to_string(kLastEdidIndex));
-            co_return false;
-        }
-    co_return true;
+    co_return EdidsReported();
 }
 
 CTask CSwitcher::QueryDevice()
@@ -402,7 +422,44 @@ CTask CSwitcher::QueryDevice()
     state.device.reset();
     firmware.SetDeviceGuard(true);
     firmware.QueryDevice();
-    co_return !m_failed && co_await Until([this] { return state.device.has_value(); });
+    if (m_failed) {
+        co_return false;
+    }
+    std::function<bool()> read = [this] { return state.device.has_value(); };
+    co_return co_await Until(read);
+}
+
+bool CSwitcher::RoutesReported()
+{
+    for (int o = 1; o <= 2; ++o)
+        if (state.routes[o - 1] == 0) {
+            Fail(routeAnswers[o - 1] < 0 ? "the switcher did not report the route of output " + std::to_string(o)
+                                         : "the switcher reported input " + std::to_string(routeAnswers[o - 1]) +
+                                               " for output " + std::to_string(o) + ", outside 1 to 4");
+            return false;
+        }
+    return true;
+}
+
+bool CSwitcher::EdidsReported()
+{
+    for (int i = 1; i <= 4; ++i)
+        if (edidAnswers[i - 1] > kLastEdidIndex) {
+            Fail("the switcher reported EDID number " + std::to_string(edidAnswers[i - 1]) + " for input " +
+                 std::to_string(i) + ", outside 0 to " + std::to_string(kLastEdidIndex));
+            return false;
+        }
+    return true;
+}
+
+bool CSwitcher::EdidsShow(int input, const std::string& expected)
+{
+    for (int i = 1; i <= 4; ++i)
+        if ((input == kEveryInput || input == i) && *state.edids[i - 1] != expected) {
+            m_notDone = "the switcher reports \"" + *state.edids[i - 1] + "\" on IN" + std::to_string(i);
+            return false;
+        }
+    return true;
 }
 
 SOperation CSwitcher::ReadSettings(bool withSignals)
@@ -424,17 +481,20 @@ CTask CSwitcher::SetRoute(int output, int input)
     co_await Settled();  // what the change shows must be its own answer
     m_link.SetCurrentPage(PAGE_MATRIX);
     matrix.OnInputButton(output, input);
-    co_return !m_failed && co_await Until([this] { return m_link.bReady; });
+    co_return co_await UntilReady();
 }
 
 CTask CSwitcher::ConfirmRoute(int output, int input)
 {
     m_notDone.clear();
-    if (!co_await QueryRoutes())
+    const bool ok = co_await QueryRoutes();
+    if (!ok) {
         co_return false;
+    }
     const int shown = state.routes.at(output - 1);
-    if (shown == input)
+    if (shown == input) {
         co_return true;
+    }
     m_notDone = "the switcher shows IN " + std::to_string(shown) + " on output " + std::to_string(output);
     co_return false;
 }
@@ -449,7 +509,11 @@ CTask CSwitcher::SetSwitch(bool beep, bool on)
         general.OnBeep(on);
     else
         general.OnDvi(on);
-    co_return !m_failed && co_await AwaitSet([&shown] { return shown.has_value(); });
+    if (m_failed) {
+        co_return false;
+    }
+    std::function<bool()> answered = [&shown] { return shown.has_value(); };
+    co_return co_await AwaitSet(answered);
 }
 
 CTask CSwitcher::ConfirmSwitch(bool beep, bool on)
@@ -458,15 +522,20 @@ CTask CSwitcher::ConfirmSwitch(bool beep, bool on)
     std::optional<bool>& shown = beep ? state.beep : state.dvi;
     shown.reset();
     m_link.SetCurrentPage(PAGE_GENERAL);
-    if (!co_await Query(beep ? BeepStatusQuery() : DviStatusQuery(), [&shown] { return shown.has_value(); }))
+    const Frame query = beep ? BeepStatusQuery() : DviStatusQuery();
+    std::function<bool()> answered = [&shown] { return shown.has_value(); };
+    const bool ok = co_await Query(query, answered);
+    if (!ok) {
         co_return false;
-    if (*shown == on)
+    }
+    if (*shown == on) {
         co_return true;
+    }
     m_notDone = std::string("the switcher reports ") + (beep ? "beep " : "DVI compatibility ") + (*shown ? "on" : "off");
     co_return false;
 }
 
-CTask CSwitcher::RouteOp(int output, int input, std::function<void()> answered)
+CTask CSwitcher::RouteOp(int output, int input)
 {
     if (output < 1 || output > 2 || input < 1 || input > 4) {
         Fail("no such route: input " + std::to_string(input) + " to output " + std::to_string(output),
@@ -474,31 +543,37 @@ CTask CSwitcher::RouteOp(int output, int input, std::function<void()> answered)
         co_return false;
     }
     co_await Begin();
-    if (!co_await SetRoute(output, input))
+    const bool ok = co_await SetRoute(output, input);
+    if (!ok) {
         co_return false;
-    if (answered)
+    }
+    if (auto answered = std::exchange(m_answered, nullptr))
         answered();
     co_return co_await ConfirmRoute(output, input);
 }
 
-CTask CSwitcher::SwitchOp(bool beep, bool on, std::function<void()> answered)
+CTask CSwitcher::SwitchOp(bool beep, bool on)
 {
     co_await Begin();
-    if (!co_await SetSwitch(beep, on))
+    const bool ok = co_await SetSwitch(beep, on);
+    if (!ok) {
         co_return false;
-    if (answered)
+    }
+    if (auto answered = std::exchange(m_answered, nullptr))
         answered();
     co_return co_await ConfirmSwitch(beep, on);
 }
 
 SOperation CSwitcher::Route(int output, int input, std::function<void()> answered)
 {
-    return {RouteOp(output, input, std::move(answered)), Worst(1 + kRouteQueries)};
+    m_answered = std::move(answered);
+    return {RouteOp(output, input), Worst(1 + kRouteQueries)};
 }
 
 SOperation CSwitcher::Switch(bool beep, bool on, std::function<void()> answered)
 {
-    return {SwitchOp(beep, on, std::move(answered)), Worst(2)};
+    m_answered = std::move(answered);
+    return {SwitchOp(beep, on), Worst(2)};
 }
 
 // ---- EDID ----
@@ -512,7 +587,14 @@ int CSwitcher::EdidTarget(int input)
     return input == kEveryInput ? 4 : input - 1;
 }
 
-CTask CSwitcher::AwaitEdidSet() { co_return !m_failed && co_await Until([this] { return m_link.bReady; }); }
+CTask CSwitcher::UntilReady()
+{
+    if (m_failed) {  // the page said why it did not start
+        co_return false;
+    }
+    std::function<bool()> ready = [this] { return m_link.bReady; };
+    co_return co_await Until(ready);
+}
 
 CTask CSwitcher::SetEdidPreset(int input, int preset)
 {
@@ -520,7 +602,7 @@ CTask CSwitcher::SetEdidPreset(int input, int preset)
     edidView.presetTarget = EdidTarget(input);
     edidView.preset = preset;
     edid.OnSetPreset();
-    co_return co_await AwaitEdidSet();
+    co_return co_await UntilReady();
 }
 
 CTask CSwitcher::SetEdidFile(int input, std::string name, std::vector<uint8_t> data)
@@ -535,52 +617,65 @@ CTask CSwitcher::SetEdidFile(int input, std::string name, std::vector<uint8_t> d
         co_return false;
     }
     edid.OnSetFile();
-    co_return co_await AwaitEdidSet();
+    co_return co_await UntilReady();
 }
 
 CTask CSwitcher::ConfirmEdid(int input, std::string expected)
 {
     m_notDone.clear();
-    if (!co_await Until([this] { return !edid.ReadBackPending() && m_link.bReady; }))
+    std::function<bool()> readBack = [this] { return !edid.ReadBackPending() && m_link.bReady; };
+    bool ok = co_await Until(readBack);
+    if (!ok) {
         co_return false;
+    }
+    bool unread = false;
     for (int i = 1; i <= 4; ++i)
-        if ((input == kEveryInput || input == i) && !state.edids[i - 1]) {
-            if (!co_await QueryEdidNames())
-                co_return false;
-            break;
-        }
-    for (int i = 1; i <= 4; ++i)
-        if ((input == kEveryInput || input == i) && *state.edids[i - 1] != expected) {
-            m_notDone = "the switcher reports \"" + *state.edids[i - 1] + "\" on IN" + std::to_string(i);
+        unread = unread || ((input == kEveryInput || input == i) && !state.edids[i - 1]);
+    if (unread) {
+        ok = co_await QueryEdidNames();
+        if (!ok) {
             co_return false;
         }
-    co_return true;
+    }
+    co_return EdidsShow(input, expected);
 }
 
 CTask CSwitcher::EdidPresetOp(int input, SBuiltInEdid e)
 {
     co_await Begin();
+    const bool ok = co_await SetEdidPreset(input, e.position);
+    if (!ok) {
+        co_return false;
+    }
     // The default for one input is a preset, and the switcher names it so from now on.
-    co_return co_await SetEdidPreset(input, e.position) &&
-        co_await ConfirmEdid(input, input == kEveryInput ? e.Name() : e.NameOnOneInput());
+    std::string expected = input == kEveryInput ? e.Name() : e.NameOnOneInput();
+    co_return co_await ConfirmEdid(input, std::move(expected));
 }
 
 CTask CSwitcher::EdidCopyOp(int input, int output)
 {
     co_await Begin();
-    co_await Settled();
     edidView.copyTarget = EdidTarget(input);
     edidView.copySource = output - 1;
     edid.OnSetCopy();
     // A copy is no preset: a reading names it as the default.
-    co_return co_await AwaitEdidSet() && co_await ConfirmEdid(input, EdidListName(kDefaultEdidPosition));
+    const bool ok = co_await UntilReady();
+    if (!ok) {
+        co_return false;
+    }
+    std::string expected = EdidListName(kDefaultEdidPosition);
+    co_return co_await ConfirmEdid(input, std::move(expected));
 }
 
 CTask CSwitcher::EdidFileOp(int input, std::string name, std::vector<uint8_t> data)
 {
     co_await Begin();
-    co_return co_await SetEdidFile(input, std::move(name), std::move(data)) &&
-        co_await ConfirmEdid(input, EdidListName(kDefaultEdidPosition));
+    const bool ok = co_await SetEdidFile(input, std::move(name), std::move(data));
+    if (!ok) {
+        co_return false;
+    }
+    std::string expected = EdidListName(kDefaultEdidPosition);
+    co_return co_await ConfirmEdid(input, std::move(expected));
 }
 
 SOperation CSwitcher::EdidPreset(int input, SBuiltInEdid e) { return {EdidPresetOp(input, e), Worst(2 + kEdidQueries)}; }
@@ -599,10 +694,14 @@ CTask CSwitcher::FirmwareOp()
     co_await Begin();
     m_link.SetCurrentPage(PAGE_FIRMWARE);
     firmware.OnUpgrade();
-    if (m_failed || !co_await Until([this] {
-            return firmware.CurrentStep() == CFirmwarePage::Step::Idle && m_link.bReady;
-        }))
+    if (m_failed) {
         co_return false;
+    }
+    std::function<bool()> over = [this] { return firmware.CurrentStep() == CFirmwarePage::Step::Idle && m_link.bReady; };
+    const bool ok = co_await Until(over);
+    if (!ok) {
+        co_return false;
+    }
     if (firmware.UpgradeFailed()) {
         if (!m_failed)
             Fail("the upgrade failed");
@@ -624,13 +723,18 @@ CTask CSwitcher::ResetOp()
     m_link.SetCurrentPage(PAGE_GENERAL);
     SetAnswer(IDOK);
     general.OnFactoryReset();
-    if (m_failed || !co_await Until([this] { return m_link.bReady; }))
+    bool ok = co_await UntilReady();
+    if (!ok) {
         co_return false;
-    // The switcher is done when it answers again with its settings.
-    state.beep.reset();
-    state.dvi.reset();
-    co_return co_await Query(DviStatusQuery(), [this] { return state.dvi.has_value(); }) &&
-        co_await Query(BeepStatusQuery(), [this] { return state.beep.has_value(); }) && co_await QueryRoutes();
+    }
+    // The switcher is done when it answers again with its settings: read here, instead of
+    // by the page on its own a moment later.
+    m_link.Abandon();
+    ok = co_await QuerySwitches();
+    if (!ok) {
+        co_return false;
+    }
+    co_return co_await QueryRoutes();
 }
 
 SOperation CSwitcher::FactoryReset() { return {ResetOp(), Worst(kResetSteps + 2 + kRouteQueries)}; }

@@ -292,10 +292,17 @@ private:
     // After an EDID set: the page's own reading of the inputs it set, then the input list once
     // more where it left a name unread; every input set must report the name expected.
     CTask ConfirmEdid(int input, std::string expected);
-    CTask AwaitEdidSet();
+    // Until the page's exchange ended (the gate free again); false at once when it did not start.
+    CTask UntilReady();
+    // The DVI, then the beep status query.
+    CTask QuerySwitches();
     int EdidTarget(int input);
-    CTask RouteOp(int output, int input, std::function<void()> answered);
-    CTask SwitchOp(bool beep, bool on, std::function<void()> answered);
+    // What the readings just made show: false after saying what is wrong.
+    bool RoutesReported();
+    bool EdidsReported();
+    bool EdidsShow(int input, const std::string& expected);
+    CTask RouteOp(int output, int input);
+    CTask SwitchOp(bool beep, bool on);
     CTask EdidPresetOp(int input, SBuiltInEdid edid);
     CTask EdidCopyOp(int input, int output);
     CTask EdidFileOp(int input, std::string name, std::vector<uint8_t> data);
@@ -326,6 +333,7 @@ private:
     std::coroutine_handle<> m_waiting;
     const std::function<bool()>* m_over = nullptr;
     std::function<void()> m_pump;
+    std::function<void()> m_answered;  // of the route or switch operation made last
     std::function<void(const std::string&)> m_report;
     std::function<std::string()> m_doneSoFar, m_timeoutSubject;
     std::string m_status, m_lostWhy, m_failure, m_notDone;
