@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "core/link/network.h"
-#include "transport/session.h"
+#include "transport/linked_switcher.h"
 #include "transport/socket_network.h"
 
 namespace corvane {
