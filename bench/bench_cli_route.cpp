@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <csignal>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -31,14 +32,21 @@ int Runs()
     return n >= 1 && n <= 1000 ? n : 11;
 }
 
-// Milliseconds from the start of the process to its end; negative when it did not exit 0.
+// No run may take longer: one that hangs is killed and counts as failed.
+constexpr int kRunBoundMs = 10000;
+
+// Milliseconds from the start of the process to its end; negative when it did not exit 0 within
+// the bound.
 double TimedRun(std::vector<std::string> words)
 {
     SChildOptions o;
     o.err = SChildOptions::Err::Dropped;
+    o.endSignal = SIGKILL;
     const auto begin = std::chrono::steady_clock::now();
     CChildProcess run(std::move(words), o);
-    const int status = run.Finish();
+    std::string out, err;
+    run.Collect(out, err, kRunBoundMs);
+    const int status = run.Wait(kRunBoundMs);
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
     return status == 0 ? ms : -1;
 }
@@ -79,12 +87,13 @@ void BM_CliRouteAgainstIdealClient(benchmark::State& state)
         if (!number.empty()) {
             SChildOptions o;
             o.err = SChildOptions::Err::Own;
+            o.endSignal = SIGKILL;
             std::vector<std::string> traced = route;
             traced.push_back("--trace");
             CChildProcess run(traced, o);
             std::string out, err;
-            run.Collect(out, err, 10000);
-            if (run.Wait() == 0)
+            run.Collect(out, err, kRunBoundMs);
+            if (run.Wait(kRunBoundMs) == 0)
                 for (const std::string& frame : SentFrames(err))
                     ideal.push_back(frame);
         }
