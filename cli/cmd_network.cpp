@@ -1,12 +1,11 @@
 // search and config: the switcher search and the network configuration of the panel's network
-// side (CNetLink) over Qt Network datagrams, with the switcher list printed as text or JSON.
-#include <QHostAddress>
+// side (CNetLink) over the system's datagram sockets, with the switcher list printed as text or JSON.
 #include <QtGlobal>
 
 #include "cli/command_line.h"
 #include "cli/link_commands.h"
 #include "core/link/net_link.h"
-#include "transport/qt_network.h"
+#include "transport/socket_network.h"
 
 namespace corvane::cli {
 
@@ -67,12 +66,12 @@ public:
         }
         m_inner.Broadcast(bytes, port);
     }
-    void SetTarget(const QHostAddress& a) { m_inner.SetTarget(a); }
+    void SetTarget(uint32_t ipv4) { m_inner.SetTarget(ipv4); }
 
     bool bindFailed = false;
 
 private:
-    CQtDatagramSocket m_inner;
+    CSocketDatagrams m_inner;
     std::ostream* m_trace;
 };
 
@@ -99,7 +98,7 @@ struct SNetRun {
             error = "--udp-to " + error;
             return {};
         }
-        target = QHostAddress(aimed->ipv4);
+        target = aimed->ipv4;
         return aimed->ports;
     }
 
@@ -124,9 +123,9 @@ struct SNetRun {
 
     std::ostream& err;
     std::string error;
-    std::optional<QHostAddress> target;
+    std::optional<uint32_t> target;
     CLinkedSwitcher session;
-    CQtTcpControl tcp;  // the network side drops the control link on each search; none is open
+    CSocketTcpControl tcp;  // the network side drops the control link on each search; none is open
     CCliDatagrams udp;
     INetView view;
     CNetLink net;

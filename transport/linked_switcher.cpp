@@ -226,7 +226,7 @@ int CLinkedSwitcher::OpenTcp()
         m_err << m_name << ": --host " << host << ": " << why << '\n';
         return kExitUsage;
     }
-    m_tcp = std::make_unique<CQtTcpControl>();
+    m_tcp = std::make_unique<CSocketTcpControl>();
     std::optional<bool> connected;
     m_tcp->onConnected = [&connected](bool ok) { connected = ok; };
     m_tcp->onRead = [this](std::span<const uint8_t> bytes) { Link().OnTcpRead(bytes); };

@@ -13,11 +13,11 @@
 
 #include "core/address/address.h"
 #include "core/switcher/switcher.h"
-#include "transport/qt_network.h"
 #include "transport/qt_serial_owner.h"
 #include "transport/qt_timers.h"
 #include "transport/serial_device.h"
 #include "transport/serial_link.h"
+#include "transport/socket_network.h"
 #include "platform/stop_signal.h"
 
 class QSocketNotifier;
@@ -145,7 +145,7 @@ private:
     std::unique_ptr<CTimerOwner> m_waits;  // the connect wait
     CQtSerialOwner m_owner;
     std::unique_ptr<CSerialLink> m_serial;  // destroyed first: its worker ends before the owner
-    std::unique_ptr<CQtTcpControl> m_tcp;
+    std::unique_ptr<CSocketTcpControl> m_tcp;
     std::mutex m_linkErrorLock;  // the serial worker reports too
     std::string m_linkError;     // the serial link's last diagnostic
     bool m_connectTimedOut = false;
