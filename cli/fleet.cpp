@@ -756,7 +756,7 @@ int FleetUsage(std::ostream& err, const std::string& reason)
     return kExitUsage;
 }
 
-// Sets the session's check-only mode for as long as it lives.
+// Sets the linked switchers' check-only mode for as long as it lives.
 struct SCheckOnly {
     SCheckOnly() { CLinkedSwitcher::SetCheckOnly(true); }
     ~SCheckOnly() { CLinkedSwitcher::SetCheckOnly(false); }

@@ -10,7 +10,7 @@ namespace corvane::mqtt {
 
 namespace {
 
-// The session's lines start with the program's name; the bridge reports them without it.
+// The switcher's failure lines start with the program's name; the bridge reports them without it.
 std::string FailureText(const std::string& lines)
 {
     std::string text;

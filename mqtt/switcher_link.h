@@ -1,5 +1,5 @@
 // The bridge's one link to the switcher: everything corvane-mqtt says to the switcher goes
-// through here, over the same link session and pages as corvanectl. The rest of the bridge sees
+// through here, over the same switcher object and pages as corvanectl. The rest of the bridge sees
 // only the state it read and the outcome of each command.
 #pragma once
 
@@ -91,7 +91,7 @@ private:
     SOutcome ApplyScene(const SScene& scene);
 
     SLinkAddress m_address;
-    std::ostringstream m_err;  // the session's failure lines
+    std::ostringstream m_err;  // the switcher's failure lines
     std::unique_ptr<CLinkedSwitcher> m_run;
     const volatile std::sig_atomic_t* m_stop = nullptr;
 };

@@ -76,7 +76,7 @@ private:
     std::string m_line;
 };
 // What the switcher runs on, made before it and gone after it: the event loop's application
-// object, the clock (its timers installed for every timer owner of the session) and the panes.
+// object, the clock (its timers installed for every timer owner of the switcher) and the panes.
 struct SHostParts {
     SHostParts(std::ostream& err, bool trace);
     ~SHostParts();
@@ -123,7 +123,7 @@ public:
     // ends after its own checks of the command line and of its files, before any link.
     int Open();
     // Closes the link; a serial line is first let settle (no late answer reaches the next
-    // program on the line). Also done by the destructor. A stopped session says so here, once:
+    // program on the line). Also done by the destructor. A stopped switcher says so here, once:
     // "corvanectl: stopped by SIGTERM", with what was done.
     void Close();
     // A stop is the program's normal end (watch): no line says it.

@@ -24,7 +24,7 @@
 #include "core/pages/firmware_page.h"
 #include "core/pages/general_page.h"
 #include "core/pages/matrix_page.h"
-#include "core/session/stop_guard.h"
+#include "core/switcher/stop_guard.h"
 #include "core/switcher/switcher_state.h"
 #include "core/switcher/task.h"
 #include "platform/notices.h"

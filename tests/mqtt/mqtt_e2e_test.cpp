@@ -195,6 +195,23 @@ TEST_P(MqttBridge, SceneRefusedInPartNamesTheSetting)
     EXPECT_GE(w.Await(kP + "/output/2/input", "4", from), 0) << "the rest of the scene was applied";
 }
 
+// Stopped while a scene apply waits for the beeper's answer: the changes after it are not made,
+// nothing goes out but what the exchange under way still needs, and the bridge ends cleanly.
+TEST_P(MqttBridge, StoppedDuringASceneApplySendsNothingMore)
+{
+    StartSim({"--fault", "delay=5000:06 01"});
+    StartBridge({}, "10000");
+    SimFrames();
+    Watcher w(broker->port);
+    w.Publish(kP + "/scene/apply/set",
+              R"({"format":"corvane-scene","version":1,"routes":[{"output":1,"input":3},{"output":2,"input":4}],)"
+              R"("beep":false,"dvi":true,"edids":[{"input":1,"kind":"preset","name":"3D,Dolby/DTS 5.1"},)"
+              R"({"input":2,"kind":"unknown"},{"input":3,"kind":"unknown"},{"input":4,"kind":"unknown"}]})");
+    ASSERT_NE(sim->LineWith(" rx A5 5B 06 01 "), "");
+    EXPECT_EQ(bridge->Terminate(), 0) << bridge->log;
+    EXPECT_EQ(SimFrames(), std::vector<std::string>{}) << "sent after the stop";
+}
+
 // The read-back of an EDID set answered late, inside its resend window: the set is done, and
 // the switcher stays online.
 TEST_P(MqttBridge, EdidSetWhoseReadBackIsLateIsDone)

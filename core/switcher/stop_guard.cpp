@@ -1,4 +1,4 @@
-#include "core/session/stop_guard.h"
+#include "core/switcher/stop_guard.h"
 
 #include "core/pages/edid_page.h"
 #include "core/pages/firmware_page.h"
