@@ -1,7 +1,8 @@
 // Every operation of the switcher object against every fault the line commits, on a virtual
-// clock against the emulator's model: each ends exactly once, within the longest time it
-// states, with the outcome the fault calls for; and a stop before any frame sends nothing that
-// starts an exchange, nor leaves one the switcher holds part of.
+// clock against the emulator's model, started from an event loop and run by a front end that
+// blocks: each ends exactly once, within the longest time it states, with the outcome the fault
+// calls for, the words it reports and no timer left running; and a stop before any frame sends
+// nothing that starts an exchange, nor leaves one the switcher holds part of.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,6 +31,7 @@ public:
             plan.Add(f);
         sw.AttachSerial(this);
         sw.SetStop(&stop);
+        sw.SetFailureReporter([this](const std::string& line) { reports.push_back(line); });
     }
     void Write(std::span<const uint8_t> bytes) override
     {
@@ -50,6 +52,15 @@ public:
             sentAtStop = 0;
         }
         const int64_t begin = clock.Now();
+        if (blocking) {
+            // A front end that blocks: its pump takes the next event; then it waits out the line.
+            sw.SetPump([this] { Step(); });
+            const SResult r = sw.Run(std::move(op));
+            took = clock.Now() - begin;
+            sw.Settle();
+            EXPECT_FALSE(sw.Link().Settling());
+            return r;
+        }
         int calls = 0;
         SResult result;
         sw.Start(std::move(op), [&](const SResult& r) {
@@ -57,6 +68,11 @@ public:
             result = r;
             took = clock.Now() - begin;
         });
+        if (sw.Busy()) {
+            SResult second;
+            sw.Start(sw.Wait([] { return true; }), [&second](const SResult& r) { second = r; });
+            EXPECT_EQ(second.outcome, EOutcome::Refused) << "a second operation started";
+        }
         for (int64_t until = -1;;) {
             Deliver();
             if (calls && until < 0)
@@ -75,6 +91,7 @@ public:
             clock.Advance(std::max<int64_t>(0, next - clock.Now()));
         }
         EXPECT_EQ(calls, 1);
+        EXPECT_LT(clock.NextDue(), 0) << "a timer still runs a minute after the end";
         return result;
     }
 
@@ -90,8 +107,23 @@ public:
     std::size_t sentAtStop = 0;
     int64_t took = 0;
     unsigned worst = 0;
+    bool blocking = false;
+    std::vector<std::string> reports;  // the failure lines the switcher reported
 
 private:
+    void Step()
+    {
+        int64_t next = clock.NextDue();
+        if (const auto d = line.NextDeadline(); d && (next < 0 || *d < next))
+            next = *d;
+        if (next < 0) {
+            ADD_FAILURE() << "the operation waits for nothing";
+            stop = 1;
+            return;
+        }
+        clock.Advance(std::max<int64_t>(0, next - clock.Now()));
+        Deliver();
+    }
     void Deliver()
     {
         for (const auto& e : line.TakeDue(clock.Now())) {
@@ -111,7 +143,39 @@ struct SOp {
     std::function<SOperation(CBench&)> make;
     std::function<bool(const sim::CSwitcher&)> took;  // the model shows the change
     EOutcome onNoAnswer = EOutcome::TimedOut;
+    // When the switcher's own answers say no (a reading that shows another value, a value out
+    // of range) or the input is refused before any frame: the outcome, and words it names.
+    EOutcome onAnswer = EOutcome::Done;
+    const char* words = "";
+    bool sends = true;  // false: it ends before any frame, whatever the line does
+    std::function<bool(const SSwitcherState&, const sim::CSwitcher&)> read;  // what was read matches the model
 };
+
+sim::FaultRule Rule(sim::FaultKind kind, const Bytes& key, unsigned arg = 0, unsigned last = 1);
+
+// The switcher reporting value on every answer to the query whose bytes 2.. are key.
+void Reports(CBench& b, const Bytes& key, unsigned value)
+{
+    b.plan.Add(Rule(sim::FaultKind::Value, key, value, UINT_MAX));
+}
+
+bool SettingsRead(const SSwitcherState& s, const sim::CSwitcher& d)
+{
+    bool ok = s.beep == d.Beep() && s.dvi == d.Dvi() && s.routes[0] == d.Route(1) && s.routes[1] == d.Route(2);
+    for (int i = 1; i <= 4; ++i)
+        ok = ok && s.edids[i - 1].has_value();
+    return ok;
+}
+
+// Only DVI compatibility differs from the model as it starts.
+SScene DviScene()
+{
+    SScene s;
+    s.routes = {1, 2};
+    s.beep = true;
+    s.dvi = true;
+    return s;
+}
 
 SScene LobbyScene()
 {
@@ -130,9 +194,10 @@ std::vector<uint8_t> FileEdid()
     return {image.begin(), image.begin() + 128};
 }
 
+SSceneApply sceneResult;  // what the last scene apply found
+
 const std::vector<SOp>& Operations()
 {
-    static SSceneApply sceneResult;
     static const std::vector<SOp> ops = {
         {"route", {0x02, 0x03}, [](CBench& b) { return b.sw.Route(1, 3); },
          [](const sim::CSwitcher& d) { return d.Route(1) == 3; }},
@@ -146,21 +211,88 @@ const std::vector<SOp>& Operations()
          [](const sim::CSwitcher& d) { return d.EdidIndex(3) == sim::kEdidIndexCopiedA; }},
         {"edid file", {0x03}, [](CBench& b) { return b.sw.EdidFile(4, "monitor.bin", FileEdid()); },
          [](const sim::CSwitcher& d) { return d.EdidIndex(4) == sim::kEdidIndexFile; }},
-        {"read", {0x01, 0x04, 0x01}, [](CBench& b) { return b.sw.ReadSettings(true); },
-         [](const sim::CSwitcher&) { return true; }},
-        {"device", {0x01, 0x01}, [](CBench& b) { return b.sw.ReadDevice(); },
-         [](const sim::CSwitcher&) { return true; }},
+        {.name = "read", .key = {0x01, 0x04, 0x01}, .make = [](CBench& b) { return b.sw.ReadSettings(true); },
+         .took = [](const sim::CSwitcher&) { return true; },
+         .read = [](const SSwitcherState& s, const sim::CSwitcher& d) {
+             bool ok = SettingsRead(s, d);
+             for (int i = 1; i <= 4; ++i)
+                 ok = ok && s.inputs[i - 1] && !s.inputs[i - 1]->output && s.inputs[i - 1]->number == i &&
+                      s.inputs[i - 1]->connected == d.InputSignal(i);
+             for (int o = 1; o <= 2; ++o)
+                 ok = ok && s.outputs[o - 1] && s.outputs[o - 1]->output && s.outputs[o - 1]->number == o &&
+                      s.outputs[o - 1]->connected == d.OutputSignal(o);
+             return ok;
+         }},
+        {.name = "read without signals", .key = {0x01, 0x0C, 0x00}, .make = [](CBench& b) { return b.sw.ReadSettings(false); },
+         .took = [](const sim::CSwitcher&) { return true; }, .read = SettingsRead},
+        {.name = "device", .key = {0x01, 0x01}, .make = [](CBench& b) { return b.sw.ReadDevice(); },
+         .took = [](const sim::CSwitcher&) { return true; },
+         .read = [](const SSwitcherState& s, const sim::CSwitcher&) { return s.device.has_value(); }},
+        // Answers that say no: a value out of range, a reading back that shows another value.
+        {.name = "routes, output 2 out of range", .key = {0x02, 0x01, 0x01},
+         .make = [](CBench& b) { Reports(b, {0x02, 0x01, 0x02}, 5); return b.sw.ReadRoutes(); },
+         .took = [](const sim::CSwitcher&) { return true; }, .onAnswer = EOutcome::Refused,
+         .words = "reported input 5 for output 2, outside 1 to 4"},
+        {.name = "EDID names, a file on IN1, IN4 out of range", .key = {0x01, 0x0C, 0x01},
+         .make = [](CBench& b) {
+             Reports(b, {0x01, 0x0C, 0x01}, sim::kEdidIndexFile);
+             Reports(b, {0x01, 0x0C, 0x04}, 19);
+             return b.sw.ReadEdidNames();
+         },
+         .took = [](const sim::CSwitcher&) { return true; }, .onAnswer = EOutcome::Refused,
+         .words = "reported EDID number 19 for input 4, outside 0 to 18"},
+        {.name = "route, read back otherwise", .key = {0x02, 0x03},
+         .make = [](CBench& b) { Reports(b, {0x02, 0x01, 0x01}, 2); return b.sw.Route(1, 3); },
+         .took = [](const sim::CSwitcher& d) { return d.Route(1) == 3; }, .onAnswer = EOutcome::Refused,
+         .words = "the switcher shows IN 2 on output 1"},
+        {.name = "dvi, read back otherwise", .key = {0x07, 0x01},
+         .make = [](CBench& b) { Reports(b, {0x01, 0x0C, 0x00}, 0); return b.sw.Switch(false, true); },
+         .took = [](const sim::CSwitcher& d) { return d.Dvi(); }, .onAnswer = EOutcome::Refused,
+         .words = "the switcher reports DVI compatibility off"},
+        {.name = "edid preset, read back otherwise", .key = {0x03},
+         .make = [](CBench& b) { Reports(b, {0x01, 0x0C, 0x04}, 3); return b.sw.EdidPreset(4, SBuiltInEdid{7}); },
+         .took = [](const sim::CSwitcher& d) { return d.EdidIndex(4) == 7; }, .onAnswer = EOutcome::Refused,
+         .words = "\" on IN4"},
+        // Input refused before any frame.
+        {.name = "route to no output", .key = {0x02, 0x03}, .make = [](CBench& b) { return b.sw.Route(3, 1); },
+         .took = [](const sim::CSwitcher& d) { return d.Route(1) == 1 && d.Route(2) == 2; },
+         .onAnswer = EOutcome::BadInput, .words = "no such route: input 1 to output 3", .sends = false},
         {"factory reset", {0x0A, 0x06, 0x02}, [](CBench& b) { return b.sw.FactoryReset(); },
          [](const sim::CSwitcher& d) { return d.Route(2) == 2 && d.Beep(); }},
         // A change whose answer is lost may still have taken: the reading back decides.
-        {"scene apply", {0x02, 0x03},
-         [](CBench& b) { return ApplyScene(b.sw, LobbyScene(), false, sceneResult); },
-         [](const sim::CSwitcher& d) { return d.Route(1) == 3 && d.Route(2) == 4 && d.Dvi(); }, EOutcome::Done},
+        {.name = "scene apply", .key = {0x02, 0x03},
+         .make = [](CBench& b) { return ApplyScene(b.sw, LobbyScene(), false, sceneResult); },
+         .took = [](const sim::CSwitcher& d) { return d.Route(1) == 3 && d.Route(2) == 4 && d.Dvi(); },
+         .onNoAnswer = EOutcome::Done,
+         .words = R"({"changes":[{"setting":"output 1","from":"IN 1","to":"IN 3"},)"
+                  R"({"setting":"output 2","from":"IN 2","to":"IN 4"},{"setting":"beep","from":"on","to":"off"},)"
+                  R"({"setting":"DVI compatibility","from":"off","to":"on"},)"
+                  R"({"setting":"EDID IN1","from":"Default EDID","to":"3D,Dolby/DTS 5.1"}],)"
+                  R"("left_alone":[{"setting":"EDID IN2","switcher":"Default EDID"},)"
+                  R"({"setting":"EDID IN3","switcher":"Default EDID"},{"setting":"EDID IN4","switcher":"Default EDID"}],)"
+                  R"("dry_run":false,"matches":true,"mismatches":[],"not_read_back":[]})"},
+        {.name = "scene apply, read back otherwise", .key = {0x02, 0x03},
+         .make = [](CBench& b) { Reports(b, {0x02, 0x01, 0x01}, 2); return ApplyScene(b.sw, LobbyScene(), false, sceneResult); },
+         .took = [](const sim::CSwitcher& d) { return d.Route(1) == 3 && d.Route(2) == 4 && d.Dvi(); },
+         .onNoAnswer = EOutcome::Refused, .onAnswer = EOutcome::Refused,
+         .words = "output 1 did not take: the switcher shows IN 2, the scene says IN 3"
+                  R"({"changes":[{"setting":"output 1","from":"IN 2","to":"IN 3"},)"
+                  R"({"setting":"output 2","from":"IN 2","to":"IN 4"},{"setting":"beep","from":"on","to":"off"},)"
+                  R"({"setting":"DVI compatibility","from":"off","to":"on"},)"
+                  R"({"setting":"EDID IN1","from":"Default EDID","to":"3D,Dolby/DTS 5.1"}],)"
+                  R"("left_alone":[{"setting":"EDID IN2","switcher":"Default EDID"},)"
+                  R"({"setting":"EDID IN3","switcher":"Default EDID"},{"setting":"EDID IN4","switcher":"Default EDID"}],)"
+                  R"("dry_run":false,"matches":false,)"
+                  R"("mismatches":[{"setting":"output 1","switcher":"IN 2","scene":"IN 3","why":"the switcher shows IN 2"}],)"
+                  R"("not_read_back":[]})"},
+        {"scene apply, DVI only", {0x07, 0x01},
+         [](CBench& b) { return ApplyScene(b.sw, DviScene(), false, sceneResult); },
+         [](const sim::CSwitcher& d) { return d.Dvi() && d.Beep() && d.Route(1) == 1; }, EOutcome::Done},
     };
     return ops;
 }
 
-sim::FaultRule Rule(sim::FaultKind kind, const Bytes& key, unsigned arg = 0, unsigned last = 1)
+sim::FaultRule Rule(sim::FaultKind kind, const Bytes& key, unsigned arg, unsigned last)
 {
     sim::FaultRule r;
     r.kind = kind;
@@ -181,33 +313,47 @@ TEST(SwitcherOperations, EachEndsOnceWithTheOutcomeOfItsFaultWithinItsStatedTime
     };
     const std::vector<Fault> faults = {
         {"answer", [](const Bytes&) { return std::vector<sim::FaultRule>{}; },
-         [](const SOp&) { return EOutcome::Done; }, true},
+         [](const SOp& op) { return op.onAnswer; }, true},
         {"late answer inside the resend window",
          [](const Bytes& k) { return std::vector{Rule(sim::FaultKind::Delay, k, 3500)}; },
-         [](const SOp&) { return EOutcome::Done; }, true},
+         [](const SOp& op) { return op.onAnswer; }, true},
         {"no answer", [](const Bytes& k) { return std::vector{Rule(sim::FaultKind::Drop, k, 0, UINT_MAX)}; },
-         [](const SOp& op) { return op.onNoAnswer; }, false},
+         [](const SOp& op) { return op.sends ? op.onNoAnswer : op.onAnswer; }, false},
         {"refusal", [](const Bytes& k) { return std::vector{Rule(sim::FaultKind::Refuse, k)}; },
-         [](const SOp&) { return EOutcome::Refused; }, false},
+         [](const SOp& op) { return op.sends ? EOutcome::Refused : op.onAnswer; }, false},
         {"link lost", [](const Bytes& k) { return std::vector{Rule(sim::FaultKind::HangUp, k)}; },
-         [](const SOp&) { return EOutcome::LinkLost; }, false},
+         [](const SOp& op) { return op.sends ? EOutcome::LinkLost : op.onAnswer; }, false},
     };
     for (const SOp& op : Operations())
         for (const Fault& f : faults) {
-            SCOPED_TRACE(std::string(op.name) + ", " + f.name);
-            CBench b(f.rules(op.key));
-            const SResult r = b.Run(op.make(b));
-            EXPECT_EQ(r.outcome, f.outcome(op)) << r.words;
-            EXPECT_EQ(r.words.empty(), r.Ok()) << r.words;
-            EXPECT_LE(b.took, b.worst);
-            if (f.changes)
-                EXPECT_TRUE(op.took(b.device));
+            for (bool blocking : {false, true}) {
+                SCOPED_TRACE(std::string(op.name) + ", " + f.name + (blocking ? ", blocking" : ""));
+                CBench b(f.rules(op.key));
+                b.blocking = blocking;
+                sceneResult = {};
+                const SResult r = b.Run(op.make(b));
+                EXPECT_EQ(r.outcome, f.outcome(op)) << r.words;
+                EXPECT_EQ(r.words.empty(), r.Ok()) << r.words;
+                EXPECT_LE(b.took, b.worst);
+                if (b.sw.Failed())
+                    EXPECT_EQ(b.reports.back(), r.words);
+                else if (r.Ok() && f.changes)
+                    EXPECT_TRUE(b.reports.empty()) << b.reports.front();
+                if (f.changes) {
+                    EXPECT_TRUE(op.took(b.device));
+                    EXPECT_NE((r.words + sceneResult.Json()).find(op.words), std::string::npos) << r.words;
+                    if (op.read)
+                        EXPECT_TRUE(op.read(b.sw.State(), b.device));
+                }
+            }
         }
 }
 
 TEST(SwitcherOperations, AStopBeforeAnyFrameSendsNothingNewAndLeavesNoExchangeHalfDone)
 {
     for (const SOp& op : Operations()) {
+        if (op.onAnswer != EOutcome::Done)
+            continue;
         CBench clean({});
         ASSERT_TRUE(clean.Run(op.make(clean)).Ok()) << op.name;
         const int frames = static_cast<int>(clean.sent.size());
