@@ -613,7 +613,10 @@ CTask CSwitcher::SetEdidFile(int input, std::string name, std::vector<uint8_t> d
     edid.SetLog([this](const std::string& line) { Fail(line); });
     SetTimeoutSubject([this, target] { return EdidStepText(m_link.CommandFrame, target); });
     if (!edid.TakeContent(name, data)) {
-        Fail(m_failure.empty() ? name + ": not an EDID the switcher takes" : m_failure, EOutcome::BadInput);
+        // The page's log line and message say why first; either way the file is at fault, not
+        // the switcher.
+        Fail(name + ": not an EDID the switcher takes", EOutcome::BadInput);
+        m_outcome = EOutcome::BadInput;
         co_return false;
     }
     edid.OnSetFile();

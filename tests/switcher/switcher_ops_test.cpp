@@ -257,6 +257,10 @@ const std::vector<SOp>& Operations()
         {.name = "route to no output", .key = {0x02, 0x03}, .make = [](CBench& b) { return b.sw.Route(3, 1); },
          .took = [](const sim::CSwitcher& d) { return d.Route(1) == 1 && d.Route(2) == 2; },
          .onAnswer = EOutcome::BadInput, .words = "no such route: input 1 to output 3", .sends = false},
+        {.name = "edid file, not an EDID", .key = {0x03},
+         .make = [](CBench& b) { return b.sw.EdidFile(4, "notes.txt", {1, 2, 3}); },
+         .took = [](const sim::CSwitcher& d) { return d.EdidIndex(4) != sim::kEdidIndexFile; },
+         .onAnswer = EOutcome::BadInput, .words = "bad EDID file \"notes.txt\": size 3 bytes", .sends = false},
         {"factory reset", {0x0A, 0x06, 0x02}, [](CBench& b) { return b.sw.FactoryReset(); },
          [](const sim::CSwitcher& d) { return d.Route(2) == 2 && d.Beep(); }},
         // A change whose answer is lost may still have taken: the reading back decides.
