@@ -317,7 +317,7 @@ TEST_F(LinkCoreTest, SenderSealsTheSharedFrameWhateverByte12Holds)
 {
     // Pages fill bytes 2..11 and leave byte 12 as it was; the sender seals every copy it sends.
     core->bComOpen = true;
-    const Frame sealed = MakeFrame({0x02, 0x03, 0x02, 0x00, 0x01});
+    const Frame sealed = MakeFrame({0x02, 0x03, 0x02, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x07});
     for (unsigned code : {unsigned(SEND_EDID_FRAME), unsigned(SEND_ROUTING_FRAME), unsigned(SEND_FIRMWARE_FRAME)}) {
         SCOPED_TRACE(code);
         serial.writes.clear();
