@@ -150,7 +150,6 @@ public:
     void SetTimer(const void* owner, unsigned id, unsigned periodMs) override { m_inner.SetTimer(owner, id, periodMs); }
     void KillTimer(const void* owner, unsigned id) override { m_inner.KillTimer(owner, id); }
     bool IsRunning(const void* owner, unsigned id) const override { return m_inner.IsRunning(owner, id); }
-    ITimerService& Inner() const { return m_inner; }
 
 private:
     ITimerService& m_inner;

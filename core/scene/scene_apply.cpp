@@ -210,7 +210,7 @@ SOperation ApplyScene(CSwitcher& sw, SScene scene, bool dryRun, SSceneApply& res
 {
     // A reading, each change with its settling line, and the reading back.
     const unsigned changes = 4 + 2 + 2;
-    const unsigned worst = 2 * sw.ReadSettings(false).worstCaseMs + changes * (kSettleWorstMs + 4 * kExchangeWorstMs);
+    const unsigned worst = 2 * CSwitcher::ReadSettingsWorstMs(false) + changes * (kSettleWorstMs + 4 * kExchangeWorstMs);
     return {Apply(sw, std::move(scene), dryRun, result, std::move(planned)), worst};
 }
 

@@ -462,10 +462,14 @@ bool CSwitcher::EdidsShow(int input, const std::string& expected)
     return true;
 }
 
+unsigned CSwitcher::ReadSettingsWorstMs(bool withSignals)
+{
+    return Worst(2 + (withSignals ? kStatusSteps : 0) + kRouteQueries + kEdidQueries);
+}
+
 SOperation CSwitcher::ReadSettings(bool withSignals)
 {
-    return {Sequence(Begin(), QuerySettings(withSignals)),
-            Worst(2 + (withSignals ? kStatusSteps : 0) + kRouteQueries + kEdidQueries)};
+    return {Sequence(Begin(), QuerySettings(withSignals)), ReadSettingsWorstMs(withSignals)};
 }
 
 SOperation CSwitcher::ReadRoutes() { return {Sequence(Begin(), QueryRoutes()), Worst(kRouteQueries)}; }

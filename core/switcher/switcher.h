@@ -152,6 +152,7 @@ public:
     // EDIDs. What it reads is emptied first, so a repeated reading shows only what the switcher
     // answered.
     SOperation ReadSettings(bool withSignals);
+    static unsigned ReadSettingsWorstMs(bool withSignals);
     // The route queries of the opening Matrix page: output 1, then output 2.
     SOperation ReadRoutes();
     // The EDID page's Status: input 1 to 4, each query repeated once after 3 s.
