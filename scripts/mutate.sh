@@ -15,6 +15,8 @@
 #   -T SEC     time limit of one test run (default: three times the clean run, at least 30)
 #   -v         print the diff of killed mutants too
 #   -L         only list the mutants (FILE:LINE, operator, the new line); nothing is built
+#   -m LIST    only the mutants in the file LIST, as -L lists them (e.g. the survivors of a run,
+#              tried again after new tests); the FILE arguments are then not needed
 #
 # A mutant that does not build is "stillborn" and left out of the kill rate; a test run that
 # exceeds the time limit counts as killed. Each file is restored after each mutant and when the
@@ -23,15 +25,19 @@
 # an integer literal (decimal or hexadecimal) plus or minus one, a call statement removed.
 set -u
 
-build="" targets="" testcmd="" range="" base="" limit=0 seed=1 tlimit=0 verbose=0 list=0
-while getopts "b:k:t:l:d:n:s:T:vLh" o; do
+build="" targets="" testcmd="" range="" base="" limit=0 seed=1 tlimit=0 verbose=0 list=0 chosen=""
+while getopts "b:k:t:l:d:n:s:T:m:vLh" o; do
     case $o in
     b) build=$OPTARG ;; k) targets=$OPTARG ;; t) testcmd=$OPTARG ;; l) range=$OPTARG ;;
-    d) base=$OPTARG ;; n) limit=$OPTARG ;; s) seed=$OPTARG ;; T) tlimit=$OPTARG ;; v) verbose=1 ;; L) list=1 ;;
+    d) base=$OPTARG ;; m) chosen=$OPTARG ;; n) limit=$OPTARG ;; s) seed=$OPTARG ;; T) tlimit=$OPTARG ;; v) verbose=1 ;; L) list=1 ;;
     *) sed -n '2,/^set -u/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 2 ;;
     esac
 done
 shift $((OPTIND - 1))
+if [[ -n $chosen ]]; then
+    [[ -f $chosen ]] || { echo "mutate.sh: $chosen: no such file" >&2; exit 2; }
+    set -- $(cut -d: -f1 "$chosen" | sort -u)
+fi
 if [[ $# -eq 0 ]] || { ((!list)) && [[ -z $build || -z $testcmd ]]; }; then
     echo "mutate.sh: -b BUILD_DIR, -t 'TEST COMMAND' and at least one FILE are needed (-h: help)" >&2
     exit 2
@@ -112,8 +118,19 @@ candidates() {
     { if ($0 !~ /^[ \t]*(\/\/.*)?$/) prev = $0 }' <(lines_of "$1") "$1"
 }
 
+# The mutants tried in a file: those listed with -m, else every candidate or a sample of them.
+mutants_of() {
+    if [[ -n $chosen ]]; then
+        grep -F "$1:" "$chosen" | sed "s|^$1:||"
+    elif ((limit > 0)); then
+        candidates "$1" | shuf -n "$limit" --random-source=<(yes "$seed") | sort -t$'\t' -k1,1n -s
+    else
+        candidates "$1"
+    fi
+}
+
 if ((list)); then
-    for f in "$@"; do candidates "$f" | sed "s|^|$f:|"; done
+    for f in "$@"; do mutants_of "$f" | sed "s|^|$f:|"; done
     exit 0
 fi
 
@@ -158,12 +175,10 @@ clean=$(($(date +%s) - start))
 echo "clean run: ${clean}s; time limit per mutant: ${tlimit}s"
 
 killed=0 survived=0 stillborn=0
+: >"$build/mutate-survivors.txt"  # for -m, after new tests
 survivors=()
 for file in "$@"; do
-    mapfile -t all < <(candidates "$file")
-    if ((limit > 0 && ${#all[@]} > limit)); then
-        mapfile -t all < <(printf '%s\n' "${all[@]}" | shuf -n "$limit" --random-source=<(yes "$seed") | sort -t$'\t' -k1,1n)
-    fi
+    mapfile -t all < <(mutants_of "$file")
     echo "== $file: ${#all[@]} mutants"
     for m in "${all[@]}"; do
         IFS=$'\t' read -r line op text <<<"$m"
@@ -177,7 +192,8 @@ for file in "$@"; do
         what="$file:$line ($op)"
         diff=$(printf -- '    - %s\n    + %s' "$(sed 's/^[ \t]*//' <<<"$old")" "$(sed 's/^[ \t]*//' <<<"$text")")
         case $verdict in
-        0) ((++survived)); survivors+=("$what"$'\n'"$diff"); echo "SURVIVED  $what"; echo "$diff" ;;
+        0) ((++survived)); survivors+=("$what"$'\n'"$diff"); echo "SURVIVED  $what"; echo "$diff"
+            printf '%s:%s\n' "$file" "$m" >>"$build/mutate-survivors.txt" ;;
         1 | 2) ((++killed)); echo "killed    $what$([[ $verdict == 2 ]] && echo ' by the time limit')"
             ((verbose)) && echo "$diff" ;;
         3) ((++stillborn)); echo "stillborn $what" ;;
@@ -190,7 +206,7 @@ echo
 echo "killed $killed, survived $survived, stillborn $stillborn (not counted)"
 ((total > 0)) && echo "kill rate: $((100 * killed / total)) % ($killed of $total)"
 if ((survived > 0)); then
-    echo "survivors:"
+    echo "survivors (for -m: $build/mutate-survivors.txt):"
     printf '%s\n' "${survivors[@]}"
 fi
 ((survived == 0))

@@ -181,7 +181,7 @@ CTask CSwitcher::Until(std::function<bool()> done)
             co_return false;
         }
         if (m_lost) {
-            Fail("the link to the switcher was lost" + (m_lostWhy.empty() ? "" : ": " + m_lostWhy), EOutcome::LinkLost);
+            FailLost();
             co_return false;
         }
         SWake wake{*this, [this, &done] { return done() || m_failed || Stopped() || m_lost; }};
@@ -224,6 +224,9 @@ CTask CSwitcher::Begin()
     m_outcome = EOutcome::Done;
     m_failure.clear();
     m_notDone.clear();
+    if (m_lost) {  // said once, as the loss, not as a page's "Open COM failed!"
+        FailLost();
+    }
     co_return true;
 }
 
@@ -273,6 +276,11 @@ void CSwitcher::OnTimer(unsigned id)
     m_waits->KillTimer(id);
     m_link.NoteTimedOut();
     ShowTimeOut({});
+}
+
+void CSwitcher::FailLost()
+{
+    Fail("the link to the switcher was lost" + (m_lostWhy.empty() ? "" : ": " + m_lostWhy), EOutcome::LinkLost);
 }
 
 void CSwitcher::Fail(const std::string& what, EOutcome outcome)

@@ -282,6 +282,7 @@ private:
     void Wake();
     void Poke();
     SResult ResultOf(bool ok) const;
+    void FailLost();  // the loss, with its reason
 
     CTask Query(Frame query, std::function<bool()> answered);
     CTask AwaitSet(std::function<bool()> answered);

@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "core/firmware/firmware.h"
 #include "core/scene/scene_apply.h"
 #include "core/switcher/switcher.h"
+#include "platform/regular_file.h"
 #include "sim/session.h"
 #include "sim/switcher.h"
 #include "tests/support/edid_builder.h"
@@ -25,11 +27,14 @@ using Bytes = std::vector<uint8_t>;
 // One switcher object wired to the model through its line.
 class CBench final : public ITransport {
 public:
-    explicit CBench(const std::vector<sim::FaultRule>& faults) : line(device, plan)
+    explicit CBench(const std::vector<sim::FaultRule>& faults, bool tcp = false) : line(device, plan)
     {
         for (const auto& f : faults)
             plan.Add(f);
-        sw.AttachSerial(this);
+        if (tcp)
+            sw.AttachTcp(this);
+        else
+            sw.AttachSerial(this);
         sw.SetStop(&stop);
         sw.SetFailureReporter([this](const std::string& line) { reports.push_back(line); });
     }
@@ -196,6 +201,23 @@ std::vector<uint8_t> FileEdid()
 
 SSceneApply sceneResult;  // what the last scene apply found
 
+// An image of a few packets.
+std::vector<uint8_t> Image()
+{
+    std::vector<uint8_t> image(700);
+    for (std::size_t k = 0; k < image.size(); ++k)
+        image[k] = static_cast<uint8_t>(k * 7 + 3);
+    return image;
+}
+
+void LoadFirmware(CBench& b)
+{
+    const std::string path = testing::TempDir() + "/switcher_ops.fw";
+    std::string error;
+    ASSERT_TRUE(WriteWholeFile(path, *PackFirmware(Image()), error)) << error;
+    b.sw.firmware.LoadFile(path);
+}
+
 const std::vector<SOp>& Operations()
 {
     static const std::vector<SOp> ops = {
@@ -233,6 +255,14 @@ const std::vector<SOp>& Operations()
          .make = [](CBench& b) { Reports(b, {0x02, 0x01, 0x02}, 5); return b.sw.ReadRoutes(); },
          .took = [](const sim::CSwitcher&) { return true; }, .onAnswer = EOutcome::Refused,
          .words = "reported input 5 for output 2, outside 1 to 4"},
+        {.name = "routes, output 1 out of range", .key = {0x02, 0x01, 0x02},
+         .make = [](CBench& b) { Reports(b, {0x02, 0x01, 0x01}, 0); return b.sw.ReadRoutes(); },
+         .took = [](const sim::CSwitcher&) { return true; }, .onAnswer = EOutcome::Refused,
+         .words = "reported input 0 for output 1, outside 1 to 4"},
+        {.name = "EDID names, IN1 out of range", .key = {0x01, 0x0C, 0x02},
+         .make = [](CBench& b) { Reports(b, {0x01, 0x0C, 0x01}, 200); return b.sw.ReadEdidNames(); },
+         .took = [](const sim::CSwitcher&) { return true; }, .onAnswer = EOutcome::Refused,
+         .words = "reported EDID number 200 for input 1, outside 0 to 18"},
         {.name = "EDID names, a file on IN1, IN4 out of range", .key = {0x01, 0x0C, 0x01},
          .make = [](CBench& b) {
              Reports(b, {0x01, 0x0C, 0x01}, sim::kEdidIndexFile);
@@ -261,6 +291,13 @@ const std::vector<SOp>& Operations()
          .make = [](CBench& b) { return b.sw.EdidFile(4, "notes.txt", {1, 2, 3}); },
          .took = [](const sim::CSwitcher& d) { return d.EdidIndex(4) != sim::kEdidIndexFile; },
          .onAnswer = EOutcome::BadInput, .words = "bad EDID file \"notes.txt\": size 3 bytes", .sends = false},
+        {.name = "firmware upgrade", .key = {0x20, 0x01},
+         .make = [](CBench& b) { LoadFirmware(b); return b.sw.FirmwareUpgrade(); },
+         .took = [](const sim::CSwitcher& d) {
+             const std::vector<uint8_t> image = Image();
+             return d.FirmwareImage().size() >= image.size() &&
+                    std::equal(image.begin(), image.end(), d.FirmwareImage().begin());
+         }},
         {"factory reset", {0x0A, 0x06, 0x02}, [](CBench& b) { return b.sw.FactoryReset(); },
          [](const sim::CSwitcher& d) { return d.Route(2) == 2 && d.Beep(); }},
         // A change whose answer is lost may still have taken: the reading back decides.
@@ -289,6 +326,13 @@ const std::vector<SOp>& Operations()
                   R"("dry_run":false,"matches":false,)"
                   R"("mismatches":[{"setting":"output 1","switcher":"IN 2","scene":"IN 3","why":"the switcher shows IN 2"}],)"
                   R"("not_read_back":[]})"},
+        {.name = "scene apply, dry run", .key = {0x01, 0x0C, 0x00},
+         .make = [](CBench& b) { return ApplyScene(b.sw, LobbyScene(), true, sceneResult); },
+         .took = [](const sim::CSwitcher& d) { return d.Route(1) == 1 && !d.Dvi(); },
+         .words = R"({"setting":"EDID IN1","from":"Default EDID","to":"3D,Dolby/DTS 5.1"}],)"
+                  R"("left_alone":[{"setting":"EDID IN2","switcher":"Default EDID"},)"
+                  R"({"setting":"EDID IN3","switcher":"Default EDID"},{"setting":"EDID IN4","switcher":"Default EDID"}],)"
+                  R"("dry_run":true,"matches":false,"mismatches":[],"not_read_back":[]})"},
         {"scene apply, DVI only", {0x07, 0x01},
          [](CBench& b) { return ApplyScene(b.sw, DviScene(), false, sceneResult); },
          [](const sim::CSwitcher& d) { return d.Dvi() && d.Beep() && d.Route(1) == 1; }, EOutcome::Done},
@@ -353,6 +397,29 @@ TEST(SwitcherOperations, EachEndsOnceWithTheOutcomeOfItsFaultWithinItsStatedTime
         }
 }
 
+TEST(SwitcherOperations, AfterALostLinkEachEndsAsLostSendingNothingAndAReattachedLinkWorksAtOnce)
+{
+    for (bool tcp : {false, true})
+        for (const SOp& op : Operations()) {
+            if (op.onAnswer != EOutcome::Done)
+                continue;
+            SCOPED_TRACE(std::string(op.name) + (tcp ? ", TCP" : ", serial"));
+            CBench b({}, tcp);
+            b.sw.OnLinkLost("unplugged");
+            const SResult lost = b.Run(op.make(b));
+            EXPECT_EQ(lost.outcome, EOutcome::LinkLost);
+            EXPECT_EQ(lost.words.rfind("the link to the switcher was lost: unplugged", 0), 0u) << lost.words;
+            EXPECT_TRUE(b.sent.empty());
+            if (tcp)
+                b.sw.AttachTcp(&b);
+            else
+                b.sw.AttachSerial(&b);
+            sceneResult = {};
+            EXPECT_TRUE(b.Run(op.make(b)).Ok());
+            EXPECT_TRUE(op.took(b.device));
+        }
+}
+
 TEST(SwitcherOperations, AStopBeforeAnyFrameSendsNothingNewAndLeavesNoExchangeHalfDone)
 {
     for (const SOp& op : Operations()) {
@@ -372,12 +439,14 @@ TEST(SwitcherOperations, AStopBeforeAnyFrameSendsNothingNewAndLeavesNoExchangeHa
             for (std::size_t i = b.sentAtStop; i < b.sent.size(); ++i) {
                 ASSERT_GT(i, 0u);
                 const Bytes& before = b.sent[i - 1];
-                const bool owed = b.sent[i].size() == kBlockSize ? AnnouncesEdidBlock(before)
-                                                                 : OpensEdidSet(before) && IsEdidFrame(b.sent[i]);
+                const bool owed = b.sent[i].size() == kBlockSize
+                                      ? AnnouncesEdidBlock(before) || AnnouncesFirmwareBlock(before)
+                                      : OpensEdidSet(before) && IsEdidFrame(b.sent[i]);
                 EXPECT_TRUE(owed) << "frame " << i + 1 << " went out after the stop";
             }
             if (!b.sent.empty())
-                EXPECT_FALSE(OpensEdidSet(b.sent.back()) || AnnouncesEdidBlock(b.sent.back()));
+                EXPECT_FALSE(OpensEdidSet(b.sent.back()) || AnnouncesEdidBlock(b.sent.back()) ||
+                             AnnouncesFirmwareBlock(b.sent.back()));
         }
     }
 }
