@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,7 @@ public:
     volatile std::sig_atomic_t stop = 0;
     int stopAfter = -1;  // the stop comes once this many frames went out
     std::size_t sentAtStop = 0;
+    std::optional<std::size_t> sentAtLoss;  // frames written when the line hung up
     int64_t took = 0;
     unsigned worst = 0;
     bool blocking = false;
@@ -136,6 +138,7 @@ private:
         for (const auto& e : line.TakeDue(clock.Now())) {
             if (e.hangUp) {
                 sw.OnLinkLost("the other end hung up");
+                sentAtLoss = sent.size();
                 continue;
             }
             for (uint8_t b : e.bytes)
@@ -199,6 +202,22 @@ std::vector<uint8_t> FileEdid()
 {
     const EdidImage image = BuildEdid(EdidFields{});
     return {image.begin(), image.begin() + 128};
+}
+
+// The lobby, and a file for IN2.
+SScene FileScene()
+{
+    SScene s = LobbyScene();
+    s.edids[1].kind = SSceneEdid::Kind::File;
+    s.edids[1].file = "monitor.bin";
+    s.edids[1].data = FileEdid();
+    return s;
+}
+
+void Fault(CBench& b, const char* text)
+{
+    std::string error;
+    b.plan.Add(*sim::ParseFaultRule(text, error));
 }
 
 SSceneApply sceneResult;  // what the last scene apply found
@@ -335,6 +354,33 @@ const std::vector<SOp>& Operations()
                   R"("left_alone":[{"setting":"EDID IN2","switcher":"Default EDID"},)"
                   R"({"setting":"EDID IN3","switcher":"Default EDID"},{"setting":"EDID IN4","switcher":"Default EDID"}],)"
                   R"("dry_run":true,"matches":false,"mismatches":[],"not_read_back":[]})"},
+        // A value out of range is no reading: what it would have shown is not known.
+        {.name = "scene apply, output 1 and IN1 not read back", .key = {0x02, 0x03},
+         .make = [](CBench& b) { Fault(b, "value=9:02 01 01:2-"); return ApplyScene(b.sw, LobbyScene(), false, sceneResult); },
+         .took = [](const sim::CSwitcher& d) { return d.Route(1) == 3 && d.EdidIndex(1) == 7; },
+         .onNoAnswer = EOutcome::Refused, .onAnswer = EOutcome::Refused,
+         .words = R"("matches":false,"mismatches":[],"not_read_back":["output 1","EDID IN1"]})"
+                  "the switcher could not be read back for output 1 and EDID IN1: they were set, but whether they "
+                  "took is not known"},
+        {.name = "EDID names, IN2 out of range", .key = {0x01, 0x0C, 0x01},
+         .make = [](CBench& b) { Reports(b, {0x01, 0x0C, 0x02}, 200); return b.sw.ReadEdidNames(); },
+         .took = [](const sim::CSwitcher&) { return true; }, .onAnswer = EOutcome::Refused,
+         .words = "reported EDID number 200 for input 2, outside 0 to 18",
+         .read = [](const SSwitcherState& s, const sim::CSwitcher&) { return s.edids[0] && !s.edids[1] && s.edids[3]; }},
+        {.name = "scene apply, a file refused", .key = {0x02, 0x03},
+         .make = [](CBench& b) { Fault(b, "refuse:03:3-"); return ApplyScene(b.sw, FileScene(), false, sceneResult); },
+         .took = [](const sim::CSwitcher& d) { return d.Route(1) == 3 && d.EdidIndex(2) != sim::kEdidIndexFile; },
+         .onNoAnswer = EOutcome::Refused, .onAnswer = EOutcome::Refused,
+         .words = "EDID IN2 did not take: the switcher did not accept the file, the scene says file monitor.bin"
+                  R"({"changes":[{"setting":"output 1","from":"IN 1","to":"IN 3"},)"
+                  R"({"setting":"output 2","from":"IN 2","to":"IN 4"},{"setting":"beep","from":"on","to":"off"},)"
+                  R"({"setting":"DVI compatibility","from":"off","to":"on"},)"
+                  R"({"setting":"EDID IN1","from":"Default EDID","to":"3D,Dolby/DTS 5.1"},)"
+                  R"({"setting":"EDID IN2","from":null,"to":"file monitor.bin"}],)"
+                  R"("left_alone":[{"setting":"EDID IN3","switcher":"Default EDID"},)"
+                  R"({"setting":"EDID IN4","switcher":"Default EDID"}],"dry_run":false,"matches":false,)"
+                  R"("mismatches":[{"setting":"EDID IN2","switcher":"Default EDID","scene":"file monitor.bin",)"
+                  R"("why":"the switcher did not accept the file"}],"not_read_back":[]})"},
         {"scene apply, DVI only", {0x07, 0x01},
          [](CBench& b) { return ApplyScene(b.sw, DviScene(), false, sceneResult); },
          [](const sim::CSwitcher& d) { return d.Dvi() && d.Beep() && d.Route(1) == 1; }, EOutcome::Done},
@@ -385,13 +431,18 @@ TEST(SwitcherOperations, EachEndsOnceWithTheOutcomeOfItsFaultWithinItsStatedTime
                 EXPECT_EQ(r.outcome, f.outcome(op)) << r.words;
                 EXPECT_EQ(r.words.empty(), r.Ok()) << r.words;
                 EXPECT_LE(b.took, b.worst);
+                if (b.sentAtLoss)
+                    EXPECT_EQ(b.sent.size(), *b.sentAtLoss) << "a frame was written to a line that hung up";
                 if (b.sw.Failed())
                     EXPECT_EQ(b.reports.back(), r.words);
                 else if (r.Ok() && f.changes)
                     EXPECT_TRUE(b.reports.empty()) << b.reports.front();
                 if (f.changes) {
                     EXPECT_TRUE(op.took(b.device));
-                    EXPECT_NE((r.words + sceneResult.Json()).find(op.words), std::string::npos) << r.words;
+                    std::string said = r.words + sceneResult.Json();
+                    for (const std::string& line : sceneResult.Problems())
+                        said += line;
+                    EXPECT_NE(said.find(op.words), std::string::npos) << said;
                     if (op.read)
                         EXPECT_TRUE(op.read(b.sw.State(), b.device));
                 }
@@ -406,7 +457,11 @@ TEST(SwitcherOperations, AfterALostLinkEachEndsAsLostSendingNothingAndAReattache
             if (op.onAnswer != EOutcome::Done)
                 continue;
             SCOPED_TRACE(std::string(op.name) + (tcp ? ", TCP" : ", serial"));
-            CBench b({}, tcp);
+            // Lost while the line still settles: a query resent and never answered.
+            CBench b({Rule(sim::FaultKind::Drop, {0x01, 0x0B}, 0, 2)}, tcp);
+            b.linger = false;
+            EXPECT_EQ(b.Run(b.sw.ReadSettings(false)).outcome, EOutcome::TimedOut);
+            b.sent.clear();
             b.sw.OnLinkLost("unplugged");
             const SResult lost = b.Run(op.make(b));
             EXPECT_EQ(lost.outcome, EOutcome::LinkLost);
@@ -417,8 +472,12 @@ TEST(SwitcherOperations, AfterALostLinkEachEndsAsLostSendingNothingAndAReattache
             else
                 b.sw.AttachSerial(&b);
             sceneResult = {};
-            EXPECT_TRUE(b.Run(op.make(b)).Ok());
+            b.linger = true;
+            const SResult again = b.Run(op.make(b));
+            EXPECT_TRUE(again.Ok()) << again.words;
             EXPECT_TRUE(op.took(b.device));
+            if (std::string(op.name) == "route")  // no waiting for the old link's line
+                EXPECT_LT(b.took, 1000);
         }
 }
 
