@@ -250,6 +250,16 @@ const std::vector<SOp>& Operations()
          [](const sim::CSwitcher& d) { return d.Dvi(); }},
         {"edid preset", {0x03}, [](CBench& b) { return b.sw.EdidPreset(2, SBuiltInEdid{7}); },
          [](const sim::CSwitcher& d) { return d.EdidIndex(2) == 7; }},
+        // The default: given to one input, the switcher names it as the preset it sends.
+        {"edid default to one input", {0x03}, [](CBench& b) { return b.sw.EdidPreset(3, SBuiltInEdid{}); },
+         [](const sim::CSwitcher& d) { return d.EdidIndex(3) == kDefaultOnOneInputPosition; }},
+        {"edid default to every input", {0x03}, [](CBench& b) { return b.sw.EdidPreset(kEveryInput, SBuiltInEdid{}); },
+         [](const sim::CSwitcher& d) {
+             return d.EdidIndex(1) == 15 && d.EdidIndex(2) == 15 && d.EdidIndex(3) == 15 && d.EdidIndex(4) == 15;
+         }},
+        // The reading back of a set goes unanswered: whether it took is not known.
+        {"beep, its reading back", {0x01, 0x0B}, [](CBench& b) { return b.sw.Switch(true, false); },
+         [](const sim::CSwitcher& d) { return !d.Beep(); }},
         {"edid copy", {0x03}, [](CBench& b) { return b.sw.EdidCopy(3, 1); },
          [](const sim::CSwitcher& d) { return d.EdidIndex(3) == sim::kEdidIndexCopiedA; }},
         {"edid file", {0x03}, [](CBench& b) { return b.sw.EdidFile(4, "monitor.bin", FileEdid()); },
