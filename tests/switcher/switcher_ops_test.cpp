@@ -365,32 +365,38 @@ const std::vector<SOp>& Operations()
                   R"({"setting":"EDID IN3","switcher":"Default EDID"},{"setting":"EDID IN4","switcher":"Default EDID"}],)"
                   R"("dry_run":true,"matches":false,"mismatches":[],"not_read_back":[]})"},
         // A value out of range is no reading: what it would have shown is not known.
-        {.name = "scene apply, output 1 and IN1 not read back", .key = {0x02, 0x03},
-         .make = [](CBench& b) { Fault(b, "value=9:02 01 01:2-"); return ApplyScene(b.sw, LobbyScene(), false, sceneResult); },
+        {.name = "scene apply, outputs and IN1 not read back", .key = {0x02, 0x03},
+         .make = [](CBench& b) { Fault(b, "value=9:02 01 01:2-");
+             Fault(b, "value=9:02 01 02:2-");
+             return ApplyScene(b.sw, LobbyScene(), false, sceneResult); },
          .took = [](const sim::CSwitcher& d) { return d.Route(1) == 3 && d.EdidIndex(1) == 7; },
          .onNoAnswer = EOutcome::Refused, .onAnswer = EOutcome::Refused,
-         .words = R"("matches":false,"mismatches":[],"not_read_back":["output 1","EDID IN1"]})"
-                  "the switcher could not be read back for output 1 and EDID IN1: they were set, but whether they "
-                  "took is not known"},
+         .words = R"("matches":false,"mismatches":[],"not_read_back":["output 1","output 2","EDID IN1"]})"
+                  "the switcher could not be read back for output 1, output 2 and EDID IN1: they were set, but "
+                  "whether they took is not known"},
         {.name = "EDID names, IN2 out of range", .key = {0x01, 0x0C, 0x01},
          .make = [](CBench& b) { Reports(b, {0x01, 0x0C, 0x02}, 200); return b.sw.ReadEdidNames(); },
          .took = [](const sim::CSwitcher&) { return true; }, .onAnswer = EOutcome::Refused,
          .words = "reported EDID number 200 for input 2, outside 0 to 18",
          .read = [](const SSwitcherState& s, const sim::CSwitcher&) { return s.edids[0] && !s.edids[1] && s.edids[3]; }},
         {.name = "scene apply, a file refused", .key = {0x02, 0x03},
-         .make = [](CBench& b) { Fault(b, "refuse:03:3-"); return ApplyScene(b.sw, FileScene(), false, sceneResult); },
+         .make = [](CBench& b) {
+             Fault(b, "refuse:03:3-");
+             Reports(b, {0x01, 0x0C, 0x02}, 3);  // what IN2 holds, and keeps
+             return ApplyScene(b.sw, FileScene(), false, sceneResult);
+         },
          .took = [](const sim::CSwitcher& d) { return d.Route(1) == 3 && d.EdidIndex(2) != sim::kEdidIndexFile; },
          .onNoAnswer = EOutcome::Refused, .onAnswer = EOutcome::Refused,
-         .words = "EDID IN2 did not take: the switcher did not accept the file, the scene says file monitor.bin"
+         .words = "EDID IN2 did not take: the switcher shows 1080p,Stereo Audio 2.0, the scene says file monitor.bin"
                   R"({"changes":[{"setting":"output 1","from":"IN 1","to":"IN 3"},)"
                   R"({"setting":"output 2","from":"IN 2","to":"IN 4"},{"setting":"beep","from":"on","to":"off"},)"
                   R"({"setting":"DVI compatibility","from":"off","to":"on"},)"
                   R"({"setting":"EDID IN1","from":"Default EDID","to":"3D,Dolby/DTS 5.1"},)"
-                  R"({"setting":"EDID IN2","from":null,"to":"file monitor.bin"}],)"
+                  R"({"setting":"EDID IN2","from":"1080p,Stereo Audio 2.0","to":"file monitor.bin"}],)"
                   R"("left_alone":[{"setting":"EDID IN3","switcher":"Default EDID"},)"
                   R"({"setting":"EDID IN4","switcher":"Default EDID"}],"dry_run":false,"matches":false,)"
-                  R"("mismatches":[{"setting":"EDID IN2","switcher":"Default EDID","scene":"file monitor.bin",)"
-                  R"("why":"the switcher did not accept the file"}],"not_read_back":[]})"},
+                  R"("mismatches":[{"setting":"EDID IN2","switcher":"1080p,Stereo Audio 2.0","scene":"file monitor.bin",)"
+                  R"("why":"the switcher shows 1080p,Stereo Audio 2.0"}],"not_read_back":[]})"},
         {"scene apply, DVI only", {0x07, 0x01},
          [](CBench& b) { return ApplyScene(b.sw, DviScene(), false, sceneResult); },
          [](const sim::CSwitcher& d) { return d.Dvi() && d.Beep() && d.Route(1) == 1; }, EOutcome::Done},
