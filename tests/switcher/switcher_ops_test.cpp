@@ -363,7 +363,10 @@ const std::vector<SOp>& Operations()
          .words = R"({"setting":"EDID IN1","from":"Default EDID","to":"3D,Dolby/DTS 5.1"}],)"
                   R"("left_alone":[{"setting":"EDID IN2","switcher":"Default EDID"},)"
                   R"({"setting":"EDID IN3","switcher":"Default EDID"},{"setting":"EDID IN4","switcher":"Default EDID"}],)"
-                  R"("dry_run":true,"matches":false,"mismatches":[],"not_read_back":[]})"},
+                  R"("dry_run":true,"matches":false,"mismatches":[],"not_read_back":[]})"
+                  "output 1: IN 1 -> IN 3\noutput 2: IN 2 -> IN 4\nbeep: on -> off\nDVI compatibility: off -> on\n"
+                  "EDID IN1: Default EDID -> 3D,Dolby/DTS 5.1\n"
+                  "EDID IN2: left as it is (unknown in the scene; the switcher shows Default EDID)\n"},
         // A value out of range is no reading: what it would have shown is not known.
         {.name = "scene apply, outputs and IN1 not read back", .key = {0x02, 0x03},
          .make = [](CBench& b) { Fault(b, "value=9:02 01 01:2-");
@@ -458,6 +461,8 @@ TEST(SwitcherOperations, EachEndsOnceWithTheOutcomeOfItsFaultWithinItsStatedTime
                     std::string said = r.words + sceneResult.Json();
                     for (const std::string& line : sceneResult.Problems())
                         said += line;
+                    for (const std::string& line : sceneResult.PlanLines())
+                        said += line + "\n";
                     EXPECT_NE(said.find(op.words), std::string::npos) << said;
                     if (op.read)
                         EXPECT_TRUE(op.read(b.sw.State(), b.device));
