@@ -377,6 +377,12 @@ const std::vector<SOp>& Operations()
          .words = R"("matches":false,"mismatches":[],"not_read_back":["output 1","output 2","EDID IN1"]})"
                   "the switcher could not be read back for output 1, output 2 and EDID IN1: they were set, but "
                   "whether they took is not known"},
+        {.name = "scene apply, IN1 not read back", .key = {0x02, 0x03},
+         .make = [](CBench& b) { Fault(b, "value=200:01 0C 01:2-"); return ApplyScene(b.sw, LobbyScene(), false, sceneResult); },
+         .took = [](const sim::CSwitcher& d) { return d.Route(1) == 3 && d.EdidIndex(1) == 7; },
+         .onNoAnswer = EOutcome::Refused, .onAnswer = EOutcome::Refused,
+         .words = R"("not_read_back":["EDID IN1"]})"
+                  "the switcher could not be read back for EDID IN1: it was set, but whether it took is not known"},
         {.name = "EDID names, IN2 out of range", .key = {0x01, 0x0C, 0x01},
          .make = [](CBench& b) { Reports(b, {0x01, 0x0C, 0x02}, 200); return b.sw.ReadEdidNames(); },
          .took = [](const sim::CSwitcher&) { return true; }, .onAnswer = EOutcome::Refused,
