@@ -77,28 +77,8 @@ std::optional<SHostPort> ResolveHost(const std::string& text, std::string& why)
     // A port that is wrong is wrong whatever the name: checked on a stand-in address.
     if (colon != std::string::npos && !ParseHost("0.0.0.0" + text.substr(colon)))
         return std::nullopt;
-    // Only what can be a host name is looked up: letters, digits and hyphens in dot-separated
-    // labels of 1 to 63, not all digits (that is a malformed address).
-    bool letter = false;
-    std::size_t label = 0;
-    if (name.empty() || name.size() > 253)
-        return std::nullopt;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const char ch = name[i];
-        if (ch == '.') {
-            if (label == 0 || name[i - 1] == '-')
-                return std::nullopt;
-            label = 0;
-            continue;
-        }
-        const bool alpha = std::isalpha(static_cast<unsigned char>(ch)) != 0;
-        if (!alpha && !std::isdigit(static_cast<unsigned char>(ch)) && (ch != '-' || label == 0))
-            return std::nullopt;
-        letter = letter || alpha;
-        if (++label > 63)
-            return std::nullopt;
-    }
-    if (!letter || label == 0 || name.back() == '-')
+    // Only what can be a host name is looked up.
+    if (!IsHostName(name))
         return std::nullopt;
     addrinfo hints{};
     hints.ai_family = AF_INET;

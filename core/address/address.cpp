@@ -35,6 +35,30 @@ std::optional<uint32_t> ParseIpv4(std::string_view s)
     return a;
 }
 
+bool IsHostName(std::string_view name)
+{
+    bool letter = false;
+    std::size_t label = 0;
+    if (name.empty() || name.size() > 253)
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char ch = name[i];
+        if (ch == '.') {
+            if (label == 0 || name[i - 1] == '-')
+                return false;
+            label = 0;
+            continue;
+        }
+        const bool alpha = std::isalpha(static_cast<unsigned char>(ch)) != 0;
+        if (!alpha && !std::isdigit(static_cast<unsigned char>(ch)) && (ch != '-' || label == 0))
+            return false;
+        letter = letter || alpha;
+        if (++label > 63)
+            return false;
+    }
+    return letter && label != 0 && name.back() != '-';
+}
+
 std::optional<SHostPort> ParseHost(std::string_view text, std::string* error)
 {
     SHostPort h;

@@ -26,6 +26,10 @@ struct SHostPort {
 // Nothing, with the reason in error ("'X' is not an IPv4 address (A.B.C.D or A.B.C.D:PORT)"),
 // for anything else.
 std::optional<SHostPort> ParseHost(std::string_view text, std::string* error = nullptr);
+// Whether text can be a host name: letters, digits and hyphens in dot-separated labels of 1 to
+// 63, no label starting or ending with a hyphen, at most 253 in all, not all digits and dots
+// (that is a malformed address).
+bool IsHostName(std::string_view text);
 // "A.B.C.D:PORT" for a host as given, with the control port added when none was.
 std::string HostWithPort(std::string_view text);
 

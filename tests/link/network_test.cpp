@@ -201,6 +201,20 @@ TEST(TextFields, ParseHostAndPortName)
             EXPECT_NE(error.find(std::string("'") + h.text + "'"), std::string::npos) << error;
         }
     }
+    // What may be looked up as a host name.
+    const std::string label63(63, 'a'), long253 = label63 + "." + label63 + "." + label63 + "." + std::string(61, 'b');
+    const struct {
+        std::string text;
+        bool name;
+    } names[] = {
+        {"switcher-lobby.local", true}, {label63 + ".lan", true}, {std::string(64, 'a') + ".lan", false},
+        {long253, true},                {long253 + "c", false},   {"-lobby", false},
+        {"lobby-", false},              {"lobby-.lan", false},    {"lobby..lan", false},
+        {".lobby", false},              {"10.0.0", false},        {"3com", true},
+        {"lobby_1", false},             {"", false},
+    };
+    for (const auto& n : names)
+        EXPECT_EQ(IsHostName(n.text), n.name) << n.text;
     const struct {
         const char* text;
         unsigned number;     // a COM name
