@@ -223,7 +223,8 @@ int CLinkedSwitcher::OpenTcp()
         return kExitNoLink;
     }
     if (!connected || !*connected) {
-        std::string why = m_connectTimedOut ? "no answer within 5 s" : m_tcp->LastError();
+        std::string why = m_connectTimedOut ? "no answer within " + std::to_string(kConnectTimeoutMs / 1000) + " s"
+                                            : m_tcp->LastError();
         if (!why.empty())
             why[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(why[0])));
         m_err << m_name << ": " << HostWithPort(host) << ": " << (why.empty() ? "cannot connect" : why) << '\n';
