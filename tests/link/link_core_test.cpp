@@ -248,6 +248,12 @@ TEST_F(LinkCoreTest, PageTimeout)
     op.CloseBox();
     EXPECT_TRUE(core->bReady);
     EXPECT_FALSE(core->IsTimerRunning(TIMER_PAGE_TIMEOUT));
+    // A timer the core does not know is its owner's.
+    std::vector<unsigned> other;
+    core->SetOtherTimerHandler([&other](unsigned id) { other.push_back(id); });
+    core->SetTimer(90, 10);
+    timers.Advance(10);
+    EXPECT_EQ(other, std::vector<unsigned>{90});
 }
 
 TEST_F(LinkCoreTest, ReplyGoesToThePageShownWhenItArrives)
@@ -377,6 +383,9 @@ TEST_F(LinkCoreTest, LineSettlesWhileALateAnswerIsOwed)
         {"timed out after an answer: nothing owed", {"s", "a", "o"}, "nnn"},
         {"an open exchange's answer is its own", {"s", "s", "x", "a", "c", "a"}, "nyyyyn"},
         {"a new link forgets the old window", {"s", "s", "z", "5000", "s", "o", "1500", "1600"}, "nynnnyyn"},
+        {"a resend lengthens a time-out's window", {"s", "o", "s", "5900", "200"}, "nyyyn"},
+        {"an answer after a page's time-out was owed", {"b", "s", "o", "a"}, "nnyn"},
+        {"an exchange opened after a time-out takes its answer", {"b", "s", "o", "x", "c", "a"}, "nnyyyy"},
     };
     const Frame query = BeepStatusQuery();
     for (const auto& c : cases) {
