@@ -158,6 +158,7 @@ struct SOp {
     EOutcome onAnswer = EOutcome::Done;
     const char* words = "";
     bool sends = true;  // false: it ends before any frame, whatever the line does
+    const char* lostWords = "";  // what it says when the line hangs up at the frame of key
     std::function<bool(const SSwitcherState&, const sim::CSwitcher&)> read;  // what was read matches the model
 };
 
@@ -221,6 +222,9 @@ void Fault(CBench& b, const char* text)
 }
 
 SSceneApply sceneResult;  // what the last scene apply found
+std::string scenePlanned;  // what it said it would do, before any change
+
+void Planned(const SSceneApply& plan) { scenePlanned = "planned: " + std::to_string(plan.changes.size()) + " change"; }
 
 // An image of a few packets.
 std::vector<uint8_t> Image()
@@ -342,7 +346,8 @@ const std::vector<SOp>& Operations()
                   R"({"setting":"EDID IN1","from":"Default EDID","to":"3D,Dolby/DTS 5.1"}],)"
                   R"("left_alone":[{"setting":"EDID IN2","switcher":"Default EDID"},)"
                   R"({"setting":"EDID IN3","switcher":"Default EDID"},{"setting":"EDID IN4","switcher":"Default EDID"}],)"
-                  R"("dry_run":false,"matches":true,"mismatches":[],"not_read_back":[]})"},
+                  R"("dry_run":false,"matches":true,"mismatches":[],"not_read_back":[]})",
+         .lostWords = R"({"setting":"output 2","switcher":"IN 2","scene":"IN 4","why":"it was not tried, the link was lost"})"},
         {.name = "scene apply, read back otherwise", .key = {0x02, 0x03},
          .make = [](CBench& b) { Reports(b, {0x02, 0x01, 0x01}, 2); return ApplyScene(b.sw, LobbyScene(), false, sceneResult); },
          .took = [](const sim::CSwitcher& d) { return d.Route(1) == 3 && d.Route(2) == 4 && d.Dvi(); },
@@ -406,9 +411,25 @@ const std::vector<SOp>& Operations()
                   R"({"setting":"EDID IN4","switcher":"Default EDID"}],"dry_run":false,"matches":false,)"
                   R"("mismatches":[{"setting":"EDID IN2","switcher":"1080p,Stereo Audio 2.0","scene":"file monitor.bin",)"
                   R"("why":"the switcher shows 1080p,Stereo Audio 2.0"}],"not_read_back":[]})"},
-        {"scene apply, DVI only", {0x07, 0x01},
-         [](CBench& b) { return ApplyScene(b.sw, DviScene(), false, sceneResult); },
-         [](const sim::CSwitcher& d) { return d.Dvi() && d.Beep() && d.Route(1) == 1; }, EOutcome::Done},
+        {.name = "scene apply, DVI only", .key = {0x07, 0x01},
+         .make = [](CBench& b) { return ApplyScene(b.sw, DviScene(), false, sceneResult, Planned); },
+         .took = [](const sim::CSwitcher& d) { return d.Dvi() && d.Beep() && d.Route(1) == 1; },
+         .onNoAnswer = EOutcome::Done,
+         .words = R"("left_alone":[{"setting":"EDID IN1","switcher":"Default EDID"},)"
+                  R"({"setting":"EDID IN2","switcher":"Default EDID"},{"setting":"EDID IN3","switcher":"Default EDID"},)"
+                  R"({"setting":"EDID IN4","switcher":"Default EDID"}],"dry_run":false,"matches":true,)"
+                  R"("mismatches":[],"not_read_back":[]}planned: 1 change)"},
+        {.name = "scene apply, a file refused, output 2 not taken", .key = {0x02, 0x03},
+         .make = [](CBench& b) {
+             Fault(b, "refuse:03:3-");
+             Reports(b, {0x02, 0x01, 0x02}, 1);
+             return ApplyScene(b.sw, FileScene(), false, sceneResult);
+         },
+         .took = [](const sim::CSwitcher& d) { return d.Route(1) == 3 && d.EdidIndex(2) != sim::kEdidIndexFile; },
+         .onNoAnswer = EOutcome::Refused, .onAnswer = EOutcome::Refused,
+         .words = R"("mismatches":[{"setting":"output 2","switcher":"IN 1","scene":"IN 4","why":"the switcher shows IN 1"},)"
+                  R"({"setting":"EDID IN2","switcher":"Default EDID","scene":"file monitor.bin",)"
+                  R"("why":"the switcher did not accept the file"}],"not_read_back":[]})"},
     };
     return ops;
 }
@@ -452,19 +473,22 @@ TEST(SwitcherOperations, EachEndsOnceWithTheOutcomeOfItsFaultWithinItsStatedTime
                 CBench b(f.rules(op.key));
                 b.blocking = blocking;
                 sceneResult = {};
+                scenePlanned.clear();
                 const SResult r = b.Run(op.make(b));
                 EXPECT_EQ(r.outcome, f.outcome(op)) << r.words;
                 EXPECT_EQ(r.words.empty(), r.Ok()) << r.words;
                 EXPECT_LE(b.took, b.worst);
-                if (b.sentAtLoss)
+                if (b.sentAtLoss) {
                     EXPECT_EQ(b.sent.size(), *b.sentAtLoss) << "a frame was written to a line that hung up";
+                    EXPECT_NE(sceneResult.Json().find(op.lostWords), std::string::npos) << sceneResult.Json();
+                }
                 if (b.sw.Failed())
                     EXPECT_EQ(b.reports.back(), r.words);
                 else if (r.Ok() && f.changes)
                     EXPECT_TRUE(b.reports.empty()) << b.reports.front();
                 if (f.changes) {
                     EXPECT_TRUE(op.took(b.device));
-                    std::string said = r.words + sceneResult.Json();
+                    std::string said = r.words + sceneResult.Json() + scenePlanned;
                     for (const std::string& line : sceneResult.Problems())
                         said += line;
                     for (const std::string& line : sceneResult.PlanLines())
