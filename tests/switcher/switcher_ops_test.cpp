@@ -532,6 +532,21 @@ TEST(SwitcherOperations, AfterALostLinkEachEndsAsLostSendingNothingAndAReattache
         }
 }
 
+// A signal line is stored only where the switcher has one: no number beyond its inputs and
+// outputs reaches another slot.
+TEST(SwitcherOperations, SignalLinesOutsideTheSwitchersRangeAreNotStored)
+{
+    SSwitcherState state;
+    SGeneralView view{state};
+    for (const auto& [output, number] : std::vector<std::pair<bool, int>>{{true, 0}, {true, 3}, {false, 0}, {false, 5}})
+        view.WriteDeviceInfo({0, output, number, true, ""});
+    EXPECT_EQ(std::count(state.inputs.begin(), state.inputs.end(), std::nullopt), 4);
+    EXPECT_EQ(std::count(state.outputs.begin(), state.outputs.end(), std::nullopt), 2);
+    view.WriteDeviceInfo({0, true, 2, true, ""});
+    view.WriteDeviceInfo({0, false, 4, true, ""});
+    EXPECT_TRUE(state.outputs[1] && state.outputs[1]->output && state.inputs[3] && !state.inputs[3]->output);
+}
+
 // An answer that comes after its exchange timed out, within the window the line is given to
 // settle, belongs to nobody: the next operation waits it out and takes only its own. (One later
 // still may be taken, but the reading back then shows what the switcher really did.)
@@ -550,8 +565,8 @@ TEST(SwitcherOperations, AnAnswerLaterThanItsTimeOutIsNotTheNextOperations)
         {"a beep set's answer", {"delay=9000:06 01:1", "refuse:06 01:2-", "drop:06 01:2-"},
          [](CBench& b) { return b.sw.Switch(true, false); }, [](CBench& b) { return b.sw.Switch(true, false); },
          EOutcome::TimedOut},
-        {"a resent query's two answers", {"delay=6500:01 0C 00:1-2", "value=1:01 0C 00:3-", "delay=3500:01 0C 00:3"},
-         [](CBench& b) { return b.sw.ReadSettings(false); }, [](CBench& b) { return b.sw.ReadSettings(false); },
+        {"a resent query's two answers", {"delay=6500:01 0C 00:1-2", "delay=3500:01 0C 00:3"},
+         [](CBench& b) { return b.sw.ReadSettings(false); }, [](CBench& b) { return b.sw.Switch(false, true); },
          EOutcome::Done, [](const SSwitcherState& s) { return s.dvi == true; }},
     };
     for (const Row& row : rows) {
