@@ -40,6 +40,9 @@ public:
                                 : m_path + ": " + JsonTypeName(object.type) + " where an object belongs");
     }
     bool Ok() const { return m_error.empty(); }
+    // Every member the object may hold: a member missing is then refused as the unknown one
+    // beside it, if there is one ("bep" for "beep"), not as missing.
+    void MayHold(std::initializer_list<const char*> keys) { m_mayHold.insert(keys.begin(), keys.end()); }
     const std::string& Path() const { return m_path; }
     std::string Sub(const std::string& key) const { return m_path.empty() ? key : m_path + "." + key; }
 
@@ -50,7 +53,7 @@ public:
         m_known.insert(key);
         const SJson* v = m_object.Find(key);
         if (!v) {
-            if (required)
+            if (required && Known())
                 Fail(Sub(key) + ": missing");
             return nullptr;
         }
@@ -82,6 +85,15 @@ public:
         }
         return static_cast<int>(*v->integer);
     }
+    // No member outside what the object may hold (when that was said).
+    bool Known()
+    {
+        if (!m_mayHold.empty())
+            for (const std::string& key : m_object.keys)
+                if (!m_mayHold.count(key))
+                    return Fail(Sub(key) + ": not a member this format knows");
+        return true;
+    }
     // After the last member read: anything else is refused.
     bool NoOthers()
     {
@@ -104,6 +116,7 @@ private:
     std::string m_path;
     std::string& m_error;
     std::set<std::string> m_known;
+    std::set<std::string> m_mayHold;
 };
 
 bool ReadSwitcher(const SJson& v, SScene& scene, std::string& error)
@@ -141,6 +154,7 @@ bool ReadRoutes(const SJson& v, SScene& scene, std::string& error)
     std::array<bool, 2> seen{false, false};
     for (std::size_t k = 0; k < v.items.size(); ++k) {
         CObjectReader r(v.items[k], "routes[" + std::to_string(k) + "]", error);
+        r.MayHold({"output", "input"});
         const auto output = r.Integer("output", 1, 2);
         const auto input = r.Integer("input", 1, 4);
         if (!r.NoOthers())
@@ -156,6 +170,7 @@ bool ReadRoutes(const SJson& v, SScene& scene, std::string& error)
 bool ReadEdid(const SJson& v, const std::string& path, SScene& scene, std::array<bool, 4>& seen, std::string& error)
 {
     CObjectReader r(v, path, error);
+    r.MayHold({"input", "kind", "name", "data"});
     const auto input = r.Integer("input", 1, 4);
     const auto kind = r.String("kind", true);
     if (!r.Ok())
@@ -286,6 +301,7 @@ std::optional<SScene> ParseScene(std::string_view text, std::string& error)
         return std::nullopt;
     }
     scene.version = static_cast<int>(*version->integer);
+    r.MayHold({"format", "version", "saved", "switcher", "routes", "beep", "dvi", "edids"});
     scene.saved = r.String("saved", false).value_or("");
     if (const SJson* sw = r.Member("switcher", SJson::Type::Object, false); sw && !ReadSwitcher(*sw, scene, error))
         return std::nullopt;

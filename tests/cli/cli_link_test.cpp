@@ -1060,6 +1060,13 @@ TEST(CliOffline, SceneFilesRefusedBeforeTheLinkOpens)
              return t.erase(t.find(beep), beep.size());
          }(),
          "beep: missing"},
+        {"misspelt in place of beep", [&] {
+             std::string t = scene(head, routes, unknown3);
+             return t.replace(t.find(R"("beep")"), 6, R"("bep")");
+         }(),
+         "bep: not a member this format knows"},
+        {"misspelt in place of a route's input", scene(head, R"([{"output": 1, "inptu": 2}, {"output": 2, "input": 3}])", unknown3),
+         "routes[0].inptu: not a member this format knows"},
         {"input as text", scene(head, R"([{"output": 1, "input": "2"}, {"output": 2, "input": 3}])", unknown3),
          "routes[0].input: a string where a number belongs"},
         {"no such preset", scene(head, routes, R"({"input": 3, "kind": "preset", "name": "8K"})"),
