@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
@@ -98,6 +99,16 @@ const char* const kLinkOptionsHelp =
     "Exit status: 0 done, 1 the switcher refused or did not answer, 2 bad usage,\n"
     "3 the link could not be opened.\n";
 
+namespace {
+// The device node behind a port's path (a link, for an emulator's port); the path itself when
+// it leads nowhere.
+std::string DeviceNode(const std::string& path)
+{
+    char node[PATH_MAX];
+    return realpath(path.c_str(), node) ? std::string(node) : path;
+}
+}  // namespace
+
 int RunPorts(Args args, std::ostream& out, std::ostream& err)
 {
     const SCommandLine c = Parse(args);
@@ -113,20 +124,21 @@ int RunPorts(Args args, std::ostream& out, std::ostream& err)
     }
     struct SRow {
         unsigned number;
-        std::string device, description, state;
+        std::string device, path, description, state;  // the node, and the path it is opened by
     };
     std::vector<SRow> rows;
     const std::pair<const std::vector<SPortInfo>*, const char*> lists[] = {
         {&free, "free"}, {&denied, "denied"}, {&held, "in use"}};
     for (const auto& [list, state] : lists)
         for (const auto& p : *list)
-            rows.push_back({ComNumberOf(p.portName), p.devicePath, p.description, state});
+            rows.push_back({ComNumberOf(p.portName), DeviceNode(p.devicePath), p.devicePath, p.description, state});
     std::sort(rows.begin(), rows.end(), [](const SRow& a, const SRow& b) { return a.number < b.number; });
     if (c.json) {
         out << "{\"ports\":[";
         for (std::size_t i = 0; i < rows.size(); ++i)
             out << (i ? "," : "") << "{\"name\":\"COM" << rows[i].number << "\",\"number\":" << rows[i].number
-                << ",\"device\":" << JsonString(rows[i].device) << ",\"description\":"
+                << ",\"device\":" << JsonString(rows[i].device) << ",\"path\":" << JsonString(rows[i].path)
+                << ",\"description\":"
                 << JsonString(rows[i].description) << ",\"state\":\"" << rows[i].state << "\"}";
         out << "]}\n";
         return kExitOk;
