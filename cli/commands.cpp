@@ -8,7 +8,7 @@
 #include "cli/fleet.h"
 #include "cli/link_commands.h"
 #endif
-#include "cli/terminal_text.h"
+#include "core/text/terminal_text.h"
 
 namespace corvane::cli {
 

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "core/text/terminal_text.h"
 #include "platform/stop_signal.h"
 #include "sim/line_pacer.h"
 #include "sim/options.h"
@@ -136,7 +137,7 @@ int main(int argc, char** argv)
     std::string error;
     const auto parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!parsed) {
-        std::fprintf(stderr, "corvane-sim: %s\nTry 'corvane-sim --help'.\n", error.c_str());
+        std::fprintf(stderr, "corvane-sim: %s\nTry 'corvane-sim --help'.\n", TerminalText(error).c_str());
         return 2;
     }
     Options opt = *parsed;
@@ -160,7 +161,7 @@ int main(int argc, char** argv)
     CFd listener, udpSearch, udpConfig;
     std::vector<std::string> where;
     auto fail = [&](const std::string& what) {
-        std::fprintf(stderr, "corvane-sim: %s\n", what.c_str());
+        std::fprintf(stderr, "corvane-sim: %s\n", TerminalText(what).c_str());
         return 1;
     };
     if (opt.serial) {
@@ -261,7 +262,7 @@ int main(int argc, char** argv)
     auto hangUpSerial = [&] {
         Line("serial", "--", {}, "hanging up");
         if (!pty.HangUpAndReopen(error)) {
-            std::fprintf(stderr, "corvane-sim: %s\n", error.c_str());
+            std::fprintf(stderr, "corvane-sim: %s\n", TerminalText(error).c_str());
             return false;
         }
         serial.session = newSession("serial");
@@ -297,7 +298,7 @@ int main(int argc, char** argv)
                 std::printf("control: %s\n", done->c_str());
                 std::fflush(stdout);
             } else {
-                std::fprintf(stderr, "corvane-sim: control: %s\n", why.c_str());
+                std::fprintf(stderr, "corvane-sim: control: %s\n", TerminalText(why).c_str());
             }
         }
         if (controlLine.size() > 4096)

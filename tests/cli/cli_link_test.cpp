@@ -29,7 +29,7 @@
 #include "cli/link_commands.h"
 #include "core/scene/scene.h"
 #include "transport/linked_switcher.h"
-#include "cli/terminal_text.h"
+#include "core/text/terminal_text.h"
 #include "tests/cli/ctl_run.h"
 #include "tests/support/edid_builder.h"
 #include "tests/support/sim_clock.h"
@@ -909,7 +909,7 @@ TEST(CliOffline, TerminalTextEscapesControlBytes)
         {"\xe2\x1b", "\\xE2\\x1B"},        // broken off by a control byte
     };
     for (const auto& [text, shown] : cases)
-        EXPECT_EQ(cli::TerminalText(text), shown) << text;
+        EXPECT_EQ(TerminalText(text), shown) << text;
 
     // The filter passes whole lines on: an unbuffered target (standard error) gets one write a
     // line, however the text was put, and the rest on a flush.
@@ -929,7 +929,7 @@ TEST(CliOffline, TerminalTextEscapesControlBytes)
     {
         std::ostream target(&writes);
         target.setf(std::ios::unitbuf);
-        cli::CTerminalTextBuf buf(target, true);
+        CTerminalTextBuf buf(target, true);
         std::ostream text(&buf);
         for (char c : std::string("TX A5 5B 01\nRX A5 \x1b 5B\n"))
             text.put(c);

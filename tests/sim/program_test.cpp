@@ -423,6 +423,11 @@ TEST(SimProgram, HelpAndBadOptions)
     SimProcess bad({"--fault", "explode:01"}, dir.path);
     EXPECT_NE(bad.first.find("unknown fault"), std::string::npos) << bad.first;
     EXPECT_EQ(bad.Wait(), 2);
+    // A value is shown as text, never as the bytes that would drive the terminal.
+    SimProcess escape({"--fault", "\x1b[31mred:01"}, dir.path);
+    EXPECT_NE(escape.first.find("\\x1B[31mred"), std::string::npos) << escape.first;
+    EXPECT_EQ(escape.first.find('\x1b'), std::string::npos);
+    EXPECT_EQ(escape.Wait(), 2);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
-#include "cli/terminal_text.h"
+#include "core/text/terminal_text.h"
 
 #include <sstream>
 
-namespace corvane::cli {
+namespace corvane {
 
 CTerminalTextBuf::~CTerminalTextBuf()
 {
@@ -113,4 +113,4 @@ std::string TerminalText(const std::string& text)
     return out.str();
 }
 
-}  // namespace corvane::cli
+}  // namespace corvane

@@ -1,13 +1,13 @@
 // Text for a terminal: names and texts that come from a switcher, a file or sysfs may carry
 // control bytes (ESC [2J clears the operator's screen). Everything corvanectl prints passes
-// through this filter, which writes such bytes as \xNN.
+// through this filter (and the emulator's complaints), which writes such bytes as \xNN.
 #pragma once
 
 #include <ostream>
 #include <streambuf>
 #include <string>
 
-namespace corvane::cli {
+namespace corvane {
 
 // Forwards to target what a terminal shows as text: printable ASCII, line feed and tab (and
 // carriage return when keepReturn, for progress redrawn in place) and well-formed UTF-8
@@ -42,4 +42,4 @@ private:
 // The filter applied to one string (tests, one-off texts).
 std::string TerminalText(const std::string& text);
 
-}  // namespace corvane::cli
+}  // namespace corvane
