@@ -563,7 +563,7 @@ std::string Outcome(const SJobResult& r)
 }
 
 // What the run could not keep of a job's output, as lines for its block.
-std::vector<std::string> DropNotes(const SJobResult& r, long long deadlineMs)
+std::vector<std::string> DropNotes(const SJobResult& r, long long deadlineMs, bool json)
 {
     std::vector<std::string> notes;
     if (r.outDropped)
@@ -578,6 +578,7 @@ std::vector<std::string> DropNotes(const SJobResult& r, long long deadlineMs)
     // A switcher's own process says when a signal stopped it, with what it had done.
     if (r.interrupted && r.status != kExitOk && r.err.find("corvanectl: stopped by ") == std::string::npos)
         notes.push_back(r.status < 0 ? "corvanectl: not started: the run was stopped"
+                        : json       ? "corvanectl: stopped while it ran; what it had done is its result"
                                      : "corvanectl: stopped while it ran; what it had done is above");
     return notes;
 }
@@ -696,7 +697,7 @@ private:
     {
         const SJobResult& r = m_jobs[k].result;
         std::vector<std::string> errors = ErrorLines(r.err);
-        for (std::string& note : DropNotes(r, m_deadlineMs))
+        for (std::string& note : DropNotes(r, m_deadlineMs, m_json))
             errors.push_back(std::move(note));
         // The trace goes to standard error, a block per switcher in the same order.
         bool traced = false;
@@ -724,9 +725,10 @@ private:
                               (result.front() == '{' || result.front() == '[') && ParseJson(result, why).has_value();
         if (!document)
             result = result.empty() ? "null" : JsonString(r.out);
+        // In a record the lines are the switcher's own: the program's name would only repeat.
         std::string error;
         for (const std::string& line : errors)
-            error += (error.empty() ? "" : "\n") + line;
+            error += (error.empty() ? "" : "\n") + (line.rfind("corvanectl: ", 0) == 0 ? line.substr(12) : line);
         m_out << "{\"host\":" << JsonString(m_hosts[k]);
         if (!m_labels[k].empty())
             m_out << ",\"label\":" << JsonString(m_labels[k]);

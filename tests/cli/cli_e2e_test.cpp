@@ -484,11 +484,11 @@ TEST_F(CliFleet, EachSwitcherReportedOnItsOwnInTheOrderGiven)
     EXPECT_EQ(route.out,
               record(first, true, 0, routes, "") +
                   record(silent, false, 1, "null",
-                         "corvanectl: no answer to route input 3 to output 1 (Time out!); output 2 was not tried") +
+                         "no answer to route input 3 to output 1 (Time out!); output 2 was not tried") +
                   record(refusing, false, 1, "null",
-                         "corvanectl: the switcher refused route input 3 to output 1; output 2 was not tried") +
-                  record(hangUp, false, 1, "null", "corvanectl: the link to the switcher was lost; output 2 was not tried") +
-                  record(dead, false, 3, "null", "corvanectl: " + dead + ": connection refused") +
+                         "the switcher refused route input 3 to output 1; output 2 was not tried") +
+                  record(hangUp, false, 1, "null", "the link to the switcher was lost; output 2 was not tried") +
+                  record(dead, false, 3, "null", dead + ": connection refused") +
                   record(last, true, 0, routes, ""));
     const Result back = Ctl({"--hosts", first + "," + last, "route"}, dir.path);
     EXPECT_EQ(back.status, 0) << back.err;
@@ -522,7 +522,7 @@ TEST_F(CliFleet, FirmwareToSeveralOneFailingMidway)
     const std::string done = "\"result\":{\"file\":\"" + dir.path + "/new.fw\",\"bytes\":2600,\"skipped\":0,\"upgraded\":true}";
     EXPECT_EQ(r.out, "{\"host\":\"" + hosts[0] + "\",\"ok\":true,\"exit\":0," + done + ",\"error\":\"\"}\n" +
                          "{\"host\":\"" + hosts[1] +
-                         "\",\"ok\":false,\"exit\":1,\"result\":null,\"error\":\"corvanectl: the link to the "
+                         "\",\"ok\":false,\"exit\":1,\"result\":null,\"error\":\"the link to the "
                          "switcher was lost\"}\n" +
                          "{\"host\":\"" + hosts[2] + "\",\"ok\":true,\"exit\":0," + done + ",\"error\":\"\"}\n");
     // The others got the whole image, byte for byte; the one that hung up kept nothing.
@@ -707,6 +707,17 @@ TEST_F(CliFleet, StoppedRunReportsEverySwitcher)
         for (std::size_t k = 0; k < 2; ++k)
             Log(k);
     }
+    // In JSON: the status of a stop by Ctrl+C, and the switcher's words alone.
+    CtlProcess json({"--hosts", hosts[0] + "," + hosts[2], "--jobs", "1", "--json", "status"}, dir.path);
+    ASSERT_NE(sims[0]->LineWith("A5 5B 01 0C"), "");
+    json.Signal(SIGINT);
+    EXPECT_EQ(json.Wait(5000), 130);
+    EXPECT_EQ(json.ReadLine(1000).value_or(""), "{\"host\":\"" + hosts[0] +
+                                                   "\",\"ok\":false,\"exit\":130,\"interrupted\":true,\"result\":null,"
+                                                   "\"error\":\"stopped by SIGINT\"}");
+    EXPECT_EQ(json.ReadLine(1000).value_or(""), "{\"host\":\"" + hosts[2] +
+                                                   "\",\"ok\":false,\"exit\":-1,\"interrupted\":true,\"result\":null,"
+                                                   "\"error\":\"not started: the run was stopped\"}");
 }
 
 // corvanectl with standard error on a terminal of rows x columns and standard output on a pipe:
