@@ -125,7 +125,9 @@ private:
     struct sigaction m_old {};
 };
 
-// One line of text and one JSON object per item that is new or changed.
+
+}  // namespace
+
 void PrintChanges(std::ostream& out, bool json, const SSwitcherState& now, const std::optional<SSwitcherState>& last)
 {
     const std::string time = Timestamp();
@@ -182,8 +184,6 @@ void PrintChanges(std::ostream& out, bool json, const SSwitcherState& now, const
     }
     out << std::flush;
 }
-
-}  // namespace
 
 int RunWatch(Args args, std::ostream& out, std::ostream& err)
 {

@@ -27,6 +27,9 @@ int RunConfig(Args args, std::ostream& out, std::ostream& err);
 int RunScene(Args args, std::ostream& out, std::ostream& err);
 // watch: the status reading repeated, one line per change, until a signal or a lost link.
 int RunWatch(Args args, std::ostream& out, std::ostream& err);
+// What watch prints of a reading: one line of text, or one JSON object, per item that is new
+// or changed since the last reading (each change with the old value).
+void PrintChanges(std::ostream& out, bool json, const SSwitcherState& now, const std::optional<SSwitcherState>& last);
 
 struct SApplyOptions {
     bool dryRun = false;

@@ -1185,6 +1185,18 @@ TEST(CliOffline, StateChangesBetweenTwoReadings)
     EXPECT_EQ(StateValueText(changed, {I::Edid, 4}), "Default EDID");
     EXPECT_EQ(StateValueText(changed, {I::Route, 1}), "IN 1");
     EXPECT_EQ(StateValueText(partial, {I::Dvi, 0}), "?");
+    // Each change as watch prints it, with the value it had.
+    for (bool json : {false, true}) {
+        std::ostringstream out;
+        cli::PrintChanges(out, json, changed, full);
+        for (const char* said : json ? std::vector<const char*>{R"("input":2,"signal":true,"was":false})",
+                                                                 R"("output":1,"route":1,"was":3})",
+                                                                 R"("input":4,"edid":"Default EDID","was":"EDID 4"})"}
+                                     : std::vector<const char*>{"INPUT 2 (was Disconnect)\n",
+                                                                 "OUTPUT 1: IN 1 (was IN 3)\n",
+                                                                 "EDID IN4: Default EDID (was EDID 4)\n"})
+            EXPECT_NE(out.str().find(said), std::string::npos) << out.str();
+    }
 }
 
 TEST(CliOffline, SceneDifferences)
