@@ -453,7 +453,7 @@ bool CSwitcher::EdidsReported()
 {
     for (int i = 1; i <= 4; ++i)
         if (edidAnswers[i - 1] > kLastEdidIndex) {
-            state.edids[i - 1].reset();  // no name: the page's would be the default's
+            state.edids[i - 1].reset();  // unread: the page names any number from 15 up the default
             Fail("the switcher reported EDID number " + std::to_string(edidAnswers[i - 1]) + " for input " +
                  std::to_string(i) + ", outside 0 to " + std::to_string(kLastEdidIndex));
             return false;
