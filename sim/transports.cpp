@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/port_lock.h"
 #include "transport/port_dir.h"
 
 namespace corvane::sim {
@@ -136,24 +137,42 @@ bool CPtyPort::Open(int comNumber, int firstFree, std::string& error)
     if (!MakeDirs(dir))
         return error = Errno("port directory " + dir), false;
 
+    // The number is ours while we hold the lock beside its link. A link whose lock was left
+    // unheld, or whose target is gone, is a killed emulator's: it is replaced.
     auto tryAlias = [&](int n) {
         const std::string path = dir + "/com" + std::to_string(n);
+        const bool left = PortLockLeft(path);
+        const bool lockExisted = access(PortLockPath(path).c_str(), F_OK) == 0;
+        CFd lock(TakePortLock(path));
+        if (!lock.Valid()) {
+            errno = EBUSY;
+            return false;
+        }
         for (int attempt = 0; attempt < 2; ++attempt) {
             if (symlink(m_slavePath.c_str(), path.c_str()) == 0) {
                 m_aliasPath = path;
+                m_lock = std::move(lock);
                 m_com = n;
                 return true;
             }
-            if (errno != EEXIST || !IsStaleAlias(path))
-                return false;
+            if (errno != EEXIST || !(left || IsStaleAlias(path)))
+                break;
             unlink(path.c_str());
         }
+        const int why = errno;
+        if (!lockExisted)
+            unlink(PortLockPath(path).c_str());
+        errno = why;
         return false;
     };
     if (comNumber > 0) {
-        if (!tryAlias(comNumber))
-            return error = Errno(dir + "/com" + std::to_string(comNumber)), false;
-        return true;
+        if (tryAlias(comNumber))
+            return true;
+        const std::string link = dir + "/com" + std::to_string(comNumber);
+        error = errno == EBUSY    ? link + ": in use by another emulator"
+                : errno == EEXIST ? link + ": already there, and not an emulator's: remove it or choose another number"
+                                  : Errno(link);
+        return false;
     }
     for (int n = firstFree; n <= 255; ++n)
         if (tryAlias(n))
@@ -183,6 +202,9 @@ void CPtyPort::RemoveAlias()
     // Only our own alias: another emulator may have taken the number since.
     if (!m_aliasPath.empty() && ReadLink(m_aliasPath) == m_slavePath)
         unlink(m_aliasPath.c_str());
+    if (m_lock.Valid())
+        unlink(PortLockPath(m_aliasPath).c_str());
+    m_lock.Reset();
     m_aliasPath.clear();
 }
 

@@ -62,6 +62,7 @@ private:
     CFd m_slave;
     std::string m_slavePath;
     std::string m_aliasPath;
+    CFd m_lock;  // the lock beside the alias, held while the alias is ours
     int m_com = 0;
 };
 

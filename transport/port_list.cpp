@@ -13,6 +13,8 @@
 #include <map>
 #include <set>
 
+#include "platform/port_lock.h"
+
 namespace corvane {
 
 std::array<uint8_t, kMaxPorts> g_PortNumbers{};
@@ -210,8 +212,8 @@ std::optional<std::string> ListAliases(const SPortPaths& paths, const std::strin
             continue;
         const std::string alias = paths.portDir + "/" + e->d_name;
         std::string target = ResolveNode(alias);
-        if (target.empty())
-            continue;  // dangling alias
+        if (target.empty() || PortLockLeft(alias))
+            continue;  // dangling, or a killed emulator's: its target may be anyone's now
         const std::string nodeName = target.compare(0, 5, "/dev/") == 0 ? target.substr(5) : BaseName(target);
         const std::string ttyName = BaseName(target);
         bool usb = false;

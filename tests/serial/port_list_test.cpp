@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 
+#include "platform/port_lock.h"
 #include "transport/port_list.h"
 #include "transport/serial_link.h"
 #include "tests/serial/serial_support.h"
@@ -261,6 +262,7 @@ TEST_F(PortEnumerationTest, ProductStringsCannotForgeThePortNumber)
 
 TEST_F(PortEnumerationTest, ConsolesAndLockedPortsAreLeftOut)
 {
+    int emulatorLock = -1;
     struct stat st {};
     ASSERT_EQ(stat(emulator.SlavePath().c_str(), &st), 0);
     std::string lockName = Node(ama);
@@ -286,13 +288,21 @@ TEST_F(PortEnumerationTest, ConsolesAndLockedPortsAreLeftOut)
          {"COM5", "COM33", "COM35", "COM98"}},
         {"stale lock file", [&] { ports.LockFile("ttyUSB2", "999999999\n"); },
          {"COM5", "COM33", "COM35", "COM98", "COM161"}},
+        // An emulator's link: its own lock beside it says whether the emulator still runs.
+        {"a killed emulator's link", [&] { ports.Root().WriteFile("ports/com5.lock", "999999999\n"); },
+         {"COM33", "COM35", "COM98", "COM161"}},
+        {"a running emulator's link", [&] { emulatorLock = TakePortLock(ports.Paths().portDir + "/com5"); },
+         {"COM5", "COM33", "COM35", "COM98", "COM161"}},
     };
     for (const SCase& c : cases) {
         ports.Consoles("");
         ports.Root().Remove("lock/LCK..ttyUSB2");
         ports.Root().Remove("lock/LCK.." + lockName);
+        ports.Root().Remove("ports/com5.lock");
         c.arrange();
         EXPECT_EQ(Names(List()), c.listed) << c.what;
+        if (emulatorLock >= 0)
+            close(std::exchange(emulatorLock, -1));
     }
 }
 
