@@ -872,6 +872,24 @@ TEST(CliOffline, ProgressLinesAndHostText)
     };
     for (const auto& p : progress)
         EXPECT_EQ(cli::ProgressLine(p.value, p.maximum, p.elapsed, p.bar), p.line);
+    // Why a port did not open, naming the device behind a COM name when there is one.
+    const struct {
+        const char* name;
+        const char* device;
+        EOpenFailure failure;
+        int error;
+        const char* line;
+    } failures[] = {
+        {"COM3", "/dev/ttyUSB0", EOpenFailure::Held, 0, "COM3 (/dev/ttyUSB0): held by another program"},
+        {"/dev/ttyUSB0", "/dev/ttyUSB0", EOpenFailure::NotSerial, 0, "/dev/ttyUSB0: not a serial port"},
+        {"COM3", "", EOpenFailure::Missing, 0, "COM3: no such port"},
+        {"COM3", "/dev/ttyS2", EOpenFailure::OsError, EACCES, "COM3 (/dev/ttyS2): permission denied; "},
+        {"COM3", "/dev/ttyS2", EOpenFailure::OsError, EPERM, "COM3 (/dev/ttyS2): permission denied; "},
+        {"COM3", "/dev/ttyS2", EOpenFailure::OsError, EIO, "COM3 (/dev/ttyS2): Input/output error"},
+    };
+    for (const auto& f : failures)
+        EXPECT_EQ(OpenFailureText(f.name, f.device, f.failure, f.error).rfind(f.line, 0), 0u)
+            << OpenFailureText(f.name, f.device, f.failure, f.error);
 }
 
 TEST(CliOffline, JsonStringsAlwaysParse)
