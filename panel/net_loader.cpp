@@ -28,16 +28,15 @@ std::string ProgramDir()
     return exe.substr(0, exe.rfind('/'));
 }
 
-// Beside the program (the build tree), where the package installs it, then where the build
-// made it (test programs in other folders). A module that cannot be loaded is said once.
+// Beside the program (the build tree, and the tests, which get a copy), or where the package
+// installs it. A module that cannot be loaded is said once.
 const SNetModule& NetModule()
 {
     static const SNetModule module = [] {
         SNetModule m;
         const std::string dir = ProgramDir();
         std::string tried, error;
-        for (const std::string& path : {dir + "/corvane-net.so", dir + "/" CORVANE_NET_MODULE_INSTALLED,
-                                        std::string(CORVANE_NET_MODULE_BUILT)}) {
+        for (const std::string& path : {dir + "/corvane-net.so", dir + "/" CORVANE_NET_MODULE_INSTALLED}) {
             void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
             if (!handle) {
                 if (const char* e = dlerror(); e && error.empty())

@@ -62,6 +62,11 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null
 /usr/bin/corvane --version
 /usr/bin/corvane-sim --help >/dev/null
 /usr/bin/corvane-mqtt --version
+# An installed program loads modules only from where the package put them.
+if strings -a /usr/bin/corvane | grep -Eq '^/[^.].*corvane-net\.so$'; then
+  echo "/usr/bin/corvane names a module in a build folder" >&2
+  exit 1
+fi
 getent passwd corvane-mqtt >/dev/null || { echo "no corvane-mqtt user" >&2; exit 1; }
 id -nG corvane-mqtt | grep -qw dialout || { echo "corvane-mqtt is not in dialout" >&2; exit 1; }
 
