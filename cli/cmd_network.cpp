@@ -184,7 +184,7 @@ int RunSearch(Args args, std::ostream& out, std::ostream& err)
     return kExitOk;
 }
 
-int FindSwitchers(const std::string& udpTo, unsigned waitMs, bool trace, std::vector<std::string>& addresses,
+int FindSwitchers(const std::string& udpTo, unsigned waitMs, bool trace, std::vector<FoundSwitcher>& found,
                   std::ostream& err)
 {
     SCommandLine c;
@@ -198,9 +198,7 @@ int FindSwitchers(const std::string& udpTo, unsigned waitMs, bool trace, std::ve
     }
     if (!run.Search(waitMs))
         return run.udp.bindFailed ? kExitNoLink : kExitFailed;
-    addresses.clear();
-    for (const FoundSwitcher& s : run.net.FoundSwitchers.Entries())
-        addresses.push_back(s.ip);
+    found = run.net.FoundSwitchers.Entries();
     return kExitOk;
 }
 

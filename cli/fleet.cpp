@@ -73,7 +73,9 @@ const char kFleetHelp[] =
     "  --hosts A[:P],...  the switchers' addresses (TCP port 8000 unless :P is given)\n"
     "  --hosts-file FILE  one address a line, a label after it if wanted; # starts a comment\n"
     "  --all              every switcher a search finds (--udp-to and --wait as for search);\n"
-    "                     an answer naming a broadcast, multicast or network address is skipped\n"
+    "                     each reached on port 8000; an answer naming a broadcast, multicast,\n"
+    "                     network, or (unless the search went to this machine) loopback address\n"
+    "                     is skipped, and so is an address several switchers answer for\n"
     "  --jobs N           at most N switchers at once (1 to 256)\n"
     "COMMAND is status, route, beep, dvi, edid set|copy|load, firmware info|upgrade or scene apply.\n"
     "Standard output gets one block per switcher in the order given: \"ADDRESS: ok\" (or failed,\n"
@@ -789,6 +791,43 @@ std::string NotASwitcherAddress(const std::string& text, bool loopbackAllowed)
     return {};
 }
 
+}  // namespace
+
+std::vector<std::string> AddressesToActOn(const std::vector<FoundSwitcher>& found, bool searchOnLoopback,
+                                          std::ostream& err)
+{
+    // Each address once, in the order first answered, with the switchers (MACs) behind it: one
+    // switcher answering twice (through two interfaces, say) is one.
+    std::vector<std::pair<std::string, std::vector<std::string>>> byAddress;
+    for (const FoundSwitcher& s : found) {
+        auto at = std::find_if(byAddress.begin(), byAddress.end(), [&](const auto& e) { return e.first == s.ip; });
+        if (at == byAddress.end())
+            at = byAddress.insert(byAddress.end(), {s.ip, {}});
+        if (std::find(at->second.begin(), at->second.end(), s.mac) == at->second.end())
+            at->second.push_back(s.mac);
+    }
+    std::vector<std::string> hosts;
+    for (const auto& [ip, macs] : byAddress) {
+        if (const std::string skip = NotASwitcherAddress(ip, searchOnLoopback); !skip.empty()) {
+            err << "corvanectl: a search answer names " << ip << ", " << skip << ": skipped\n";
+            continue;
+        }
+        // Port 8000 of the address reaches one of them, and which one is not known.
+        if (macs.size() > 1) {
+            std::string list;
+            for (const std::string& m : macs)
+                list += (list.empty() ? "" : ", ") + m;
+            err << "corvanectl: " << macs.size() << " switchers (" << list << ") answer for " << ip
+                << ": none acted on; name the one meant with --hosts " << ip << ":PORT\n";
+            continue;
+        }
+        hosts.push_back(ip);
+    }
+    return hosts;
+}
+
+namespace {
+
 // The longest a command can take on one switcher that answers every exchange at the last
 // moment its timers allow, with room to spare: past it the switcher's process is stopped.
 long long WorstCaseMs(const std::string& word, const std::string& second, Args afterCommand)
@@ -933,20 +972,10 @@ int RunFleet(Args args, std::ostream& out, std::ostream& err, std::ostream& rawE
 
     const bool trace = std::find(rest.begin(), rest.end(), "--trace") != rest.end();
     if (f.all) {
-        std::vector<std::string> found;
+        std::vector<FoundSwitcher> found;
         if (const int r = FindSwitchers(f.udpTo.value_or(""), waitMs, trace, found, err))
             return r;
-        // A switcher that answers twice (through two interfaces, say) is acted on once; an
-        // answer naming no address a switcher can have is not acted on at all.
-        const bool searchOnLoopback = f.udpTo && f.udpTo->rfind("127.", 0) == 0;
-        for (const std::string& a : found) {
-            if (const std::string skip = NotASwitcherAddress(a, searchOnLoopback); !skip.empty()) {
-                err << "corvanectl: a search answer names " << a << ", " << skip << ": skipped\n";
-                continue;
-            }
-            if (std::find(hosts.begin(), hosts.end(), a) == hosts.end())
-                hosts.push_back(a);
-        }
+        hosts = AddressesToActOn(found, f.udpTo && f.udpTo->rfind("127.", 0) == 0, err);
         if (hosts.empty()) {
             err << "corvanectl: " << (found.empty() ? "no switcher answered the search" : "no search answer named an address to act on") << '\n';
             return kExitFailed;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "core/link/network.h"
 #include "platform/timers.h"
 
 namespace corvane::cli {
@@ -29,6 +30,11 @@ std::span<const SFleetCommand> FleetCommands();
 // "A[:P],B[:P],...": the addresses in order. Nothing, with the reason in error, for an empty
 // item, an item that is not an IPv4 address (with a port) or a switcher named twice.
 std::optional<std::vector<std::string>> ParseHostList(const std::string& text, std::string& error);
+// The addresses of search answers to act on, each once, in the order answered. An answer naming
+// an address no switcher can have, or an address several switchers (MACs) answer for, is said
+// on err and left out.
+std::vector<std::string> AddressesToActOn(const std::vector<FoundSwitcher>& found, bool searchOnLoopback,
+                                          std::ostream& err);
 // The text of a hosts file: one address a line, optionally followed by a label for people
 // ("192.168.1.20  lobby"; the rest of the line), "#" to the end of the line a comment, blank
 // lines and blanks around an address ignored. labels, when given, gets each address's label

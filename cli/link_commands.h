@@ -43,9 +43,9 @@ int ApplyScene(const SScene& scene, const SConnection& link, const SApplyOptions
                std::ostream& err);
 
 // A search as `search` makes it (aimed with udpTo when not empty), collecting answers for waitMs:
-// the addresses that answered, in the panel's list order. kExitOk, or the exit status after one
+// the answers (address and MAC), in the panel's list order. kExitOk, or the exit status after one
 // line on err.
-int FindSwitchers(const std::string& udpTo, unsigned waitMs, bool trace, std::vector<std::string>& addresses,
+int FindSwitchers(const std::string& udpTo, unsigned waitMs, bool trace, std::vector<FoundSwitcher>& found,
                   std::ostream& err);
 
 // A progress line of the firmware transfer: value of maximum bytes sent, elapsed seconds in.

@@ -1254,6 +1254,34 @@ TEST(CliOffline, SceneDifferences)
 
 // ---- several switchers: host lists, the process runner, command lines refused up front ---------
 
+// What --all acts on of the search answers: each switcher once, an address two switchers
+// answer for never (port 8000 would reach one of them, unknown which).
+TEST(CliFleetOffline, SearchAnswersToActOn)
+{
+    const std::string a = "02:C5:1A:00:00:01", b = "02:C5:1A:00:00:02";
+    const struct {
+        const char* name;
+        std::vector<FoundSwitcher> found;
+        std::vector<std::string> hosts;
+        std::string said;
+    } cases[] = {
+        {"two switchers", {{"10.0.0.7", a}, {"10.0.0.9", b}}, {"10.0.0.7", "10.0.0.9"}, ""},
+        {"one switcher answering twice", {{"10.0.0.7", a}, {"10.0.0.7", a}}, {"10.0.0.7"}, ""},
+        {"two switchers on one address", {{"10.0.0.7", a}, {"10.0.0.8", a}, {"10.0.0.7", b}}, {"10.0.0.8"},
+         "corvanectl: 2 switchers (02:C5:1A:00:00:01, 02:C5:1A:00:00:02) answer for 10.0.0.7: none acted on; "
+         "name the one meant with --hosts 10.0.0.7:PORT\n"},
+        {"a broadcast address, twice", {{"255.255.255.255", a}, {"255.255.255.255", a}}, {},
+         "corvanectl: a search answer names 255.255.255.255, the broadcast address: skipped\n"},
+        {"loopback, the search elsewhere", {{"127.0.0.2", a}}, {},
+         "corvanectl: a search answer names 127.0.0.2, an address of this machine: skipped\n"},
+    };
+    for (const auto& c : cases) {
+        std::ostringstream err;
+        EXPECT_EQ(cli::AddressesToActOn(c.found, false, err), c.hosts) << c.name;
+        EXPECT_EQ(err.str(), c.said) << c.name;
+    }
+}
+
 TEST(CliFleetOffline, HostListsAndHostsFiles)
 {
     using Hosts = std::vector<std::string>;
