@@ -707,17 +707,22 @@ TEST_F(CliFleet, StoppedRunReportsEverySwitcher)
         for (std::size_t k = 0; k < 2; ++k)
             Log(k);
     }
-    // In JSON: the status of a stop by Ctrl+C, and the switcher's words alone.
-    CtlProcess json({"--hosts", hosts[0] + "," + hosts[2], "--jobs", "1", "--json", "status"}, dir.path);
+    // In JSON: the status of a stop by Ctrl+C, and the switcher's words alone. One that failed on
+    // its own before the stop is not among those the stop cut short.
+    const std::string dead = Refusing();
+    CtlProcess json({"--hosts", dead + "," + hosts[0] + "," + hosts[2], "--jobs", "1", "--json", "status"}, dir.path);
     ASSERT_NE(sims[0]->LineWith("A5 5B 01 0C"), "");
     json.Signal(SIGINT);
     EXPECT_EQ(json.Wait(5000), 130);
+    EXPECT_EQ(json.ReadLine(1000).value_or("").rfind("{\"host\":\"" + dead + "\",\"ok\":false,\"exit\":3,", 0), 0u);
     EXPECT_EQ(json.ReadLine(1000).value_or(""), "{\"host\":\"" + hosts[0] +
                                                    "\",\"ok\":false,\"exit\":130,\"interrupted\":true,\"result\":null,"
                                                    "\"error\":\"stopped by SIGINT\"}");
     EXPECT_EQ(json.ReadLine(1000).value_or(""), "{\"host\":\"" + hosts[2] +
                                                    "\",\"ok\":false,\"exit\":-1,\"interrupted\":true,\"result\":null,"
                                                    "\"error\":\"not started: the run was stopped\"}");
+    EXPECT_EQ(json.Err(), "corvanectl: stopped by SIGINT; 2 of 3 switchers did not finish: " + hosts[0] + ", " +
+                              hosts[2] + "\n");
 }
 
 // corvanectl with standard error on a terminal of rows x columns and standard output on a pipe:
