@@ -89,7 +89,7 @@ TEST_P(MqttBridge, PublishesDiscoveryAndEveryStateRetainedThenOnlyChanges)
         {"switcher/availability", "online"}};
     {
         Watcher first(broker->port);  // until the bridge has published everything
-        ASSERT_TRUE(first.AwaitCount("/config", 16));
+        ASSERT_TRUE(first.AwaitCount("/config", 18));
     }
     Watcher w(broker->port);
     for (const auto& [topic, payload] : state) {
@@ -98,12 +98,12 @@ TEST_P(MqttBridge, PublishesDiscoveryAndEveryStateRetainedThenOnlyChanges)
         EXPECT_EQ(got[0].payload, payload) << topic;
         EXPECT_TRUE(got[0].retain) << topic;
     }
-    // One device with sixteen entities, each with both availability topics.
+    // One device with eighteen entities, each with both availability topics but the link's.
     const char* configs[] = {"select/corvane_%/output_1", "select/corvane_%/output_2", "select/corvane_%/input_1_edid",
                              "select/corvane_%/input_4_edid", "switch/corvane_%/beep", "switch/corvane_%/dvi",
                              "binary_sensor/corvane_%/input_3_signal", "binary_sensor/corvane_%/output_2_signal",
-                             "sensor/corvane_%/device", "button/corvane_%/refresh"};
-    const std::string id = Serial() ? "com210" : "127_0_0_1_" + std::to_string(simPort);
+                             "sensor/corvane_%/device", "button/corvane_%/refresh", "sensor/corvane_%/last_command"};
+    const std::string id = "site_matrix";  // from the prefix
     for (std::string c : configs) {
         c.replace(c.find('%'), 1, id);
         const int k = w.Await([&](const Watcher::Msg& m) { return m.topic == "homeassistant/" + c + "/config"; });
@@ -114,7 +114,7 @@ TEST_P(MqttBridge, PublishesDiscoveryAndEveryStateRetainedThenOnlyChanges)
                   std::string::npos) << m.payload;
         EXPECT_NE(m.payload.find("\"model\":\"Corvane 4x2\",\"sw_version\":\"1.32-20261207\""), std::string::npos);
     }
-    EXPECT_EQ(w.On("/config").size(), 16u);
+    EXPECT_EQ(w.On("/config").size(), 18u);
 
     // Changes behind the bridge's back: published within an interval, and nothing else is.
     const std::size_t from = w.Count();
@@ -259,11 +259,14 @@ TEST_P(MqttBridge, RetainedMalformedAndUnknownCommandsSendNothing)
     const std::string ignored = "retained message on " + kP + "/beep/set ignored";
     EXPECT_TRUE(bridge->log.find(ignored) != std::string::npos || !bridge->LineWith(ignored).empty()) << bridge->log;
     SimFrames();
+    w.Publish(kP + "/beep/set", "", true);  // clearing it is no command: no result
     struct Case {
         std::string topic, payload, error;
     } const cases[] = {
         {"output/1/input", "5", "expected an input, 1 to 4"},
-        {"output/1/input", "", "expected an input"},
+        {"output/1/input", std::string(1 << 20, '1'), "a payload of 1048576 bytes; at most 256 are taken"},
+        {"scene/apply", std::string(4000001, ' '), "a payload of 4000001 bytes; at most 1048576 are taken"},
+        {"beep", "on\nforged", "expected ON or OFF, not \\\"on\\\\x0aforged\\\""},
         {"output/3/input", "1", "unknown command topic"},
         {"beep", "loud", "expected ON or OFF"},
         {"input/2/edid", "1080p", "\\\"1080p\\\" is not an EDID of the switcher's list"},
@@ -278,11 +281,19 @@ TEST_P(MqttBridge, RetainedMalformedAndUnknownCommandsSendNothing)
         w.Publish(kP + "/" + c.topic + "/set", c.payload);
         const std::string result = ResultOf(w, from);
         EXPECT_NE(result.find("\"ok\":false,\"error\":\"" + c.error), std::string::npos) << result;
+        EXPECT_LT(result.size(), 1000u);
     }
+    EXPECT_NE(bridge->LineWith("beep \"on\\x0aforged\": expected ON or OFF"), "") << bridge->log;
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    std::ifstream status("/proc/" + std::to_string(bridge->Pid()) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) {
+            EXPECT_LT(std::stol(line.substr(6)), 40 * 1024) << line;  // kB, at the highest
+        }
+#endif
     EXPECT_EQ(SimFrames(), std::vector<std::string>{});
     EXPECT_EQ(w.On("/result").size(), std::size(cases)) << "the retained command has no result";
     EXPECT_EQ(w.On(kP + "/beep").back().payload, "ON");
-    w.Publish(kP + "/beep/set", "", true);
 }
 
 TEST_P(MqttBridge, SwitcherSilentHungUpAndBack)
@@ -335,7 +346,7 @@ TEST_P(MqttBridge, BrokerRestartedGetsEveryStateAgain)
                                          {kP + "/input/4/signal", "ON"},
                                          {kP + "/device", "Device: Corvane 4x2     Version:1.32-20261207"}})
         EXPECT_GE(w.Await(topic, payload), 0) << topic;
-    EXPECT_TRUE(w.AwaitCount("/config", 16));
+    EXPECT_TRUE(w.AwaitCount("/config", 18));
     const std::size_t from = w.Count();
     w.Publish(kP + "/dvi/set", "ON");
     EXPECT_NE(ResultOf(w, from).find("\"ok\":true"), std::string::npos);
