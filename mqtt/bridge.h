@@ -86,6 +86,7 @@ public:
     // The bridge's id and its MQTT client id.
     const std::string& Id() const { return m_id; }
     const std::string& ClientId() const { return m_clientId; }
+    const STopics& Topics() const { return m_topics; }
 
     // The main thread looks at the queue and the clock (from any thread).
     void Wake();
