@@ -2,6 +2,8 @@
 // switcher over a pseudo-terminal or TCP, the bridge, and a client watching the broker.
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "tests/cli/ctl_run.h"
 #include "tests/mqtt/mqtt_process.h"
 
@@ -127,8 +129,13 @@ TEST_P(MqttBridge, PublishesDiscoveryAndEveryStateRetainedThenOnlyChanges)
     ASSERT_GE(w.Await(kP + "/output/1/signal", "ON", from), 0);
     EXPECT_EQ(w.Count() - from, 2u);
 
-    // Stopped, it says so; --remove-discovery leaves nothing of it retained.
+    // Removal is refused while it runs; stopped, it says so; --remove-discovery then leaves
+    // nothing of it retained.
+    auto early = Bridge({"--prefix", kP, "--remove-discovery", LinkArgs()[0], LinkArgs()[1]});
+    EXPECT_NE(early->LineWith("is running (" + kP + "/availability is online): stop it first, or give --force"), "");
+    EXPECT_EQ(early->Wait(), 1);
     EXPECT_EQ(bridge->Terminate(), 0) << bridge->log;
+    EXPECT_EQ(bridge->log.find("lost broker"), std::string::npos) << "the removal took the bridge's session";
     EXPECT_GE(w.Await(kP + "/availability", "offline", from), 0);
     auto remover = Bridge({"--prefix", kP, "--remove-discovery", LinkArgs()[0], LinkArgs()[1]});
     EXPECT_EQ(remover->Wait(), 0) << remover->LineWith("never");
@@ -139,7 +146,12 @@ TEST_P(MqttBridge, PublishesDiscoveryAndEveryStateRetainedThenOnlyChanges)
 TEST_P(MqttBridge, CommandsChangeTheSwitcherAndAreReadBack)
 {
     StartSim();
-    StartBridge();
+    std::filesystem::create_directory(dir.path + "/scenes");
+    std::ofstream(dir.path + "/scenes/movie.json")
+        << R"({"format":"corvane-scene","version":1,"routes":[{"output":1,"input":4},{"output":2,"input":3}],)"
+           R"("beep":false,"dvi":true,"edids":[{"input":1,"kind":"unknown"},{"input":2,"kind":"unknown"},)"
+           R"({"input":3,"kind":"unknown"},{"input":4,"kind":"unknown"}]})";
+    StartBridge({"--scenes", dir.path + "/scenes"});
     Watcher w(broker->port);
     const std::string scene =
         R"({"format":"corvane-scene","version":1,"routes":[{"output":1,"input":2},{"output":2,"input":1}],)"
@@ -154,6 +166,7 @@ TEST_P(MqttBridge, CommandsChangeTheSwitcherAndAreReadBack)
         {"dvi", "on", "dvi", "ON"},
         {"input/3/edid", "DVI 1920x1080", "input/3/edid", "DVI 1920x1080"},
         {"input/2/edid", "default edid", "input/2/edid", "1080p,Stereo Audio 2.0"},
+        {"preset", "movie", "preset", "movie"},
         {"scene/apply", scene, "input/1/edid", "4K2K,HD Audio 7.1"},
         {"refresh", "PRESS", "", ""},
     };
@@ -181,7 +194,7 @@ TEST_P(MqttBridge, CommandsChangeTheSwitcherAndAreReadBack)
 TEST_P(MqttBridge, SceneRefusedInPartNamesTheSetting)
 {
     StartSim({"--quiet", "--fault", "refuse:02 03 03 00 01"});
-    StartBridge();
+    StartBridge({"--trace"});
     Watcher w(broker->port);
     const std::size_t from = w.Count();
     w.Publish(kP + "/scene/apply/set",
@@ -192,6 +205,8 @@ TEST_P(MqttBridge, SceneRefusedInPartNamesTheSetting)
     EXPECT_NE(result.find("\"ok\":false"), std::string::npos) << result;
     EXPECT_NE(result.find("output 1 did not take: the switcher shows IN 1, the scene says IN 3"), std::string::npos) << result;
     EXPECT_EQ(result.find("corvanectl"), std::string::npos) << result;
+    EXPECT_EQ(result.find("TX A5"), std::string::npos) << "frames go to standard error only";
+    EXPECT_NE(bridge->LineWith("TX A5 5B 02 03 03 00 01 "), "") << bridge->log;
     EXPECT_GE(w.Await(kP + "/output/2/input", "4", from), 0) << "the rest of the scene was applied";
 }
 
@@ -247,6 +262,10 @@ TEST_P(MqttBridge, BurstOfTwentyCommandsEachCarriedOutOnceInOrder)
     EXPECT_EQ(sets, 20);
     EXPECT_EQ(w.On("/output/1/input", from).back().payload, std::to_string(18 * 3 % 4 + 1));
     EXPECT_EQ(w.On("/output/2/input", from).back().payload, std::to_string(19 * 3 % 4 + 1));
+    // A request with a response topic: the result goes there too, with its correlation data.
+    Child request("/usr/bin/mosquitto_rr", {"-p", std::to_string(broker->port), "-t", kP + "/beep/set", "-e", "reply/7",
+                                            "-m", "OFF", "-D", "publish", "correlation-data", "c42", "-F", "%D|%p", "-W", "20"}, {});
+    EXPECT_NE(request.LineWith("c42|{\"command\":\"beep\",\"value\":\"OFF\",\"ok\":true"), "") << request.log;
 }
 
 TEST_P(MqttBridge, RetainedMalformedAndUnknownCommandsSendNothing)
@@ -347,9 +366,49 @@ TEST_P(MqttBridge, BrokerRestartedGetsEveryStateAgain)
                                          {kP + "/device", "Device: Corvane 4x2     Version:1.32-20261207"}})
         EXPECT_GE(w.Await(topic, payload), 0) << topic;
     EXPECT_TRUE(w.AwaitCount("/config", 18));
-    const std::size_t from = w.Count();
+    std::size_t from = w.Count();
     w.Publish(kP + "/dvi/set", "ON");
     EXPECT_NE(ResultOf(w, from).find("\"ok\":true"), std::string::npos);
+    // Home Assistant started again: it is told the device and every state again.
+    from = w.Count();
+    w.Publish("homeassistant/status", "online");
+    EXPECT_TRUE(w.AwaitCount("/config", 18, from));
+    EXPECT_GE(w.Await(kP + "/input/4/signal", "ON", from), 0);
+}
+
+class MqttBridgeTcp : public MqttBridge {};
+INSTANTIATE_TEST_SUITE_P(Link, MqttBridgeTcp, ::testing::Values(LinkKind::Tcp));
+
+// Started with the switcher unreachable: the device and an offline switcher on the broker at
+// once. Killed, its last will stays; started again with the switcher silent, the switcher is
+// offline before the bridge says it is back.
+TEST_P(MqttBridgeTcp, StartsBeforeTheSwitcherAnswersAndAfterAnUncleanEnd)
+{
+    simPort = FreePort();
+    const std::string p = "corvane/hall";
+    const std::vector<std::string> args = {"--id", "hall", "--interval", "300", LinkArgs()[0], LinkArgs()[1]};
+    Watcher w(broker->port);
+    bridge = Bridge(args);
+    ASSERT_TRUE(w.AwaitCount("/config", 18));
+    const int offline = w.Await(p + "/switcher/availability", "offline"), online = w.Await(p + "/availability", "online");
+    EXPECT_GE(offline, 0);
+    EXPECT_LT(offline, online) << "states first, then online";
+    StartSim();
+    ASSERT_GE(w.Await(p + "/switcher/availability", "online"), 0);
+    kill(bridge->Pid(), SIGKILL);
+    bridge->Wait();
+    {
+        Watcher after(broker->port, {p + "/availability"});
+        ASSERT_GE(after.Await(p + "/availability", "offline"), 0);
+        EXPECT_TRUE(after.On(p + "/availability").back().retain);
+    }
+    kill(sim->Pid(), SIGSTOP);
+    const std::size_t from = w.Count();
+    bridge = Bridge(args);
+    const int silent = w.Await(p + "/switcher/availability", "offline", from), back = w.Await(p + "/availability", "online", from);
+    EXPECT_GE(silent, 0);
+    EXPECT_LT(silent, back);
+    kill(sim->Pid(), SIGCONT);
 }
 
 // The broker's password from a file, read through a configuration file.
