@@ -491,13 +491,13 @@ void CBridge::PublishAll()
 
 void CBridge::Reading()
 {
-    const auto start = std::chrono::steady_clock::now();
+    m_clock.Started(std::chrono::steady_clock::now());
     std::string error;
     if (m_link.Read(m_state, m_presets, error)) {
         m_known = true;
         SetOnline(true, "");
         PublishState();
-        m_next = m_clock.Succeeded(start, m_options.intervalMs);
+        m_next = m_clock.Succeeded(m_options.intervalMs);
         return;
     }
     if (m_stop && *m_stop)

@@ -44,10 +44,12 @@ inline constexpr unsigned kLongestRetryMs = 10000;
 class CReadingClock {
 public:
     using TimePoint = std::chrono::steady_clock::time_point;
-    TimePoint Succeeded(TimePoint start, unsigned intervalMs)
+    void Started(TimePoint now) { m_start = now; }
+    // The reading that started last has succeeded: the next one.
+    TimePoint Succeeded(unsigned intervalMs)
     {
         m_retryMs = kFirstRetryMs;
-        return start + std::chrono::milliseconds(intervalMs);
+        return m_start + std::chrono::milliseconds(intervalMs);
     }
     TimePoint Failed(TimePoint now)
     {
@@ -57,6 +59,7 @@ public:
     }
 
 private:
+    TimePoint m_start{};
     unsigned m_retryMs = kFirstRetryMs;
 };
 

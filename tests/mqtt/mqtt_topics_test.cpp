@@ -150,6 +150,29 @@ TEST(MqttDiscovery, EachEntityWithWhatHomeAssistantNeeds)
     EXPECT_EQ(DiscoveryRemoval(t, "ha", "hall").size(), 19u);
 }
 
+// When the next reading comes: an interval after the last good one started, whatever it took;
+// after failures a wait that doubles up to the longest, and starts again once a reading succeeds.
+TEST(MqttReadings, PaceKeptAndBackOffBounded)
+{
+    using T = std::chrono::steady_clock::time_point;
+    const T t0{};
+    CReadingClock clock;
+    const struct {
+        bool ok;
+        int startMs, endMs, nextMs;  // a reading's start and end, and the next one
+    } steps[] = {
+        {true, 0, 300, 2000},          {false, 2000, 2500, 3000},    {false, 3000, 3000, 4000},
+        {false, 4000, 4000, 6000},     {false, 6000, 6000, 10000},   {false, 10000, 10000, 18000},
+        {false, 18000, 18000, 28000},  {false, 28000, 28000, 38000}, {true, 38000, 38500, 40000},
+        {false, 40000, 41000, 41500},  {false, 41500, 41500, 42500},
+    };
+    for (const auto& s : steps) {
+        clock.Started(t0 + std::chrono::milliseconds(s.startMs));
+        const T next = s.ok ? clock.Succeeded(2000) : clock.Failed(t0 + std::chrono::milliseconds(s.endMs));
+        EXPECT_EQ(std::chrono::duration_cast<std::chrono::milliseconds>(next - t0).count(), s.nextMs) << s.startMs;
+    }
+}
+
 TEST(MqttOptions, CommandLineOverConfigFile)
 {
     test::TempDir dir;
