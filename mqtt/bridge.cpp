@@ -11,7 +11,6 @@
 namespace corvane::mqtt {
 
 namespace {
-std::mutex g_logLock;
 constexpr int kQos = 1;
 constexpr auto kPublishWait = std::chrono::seconds(3);
 
@@ -139,8 +138,8 @@ public:
             error = m_where + ": " + ErrorText(rc);
             return false;
         }
-        if (rc == MOSQ_ERR_ERRNO || rc == MOSQ_ERR_CONN_REFUSED)  // refused or unreachable now: the network thread tries again
-            Log("broker " + m_where + ": " + std::strerror(errno) + "; trying again");
+        if (rc != MOSQ_ERR_SUCCESS)  // refused or unreachable now: the network thread tries again
+            Log("broker " + m_where + ": " + (rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : ErrorText(rc)) + "; trying again");
         const int started = mosquitto_loop_start(m_mosq);
         if (started != MOSQ_ERR_SUCCESS) {
             error = std::string("MQTT network thread: ") + ErrorText(started);
