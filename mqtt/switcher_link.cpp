@@ -61,23 +61,23 @@ std::vector<SPreset> ReadPresets(const std::string& dir, std::vector<std::string
     std::error_code ec;
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
-        const std::string file = entry.path().filename().string();
-        if (file.size() > 5 && file.compare(file.size() - 5, 5, ".json") == 0)
-            names.push_back(file);
+        if (entry.path().extension() == ".json")  // ".json" alone is a name without extension
+            names.push_back(entry.path().stem().string());
     }
     if (ec) {
         problems.push_back(dir + ": " + ec.message());
         return presets;
     }
     std::sort(names.begin(), names.end());
-    for (const std::string& file : names) {
+    for (const std::string& name : names) {
+        const std::string path = dir + "/" + name + ".json";
         std::string why;
-        auto scene = ReadSceneFile(dir + "/" + file, why);
+        auto scene = ReadSceneFile(path, why);
         if (!scene) {
-            problems.push_back(dir + "/" + file + ": " + why);
+            problems.push_back(path + ": " + why);
             continue;
         }
-        presets.push_back({file.substr(0, file.size() - 5), std::make_shared<const SScene>(std::move(*scene))});
+        presets.push_back({name, std::make_shared<const SScene>(std::move(*scene))});
     }
     return presets;
 }

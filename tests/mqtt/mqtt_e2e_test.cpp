@@ -152,7 +152,9 @@ TEST_P(MqttBridge, CommandsChangeTheSwitcherAndAreReadBack)
         << R"({"format":"corvane-scene","version":1,"routes":[{"output":1,"input":4},{"output":2,"input":3}],)"
            R"("beep":false,"dvi":true,"edids":[{"input":1,"kind":"unknown"},{"input":2,"kind":"unknown"},)"
            R"({"input":3,"kind":"unknown"},{"input":4,"kind":"unknown"}]})";
+    std::ofstream(dir.path + "/scenes/bad\nname.json") << "{";
     StartBridge({"--scenes", dir.path + "/scenes"});
+    EXPECT_NE(bridge->log.find("/scenes/bad\\x0aname.json: line 1"), std::string::npos) << "one line: " << bridge->log;
     Watcher w(broker->port);
     const std::string scene =
         R"({"format":"corvane-scene","version":1,"routes":[{"output":1,"input":2},{"output":2,"input":1}],)"
@@ -204,7 +206,8 @@ TEST_P(MqttBridge, SceneRefusedInPartNamesTheSetting)
               R"({"input":3,"kind":"unknown"},{"input":4,"kind":"unknown"}]})");
     const std::string result = ResultOf(w, from);
     EXPECT_NE(result.find("\"ok\":false"), std::string::npos) << result;
-    EXPECT_NE(result.find("output 1 did not take: the switcher shows IN 1, the scene says IN 3"), std::string::npos) << result;
+    EXPECT_NE(result.find("\"error\":\"the switcher refused route input 3 to output 1; output 1 did not take: the switcher shows IN 1"), std::string::npos)
+        << result;
     EXPECT_EQ(result.find("corvanectl"), std::string::npos) << result;
     EXPECT_EQ(result.find("TX A5"), std::string::npos) << "frames go to standard error only";
     EXPECT_NE(bridge->LineWith("TX A5 5B 02 03 03 00 01 "), "") << bridge->log;
@@ -294,6 +297,7 @@ TEST_P(MqttBridge, RetainedMalformedAndUnknownCommandsSendNothing)
         {"scene/apply", "{\"format\":\"corvane-scene\",\"version\":1}", "not a scene: "},
         {"scene/apply", "{\"format\":\"corvane-scene\",\"version\":1,", "not a scene: line 1"},
         {"switcher/reboot", "now", "unknown command topic"},
+        {"preset", "movie", "no preset \\\"movie\\\""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.topic + " " + c.payload);
@@ -356,7 +360,8 @@ TEST_P(MqttBridge, BrokerRestartedGetsEveryStateAgain)
     StartSim();
     StartBridge();
     broker->Stop();
-    ASSERT_NE(bridge->LineWith("lost broker"), "") << bridge->log;
+    ASSERT_NE(bridge->LineWith("lost broker 127.0.0.1:" + std::to_string(broker->port) +
+                               ": The connection was lost; reconnecting"), "") << bridge->log;
     ASSERT_TRUE(sim->Control("input 4 on"));  // while the broker is away
     broker->Start();
     ASSERT_NE(bridge->LineWith("connected to broker"), "") << bridge->log;
@@ -445,6 +450,13 @@ TEST(MqttBridgeLogin, PasswordFileAndConfigFile)
     Child commandLine(CORVANE_MQTT_PATH, {"--config", conf, "--password", "x"}, env);
     EXPECT_NE(commandLine.LineWith("never from the command line"), "");
     EXPECT_EQ(commandLine.Wait(), 2);
+    Child noCa(CORVANE_MQTT_PATH, {"--config", conf, "--tls-ca", dir.path + "/none.pem"}, env);
+    EXPECT_NE(noCa.LineWith("MQTT client: "), "");
+    EXPECT_EQ(noCa.Wait(), 1);
+    for (const char* word : {"--help", "--version"}) {
+        Child asked(CORVANE_MQTT_PATH, {word}, env);
+        EXPECT_EQ(asked.Wait(), 0) << word;
+    }
 }
 
 }  // namespace

@@ -27,12 +27,12 @@ TEST(MqttIds, TopicSafeFromEveryAddress)
         EXPECT_EQ(SwitcherId(address, ""), id);
     // The id, the prefix and the client id of a bridge: the same device wherever the switcher
     // moves, a session of its own on every machine.
-    const std::string machine = MachineTag();
+    const std::string machine = MachineTag(), longId = std::string(62, 'H') + "-2";  // the longest
     const struct {
         std::vector<std::string> args;
         std::string id, prefix, clientId;
     } bridges[] = {
-        {{"--host", "10.0.0.9", "--id", "Hall-2"}, "Hall-2", "corvane/Hall-2", "corvane-mqtt-Hall-2-" + machine},
+        {{"--host", "10.0.0.9", "--id", longId}, longId, "corvane/" + longId, "corvane-mqtt-" + longId + "-" + machine},
         {{"--port", "COM3", "--id=hall"}, "hall", "corvane/hall", "corvane-mqtt-hall-" + machine},
         {{"--host", "10.0.0.9", "--prefix", "Site/Matrix 1"}, "site_matrix_1", "Site/Matrix 1",
          "corvane-mqtt-site_matrix_1-" + machine},
@@ -71,6 +71,8 @@ TEST(MqttCommands, PayloadsCheckedBeforeAnythingIsSent)
         {"a/b/output/12/input/set", "1", false, K::Route, 0, 0, false},
         {"a/b/beep/set", "off", true, K::Beep, 0, 0, false},
         {"a/b/dvi/set", "ON", true, K::Dvi, 0, 0, true},
+        {"a/b/beep/set", "1", true, K::Beep, 0, 0, true},
+        {"a/b/output//set", "1", false, K::Route, 0, 0, false},
         {"a/b/dvi/set", "ONN", false, K::Dvi, 0, 0, false},
         {"a/b/input/4/edid/set", "DVI 1920x1200", true, K::EdidPreset, 4, 14, false},
         {"a/b/input/1/edid/set", "Default EDID", true, K::EdidPreset, 1, 15, false},
@@ -197,6 +199,7 @@ TEST(MqttOptions, CommandLineOverConfigFile)
     ASSERT_TRUE(o) << error;
     EXPECT_EQ(std::tuple(o->BrokerPort(), o->intervalMs, o->keepalive, o->discovery, o->force, o->link.port, o->link.host),
               std::tuple(1, 100u, 5, false, true, std::string("COM7"), std::string()));
+    EXPECT_TRUE(ParseOptions({"--broker", "h:65535", "--port", "COM1"}, error)) << error;
     const std::string fifo = dir.path + "/fifo", big = dir.path + "/big.conf";
     mkfifo(fifo.c_str(), 0600);
     std::ofstream(big) << std::string(kConfigMaxBytes + 1, '#');
@@ -216,6 +219,10 @@ TEST(MqttOptions, CommandLineOverConfigFile)
         {{"--config", big}, "longer than 65536 bytes"},
         {{"--broker", "h", "--host", "1.2.3.4", "--keepalive", "4"}, "keepalive: seconds from 5"},
         {{"--broker", "h", "--host", "1.2.3.4", "--id", "hall.1"}, "id: 1 to 64 letters"},
+        {{"--broker", "h", "--host", "1.2.3.4", "--id", std::string(65, 'h')}, "id: 1 to 64 letters"},
+        {{"--broker", "h:65536", "--host", "1.2.3.4"}, "port from 1 to 65535"},
+        {{"--broker", "h", "--host", "1.2.3.4", "--interval="}, "interval: milliseconds from 100"},
+        {{"--broker", "h", "--host", "1.2.3.4", "--config"}, "--config needs a value"},
         {{"--broker", "h", "--host", "1.2.3.4", "--trace=maybe"}, "trace: true or false"},
         {{"--broker", "h", "--host", "1.2.3.4", "--bogus=1"}, "unknown option --bogus"},
     };
