@@ -1,6 +1,8 @@
 #include "mqtt/bridge.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <cstring>
@@ -9,7 +11,6 @@
 namespace corvane::mqtt {
 
 namespace {
-std::mutex g_logLock;
 constexpr int kQos = 1;
 constexpr auto kPublishWait = std::chrono::seconds(3);
 
@@ -25,8 +26,20 @@ std::string ErrorText(int rc)
 
 void Log(const std::string& line)
 {
-    std::lock_guard lock(g_logLock);
-    std::cerr << "corvane-mqtt: " << line << '\n' << std::flush;
+    // One line in the journal, whatever the text holds: control bytes are shown, not written.
+    std::string text;
+    for (const char c : line) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f) {
+            static const char kHex[] = "0123456789abcdef";
+            text += "\\x";
+            text += kHex[u >> 4];
+            text += kHex[u & 15];
+        } else {
+            text += c;
+        }
+    }
+    WriteErrorLine("corvane-mqtt: " + text);
 }
 
 // libmosquitto with its network thread: connects, reconnects with a bounded back-off, and
@@ -34,7 +47,7 @@ void Log(const std::string& line)
 class CMqttClient {
 public:
     std::function<void()> onConnected, onDisconnected;
-    std::function<void(const mosquitto_message&)> onMessage;
+    std::function<void(const mosquitto_message&, const SReply&)> onMessage;
 
     CMqttClient() { mosquitto_lib_init(); }
     ~CMqttClient()
@@ -56,7 +69,8 @@ public:
             error = std::string("cannot make an MQTT client: ") + std::strerror(errno);
             return false;
         }
-        mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, o.mqttVersion == 5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
+        m_v5 = o.mqttVersion == 5;
+        mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, m_v5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
         // A state and its result go out one right after the other: Nagle's wait for the first's
         // acknowledgement would hold the second back by a delayed ACK (40 ms).
         mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
@@ -79,11 +93,25 @@ public:
         mosquitto_disconnect_callback_set(m_mosq, [](mosquitto*, void* self, int rc) {
             static_cast<CMqttClient*>(self)->Disconnected(rc);
         });
-        mosquitto_message_callback_set(m_mosq, [](mosquitto*, void* self, const mosquitto_message* m) {
-            auto* me = static_cast<CMqttClient*>(self);
-            if (me->onMessage && m)
-                me->onMessage(*m);
-        });
+        mosquitto_message_v5_callback_set(
+            m_mosq, [](mosquitto*, void* self, const mosquitto_message* m, const mosquitto_property* props) {
+                auto* me = static_cast<CMqttClient*>(self);
+                if (!me->onMessage || !m)
+                    return;
+                SReply reply;
+                char* topic = nullptr;
+                if (mosquitto_property_read_string(props, MQTT_PROP_RESPONSE_TOPIC, &topic, false)) {
+                    reply.topic = topic;
+                    free(topic);
+                    void* data = nullptr;
+                    uint16_t length = 0;
+                    if (mosquitto_property_read_binary(props, MQTT_PROP_CORRELATION_DATA, &data, &length, false)) {
+                        reply.correlation.assign(static_cast<const char*>(data), length);
+                        free(data);
+                    }
+                }
+                me->onMessage(*m, reply);
+            });
         mosquitto_publish_callback_set(m_mosq, [](mosquitto*, void* self, int mid) {
             static_cast<CMqttClient*>(self)->Acknowledged(mid);
         });
@@ -94,13 +122,24 @@ public:
     bool Start(const SOptions& o, std::string& error)
     {
         m_where = o.brokerHost + ":" + std::to_string(o.BrokerPort());
-        const int rc = mosquitto_connect_async(m_mosq, o.brokerHost.c_str(), o.BrokerPort(), o.keepalive);
-        if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_ERRNO) {
+        int rc = MOSQ_ERR_SUCCESS;
+        if (m_v5) {
+            // The broker sends nothing larger than this, so no payload can outgrow the caps
+            // before the bridge sees it. The properties stay with the client for every reconnect;
+            // only this first connection is made here, before the network thread runs.
+            mosquitto_property* props = nullptr;
+            mosquitto_property_add_int32(&props, MQTT_PROP_MAXIMUM_PACKET_SIZE, static_cast<uint32_t>(kMaxPacketBytes));
+            rc = mosquitto_connect_bind_v5(m_mosq, o.brokerHost.c_str(), o.BrokerPort(), o.keepalive, nullptr, props);
+            mosquitto_property_free_all(&props);
+        } else {
+            rc = mosquitto_connect_async(m_mosq, o.brokerHost.c_str(), o.BrokerPort(), o.keepalive);
+        }
+        if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_ERRNO && rc != MOSQ_ERR_CONN_REFUSED) {
             error = m_where + ": " + ErrorText(rc);
             return false;
         }
-        if (rc == MOSQ_ERR_ERRNO)  // refused or unreachable now: the network thread tries again
-            Log("broker " + m_where + ": " + std::strerror(errno) + "; trying again");
+        if (rc != MOSQ_ERR_SUCCESS)  // refused or unreachable now: the network thread tries again
+            Log("broker " + m_where + ": " + (rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : ErrorText(rc)) + "; trying again");
         const int started = mosquitto_loop_start(m_mosq);
         if (started != MOSQ_ERR_SUCCESS) {
             error = std::string("MQTT network thread: ") + ErrorText(started);
@@ -116,16 +155,22 @@ public:
             mosquitto_subscribe(m_mosq, nullptr, f.c_str(), kQos);
     }
 
-    void Publish(const std::string& topic, const std::string& payload, bool retain)
+    // With MQTT 5 and correlation data given, the message carries it.
+    void Publish(const std::string& topic, const std::string& payload, bool retain, const std::string* correlation = nullptr)
     {
         int mid = 0;
+        mosquitto_property* props = nullptr;
+        if (m_v5 && correlation && !correlation->empty())
+            mosquitto_property_add_binary(&props, MQTT_PROP_CORRELATION_DATA, correlation->data(),
+                                          static_cast<uint16_t>(correlation->size()));
         std::lock_guard lock(m_lock);  // the acknowledgement may come before mid is known here
-        const int rc = mosquitto_publish(m_mosq, &mid, topic.c_str(), static_cast<int>(payload.size()),
-                                         payload.data(), kQos, retain);
+        const int rc = mosquitto_publish_v5(m_mosq, &mid, topic.c_str(), static_cast<int>(payload.size()),
+                                            payload.data(), kQos, retain, props);
+        mosquitto_property_free_all(&props);
         if (rc == MOSQ_ERR_SUCCESS)
             m_unacknowledged.insert(mid);
         else if (rc != MOSQ_ERR_NO_CONN)  // without a broker: said again once it is back
-            Log("cannot publish " + topic + ": " + ErrorText(rc));
+            Log("cannot publish " + Excerpt(topic, 200) + ": " + ErrorText(rc));
     }
 
     // Waits until the broker has acknowledged every publication, at most until the bound.
@@ -160,13 +205,14 @@ private:
         }
         m_lastRefusal = 0;
         Log("connected to broker " + m_where);
+        // Subscribed and flagged before anyone waiting for the connection goes on.
+        if (onConnected)
+            onConnected();
         {
             std::lock_guard lock(m_lock);
             m_isConnected = true;
         }
         m_acked.notify_all();
-        if (onConnected)
-            onConnected();
     }
     void Disconnected(int rc)
     {
@@ -189,6 +235,7 @@ private:
     }
 
     mosquitto* m_mosq = nullptr;
+    bool m_v5 = false;
     bool m_started = false;
     std::string m_where;
     int m_lastRefusal = 0;
@@ -201,8 +248,11 @@ private:
 CBridge::CBridge(SOptions options, std::string password)
     : m_options(std::move(options)), m_password(std::move(password)), m_link(m_options.link)
 {
-    m_id = SwitcherId(m_options.link, "");
+    m_id = BridgeId(m_options);
+    m_clientId = m_options.clientId.empty() ? "corvane-mqtt-" + m_id + "-" + MachineTag() : m_options.clientId;
     m_topics.prefix = m_options.prefix.empty() ? "corvane/" + m_id : m_options.prefix;
+    // Until a reading says otherwise: a switcher left online by an earlier run is not believed.
+    m_published[m_topics.Switcher()] = "offline";
     m_timer.setSingleShot(true);
     QObject::connect(&m_timer, &QTimer::timeout, &m_context, [this] { Pump(); });
 }
@@ -227,16 +277,19 @@ int CBridge::Run(const volatile std::sig_atomic_t* stop)
         m_disconnected = true;
         Wake();
     };
-    m_client->onMessage = [this](const mosquitto_message& m) { OnMessage(m); };
-    const std::string clientId = m_options.clientId.empty() ? "corvane-mqtt-" + m_id : m_options.clientId;
+    m_client->onMessage = [this](const mosquitto_message& m, const SReply& reply) { OnMessage(m, reply); };
     std::string error;
-    if (!m_client->Setup(m_options, clientId, m_password, m_topics.Bridge(), error) ||
+    if (!m_client->Setup(m_options, m_clientId, m_password, m_topics.Bridge(), error) ||
         !m_client->Start(m_options, error)) {
         Log(error);
         return 1;
     }
-    Log("switcher " + (m_options.link.host.empty() ? m_options.link.port : m_options.link.host) + ", topics under " +
-        m_topics.prefix);
+    Log("switcher " + (m_options.link.host.empty() ? m_options.link.port : m_options.link.host) + ", id " + m_id +
+        ", topics under " + m_topics.prefix);
+    ReadScenes();
+    // The device and an offline switcher on the broker before the first reading, which may
+    // take a while: a broker that answers at once gets them first.
+    m_client->WaitConnected(kPublishWait);
     m_next = std::chrono::steady_clock::now();
     Wake();
     QCoreApplication::exec();
@@ -253,7 +306,21 @@ int CBridge::RemoveDiscovery()
 {
     m_client = std::make_unique<CMqttClient>();
     std::string error;
-    const std::string clientId = m_options.clientId.empty() ? "corvane-mqtt-" + m_id : m_options.clientId;
+    // A client id of its own: the running bridge's session is not taken over.
+    const std::string clientId = m_clientId + "-removal";
+    std::mutex lock;
+    std::condition_variable seen;
+    std::optional<std::string> availability;
+    bool synced = false;
+    const std::string sync = m_topics.prefix + "/removal/" + std::to_string(getpid());
+    m_client->onMessage = [&](const mosquitto_message& m, const SReply&) {
+        std::lock_guard hold(lock);
+        if (m.topic == sync)
+            synced = true;
+        else if (m.topic == m_topics.Bridge())
+            availability = std::string(static_cast<const char*>(m.payload), static_cast<std::size_t>(std::max(0, m.payloadlen)));
+        seen.notify_all();
+    };
     if (!m_client->Setup(m_options, clientId, m_password, "", error) || !m_client->Start(m_options, error)) {
         Log(error);
         return 1;
@@ -262,11 +329,27 @@ int CBridge::RemoveDiscovery()
         Log("the broker did not take the connection within 10 s; nothing removed");
         return 1;
     }
+    if (!m_options.force) {
+        // The broker sends what it retained on a subscription before a message published after it.
+        m_client->Subscribe({m_topics.Bridge(), sync});
+        m_client->Publish(sync, "", false);
+        std::unique_lock hold(lock);
+        if (!seen.wait_for(hold, std::chrono::seconds(10), [&] { return synced; })) {
+            Log("the broker did not say whether the bridge runs within 10 s; nothing removed");
+            return 1;
+        }
+        if (availability == "online") {
+            Log("the bridge of " + m_topics.prefix + " is running (" + m_topics.Bridge() +
+                " is online): stop it first, or give --force; nothing removed");
+            return 1;
+        }
+    }
     std::vector<SMessage> gone = DiscoveryRemoval(m_topics, m_options.discoveryPrefix, m_id);
     for (const SMessage& m : StateMessages(m_topics, {}))
         gone.push_back({m.topic, ""});
     gone.push_back({m_topics.Switcher(), ""});
     gone.push_back({m_topics.Bridge(), ""});
+    gone.push_back({m_topics.Preset(), ""});
     for (const SMessage& m : gone)
         m_client->Publish(m.topic, "", true);
     const bool done = m_client->WaitAcknowledged(std::chrono::seconds(10));
@@ -282,35 +365,64 @@ int CBridge::RemoveDiscovery()
 // Network thread.
 void CBridge::OnConnected()
 {
-    m_client->Subscribe(m_topics.CommandFilters());
+    std::vector<std::string> filters = m_topics.CommandFilters();
+    if (m_options.discovery)
+        filters.push_back(m_options.discoveryPrefix + "/status");  // Home Assistant's birth and will
+    m_client->Subscribe(filters);
     m_connected = true;
     Wake();
 }
 
-// Network thread.
-void CBridge::OnMessage(const mosquitto_message& m)
+// Network thread: nothing here reads a payload beyond its length and its first bytes.
+void CBridge::OnMessage(const mosquitto_message& m, const SReply& reply)
 {
     if (!m.topic)
         return;
-    SQueued item{m.topic, std::string(static_cast<const char*>(m.payload), static_cast<std::size_t>(std::max(0, m.payloadlen)))};
-    if (m.retain) {
-        // Left on the broker by someone: taking it would repeat the command on every reconnect.
-        Log("retained message on " + item.topic + " ignored");
+    const std::string topic = m.topic;
+    const auto size = static_cast<std::size_t>(std::max(0, m.payloadlen));
+    const char* bytes = static_cast<const char*>(m.payload);
+    if (m_options.discovery && topic == m_options.discoveryPrefix + "/status") {
+        if (std::string_view(bytes ? bytes : "", bytes ? size : 0) == "online") {
+            m_haOnline = true;
+            Wake();
+        }
         return;
     }
+    const std::string name = CommandName(m_topics, topic);
+    if (name.empty())
+        return;
+    // An empty payload clears a retained command: there is nothing to carry out (a refresh
+    // takes any payload, and reading again does no harm).
+    if (size == 0 && name != "refresh")
+        return;
+    if (m.retain) {
+        // Left on the broker by someone: taking it would repeat the command on every reconnect.
+        Log("retained message on " + Excerpt(topic, 200) + " ignored");
+        return;
+    }
+    SQueued item{topic, {}, {}, reply.topic, reply.correlation};
+    if (size > PayloadCap(name)) {
+        item.payload.assign(bytes, 65);  // enough for the result's excerpt
+        item.refused = "a payload of " + std::to_string(size) + " bytes; at most " + std::to_string(PayloadCap(name)) +
+                       " are taken";
+    } else {
+        item.payload.assign(bytes ? bytes : "", size);
+    }
+    std::string full;
     {
         std::lock_guard lock(m_queueLock);
-        if (m_queue.size() < kQueueBound) {
+        if (m_queue.size() >= kQueueBound)
+            full = std::to_string(kQueueBound) + " commands wait already; this one is not carried out";
+        else if (m_queueBytes + item.payload.size() > kQueueBytes)
+            full = "the commands waiting hold " + std::to_string(m_queueBytes) + " bytes; this one is not carried out";
+        if (full.empty()) {
+            m_queueBytes += item.payload.size();
             m_queue.push_back(std::move(item));
-            item.topic.clear();
         }
     }
-    if (!item.topic.empty()) {
-        const SParsedCommand c = ParseCommand(m_topics, item.topic, item.payload);
-        Publish(m_topics.Result(),
-                ResultJson(c.name, item.payload,
-                           {false, std::to_string(kQueueBound) + " commands wait already; this one is not carried out", {}}),
-                false);
+    if (!full.empty()) {
+        item.payload.resize(std::min<std::size_t>(item.payload.size(), 65));
+        PublishResult(item, name, {false, full, {}});
         return;
     }
     Wake();
@@ -327,12 +439,12 @@ void CBridge::Pump()
         if (m_connected.exchange(false)) {
             // A new broker session holds nothing of ours but what was retained: say it all again.
             m_brokerUp = true;
-            Publish(m_topics.Bridge(), "online", true);
-            for (const auto& [topic, payload] : m_published)
-                Publish(topic, payload, true);
-            m_discoveredFor.clear();
-            if (m_known)
-                PublishDiscovery();
+            m_haOnline = false;
+            PublishAll();
+            continue;
+        }
+        if (m_haOnline.exchange(false) && m_brokerUp) {
+            PublishAll();  // Home Assistant came (back): it learns the device and every state
             continue;
         }
         std::optional<SQueued> item;
@@ -341,6 +453,7 @@ void CBridge::Pump()
             if (!m_queue.empty()) {
                 item = std::move(m_queue.front());
                 m_queue.pop_front();
+                m_queueBytes -= item->payload.size();
             }
         }
         if (item) {
@@ -362,40 +475,62 @@ void CBridge::Pump()
     m_timer.start(static_cast<int>(std::max<int64_t>(0, left.count())));
 }
 
+// The device, every state, then whether the switcher and the bridge are there: a watcher that
+// sees the bridge online already has the rest.
+void CBridge::PublishAll()
+{
+    m_discoveredFor.clear();
+    PublishDiscovery();
+    for (const auto& [topic, payload] : m_published)
+        if (topic != m_topics.Switcher())
+            Publish(topic, payload, true);
+    Publish(m_topics.Switcher(), m_published[m_topics.Switcher()], true);
+    Publish(m_topics.Bridge(), "online", true);
+}
+
 void CBridge::Reading()
 {
-    const auto start = std::chrono::steady_clock::now();
+    m_clock.Started(std::chrono::steady_clock::now());
     std::string error;
-    if (m_link.Read(m_state, error)) {
+    if (m_link.Read(m_state, m_presets, error)) {
         m_known = true;
         SetOnline(true, "");
         PublishState();
-        m_next = start + std::chrono::milliseconds(m_options.intervalMs);
+        m_next = m_clock.Succeeded(m_options.intervalMs);
         return;
     }
     if (m_stop && *m_stop)
         return;
     SetOnline(false, error);
-    m_next = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_retryMs);
-    m_retryMs = std::min(m_retryMs * 2, kLongestRetryMs);
+    m_next = m_clock.Failed(std::chrono::steady_clock::now());
 }
 
 void CBridge::Carry(const SQueued& item)
 {
-    SParsedCommand c = ParseCommand(m_topics, item.topic, item.payload);
+    SParsedCommand c = ParseCommand(m_topics, item.topic, item.refused.empty() ? item.payload : std::string());
     SOutcome outcome;
-    if (!c.ok) {
+    if (!item.refused.empty()) {
+        outcome.error = item.refused;  // never parsed
+    } else if (!c.ok) {
         outcome.error = c.error;  // nothing is sent
+    } else if (c.command.kind == SCommand::Kind::Preset &&
+               std::none_of(m_presets.begin(), m_presets.end(), [&](const SPreset& p) { return p.name == c.command.preset; })) {
+        outcome.error = "no preset \"" + Excerpt(c.command.preset) + "\"";
     } else if (!m_online) {
         outcome.error = "the switcher is offline" + (m_offlineWhy.empty() ? "" : ": " + m_offlineWhy);
     } else {
+        for (const SPreset& p : m_presets)
+            if (c.command.kind == SCommand::Kind::Preset && p.name == c.command.preset)
+                c.command.scene = p.scene;
         outcome = m_link.Apply(c.command, m_state, [this] { PublishState(); });
-        const bool reread = c.command.kind == SCommand::Kind::Scene || c.command.kind == SCommand::Kind::Refresh ||
-                            !m_link.IsOpen();
+        const bool reread = c.command.kind == SCommand::Kind::Scene || c.command.kind == SCommand::Kind::Preset ||
+                            c.command.kind == SCommand::Kind::Refresh || !m_link.IsOpen();
         if (m_stop && *m_stop) {
             // Stopping: nothing more goes to the switcher; the result says what was done.
         } else if (reread) {
             // What the switcher holds now, on a fresh link after a failure.
+            if (c.command.kind == SCommand::Kind::Refresh)
+                ReadScenes();
             Reading();
             if (c.command.kind == SCommand::Kind::Refresh && !m_online)
                 outcome = {false, m_offlineWhy, {}};
@@ -403,15 +538,25 @@ void CBridge::Carry(const SQueued& item)
             PublishState();
         }
     }
-    if (!outcome.ok)
-        Log(c.name + " \"" + (c.command.kind == SCommand::Kind::Scene ? "(scene)" : item.payload) + "\": " + outcome.error);
-    Publish(m_topics.Result(), ResultJson(c.name, item.payload, outcome), false);
+    if (!outcome.ok) {
+        const bool scene = c.command.kind == SCommand::Kind::Scene && item.refused.empty() && c.ok;
+        Log(c.name + " \"" + (scene ? "(scene)" : Excerpt(item.payload)) + "\": " + outcome.error);
+    }
+    PublishResult(item, c.name, outcome);
+}
+
+// Any thread.
+void CBridge::PublishResult(const SQueued& item, const std::string& name, const SOutcome& outcome)
+{
+    const std::string json = ResultJson(name, item.payload, outcome);
+    Publish(m_topics.Result(), json, false);
+    if (!item.responseTopic.empty() && m_client)
+        m_client->Publish(item.responseTopic, json, false, &item.correlation);
 }
 
 void CBridge::SetOnline(bool online, const std::string& why)
 {
     if (online) {
-        m_retryMs = kFirstRetryMs;
         if (!m_online)
             Log("switcher online");
     } else if (m_online || why != m_offlineWhy) {
@@ -426,6 +571,8 @@ void CBridge::PublishState()
 {
     for (const SMessage& m : StateMessages(m_topics, m_state))
         PublishChanged(m);
+    if (!m_presets.empty())
+        PublishChanged({m_topics.Preset(), m_state.preset.empty() ? "None" : m_state.preset});
     if (m_options.discovery && m_state.model + m_state.version + m_state.mac != m_discoveredFor)
         PublishDiscovery();
 }
@@ -434,10 +581,32 @@ void CBridge::PublishDiscovery()
 {
     if (!m_options.discovery || !m_brokerUp)
         return;
-    const std::string where = m_options.link.host.empty() ? m_options.link.port : m_options.link.host;
-    for (const SMessage& m : DiscoveryMessages(m_topics, m_options.discoveryPrefix, m_id, where, m_state))
+    const std::string where = m_options.id.empty() ? (m_options.link.host.empty() ? m_options.link.port : m_options.link.host)
+                                                   : m_options.id;
+    std::vector<std::string> presets;
+    for (const SPreset& p : m_presets)
+        presets.push_back(p.name);
+    for (const SMessage& m : DiscoveryMessages(m_topics, m_options.discoveryPrefix, m_id, where, m_state, presets))
         Publish(m.topic, m.payload, true);
     m_discoveredFor = m_state.model + m_state.version + m_state.mac;
+}
+
+void CBridge::ReadScenes()
+{
+    if (m_options.scenes.empty())
+        return;
+    std::vector<std::string> problems;
+    std::vector<SPreset> presets = ReadPresets(m_options.scenes, problems);
+    for (const std::string& p : problems)
+        Log("--scenes " + p);
+    std::vector<std::string> before, after;
+    for (const SPreset& p : m_presets)
+        before.push_back(p.name);
+    for (const SPreset& p : presets)
+        after.push_back(p.name);
+    m_presets = std::move(presets);
+    if (before != after)
+        m_discoveredFor = "-";  // the select's options changed: its document is made again
 }
 
 void CBridge::PublishChanged(const SMessage& m)

@@ -4,6 +4,7 @@
 // out the queued commands one at a time in arrival order and publishes what it learns.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -28,16 +29,49 @@ struct mosquitto_message;
 
 namespace corvane::mqtt {
 
-// Commands waiting for the switcher; more are answered at once with an error.
+// Commands waiting for the switcher, by count and by their payloads' bytes; more are answered
+// at once with an error.
 inline constexpr std::size_t kQueueBound = 64;
+inline constexpr std::size_t kQueueBytes = 4 * kSceneMaxBytes;
+// The largest packet the bridge takes (announced with MQTT 5): a scene, its topic and properties.
+inline constexpr std::size_t kMaxPacketBytes = kSceneMaxBytes + 64 * 1024;
 // The switcher's reconnection back-off: from the first to the longest wait.
 inline constexpr unsigned kFirstRetryMs = 500;
 inline constexpr unsigned kLongestRetryMs = 10000;
+
+// When the next reading is due: an interval after the start of the last good one (so that
+// readings keep their pace), or after a failure a wait that doubles up to the longest.
+class CReadingClock {
+public:
+    using TimePoint = std::chrono::steady_clock::time_point;
+    void Started(TimePoint now) { m_start = now; }
+    // The reading that started last has succeeded: the next one.
+    TimePoint Succeeded(unsigned intervalMs)
+    {
+        m_retryMs = kFirstRetryMs;
+        return m_start + std::chrono::milliseconds(intervalMs);
+    }
+    TimePoint Failed(TimePoint now)
+    {
+        const auto next = now + std::chrono::milliseconds(m_retryMs);
+        m_retryMs = std::min(m_retryMs * 2, kLongestRetryMs);
+        return next;
+    }
+
+private:
+    TimePoint m_start{};
+    unsigned m_retryMs = kFirstRetryMs;
+};
 
 // One line on standard error, whichever thread writes it.
 void Log(const std::string& line);
 
 class CMqttClient;
+
+// MQTT 5: where a command asked its result to go too, and what to send back with it.
+struct SReply {
+    std::string topic, correlation;
+};
 
 class CBridge {
 public:
@@ -49,8 +83,13 @@ public:
     // Runs until *stop turns true (a signal): 0, or 1 when the MQTT client could not be set up.
     int Run(const volatile std::sig_atomic_t* stop);
     // --remove-discovery: the discovery documents and retained topics cleared; 0 when the
-    // broker took every removal.
+    // broker took every removal. Refused while the bridge runs (its availability is online)
+    // unless forced.
     int RemoveDiscovery();
+    // The bridge's id and its MQTT client id.
+    const std::string& Id() const { return m_id; }
+    const std::string& ClientId() const { return m_clientId; }
+    const STopics& Topics() const { return m_topics; }
 
     // The main thread looks at the queue and the clock (from any thread).
     void Wake();
@@ -58,8 +97,10 @@ public:
 private:
     struct SQueued {
         std::string topic, payload;
+        std::string refused;  // refused unread (too long): why
+        std::string responseTopic, correlation;  // MQTT 5: where the result goes too
     };
-    void OnMessage(const mosquitto_message& message);
+    void OnMessage(const mosquitto_message& message, const SReply& reply);
     void OnConnected();
     void Pump();
     void Carry(const SQueued& item);
@@ -67,12 +108,16 @@ private:
     void SetOnline(bool online, const std::string& why);
     void PublishState();
     void PublishDiscovery();
+    void PublishAll();
+    void PublishResult(const SQueued& item, const std::string& name, const SOutcome& outcome);
     void Publish(const std::string& topic, const std::string& payload, bool retain);
     void PublishChanged(const SMessage& m);
+    void ReadScenes();
 
     SOptions m_options;
     std::string m_password;
     std::string m_id;
+    std::string m_clientId;
     STopics m_topics;
     CSwitcherLink m_link;
     std::unique_ptr<CMqttClient> m_client;
@@ -81,7 +126,9 @@ private:
 
     std::mutex m_queueLock;
     std::deque<SQueued> m_queue;
+    std::size_t m_queueBytes = 0;
     std::atomic<bool> m_connected{false};  // the broker session just began: republish all
+    std::atomic<bool> m_haOnline{false};   // Home Assistant (re)started: republish all
     std::atomic<bool> m_disconnected{false};
 
     // Main thread only.
@@ -95,7 +142,8 @@ private:
     std::map<std::string, std::string> m_published;  // retained topic -> payload last sent
     std::string m_discoveredFor;                    // the device part the documents were made with
     std::chrono::steady_clock::time_point m_next;
-    unsigned m_retryMs = kFirstRetryMs;
+    CReadingClock m_clock;
+    std::vector<SPreset> m_presets;  // --scenes: the scene files, by name
 };
 
 }  // namespace corvane::mqtt

@@ -41,8 +41,9 @@ int main(int argc, char** argv)
     if (options->removeDiscovery)
         return bridge.RemoveDiscovery();
 
-    // SIGINT and SIGTERM end the bridge through its event loop, even in the middle of a reading.
-    const CEventLoopStop stop([&bridge] { bridge.Wake(); });
+    // SIGINT, SIGTERM and SIGHUP end the bridge through its event loop, even in the middle of a
+    // reading; it says offline before it goes.
+    const CEventLoopStop stop([&bridge] { bridge.Wake(); }, true);
     if (!stop.Ok()) {
         std::cerr << "corvane-mqtt: cannot watch for signals\n";
         return 1;

@@ -7,11 +7,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <sstream>
 #include <map>
 #include <span>
 
 #include "core/text/text.h"
+#include "mqtt/topics.h"
+#include "platform/regular_file.h"
 #include "transport/linked_switcher.h"
 
 namespace corvane::mqtt {
@@ -31,15 +33,20 @@ const char kUsage[] =
     "  --tls-ca FILE             TLS to the broker, its certificate checked against these CAs\n"
     "  --tls-cert FILE, --tls-key FILE  a client certificate and its key\n"
     "  --interval MS             a reading every MS milliseconds (default 2000, from 100)\n"
+    "  --id NAME                 the bridge's id: letters, digits, '_', '-' (default from --prefix,\n"
+    "                            else from the switcher's address)\n"
     "  --prefix TOPIC            the topics' prefix (default corvane/<id>)\n"
     "  --discovery-prefix TOPIC  Home Assistant's discovery prefix (default homeassistant)\n"
     "  --no-discovery            publish no discovery documents\n"
     "  --remove-discovery        remove this bridge's discovery documents and retained topics, then end\n"
-    "  --client-id ID            the MQTT client id (default corvane-mqtt-<id>)\n"
+    "                            (refused while the bridge runs, unless --force)\n"
+    "  --scenes DIR              the folder's scene files (NAME.json) as presets\n"
+    "  --client-id ID            the MQTT client id (default corvane-mqtt-<id>-<machine>)\n"
     "  --keepalive S             the MQTT keep-alive in seconds (default 30)\n"
     "  --mqtt-version 3.1.1|5    the MQTT protocol version (default 3.1.1)\n"
     "  --config FILE             the same settings as KEY = VALUE lines (see the manual page)\n"
     "  --trace                   every frame to and from the switcher on standard error\n"
+    "  --OPTION=VALUE            the same as --OPTION VALUE; a flag takes =true or =false\n"
     "  -h, --help, --version\n";
 
 namespace {
@@ -47,8 +54,8 @@ namespace {
 // Options that take a value, and flags; a configuration file takes the same names.
 const char* const kValued[] = {"broker",   "host",   "port",       "username",         "password-file",
                                "tls-ca",   "tls-cert", "tls-key",  "interval",         "prefix",
-                               "discovery-prefix", "client-id", "keepalive", "mqtt-version", "config"};
-const char* const kFlags[] = {"no-discovery", "remove-discovery", "trace", "help", "version"};
+                               "discovery-prefix", "client-id", "keepalive", "mqtt-version", "config", "id", "scenes"};
+const char* const kFlags[] = {"no-discovery", "remove-discovery", "force", "trace", "help", "version"};
 
 bool Known(const std::string& key, bool valued)
 {
@@ -114,6 +121,15 @@ bool Set(SOptions& o, const std::string& key, const std::string& value, std::str
             value.back() == '/' || value.find('\0') != std::string::npos)
             return bad("a topic without wildcards, '/' at either end");
         (key == "prefix" ? o.prefix : o.discoveryPrefix) = value;
+    } else if (key == "id") {
+        if (value.empty() || value.size() > 64 ||
+            value.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-") != std::string::npos)
+            return bad("1 to 64 letters, digits, '_' or '-'");
+        o.id = value;
+    } else if (key == "scenes") {
+        if (value.empty())
+            return bad("a folder");
+        o.scenes = value;
     } else if (key == "client-id") {
         if (value.empty() || value.size() > 23 * 4)
             return bad("1 to 92 characters");
@@ -130,7 +146,7 @@ bool Set(SOptions& o, const std::string& key, const std::string& value, std::str
             o.mqttVersion = 5;
         else
             return bad("3.1.1 or 5");
-    } else if (key == "discovery" || key == "remove-discovery" || key == "trace") {
+    } else if (key == "discovery" || key == "remove-discovery" || key == "trace" || key == "force") {
         bool on;
         if (value == "true" || value == "yes" || value == "on")
             on = true;
@@ -140,6 +156,8 @@ bool Set(SOptions& o, const std::string& key, const std::string& value, std::str
             return bad("true or false");
         if (key == "discovery")
             o.discovery = on;
+        else if (key == "force")
+            o.force = on;
         else if (key == "trace")
             o.link.trace = on;
         else
@@ -153,11 +171,17 @@ bool Set(SOptions& o, const std::string& key, const std::string& value, std::str
 
 bool ReadConfig(SOptions& o, const std::string& path, std::string& error)
 {
-    std::ifstream in(path);
-    if (!in) {
-        error = "--config " + path + ": " + std::strerror(errno);
+    // Never waits on a FIFO, never reads more than a configuration file can be.
+    std::vector<uint8_t> bytes;
+    switch (ReadRegularFile(path, kConfigMaxBytes, bytes)) {
+    case RegularFileError::None: break;
+    case RegularFileError::NotRegular: error = "--config " + path + ": not a regular file"; return false;
+    case RegularFileError::TooLarge:
+        error = "--config " + path + ": longer than " + std::to_string(kConfigMaxBytes) + " bytes; not a configuration file";
         return false;
+    default: error = "--config " + path + ": " + std::strerror(errno); return false;
     }
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
     int number = 0;
     for (std::string line; std::getline(in, line);) {
         ++number;
@@ -191,9 +215,15 @@ std::optional<SOptions> ParseOptions(const std::vector<std::string>& args, std::
 {
     SOptions o;
     // The file first, wherever --config stands, so that the command line wins.
-    for (std::size_t k = 0; k + 1 < args.size(); ++k)
-        if (args[k] == "--config" && !ReadConfig(o, args[k + 1], error))
+    for (std::size_t k = 0; k < args.size(); ++k) {
+        std::optional<std::string> path;
+        if (args[k] == "--config" && k + 1 < args.size())
+            path = args[k + 1];
+        else if (args[k].rfind("--config=", 0) == 0)
+            path = args[k].substr(9);
+        if (path && !ReadConfig(o, *path, error))
             return std::nullopt;
+    }
     for (std::size_t k = 0; k < args.size(); ++k) {
         const std::string& a = args[k];
         if (a == "-h" || a == "--help") {
@@ -212,7 +242,18 @@ std::optional<SOptions> ParseOptions(const std::vector<std::string>& args, std::
         if (const auto eq = key.find('='); eq != std::string::npos) {
             value = key.substr(eq + 1);
             key = key.substr(0, eq);
-            if (!Known(key, true)) {
+            if (key == "no-discovery") {
+                // --no-discovery=true turns discovery off, as --no-discovery does.
+                if (!Set(o, "discovery", value, error))
+                    return error = "--no-" + error, std::nullopt;
+                o.discovery = !o.discovery;
+                continue;
+            }
+            if (key == "help" || key == "version") {
+                error = "--" + key + " takes no value";
+                return std::nullopt;
+            }
+            if (!Known(key, true) && !Known(key, false)) {
                 error = "unknown option --" + key;
                 return std::nullopt;
             }
@@ -268,6 +309,22 @@ std::optional<SOptions> ParseOptions(const std::vector<std::string>& args, std::
     return o;
 }
 
+std::string BridgeId(const SOptions& o) { return o.id.empty() ? SwitcherId(o.link, o.prefix) : o.id; }
+
+std::string MachineTag()
+{
+    std::vector<uint8_t> bytes;
+    if (ReadRegularFile("/etc/machine-id", 256, bytes) == RegularFileError::None) {
+        const std::string id = SanitizeId(std::string(bytes.begin(), bytes.end()));
+        if (id.size() >= 8 && id != "switcher")
+            return id.substr(0, 8);
+    }
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) == 0 && host[0])
+        return SanitizeId(host).substr(0, 32);
+    return "host";
+}
+
 std::optional<std::string> ReadSecretFile(const std::string& path, std::string& error)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -276,26 +333,29 @@ std::optional<std::string> ReadSecretFile(const std::string& path, std::string& 
         return std::nullopt;
     }
     struct stat st {};
+    std::string why;  // error may hold an earlier text: only this call's decides
     std::string text;
     if (fstat(fd, &st) != 0) {
-        error = path + ": " + std::strerror(errno);
+        why = path + ": " + std::strerror(errno);
     } else if (!S_ISREG(st.st_mode)) {
-        error = path + ": not a regular file";
+        why = path + ": not a regular file";
     } else if (st.st_mode & (S_IROTH | S_IWOTH)) {
-        error = path + ": others may read or write it; refused (chmod o-rwx " + path + ")";
+        why = path + ": others may read or write it; refused (chmod o-rwx " + path + ")";
     } else if (st.st_size > 4096) {
-        error = path + ": longer than a password file (4096 bytes)";
+        why = path + ": longer than a password file (4096 bytes)";
     } else {
         char buf[4097];
         const ssize_t n = read(fd, buf, sizeof buf - 1);
         if (n < 0)
-            error = path + ": " + std::strerror(errno);
+            why = path + ": " + std::strerror(errno);
         else
             text.assign(buf, static_cast<std::size_t>(n));
     }
     close(fd);
-    if (!error.empty())
+    if (!why.empty()) {
+        error = why;
         return std::nullopt;
+    }
     text = text.substr(0, text.find('\n'));
     if (!text.empty() && text.back() == '\r')
         text.pop_back();

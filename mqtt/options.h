@@ -22,11 +22,14 @@ struct SOptions {
     std::string passwordFile;
     std::string tlsCa, tlsCert, tlsKey;
     unsigned intervalMs = kDefaultIntervalMs;
+    std::string id;      // empty: from the prefix, else from the switcher's address
     std::string prefix;  // empty: corvane/<id>
     std::string discoveryPrefix = "homeassistant";
     bool discovery = true;
     bool removeDiscovery = false;
-    std::string clientId;  // empty: corvane-mqtt-<id>
+    bool force = false;    // --remove-discovery even while the bridge runs
+    std::string scenes;    // a folder of scene files, offered as presets
+    std::string clientId;  // empty: corvane-mqtt-<id>-<machine>
     int keepalive = 30;
     int mqttVersion = 311;  // 311 or 5
     bool help = false;
@@ -38,6 +41,15 @@ struct SOptions {
 // The command line without the program's name; a --config file named on it is read first.
 // Nothing, with error set to one line, when either is wrong.
 std::optional<SOptions> ParseOptions(const std::vector<std::string>& args, std::string& error);
+
+// The bridge's id: --id, else from the prefix, else from the switcher's address.
+std::string BridgeId(const SOptions& o);
+// This machine, for client ids that differ between machines: the start of /etc/machine-id,
+// else the host name, in the characters of an id.
+std::string MachineTag();
+
+// A configuration file is a few lines; anything much larger is not one.
+inline constexpr std::size_t kConfigMaxBytes = 64 * 1024;
 
 // The first line of a secret's file (the broker's password). Refused, with the reason, when
 // the file is not a regular file or others may read or write it.

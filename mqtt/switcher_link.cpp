@@ -1,5 +1,9 @@
 #include "mqtt/switcher_link.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <iostream>
+#include <mutex>
 
 #include "core/link/link_state.h"
 #include "core/link/queries.h"
@@ -27,6 +31,57 @@ std::string FailureText(const std::string& lines)
 
 }  // namespace
 
+void WriteErrorLine(const std::string& line)
+{
+    static std::mutex lock;
+    std::lock_guard hold(lock);
+    std::cerr << line << '\n' << std::flush;
+}
+
+CSwitcherLink::CLines::int_type CSwitcherLink::CLines::overflow(int_type c)
+{
+    if (traits_type::eq_int_type(c, traits_type::eof()))
+        return traits_type::not_eof(c);
+    if (c != '\n') {
+        m_line += traits_type::to_char_type(c);
+        return c;
+    }
+    // Traced frames are for the operator watching, as corvanectl --trace shows them.
+    if (m_line.rfind("TX ", 0) == 0 || m_line.rfind("RX ", 0) == 0)
+        WriteErrorLine(m_line);
+    else
+        m_kept += m_line + '\n';
+    m_line.clear();
+    return c;
+}
+
+std::vector<SPreset> ReadPresets(const std::string& dir, std::vector<std::string>& problems)
+{
+    std::vector<SPreset> presets;
+    std::error_code ec;
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+        if (entry.path().extension() == ".json")  // ".json" alone is a name without extension
+            names.push_back(entry.path().stem().string());
+    }
+    if (ec) {
+        problems.push_back(dir + ": " + ec.message());
+        return presets;
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const std::string path = dir + "/" + name + ".json";
+        std::string why;
+        auto scene = ReadSceneFile(path, why);
+        if (!scene) {
+            problems.push_back(path + ": " + why);
+            continue;
+        }
+        presets.push_back({name, std::make_shared<const SScene>(std::move(*scene))});
+    }
+    return presets;
+}
+
 CSwitcherLink::CSwitcherLink(SLinkAddress address) : m_address(std::move(address)) {}
 
 SConnection CSwitcherLink::Connection() const
@@ -44,10 +99,10 @@ bool CSwitcherLink::Open(std::string& error)
 {
     if (m_run)
         return true;
-    m_err.str("");
+    m_lines.Clear();
     auto run = std::make_unique<CLinkedSwitcher>(m_err, Connection(), DefaultPortPaths(), "corvane-mqtt");
     if (run->Open() != kExitOk) {
-        error = FailureText(m_err.str());
+        error = FailureText(m_lines.Kept());
         return false;
     }
     run->SetStop(m_stop);
@@ -59,18 +114,18 @@ void CSwitcherLink::Close() { m_run.reset(); }
 
 bool CSwitcherLink::Failed(std::string& error)
 {
-    error = FailureText(m_err.str());
+    error = FailureText(m_lines.Kept());
     if (error.empty())
         error = m_run && m_run->Outcome() == EOutcome::Stopped ? "stopped" : "the switcher did not answer";
     Close();
     return false;
 }
 
-bool CSwitcherLink::Read(SPublishedState& state, std::string& error)
+bool CSwitcherLink::Read(SPublishedState& state, const std::vector<SPreset>& presets, std::string& error)
 {
     if (!Open(error))
         return false;
-    m_err.str("");
+    m_lines.Clear();
     CLinkedSwitcher& run = *m_run;
     if (!run.Run(run.ReadSettings(true)).Ok() || !run.Run(run.ReadDevice()).Ok())
         return Failed(error);
@@ -88,6 +143,13 @@ bool CSwitcherLink::Read(SPublishedState& state, std::string& error)
     state.device = d.Line();
     state.model = d.TypeName() + " " + d.Size();
     state.version = d.Version() + (d.build.empty() ? "" : "-" + d.build);
+    state.preset.clear();
+    for (const SPreset& p : presets) {
+        if (SceneMismatches(*p.scene, v).empty()) {
+            state.preset = p.name;
+            break;
+        }
+    }
     return true;
 }
 
@@ -98,8 +160,8 @@ SOutcome CSwitcherLink::Apply(const SCommand& command, SPublishedState& state, c
     SOutcome outcome;
     if (!Open(outcome.error))
         return outcome;
-    m_err.str("");
-    if (command.kind == SCommand::Kind::Scene)
+    m_lines.Clear();
+    if (command.kind == SCommand::Kind::Scene || command.kind == SCommand::Kind::Preset)
         return command.scene ? ApplyScene(*command.scene) : SOutcome{false, "no scene", {}};
     outcome = ApplyOnLink(command, state, answered);
     if (!outcome.ok && !m_run->Failed())
@@ -138,6 +200,7 @@ SOutcome CSwitcherLink::ApplyOnLink(const SCommand& c, SPublishedState& state, c
     // "Default EDID" to one input is a preset there, and the input reports that preset.
     case K::EdidPreset: result = run.Run(run.EdidPreset(c.number, c.edid)); break;
     case K::Scene:
+    case K::Preset:
     case K::Refresh: return {true, {}, {}};
     }
     if (!result.Ok() && run.NotDone().empty())
@@ -153,7 +216,7 @@ SOutcome CSwitcherLink::ApplyScene(const SScene& scene)
     outcome.ok = result.Matches();
     if (result.stage == SSceneApply::Stage::Done)
         outcome.detail = result.Json();
-    std::string lines = m_err.str();
+    std::string lines = m_lines.Kept();
     for (const std::string& line : result.Problems())
         lines += line + '\n';
     outcome.error = FailureText(lines);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "core/edid/edid_names.h"
 #include "core/scene/scene.h"
@@ -33,19 +34,33 @@ struct SPublishedState {
     std::string model;                 // "Corvane 4x2"
     std::string version;               // "1.32-20261207"
     std::string mac;                   // "02:C5:1A:00:00:01" when the link reports it
+    std::string preset;                // the first preset (--scenes) the switcher matches, if any
     bool operator==(const SPublishedState&) const = default;
 };
 
 // A command that passed its checks: what to change and to which value.
 struct SCommand {
-    enum class Kind { Route, Beep, Dvi, EdidPreset, Scene, Refresh };
+    enum class Kind { Route, Beep, Dvi, EdidPreset, Scene, Preset, Refresh };
     Kind kind = Kind::Refresh;
     int number = 0;  // the output (Route) or input (EdidPreset)
     int value = 0;   // the input (Route)
     bool on = false;  // Beep, Dvi
-    std::shared_ptr<const SScene> scene;
+    std::shared_ptr<const SScene> scene;  // Scene, and Preset once found
     SBuiltInEdid edid;  // EdidPreset
+    std::string preset;  // Preset: its name
 };
+
+// A scene file of the --scenes folder, by its name without ".json".
+struct SPreset {
+    std::string name;
+    std::shared_ptr<const SScene> scene;
+};
+// The scene files (NAME.json) of a folder, by name; a file that is no scene is left out, with
+// a line in problems.
+std::vector<SPreset> ReadPresets(const std::string& dir, std::vector<std::string>& problems);
+
+// One whole line on standard error, whichever thread writes it.
+void WriteErrorLine(const std::string& line);
 
 struct SOutcome {
     bool ok = false;
@@ -74,7 +89,8 @@ public:
 
     // Reads the whole state (signals, beeper, DVI, routes, EDIDs, device line), opening the link
     // where needed. On failure the link is closed, so the next call starts on a fresh one.
-    bool Read(SPublishedState& state, std::string& error);
+    // state.preset is the first of presets the switcher matches.
+    bool Read(SPublishedState& state, const std::vector<SPreset>& presets, std::string& error);
 
     // Carries out one command and reads back what it changed into state. answered() is called
     // once the switcher has acknowledged a change whose new value the acknowledgement shows,
@@ -90,8 +106,23 @@ private:
     SOutcome ApplyOnLink(const SCommand& command, SPublishedState& state, const std::function<void()>& answered);
     SOutcome ApplyScene(const SScene& scene);
 
+    // The switcher's lines: trace lines ("TX ...", "RX ...") go to standard error as they come,
+    // failure lines are kept for the outcome.
+    class CLines : public std::streambuf {
+    public:
+        const std::string& Kept() const { return m_kept; }
+        void Clear() { m_kept.clear(); }
+
+    protected:
+        int_type overflow(int_type c) override;
+
+    private:
+        std::string m_line, m_kept;
+    };
+
     SLinkAddress m_address;
-    std::ostringstream m_err;  // the switcher's failure lines
+    CLines m_lines;
+    std::ostream m_err{&m_lines};
     std::unique_ptr<CLinkedSwitcher> m_run;
     const volatile std::sig_atomic_t* m_stop = nullptr;
 };

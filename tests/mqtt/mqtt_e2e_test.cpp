@@ -2,6 +2,8 @@
 // switcher over a pseudo-terminal or TCP, the bridge, and a client watching the broker.
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "tests/cli/ctl_run.h"
 #include "tests/mqtt/mqtt_process.h"
 
@@ -89,7 +91,7 @@ TEST_P(MqttBridge, PublishesDiscoveryAndEveryStateRetainedThenOnlyChanges)
         {"switcher/availability", "online"}};
     {
         Watcher first(broker->port);  // until the bridge has published everything
-        ASSERT_TRUE(first.AwaitCount("/config", 16));
+        ASSERT_TRUE(first.AwaitCount("/config", 18));
     }
     Watcher w(broker->port);
     for (const auto& [topic, payload] : state) {
@@ -98,12 +100,12 @@ TEST_P(MqttBridge, PublishesDiscoveryAndEveryStateRetainedThenOnlyChanges)
         EXPECT_EQ(got[0].payload, payload) << topic;
         EXPECT_TRUE(got[0].retain) << topic;
     }
-    // One device with sixteen entities, each with both availability topics.
+    // One device with eighteen entities, each with both availability topics but the link's.
     const char* configs[] = {"select/corvane_%/output_1", "select/corvane_%/output_2", "select/corvane_%/input_1_edid",
                              "select/corvane_%/input_4_edid", "switch/corvane_%/beep", "switch/corvane_%/dvi",
                              "binary_sensor/corvane_%/input_3_signal", "binary_sensor/corvane_%/output_2_signal",
-                             "sensor/corvane_%/device", "button/corvane_%/refresh"};
-    const std::string id = Serial() ? "com210" : "127_0_0_1_" + std::to_string(simPort);
+                             "sensor/corvane_%/device", "button/corvane_%/refresh", "sensor/corvane_%/last_command"};
+    const std::string id = "site_matrix";  // from the prefix
     for (std::string c : configs) {
         c.replace(c.find('%'), 1, id);
         const int k = w.Await([&](const Watcher::Msg& m) { return m.topic == "homeassistant/" + c + "/config"; });
@@ -114,7 +116,7 @@ TEST_P(MqttBridge, PublishesDiscoveryAndEveryStateRetainedThenOnlyChanges)
                   std::string::npos) << m.payload;
         EXPECT_NE(m.payload.find("\"model\":\"Corvane 4x2\",\"sw_version\":\"1.32-20261207\""), std::string::npos);
     }
-    EXPECT_EQ(w.On("/config").size(), 16u);
+    EXPECT_EQ(w.On("/config").size(), 18u);
 
     // Changes behind the bridge's back: published within an interval, and nothing else is.
     const std::size_t from = w.Count();
@@ -127,8 +129,14 @@ TEST_P(MqttBridge, PublishesDiscoveryAndEveryStateRetainedThenOnlyChanges)
     ASSERT_GE(w.Await(kP + "/output/1/signal", "ON", from), 0);
     EXPECT_EQ(w.Count() - from, 2u);
 
-    // Stopped, it says so; --remove-discovery leaves nothing of it retained.
-    EXPECT_EQ(bridge->Terminate(), 0) << bridge->log;
+    // Removal is refused while it runs; stopped (by a hang-up), it says so; --remove-discovery then leaves
+    // nothing of it retained.
+    auto early = Bridge({"--prefix", kP, "--remove-discovery", LinkArgs()[0], LinkArgs()[1]});
+    EXPECT_NE(early->LineWith("is running (" + kP + "/availability is online): stop it first, or give --force"), "");
+    EXPECT_EQ(early->Wait(), 1);
+    kill(bridge->Pid(), SIGHUP);
+    EXPECT_EQ(bridge->Wait(), 0) << bridge->log;
+    EXPECT_EQ(bridge->LineWith("lost broker"), "") << "the removal took the bridge's session";
     EXPECT_GE(w.Await(kP + "/availability", "offline", from), 0);
     auto remover = Bridge({"--prefix", kP, "--remove-discovery", LinkArgs()[0], LinkArgs()[1]});
     EXPECT_EQ(remover->Wait(), 0) << remover->LineWith("never");
@@ -139,7 +147,14 @@ TEST_P(MqttBridge, PublishesDiscoveryAndEveryStateRetainedThenOnlyChanges)
 TEST_P(MqttBridge, CommandsChangeTheSwitcherAndAreReadBack)
 {
     StartSim();
-    StartBridge();
+    std::filesystem::create_directory(dir.path + "/scenes");
+    std::ofstream(dir.path + "/scenes/movie.json")
+        << R"({"format":"corvane-scene","version":1,"routes":[{"output":1,"input":4},{"output":2,"input":3}],)"
+           R"("beep":false,"dvi":true,"edids":[{"input":1,"kind":"unknown"},{"input":2,"kind":"unknown"},)"
+           R"({"input":3,"kind":"unknown"},{"input":4,"kind":"unknown"}]})";
+    std::ofstream(dir.path + "/scenes/bad\nname.json") << "{";
+    StartBridge({"--scenes", dir.path + "/scenes"});
+    EXPECT_NE(bridge->log.find("/scenes/bad\\x0aname.json: line 1"), std::string::npos) << "one line: " << bridge->log;
     Watcher w(broker->port);
     const std::string scene =
         R"({"format":"corvane-scene","version":1,"routes":[{"output":1,"input":2},{"output":2,"input":1}],)"
@@ -154,6 +169,7 @@ TEST_P(MqttBridge, CommandsChangeTheSwitcherAndAreReadBack)
         {"dvi", "on", "dvi", "ON"},
         {"input/3/edid", "DVI 1920x1080", "input/3/edid", "DVI 1920x1080"},
         {"input/2/edid", "default edid", "input/2/edid", "1080p,Stereo Audio 2.0"},
+        {"preset", "movie", "preset", "movie"},
         {"scene/apply", scene, "input/1/edid", "4K2K,HD Audio 7.1"},
         {"refresh", "PRESS", "", ""},
     };
@@ -181,7 +197,7 @@ TEST_P(MqttBridge, CommandsChangeTheSwitcherAndAreReadBack)
 TEST_P(MqttBridge, SceneRefusedInPartNamesTheSetting)
 {
     StartSim({"--quiet", "--fault", "refuse:02 03 03 00 01"});
-    StartBridge();
+    StartBridge({"--trace"});
     Watcher w(broker->port);
     const std::size_t from = w.Count();
     w.Publish(kP + "/scene/apply/set",
@@ -190,8 +206,11 @@ TEST_P(MqttBridge, SceneRefusedInPartNamesTheSetting)
               R"({"input":3,"kind":"unknown"},{"input":4,"kind":"unknown"}]})");
     const std::string result = ResultOf(w, from);
     EXPECT_NE(result.find("\"ok\":false"), std::string::npos) << result;
-    EXPECT_NE(result.find("output 1 did not take: the switcher shows IN 1, the scene says IN 3"), std::string::npos) << result;
+    EXPECT_NE(result.find("\"error\":\"the switcher refused route input 3 to output 1; output 1 did not take: the switcher shows IN 1"), std::string::npos)
+        << result;
     EXPECT_EQ(result.find("corvanectl"), std::string::npos) << result;
+    EXPECT_EQ(result.find("TX A5"), std::string::npos) << "frames go to standard error only";
+    EXPECT_NE(bridge->LineWith("TX A5 5B 02 03 03 00 01 "), "") << bridge->log;
     EXPECT_GE(w.Await(kP + "/output/2/input", "4", from), 0) << "the rest of the scene was applied";
 }
 
@@ -247,6 +266,10 @@ TEST_P(MqttBridge, BurstOfTwentyCommandsEachCarriedOutOnceInOrder)
     EXPECT_EQ(sets, 20);
     EXPECT_EQ(w.On("/output/1/input", from).back().payload, std::to_string(18 * 3 % 4 + 1));
     EXPECT_EQ(w.On("/output/2/input", from).back().payload, std::to_string(19 * 3 % 4 + 1));
+    // A request with a response topic: the result goes there too, with its correlation data.
+    Child request("/usr/bin/mosquitto_rr", {"-p", std::to_string(broker->port), "-t", kP + "/beep/set", "-e", "reply/7",
+                                            "-m", "OFF", "-D", "publish", "correlation-data", "c42", "-F", "%D|%p", "-W", "20"}, {});
+    EXPECT_NE(request.LineWith("c42|{\"command\":\"beep\",\"value\":\"OFF\",\"ok\":true"), "") << request.log;
 }
 
 TEST_P(MqttBridge, RetainedMalformedAndUnknownCommandsSendNothing)
@@ -259,11 +282,14 @@ TEST_P(MqttBridge, RetainedMalformedAndUnknownCommandsSendNothing)
     const std::string ignored = "retained message on " + kP + "/beep/set ignored";
     EXPECT_TRUE(bridge->log.find(ignored) != std::string::npos || !bridge->LineWith(ignored).empty()) << bridge->log;
     SimFrames();
+    w.Publish(kP + "/beep/set", "", true);  // clearing it is no command: no result
     struct Case {
         std::string topic, payload, error;
     } const cases[] = {
         {"output/1/input", "5", "expected an input, 1 to 4"},
-        {"output/1/input", "", "expected an input"},
+        {"output/1/input", std::string(1 << 20, '1'), "a payload of 1048576 bytes; at most 256 are taken"},
+        {"scene/apply", std::string(4000001, ' '), "a payload of 4000001 bytes; at most 1048576 are taken"},
+        {"beep", "on\nforged", "expected ON or OFF, not \\\"on\\\\x0aforged\\\""},
         {"output/3/input", "1", "unknown command topic"},
         {"beep", "loud", "expected ON or OFF"},
         {"input/2/edid", "1080p", "\\\"1080p\\\" is not an EDID of the switcher's list"},
@@ -271,6 +297,7 @@ TEST_P(MqttBridge, RetainedMalformedAndUnknownCommandsSendNothing)
         {"scene/apply", "{\"format\":\"corvane-scene\",\"version\":1}", "not a scene: "},
         {"scene/apply", "{\"format\":\"corvane-scene\",\"version\":1,", "not a scene: line 1"},
         {"switcher/reboot", "now", "unknown command topic"},
+        {"preset", "movie", "no preset \\\"movie\\\""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.topic + " " + c.payload);
@@ -278,11 +305,19 @@ TEST_P(MqttBridge, RetainedMalformedAndUnknownCommandsSendNothing)
         w.Publish(kP + "/" + c.topic + "/set", c.payload);
         const std::string result = ResultOf(w, from);
         EXPECT_NE(result.find("\"ok\":false,\"error\":\"" + c.error), std::string::npos) << result;
+        EXPECT_LT(result.size(), 1000u);
     }
+    EXPECT_NE(bridge->LineWith("beep \"on\\x0aforged\": expected ON or OFF"), "") << bridge->log;
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    std::ifstream status("/proc/" + std::to_string(bridge->Pid()) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) {
+            EXPECT_LT(std::stol(line.substr(6)), 40 * 1024) << line;  // kB, at the highest
+        }
+#endif
     EXPECT_EQ(SimFrames(), std::vector<std::string>{});
     EXPECT_EQ(w.On("/result").size(), std::size(cases)) << "the retained command has no result";
     EXPECT_EQ(w.On(kP + "/beep").back().payload, "ON");
-    w.Publish(kP + "/beep/set", "", true);
 }
 
 TEST_P(MqttBridge, SwitcherSilentHungUpAndBack)
@@ -325,7 +360,8 @@ TEST_P(MqttBridge, BrokerRestartedGetsEveryStateAgain)
     StartSim();
     StartBridge();
     broker->Stop();
-    ASSERT_NE(bridge->LineWith("lost broker"), "") << bridge->log;
+    ASSERT_NE(bridge->LineWith("lost broker 127.0.0.1:" + std::to_string(broker->port) +
+                               ": The connection was lost; reconnecting"), "") << bridge->log;
     ASSERT_TRUE(sim->Control("input 4 on"));  // while the broker is away
     broker->Start();
     ASSERT_NE(bridge->LineWith("connected to broker"), "") << bridge->log;
@@ -335,10 +371,50 @@ TEST_P(MqttBridge, BrokerRestartedGetsEveryStateAgain)
                                          {kP + "/input/4/signal", "ON"},
                                          {kP + "/device", "Device: Corvane 4x2     Version:1.32-20261207"}})
         EXPECT_GE(w.Await(topic, payload), 0) << topic;
-    EXPECT_TRUE(w.AwaitCount("/config", 16));
-    const std::size_t from = w.Count();
+    EXPECT_TRUE(w.AwaitCount("/config", 18));
+    std::size_t from = w.Count();
     w.Publish(kP + "/dvi/set", "ON");
     EXPECT_NE(ResultOf(w, from).find("\"ok\":true"), std::string::npos);
+    // Home Assistant started again: it is told the device and every state again.
+    from = w.Count();
+    w.Publish("homeassistant/status", "online");
+    EXPECT_TRUE(w.AwaitCount("/config", 18, from));
+    EXPECT_GE(w.Await(kP + "/input/4/signal", "ON", from), 0);
+}
+
+class MqttBridgeTcp : public MqttBridge {};
+INSTANTIATE_TEST_SUITE_P(Link, MqttBridgeTcp, ::testing::Values(LinkKind::Tcp));
+
+// Started with the switcher unreachable: the device and an offline switcher on the broker at
+// once. Killed, its last will stays; started again with the switcher silent, the switcher is
+// offline before the bridge says it is back.
+TEST_P(MqttBridgeTcp, StartsBeforeTheSwitcherAnswersAndAfterAnUncleanEnd)
+{
+    simPort = FreePort();
+    const std::string p = "corvane/hall";
+    const std::vector<std::string> args = {"--id", "hall", "--interval", "300", LinkArgs()[0], LinkArgs()[1]};
+    Watcher w(broker->port);
+    bridge = Bridge(args);
+    ASSERT_TRUE(w.AwaitCount("/config", 18));
+    const int offline = w.Await(p + "/switcher/availability", "offline"), online = w.Await(p + "/availability", "online");
+    EXPECT_GE(offline, 0);
+    EXPECT_LT(offline, online) << "states first, then online";
+    StartSim();
+    ASSERT_GE(w.Await(p + "/switcher/availability", "online"), 0);
+    kill(bridge->Pid(), SIGKILL);
+    bridge->Wait();
+    {
+        Watcher after(broker->port, {p + "/availability"});
+        ASSERT_GE(after.Await(p + "/availability", "offline"), 0);
+        EXPECT_TRUE(after.On(p + "/availability").back().retain);
+    }
+    kill(sim->Pid(), SIGSTOP);
+    const std::size_t from = w.Count();
+    bridge = Bridge(args);
+    const int silent = w.Await(p + "/switcher/availability", "offline", from), back = w.Await(p + "/availability", "online", from);
+    EXPECT_GE(silent, 0);
+    EXPECT_LT(silent, back);
+    kill(sim->Pid(), SIGCONT);
 }
 
 // The broker's password from a file, read through a configuration file.
@@ -374,6 +450,13 @@ TEST(MqttBridgeLogin, PasswordFileAndConfigFile)
     Child commandLine(CORVANE_MQTT_PATH, {"--config", conf, "--password", "x"}, env);
     EXPECT_NE(commandLine.LineWith("never from the command line"), "");
     EXPECT_EQ(commandLine.Wait(), 2);
+    Child noCa(CORVANE_MQTT_PATH, {"--config", conf, "--tls-ca", dir.path + "/none.pem"}, env);
+    EXPECT_NE(noCa.LineWith("MQTT client: "), "");
+    EXPECT_EQ(noCa.Wait(), 1);
+    for (const char* word : {"--help", "--version"}) {
+        Child asked(CORVANE_MQTT_PATH, {word}, env);
+        EXPECT_EQ(asked.Wait(), 0) << word;
+    }
 }
 
 }  // namespace
