@@ -8,6 +8,8 @@
 #include <cstring>
 #include <iostream>
 
+#include "core/text/terminal_text.h"
+
 namespace corvane::mqtt {
 
 namespace {
@@ -26,20 +28,12 @@ std::string ErrorText(int rc)
 
 void Log(const std::string& line)
 {
-    // One line in the journal, whatever the text holds: control bytes are shown, not written.
-    std::string text;
-    for (const char c : line) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7f) {
-            static const char kHex[] = "0123456789abcdef";
-            text += "\\x";
-            text += kHex[u >> 4];
-            text += kHex[u & 15];
-        } else {
-            text += c;
-        }
-    }
-    WriteErrorLine("corvane-mqtt: " + text);
+    // One line in the journal, whatever the text holds: control bytes are shown, not written,
+    // line feeds too.
+    std::string one;
+    for (const char c : line)
+        one += c == '\n' ? std::string("\\x0A") : std::string(1, c);
+    WriteErrorLine("corvane-mqtt: " + TerminalText(one));
 }
 
 // libmosquitto with its network thread: connects, reconnects with a bounded back-off, and

@@ -67,7 +67,7 @@ std::string OpenFailureText(const std::string& name, const std::string& device, 
     return what + ": cannot be opened";
 }
 
-std::optional<SHostPort> ResolveHost(const std::string& text, std::string& why)
+std::optional<SHostPort> ResolveHost(const std::string& text, std::string& why, const SResolver& resolver)
 {
     if (const auto h = ParseHost(text))
         return h;
@@ -84,7 +84,7 @@ std::optional<SHostPort> ResolveHost(const std::string& text, std::string& why)
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    const int e = getaddrinfo(name.c_str(), nullptr, &hints, &found);
+    const int e = resolver.lookup(name.c_str(), nullptr, &hints, &found);
     if (e != 0 || !found) {
         why = e == EAI_NONAME || e == EAI_NODATA ? "no such host (or it has no IPv4 address)"
               : e == EAI_AGAIN                   ? "the name could not be looked up now"
@@ -93,7 +93,7 @@ std::optional<SHostPort> ResolveHost(const std::string& text, std::string& why)
     }
     SHostPort h;
     h.ipv4 = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
-    freeaddrinfo(found);
+    resolver.release(found);
     if (colon != std::string::npos)
         h.port = ParseHost("0.0.0.0" + text.substr(colon))->port;
     return h;

@@ -5,6 +5,8 @@
 // loss.
 #pragma once
 
+#include <netdb.h>
+
 #include <QCoreApplication>
 #include <memory>
 #include <mutex>
@@ -57,7 +59,12 @@ struct SConnection {
 // As ParseHost, and a host name in place of the address ("switcher-lobby.local",
 // "switcher-lobby.local:8001") is looked up through the system's resolver (IPv4 only). Nothing,
 // with why set to the reason, when the text is neither or the name has no IPv4 address.
-std::optional<SHostPort> ResolveHost(const std::string& text, std::string& why);
+// resolver: the system's getaddrinfo and freeaddrinfo, or a stand-in (tests).
+struct SResolver {
+    int (*lookup)(const char*, const char*, const addrinfo*, addrinfo**) = getaddrinfo;
+    void (*release)(addrinfo*) = freeaddrinfo;
+};
+std::optional<SHostPort> ResolveHost(const std::string& text, std::string& why, const SResolver& resolver = {});
 
 // Why a port cannot be opened, as one line with a hint where one helps.
 std::string OpenFailureText(const std::string& name, const std::string& device, EOpenFailure failure, int error);

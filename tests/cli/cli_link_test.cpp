@@ -890,6 +890,46 @@ TEST(CliOffline, ProgressLinesAndHostText)
     for (const auto& f : failures)
         EXPECT_EQ(OpenFailureText(f.name, f.device, f.failure, f.error).rfind(f.line, 0), 0u)
             << OpenFailureText(f.name, f.device, f.failure, f.error);
+    // A host name through a stand-in resolver: each answer of the system's, in words; what a
+    // lookup found is given back.
+    static int answer = 0, released = 0;
+    static sockaddr_in address{};
+    static addrinfo result{};
+    const SResolver fake{[](const char*, const char*, const addrinfo*, addrinfo** out) {
+                             address.sin_family = AF_INET;
+                             address.sin_addr.s_addr = htonl(0x0A000009);
+                             result.ai_family = AF_INET;
+                             result.ai_addr = reinterpret_cast<sockaddr*>(&address);
+                             *out = answer == 0 ? &result : nullptr;
+                             return answer;
+                         },
+                         [](addrinfo*) { ++released; }};
+    const struct {
+        const char* text;
+        int answer;
+        const char* why;  // "": found
+        uint16_t port;
+    } names[] = {
+        {"lobby.lan", EAI_NONAME, "no such host (or it has no IPv4 address)", 0},
+        {"lobby.lan", EAI_NODATA, "no such host (or it has no IPv4 address)", 0},
+        {"lobby.lan", EAI_AGAIN, "the name could not be looked up now", 0},
+        {"lobby.lan", EAI_FAIL, "the name could not be looked up: ", 0},
+        {"lobby.lan", 0, "", 8000},
+        {"lobby.lan:8001", 0, "", 8001},
+    };
+    for (const auto& n : names) {
+        answer = n.answer;
+        std::string why;
+        const auto h = ResolveHost(n.text, why, fake);
+        ASSERT_EQ(h.has_value(), *n.why == 0) << n.text << " " << n.answer;
+        if (h) {
+            EXPECT_EQ(h->ipv4, 0x0A000009u);
+            EXPECT_EQ(h->port, n.port);
+        } else {
+            EXPECT_EQ(why.rfind(n.why, 0), 0u) << why;
+        }
+    }
+    EXPECT_EQ(released, 2);
 }
 
 TEST(CliOffline, JsonStringsAlwaysParse)

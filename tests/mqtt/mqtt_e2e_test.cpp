@@ -154,7 +154,7 @@ TEST_P(MqttBridge, CommandsChangeTheSwitcherAndAreReadBack)
            R"({"input":3,"kind":"unknown"},{"input":4,"kind":"unknown"}]})";
     std::ofstream(dir.path + "/scenes/bad\nname.json") << "{";
     StartBridge({"--scenes", dir.path + "/scenes"});
-    EXPECT_NE(bridge->log.find("/scenes/bad\\x0aname.json: line 1"), std::string::npos) << "one line: " << bridge->log;
+    EXPECT_NE(bridge->log.find("/scenes/bad\\x0Aname.json: line 1"), std::string::npos) << "one line: " << bridge->log;
     Watcher w(broker->port);
     const std::string scene =
         R"({"format":"corvane-scene","version":1,"routes":[{"output":1,"input":2},{"output":2,"input":1}],)"
