@@ -22,6 +22,8 @@
 #include <regex>
 #include <sstream>
 
+#include <QEventLoop>
+
 #include "cli/command_line.h"
 #include "cli/fleet.h"
 #include "cli/commands.h"
@@ -654,6 +656,41 @@ TEST(CliTcp, RefusedConnectionIsExitThree)
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, "corvanectl: " + *(std::find(a.begin(), a.end(), "--host") + 1) + ": connection refused\n");
     }
+}
+
+// A connect nobody answers (a listener whose queue is full: the kernel drops the next
+// connection's first packet) is given up after the time it says, on the program's clock.
+TEST(CliTcp, AConnectNobodyAnswersIsGivenUpAfterTheTimeItSays)
+{
+    struct CLoopClock final : IProgramClock {
+        CVirtualTimers timers;
+        ITimerService& Timers() override { return timers; }
+        void Pump(bool) override
+        {
+            if (!QEventLoop().processEvents(QEventLoop::AllEvents) && timers.NextDue() >= 0)
+                timers.Advance(timers.NextDue() - timers.Now());
+        }
+    } clock;
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), queued = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t n = sizeof a;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&a), &n), 0);
+    ASSERT_EQ(connect(queued, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    const std::string where = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    UseProgramClock(&clock);
+    std::ostringstream out, err;
+    const std::vector<std::string> args = {"status", "--host", where};
+    const int status = cli::RunCommandLine(args, out, err);
+    UseProgramClock(nullptr);
+    EXPECT_EQ(status, 3);
+    EXPECT_EQ(err.str(), "corvanectl: " + where + ": no answer within 5 s\n");
+    EXPECT_EQ(clock.timers.Now(), 5000);
+    close(queued);
+    close(listener);
 }
 
 // ---- search and configuration over UDP on loopback --------------------------------------------
