@@ -21,6 +21,7 @@
 #include <random>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include <QEventLoop>
 
@@ -689,6 +690,12 @@ TEST(CliTcp, AConnectNobodyAnswersIsGivenUpAfterTheTimeItSays)
     EXPECT_EQ(status, 3);
     EXPECT_EQ(err.str(), "corvanectl: " + where + ": no answer within 5 s\n");
     EXPECT_EQ(clock.timers.Now(), 5000);
+    // A signal ends the wait at once, not when the connect's timer would have.
+    TempDir dir;
+    CtlProcess waiting({"status", "--host", where}, dir.path);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the connect under way
+    waiting.Signal(SIGINT);
+    EXPECT_EQ(waiting.Wait(2000), 130);
     close(queued);
     close(listener);
 }
