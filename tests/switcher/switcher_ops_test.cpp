@@ -3,10 +3,13 @@
 // blocks: each ends exactly once, within the longest time it states, with the outcome the fault
 // calls for, the words it reports and no timer left running; and a stop before any frame sends
 // nothing that starts an exchange, nor leaves one the switcher holds part of.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -237,10 +240,12 @@ std::vector<uint8_t> Image()
 
 void LoadFirmware(CBench& b)
 {
-    const std::string path = testing::TempDir() + "/switcher_ops.fw";
+    // Each test process its own file: ctest runs them side by side.
+    const std::string path = testing::TempDir() + "/switcher_ops." + std::to_string(getpid()) + ".fw";
     std::string error;
     ASSERT_TRUE(WriteWholeFile(path, *PackFirmware(Image()), error)) << error;
     b.sw.firmware.LoadFile(path);
+    std::remove(path.c_str());
 }
 
 const std::vector<SOp>& Operations()
