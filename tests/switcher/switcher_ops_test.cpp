@@ -526,21 +526,6 @@ TEST(SwitcherOperations, AfterALostLinkEachEndsAsLostSendingNothingAndAReattache
         }
 }
 
-// A signal line is stored only where the switcher has one: no number beyond its inputs and
-// outputs reaches another slot.
-TEST(SwitcherOperations, SignalLinesOutsideTheSwitchersRangeAreNotStored)
-{
-    SSwitcherState state;
-    SGeneralView view{state};
-    for (const auto& [output, number] : std::vector<std::pair<bool, int>>{{true, 0}, {true, 3}, {false, 0}, {false, 5}})
-        view.WriteDeviceInfo({0, output, number, true, ""});
-    EXPECT_EQ(std::count(state.inputs.begin(), state.inputs.end(), std::nullopt), 4);
-    EXPECT_EQ(std::count(state.outputs.begin(), state.outputs.end(), std::nullopt), 2);
-    view.WriteDeviceInfo({0, true, 2, true, ""});
-    view.WriteDeviceInfo({0, false, 4, true, ""});
-    EXPECT_TRUE(state.outputs[1] && state.outputs[1]->output && state.inputs[3] && !state.inputs[3]->output);
-}
-
 // An answer that comes after its exchange timed out, within the window the line is given to
 // settle, belongs to nobody: the next operation waits it out and takes only its own. (One later
 // still may be taken, but the reading back then shows what the switcher really did.)
