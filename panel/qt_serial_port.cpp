@@ -13,11 +13,14 @@ CQtSerialPort::CQtSerialPort(SPortPaths paths) : m_link(std::move(paths))
         if (onByte)
             onByte(b);
     });
-    // A failure stays on standard error, and the one that ends the link is said in the window.
+    // A failure stays on standard error, and the one that ends the link is said in the window,
+    // without the device's path ("COM3: poll() on the port failed: ...").
     m_link.SetLog([this](const std::string& line) {
         std::fprintf(stderr, "corvane: %s\n", line.c_str());
+        const std::size_t open = line.find(" (");
+        const std::size_t close = open == std::string::npos ? open : line.find("): ", open);
         std::lock_guard lock(m_failureLock);
-        m_failure = line;
+        m_failure = close == std::string::npos ? line : line.substr(0, open) + line.substr(close + 1);
     });
 }
 
