@@ -434,6 +434,12 @@ void CCorvaneDlg::ShowSystemMenu(const QPoint& globalPos)
     actions[0]->setEnabled(m_bMaximized || isMinimized());
     actions[2]->setEnabled(!m_bMaximized);
     m_systemMenu->popup(globalPos);
+    // Opened on its first item that can be chosen, so the first Enter picks it.
+    for (QAction* a : actions)
+        if (a->isEnabled() && !a->isSeparator()) {
+            m_systemMenu->setActiveAction(a);
+            break;
+        }
 }
 
 void CCorvaneDlg::Maximize()

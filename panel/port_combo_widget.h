@@ -12,7 +12,13 @@ public:
     explicit CQtPortCombo(QComboBox* combo) : m_combo(combo) {}
     std::string GetText() const override { return m_combo->currentText().toStdString(); }
     int GetCurSel() const override { return m_combo->currentIndex(); }
-    void ResetContent() override { m_combo->clear(); }
+    // An empty list is left alone: clearing it tells assistive technology of a new name and
+    // selection, and the list is refreshed every 600 ms.
+    void ResetContent() override
+    {
+        if (m_combo->count() > 0)
+            m_combo->clear();
+    }
     void InsertString(int pos, const std::string& text) override
     {
         m_combo->insertItem(pos, QString::fromStdString(text));

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <memory>
 
+#include "panel/widgets/accessible_window.h"
 #include "panel/widgets/qt_ui.h"
 #include "panel/widgets/page_window.h"
 
@@ -88,6 +89,13 @@ void CFWDlg::AppendMessage(const std::string& text)
     QString t = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
     t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     Messages()->insertPlainText(t);  // at the caret, replacing the selection
+    // A pane that changes is not read: its lines (the upgrade's steps and its end) are said.
+    for (QString line : t.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (line.startsWith(QLatin1String("->")))
+            line.remove(0, 2);
+        if (!line.trimmed().isEmpty())
+            AnnounceLine(window(), line.trimmed());
+    }
 }
 
 void CFWDlg::ShowFailed(bool failed)

@@ -168,21 +168,23 @@ public:
     }
 };
 
-// A drop-down list of the main window itself (the Port list, the Switcher IP list below the
-// edge), read as Qt reads one on Linux, and not on screen while beyond the window's edge: its
-// name is its current text (else its own name), its one child the list, opened by its action.
+// A drop-down list of the main window (the Port list, the Switcher IP list below the edge, the
+// EDID page's lists), read as Qt reads one on Linux, and not on screen while beyond the window's
+// edge: its name is its current text (else its own name), its one child the list, opened by its
+// action. A hidden one (on a page not shown) has no list: the list's items would say they are
+// showing, as they do whenever they fit in the closed list's area.
 class CAccessibleDropDown final : public QAccessibleWidget {
 public:
     explicit CAccessibleDropDown(QComboBox* box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
 
-    int childCount() const override { return 1; }
+    int childCount() const override { return Box()->isVisible() ? 1 : 0; }
     QAccessibleInterface* child(int index) const override
     {
-        return index == 0 ? QAccessible::queryAccessibleInterface(Box()->view()) : nullptr;
+        return index == 0 && childCount() == 1 ? QAccessible::queryAccessibleInterface(Box()->view()) : nullptr;
     }
     int indexOfChild(const QAccessibleInterface* child) const override
     {
-        return child && child->object() == Box()->view() ? 0 : -1;
+        return child && child->object() == Box()->view() && childCount() == 1 ? 0 : -1;
     }
 
     QString text(QAccessible::Text t) const override
@@ -230,8 +232,7 @@ QAccessibleInterface* StaticFactory(const QString& className, QObject* object)
 {
     if (className == QLatin1String("QComboBox")) {
         auto* box = qobject_cast<QComboBox*>(object);
-        const bool ofMainWindow = box && box->parentWidget() && box->parentWidget() == box->window() &&
-                                  box->window()->inherits("corvane::CCorvaneDlg");
+        const bool ofMainWindow = box && box->window()->inherits("corvane::CCorvaneDlg");
         return ofMainWindow && !box->isEditable() ? new CAccessibleDropDown(box) : nullptr;
     }
     if (className == QLatin1String("QGroupBox")) {

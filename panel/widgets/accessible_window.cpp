@@ -4,6 +4,9 @@
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QMenu>
+#include <QTimer>
+
+#include <utility>
 
 namespace corvane {
 
@@ -131,11 +134,20 @@ CAnnouncer::CAnnouncer(QWidget* window) : QWidget(window)
 void CAnnouncer::Announce(const QString& text)
 {
     m_text = text;
-    // Appearing is what is spoken: hidden first, so a repeated outcome is said again.
-    hide();
-    show();
+    // The new name is signalled before the notification appears: a client that keeps names
+    // reads it when it hears of the appearing, which is what is spoken. Hidden first, so a
+    // repeated outcome is said again.
     QAccessibleEvent named(this, QAccessible::NameChanged);
     QAccessible::updateAccessibility(&named);
+    hide();
+    show();
+}
+
+void CAnnouncer::AnnounceLine(const QString& line)
+{
+    if (m_lines.isEmpty())
+        QTimer::singleShot(0, this, [this] { Announce(std::exchange(m_lines, {}).join(QStringLiteral(", "))); });
+    m_lines << line;
 }
 
 CAnnouncer* AnnouncerOf(const QWidget* window)
@@ -143,14 +155,26 @@ CAnnouncer* AnnouncerOf(const QWidget* window)
     return window ? window->findChild<CAnnouncer*>(QStringLiteral("announcer"), Qt::FindDirectChildrenOnly) : nullptr;
 }
 
-void Announce(QWidget* window, const QString& text)
+namespace {
+CAnnouncer* MadeAnnouncerOf(QWidget* window)
 {
     if (!window)
-        return;
+        return nullptr;
     CAnnouncer* a = AnnouncerOf(window);
-    if (!a)
-        a = new CAnnouncer(window);
-    a->Announce(text);
+    return a ? a : new CAnnouncer(window);
+}
+}  // namespace
+
+void Announce(QWidget* window, const QString& text)
+{
+    if (CAnnouncer* a = MadeAnnouncerOf(window))
+        a->Announce(text);
+}
+
+void AnnounceLine(QWidget* window, const QString& line)
+{
+    if (CAnnouncer* a = MadeAnnouncerOf(window))
+        a->AnnounceLine(line);
 }
 
 bool OutOfSight(const QWidget* w)

@@ -3,6 +3,7 @@
 // a text a window paints can be read as a label through a stand-in that shows nothing itself.
 #pragma once
 
+#include <QStringList>
 #include <QWidget>
 
 namespace corvane {
@@ -33,14 +34,20 @@ class CAnnouncer final : public QWidget {
 public:
     explicit CAnnouncer(QWidget* window);
     void Announce(const QString& text);
+    // Adds a line to what is said once the events now waiting have been handled: the lines a
+    // window shows in one go are said as one notification.
+    void AnnounceLine(const QString& line);
     QString Text() const { return m_text; }
 
 private:
     QString m_text;
+    QStringList m_lines;  // waiting to be said
 };
 
 // Says the text through the window's announcer (made on first use).
 void Announce(QWidget* window, const QString& text);
+// Adds a line to what the window's announcer says next (CAnnouncer::AnnounceLine).
+void AnnounceLine(QWidget* window, const QString& line);
 // The announcer of a window; nullptr before its first announcement.
 CAnnouncer* AnnouncerOf(const QWidget* window);
 

@@ -5,7 +5,9 @@
 #include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QApplication>
 #include <QWidget>
 
 #include "panel/widgets/qt_ui.h"
@@ -74,6 +76,31 @@ private:
     QString m_suffix;
 };
 
+// After the modal dialog `closed` has closed: its leftover popups closed, opener's window active
+// and opener focused.
+void ReturnFocus(QWidget* closed, QWidget* opener)
+{
+    // A typed path leaves the name field's list of completions open when Enter closes the
+    // dialog: the application stays in popup mode, where it drops the window manager's
+    // activation of the owner, and the owner would keep no focus at all.
+    while (QWidget* popup = QApplication::activePopupWidget()) {
+        QObject* o = popup;
+        while (o && o != closed)
+            o = o->parent();
+        if (!o)
+            break;
+        popup->hide();  // hidden, it leaves the popup stack (a close could be refused)
+    }
+    if (!opener || !opener->isVisible())
+        return;
+    QWidget* window = opener->window();
+    window->activateWindow();
+    // The window manager has made it active already and says so no more.
+    if (QApplication::activeWindow() != window)
+        QApplication::setActiveWindow(window);
+    opener->setFocus(Qt::ActiveWindowFocusReason);
+}
+
 }  // namespace
 
 std::unique_ptr<QFileDialog> MakeOpenFileDialog(QWidget* parent, const QString& filter, const QString& suffix)
@@ -89,7 +116,13 @@ QString OpenFileDialogSuffix(const QFileDialog& dialog)
 
 std::optional<std::string> RunOpenFileDialog(QFileDialog& dialog)
 {
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    // The control that opened the dialog ("Open", "..."), which gets the keyboard back.
+    QPointer<QWidget> opener = QApplication::focusWidget();
+    if (!opener && dialog.parentWidget())
+        opener = dialog.parentWidget()->window()->focusWidget();  // its window was not active
+    const int result = dialog.exec();
+    ReturnFocus(&dialog, opener);
+    if (result != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return QFile::encodeName(dialog.selectedFiles().first()).toStdString();
 }

@@ -22,7 +22,8 @@ void SetPageGround(QWidget* page);
 std::unique_ptr<QFileDialog> MakeOpenFileDialog(QWidget* parent, const QString& filter, const QString& suffix);
 // The suffix such a dialog adds ("" for any other dialog).
 QString OpenFileDialogSuffix(const QFileDialog& dialog);
-// Runs the dialog; the chosen file in the file system's encoding, nothing when cancelled.
+// Runs the dialog; the chosen file in the file system's encoding, nothing when cancelled. The
+// control that had the keyboard before (the one that opened it) has it again afterwards.
 std::optional<std::string> RunOpenFileDialog(QFileDialog& dialog);
 
 }  // namespace corvane

@@ -1,5 +1,7 @@
 #include "panel/widgets/qt_notices.h"
 
+#include "panel/widgets/accessible_window.h"
+
 namespace corvane {
 
 void CQtNotices::ResetState()
@@ -30,8 +32,11 @@ void CQtNotices::ShowMessage(const std::string& text, std::function<void()> then
 {
     g_strMessageText = text;
     if (g_bMessageOpen) {
-        if (m_message)
+        if (m_message) {
             m_message->RefreshText();
+            // Only the open box's text changes, which a screen reader is not told of: it is said.
+            Announce(m_owner, QString::fromStdString(text));
+        }
         if (then)
             then();
         return;
@@ -48,8 +53,10 @@ void CQtNotices::AskMessage(const std::string& text, std::function<void(int)> th
     g_strMessageText = text;
     if (g_bMessageOpen) {
         // Not asked: the caller hears Cancel and releases whatever it holds.
-        if (m_message)
+        if (m_message) {
             m_message->RefreshText();
+            Announce(m_owner, QString::fromStdString(text));
+        }
         if (then)
             then(IDCANCEL);
         return;

@@ -19,6 +19,7 @@
 #include "cli/commands.h"
 #include "core/firmware/firmware.h"
 #include "panel/pages/firmware_dlg.h"
+#include "panel/widgets/accessible_window.h"
 
 namespace corvane::test {
 namespace {
@@ -221,6 +222,8 @@ TEST_F(FirmwarePage, WholeUpgradesDeliverTheImage)
 
         port->Run(int64_t(fileLength / 256 + 2) * 50 + 20000);
         EXPECT_EQ(Pane(), kSuccess);
+        QCoreApplication::processEvents();  // the end is said as the pane shows it
+        EXPECT_TRUE(AnnouncerOf(dlg.get()) && AnnouncerOf(dlg.get())->Text().endsWith("Firmware upgrade successfully"));
         EXPECT_TRUE(dlg->Link().bReady);
         EXPECT_FALSE(AnyPageTimer());
         EXPECT_EQ(page->Progress()->value(), page->Progress()->maximum()) << "full, though the offset ends past it";
@@ -317,6 +320,8 @@ TEST_F(FirmwarePage, EveryFailureEndsRedAndReady)
         op.CloseBox();
         EXPECT_TRUE(dlg->Link().bReady);
         EXPECT_TRUE(Pane().contains(QStringLiteral("\n->MCU upgrade failed\n")));
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(AnnouncerOf(dlg.get()) && AnnouncerOf(dlg.get())->Text().contains("MCU upgrade failed"));
         EXPECT_TRUE(Pane().startsWith(QStringLiteral("->Upgrading MCU...\n")));
         EXPECT_EQ(PaneColour(), QColor(255, 0, 0));
         EXPECT_TRUE(page->Page().UpgradeFailed());

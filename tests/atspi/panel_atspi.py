@@ -7,6 +7,7 @@ and the keyboard (xdotool), against the switcher emulator.
             manager's maximize and restore, what shows at each size.
 
 Usage: panel_atspi.py PART CORVANE COMPORT (run.sh starts it inside its own X and buses)."""
+import os
 import subprocess
 import sys
 import time
@@ -103,6 +104,24 @@ def press(acc):
     start = time.monotonic()
     act.doAction(index)
     return time.monotonic() - start
+
+
+def listener():
+    """A screen reader of its own process, keeping names as libatspi does; what it said so far."""
+    log = os.path.join(os.environ['XDG_RUNTIME_DIR'], 'said')
+    proc = subprocess.Popen([sys.executable, __file__, 'listen'], stdout=open(log, 'w'))
+    return proc, lambda: open(log).read().splitlines()
+
+
+def listen():  # the listener's process: every name read when told of it, a notification's said
+    def heard(e):
+        try:  # objects come and go
+            if e.source.name is not None and e.source.getRoleName() == 'notification' and e.detail1:
+                print(e.source.name, flush=True)
+        except Exception:
+            pass
+    pyatspi.Registry.registerEventListener(heard, 'object:state-changed:showing', 'object:property-change:accessible-name')
+    pyatspi.Registry.start()
 
 
 NO_SESSION = 75  # the session could not be used: run.sh starts another
@@ -210,7 +229,7 @@ def keyboard(panel, port):
         key('alt+space')
         menu = find(app, 'popup menu', 'System menu', 3)
         check(menu is not None, 'Alt+Space opens the system menu, found in the tree')
-        key('Down'), key('Down'), key('Return')
+        key('Down'), key('Return')  # open on Minimize (Restore is off), one above Maximize
         edid_tab = find(tabs, 'page tab', 'EDID')
         check(wait_for(lambda: showing(edid_tab) and window.queryComponent().getExtents(0).width > 1000, 5),
               'Maximize shows the EDID tab')
@@ -259,6 +278,7 @@ def timed_press(app, acc, what):
 
 def tree(panel, port):
     proc, app, window = start(panel)
+    reader, heard = listener()
     try:
         tabs = find(window, 'page tab list', 'Pages')
         check(tabs is not None, 'the tabs are a page tab list')
@@ -336,6 +356,7 @@ def tree(panel, port):
         in2 = ins[5]  # output 2, IN2
         timed_press(app, in2, 'IN2 of output 2')
         check(wait_for(lambda: has(in2, pyatspi.STATE_CHECKED), 8), 'the route is set')
+        check(wait_for(lambda: 'Output 2: input 2' in heard(), 3), 'a screen reader keeping names hears the route: %s' % heard())
 
         # FW Upgrade: named path and pane; Upgrade without a file tells so in the message box.
         timed_press(app, find(tabs, 'page tab', 'FW Upgrade'), 'the FW Upgrade tab')
@@ -382,6 +403,7 @@ def tree(panel, port):
             timed_press(app, find(config, 'push button', 'Cancel'), 'Cancel')
             check(wait_for(lambda: not dialogs(app), 5), 'Cancel closes it')
     finally:
+        reader.terminate()
         proc.terminate()
         proc.wait(5)
 
@@ -423,10 +445,10 @@ def desktop(panel, port):
             key('Escape')
             wait_for(lambda: find(app, 'popup menu', 'System menu', 0) is None, 3)
         key('Menu')
-        key('Down'), key('Down'), key('Return')
+        key('Down'), key('Return')  # Minimize, then Maximize
         check(wait_for(lambda: width(window) > 1000 and showing(edid_tab), 5), 'Maximize from the Menu key shows the EDID tab')
         key('shift+F10')
-        key('Down'), key('Return')  # Restore, the first item
+        key('Return')  # Restore, the first item
         check(wait_for(lambda: width(window) == normal, 5), 'Restore from Shift+F10 gives the window its own size back')
 
         # The window manager's maximize shows what the system menu's does.
@@ -462,12 +484,16 @@ def desktop(panel, port):
               'restored, the log panes, labels and group boxes beyond the edge are not showing')
         check(wait_for(lambda: selected_tabs(tabs) == ['General'], 3),
               'restored, the selected tab is one in sight: ' + ', '.join(selected_tabs(tabs)))
+        stray = [i.name for c in find_all(window, 'combo box') if not showing(c) for i in find_all(c, 'list item') if showing(i)]
+        check(not stray, 'the hidden EDID page\'s lists have no item showing: %s' % stray)
     finally:
         proc.terminate()
         proc.wait(5)
 
 
 if __name__ == '__main__':
+    if sys.argv[1:] == ['listen']:
+        listen()
     part, panel, port = sys.argv[1:4]
     {'keyboard': keyboard, 'tree': tree, 'desktop': desktop}[part](panel, port)
     if failures:

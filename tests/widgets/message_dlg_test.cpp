@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "panel/widgets/accessible_window.h"
 #include "panel/widgets/qt_ui.h"
 #include "panel/widgets/icon_button.h"
 #include "panel/widgets/message_dlg.h"
@@ -256,8 +257,11 @@ TEST_F(MessageFlowTest, OkReturnsAfterTheBoxClosed)
 TEST_F(MessageFlowTest, SecondMessageOnlyReplacesTheText)
 {
     bool innerRan = false, outerRan = false;
+    QWidget owner;  // its announcer says what the open box now shows
+    notices.SetOwner(&owner);
     WhileOpen([&](CMessageDlg& dlg) {
         notices.ShowMessage("Open COM failed!", [&] { innerRan = true; });
+        EXPECT_TRUE(AnnouncerOf(&owner) && AnnouncerOf(&owner)->Text() == QStringLiteral("Open COM failed!"));
         EXPECT_TRUE(innerRan);  // the caller went on at once
         EXPECT_FALSE(outerRan);
         EXPECT_EQ(OpenMessageBoxes(), 1);
