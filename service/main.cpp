@@ -1,0 +1,127 @@
+// corvaned: the switchers of a site in one process, on one event loop, with an HTTP API and a
+// WebSocket stream of changes. Called corvane-mqtt, or given --broker, it is the MQTT bridge.
+#include <signal.h>
+
+#include <QCoreApplication>
+#include <cstring>
+#include <iostream>
+
+#include "mqtt/bridge.h"
+#include "mqtt/bridge_main.h"
+#include "mqtt/options.h"
+#include "service/api.h"
+#include "service/options.h"
+#include "service/unit.h"
+#include "transport/linked_switcher.h"
+#include "transport/qt_timers.h"
+
+namespace {
+
+using namespace corvane;
+using namespace corvane::service;
+
+// The bridge's own options: by the program's name, or --broker on the line or in --config.
+bool BridgeWanted(int argc, char** argv)
+{
+    const char* slash = std::strrchr(argv[0], '/');
+    if (std::strcmp(slash ? slash + 1 : argv[0], "corvane-mqtt") == 0)
+        return true;
+    for (int k = 1; k < argc; ++k) {
+        if (std::strcmp(argv[k], "--broker") == 0 || std::strncmp(argv[k], "--broker=", 9) == 0)
+            return true;
+    }
+    return false;
+}
+
+void Log(const std::string& line) { mqtt::WriteErrorLine("corvaned: " + line); }
+
+int Serve(int argc, char** argv)
+{
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    std::string error;
+    const auto options = ParseServiceOptions(args, error);
+    if (!options) {
+        std::cerr << "corvaned: " << error << "\n(corvaned --help tells more)\n";
+        return 2;
+    }
+    if (options->help) {
+        std::cout << kServiceUsage;
+        return 0;
+    }
+    if (options->version) {
+        std::cout << "corvaned " << CORVANE_VERSION << '\n';
+        return 0;
+    }
+    std::string token;
+    if (!options->tokenFile.empty()) {
+        const auto secret = mqtt::ReadSecretFile(options->tokenFile, error);
+        if (!secret || secret->empty()) {
+            std::cerr << "corvaned: --token-file " << (secret ? options->tokenFile + ": empty" : error) << '\n';
+            return 2;
+        }
+        token = *secret;
+    }
+    std::vector<SNamedScene> scenes;
+    if (!options->scenes.empty()) {
+        std::vector<std::string> problems;
+        for (auto& p : mqtt::ReadPresets(options->scenes, problems))
+            scenes.push_back({p.name, p.scene});
+        for (const auto& p : problems)
+            Log("--scenes: " + p);
+    }
+
+    QCoreApplication app(argc, argv);
+    CQtTimers timers;
+    std::vector<std::unique_ptr<CUnit>> units;
+    for (const SUnitSpec& spec : options->units)
+        units.push_back(std::make_unique<CUnit>(spec, timers, options->intervalMs, scenes));
+
+    std::unique_ptr<CApi> api;
+    if (!options->web.empty()) {
+        SApiOptions a;
+        a.address = options->webAddress == "localhost" ? QHostAddress(QHostAddress::LocalHost)
+                                                       : QHostAddress(QString::fromStdString(options->webAddress));
+        if (a.address.isNull()) {
+            std::cerr << "corvaned: --web " << options->web << ": not an IP address\n";
+            return 2;
+        }
+        a.port = static_cast<quint16>(options->webPort);
+        a.token = token;
+        a.webNames = options->webNames;
+        api = std::make_unique<CApi>(a, units, scenes, timers);
+        if (!api->Listen(error)) {
+            std::cerr << "corvaned: --web " << options->web << ": " << error << '\n';
+            return 1;
+        }
+        Log("API on " + options->webAddress + ":" + std::to_string(api->Port()));
+    }
+    for (auto& u : units) {
+        CUnit* unit = u.get();
+        unit->onEvent = [unit, &api](const std::string& members) {
+            if (members.rfind("\"online\":", 0) == 0)
+                Log(unit->Spec().id + ": switcher " + (unit->Online() ? "online" : "offline: " + unit->OfflineWhy()));
+            if (api)
+                api->Event(*unit, members);
+        };
+        unit->Start();
+    }
+    const CEventLoopStop stop([] { QCoreApplication::quit(); }, true);
+    if (!stop.Ok()) {
+        std::cerr << "corvaned: cannot watch for signals\n";
+        return 1;
+    }
+    signal(SIGPIPE, SIG_IGN);
+    app.exec();
+    api.reset();
+    units.clear();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (BridgeWanted(argc, argv))
+        return corvane::mqtt::BridgeMain(argc, argv);
+    return Serve(argc, argv);
+}
