@@ -234,12 +234,35 @@ void CApi::Reply(QTcpSocket* socket, const QHttpServerRequest& request, const SA
 
 void CApi::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket)
 {
+    if (m_refusedUpgrade) {
+        Reply(socket, request, *std::exchange(m_refusedUpgrade, std::nullopt));
+        return;
+    }
     Reply(socket, request, {404, ErrorJson("no such resource")});
 }
 
 bool CApi::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
 {
     m_server->RequestTaken(socket);
+    // A WebSocket: true lets the server upgrade the connection; false has missingHandler say
+    // why not, and the server closes it.
+    if (QByteArray::fromStdString(Header(request, "upgrade")).toLower() == "websocket") {
+        bool hasOrigin = false;
+        const std::string origin = Header(request, "origin", &hasOrigin);
+        std::string auth = Header(request, "authorization");
+        const QString token = QUrlQuery(request.url()).queryItemValue("access_token", QUrl::FullyDecoded);
+        if (auth.empty() && !token.isEmpty())  // a browser cannot set the header on a WebSocket
+            auth = "Bearer " + token.toStdString();
+        auto refused = Refused(Header(request, "host"), auth, origin, hasOrigin, true);
+        if (!refused && request.url().path() != "/api/events")
+            refused = SAnswer{404, ErrorJson("no such resource")};
+        if (refused) {
+            m_refusedUpgrade = *refused;
+            return false;
+        }
+        m_server->Upgraded(socket);
+        return true;
+    }
     bool later = false;
     const SAnswer a = Checked(request, later, socket);
     if (!later)
@@ -363,31 +386,7 @@ void CApi::OnWebSocket()
         std::unique_ptr<QWebSocket> ws = nextPendingWebSocketConnection();
         if (!ws)
             break;
-        for (QObject* child : m_server->children()) {
-            auto* tcp = qobject_cast<QTcpSocket*>(child);
-            if (tcp && tcp->peerPort() == ws->peerPort() && tcp->peerAddress() == ws->peerAddress())
-                m_server->Upgraded(tcp);
-        }
-        const QNetworkRequest req = ws->request();
-        const QUrl url = req.url();
-        std::string auth = req.rawHeader("Authorization").toStdString();
-        const QString token = QUrlQuery(url).queryItemValue("access_token", QUrl::FullyDecoded);
-        if (auth.empty() && !token.isEmpty())  // a browser cannot set the header on a WebSocket
-            auth = "Bearer " + token.toStdString();
-        const bool hasOrigin = req.hasRawHeader("Origin");
-        std::optional<SAnswer> refused = Refused(req.rawHeader("Host").toStdString(), auth,
-                                                 req.rawHeader("Origin").toStdString(), hasOrigin, true);
-        if (!refused && url.path() != "/api/events")
-            refused = SAnswer{404, ErrorJson("no such resource")};
         QWebSocket* raw = ws.get();
-        if (refused) {
-            // The upgrade is already made: the refusal is the closing frame's reason.
-            connect(raw, &QWebSocket::disconnected, raw, &QObject::deleteLater);
-            raw->close(QWebSocketProtocol::CloseCodePolicyViolated,
-                       QString::fromStdString(std::to_string(refused->status) + " " + refused->body));
-            ws.release();
-            continue;
-        }
         raw->setMaxAllowedIncomingMessageSize(kBodyCap);
         raw->setMaxAllowedIncomingFrameSize(kBodyCap);
         connect(raw, &QWebSocket::textMessageReceived, this, [this, raw](const QString& text) { OnWebSocketMessage(raw, text); });

@@ -78,6 +78,8 @@ public:
     // Listens; false with the reason.
     bool Listen(std::string& error);
     quint16 Port() const;
+    // Connections open now, WebSockets included.
+    std::size_t Clients() const { return m_server->Clients(); }
     // A unit's event, to every WebSocket client: {"id":...,"time":...,members}.
     void Event(const CUnit& unit, const std::string& members);
 
@@ -111,6 +113,7 @@ private:
         qint64 unwritten = 0;
     };
     std::map<QWebSocket*, SClient> m_clients;
+    std::optional<SAnswer> m_refusedUpgrade;  // for missingHandler, called right after
 };
 
 // The API document (OpenAPI 3).

@@ -5,8 +5,11 @@
 #include <QCoreApplication>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 
+#include "core/text/text.h"
 #include "mqtt/bridge.h"
+#include "platform/regular_file.h"
 #include "mqtt/bridge_main.h"
 #include "mqtt/options.h"
 #include "service/api.h"
@@ -29,6 +32,19 @@ bool BridgeWanted(int argc, char** argv)
     for (int k = 1; k < argc; ++k) {
         if (std::strcmp(argv[k], "--broker") == 0 || std::strncmp(argv[k], "--broker=", 9) == 0)
             return true;
+        const bool config = std::strcmp(argv[k], "--config") == 0 && k + 1 < argc;
+        if (!config && std::strncmp(argv[k], "--config=", 9) != 0)
+            continue;
+        // A configuration file that names a broker is the bridge's.
+        std::vector<uint8_t> bytes;
+        if (ReadRegularFile(config ? argv[k + 1] : argv[k] + 9, 64 * 1024, bytes) != RegularFileError::None)
+            continue;
+        std::istringstream in(std::string(bytes.begin(), bytes.end()));
+        for (std::string line; std::getline(in, line);) {
+            const auto eq = line.find('=');
+            if (eq != std::string::npos && Trim(line.substr(0, eq)) == "broker")
+                return true;
+        }
     }
     return false;
 }

@@ -197,10 +197,6 @@ std::optional<SUnitSpec> ParseUnit(const std::string& value, bool serial, std::s
         u.host = link.host = address;
     }
     u.id = u.label.empty() ? mqtt::SwitcherId(link, "") : mqtt::SanitizeId(u.label);
-    if (u.id.empty()) {
-        error = "the label '" + u.label + "' gives no id (letters or digits are needed)";
-        return std::nullopt;
-    }
     return u;
 }
 

@@ -40,6 +40,19 @@ const char* SUnitCommand::Name() const
     return "refresh";
 }
 
+std::string SUnitCommand::Fields() const
+{
+    switch (kind) {
+    case Kind::Route: return ",\"output\":" + std::to_string(output) + ",\"input\":" + std::to_string(input);
+    case Kind::Beep: return std::string(",\"beep\":") + JsonBool(on);
+    case Kind::Dvi: return std::string(",\"dvi\":") + JsonBool(on);
+    case Kind::Edid: return ",\"input\":" + std::to_string(input) + ",\"edid\":" + JsonString(edid.Name());
+    case Kind::Scene: return ",\"scene\":" + JsonString(scene.name);
+    case Kind::Refresh: break;
+    }
+    return {};
+}
+
 CUnit::CUnit(SUnitSpec spec, ITimerService& timers, unsigned intervalMs, const std::vector<SNamedScene>& scenes)
     : m_spec(std::move(spec)), m_timers(timers), m_intervalMs(intervalMs), m_scenes(scenes),
       m_tx(std::make_unique<CNullPane>()), m_rx(std::make_unique<CNullPane>())
@@ -328,7 +341,8 @@ void CUnit::Carry(SQueued item)
 void CUnit::Finish(const SQueued& item, SUnitResult result)
 {
     if (onEvent) {
-        std::string members = std::string("\"command\":\"") + item.command.Name() + "\",\"ok\":" + JsonBool(result.ok);
+        std::string members = std::string("\"command\":\"") + item.command.Name() + "\"" + item.command.Fields() +
+                              ",\"ok\":" + JsonBool(result.ok);
         if (!result.ok)
             members += ",\"error\":" + JsonString(result.error);
         onEvent(members);

@@ -54,6 +54,8 @@ struct SUnitCommand {
     SNamedScene scene;          // Scene
     // "route", "beep", ... : how the result names it
     const char* Name() const;
+    // Its values as JSON members, in the request's field names (",\"output\":1,\"input\":3").
+    std::string Fields() const;
 };
 
 struct SUnitResult {
