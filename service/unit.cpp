@@ -15,7 +15,7 @@
 namespace corvane::service {
 
 namespace {
-enum : unsigned { TIMER_READ = 1, TIMER_CONNECT = 2 };
+enum : unsigned { TIMER_READ = 1, TIMER_CONNECT = 2, TIMER_REFUSED = 3 };
 
 // The service keeps no byte log: the panes take the frames and drop them.
 class CNullPane final : public ILogPane {
@@ -89,8 +89,9 @@ void CUnit::Connect()
             m_timer->KillTimer(TIMER_CONNECT);
             m_connecting = false;
             if (!ok) {
-                std::string why = m_tcp->LastError();
-                LinkFailed(why.empty() ? "cannot connect" : why);
+                // Told from the event loop: the socket that calls this goes with the link.
+                m_refusedWhy = m_tcp->LastError().empty() ? "cannot connect" : m_tcp->LastError();
+                m_timer->SetTimer(TIMER_REFUSED, 0);
                 return;
             }
             m_switcher->AttachTcp(m_tcp.get());
@@ -170,6 +171,10 @@ void CUnit::LinkFailed(const std::string& why)
 void CUnit::OnTimer(unsigned id)
 {
     m_timer->KillTimer(id);
+    if (id == TIMER_REFUSED) {
+        LinkFailed(m_refusedWhy);
+        return;
+    }
     if (id == TIMER_CONNECT) {
         if (m_connecting) {
             LinkFailed("no answer within " + std::to_string(kConnectTimeoutMs / 1000) + " s");

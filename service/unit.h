@@ -130,6 +130,7 @@ private:
     std::deque<SQueued> m_queue;
     std::string m_failure;  // the last line the switcher reported
     std::string m_offlineWhy;
+    std::string m_refusedWhy;  // why the connection was refused, until it is told
     SSwitcherState m_state;
     bool m_known = false;
     bool m_online = false;
