@@ -133,11 +133,37 @@ int Serve(int argc, char** argv)
     return 0;
 }
 
+// The bridge holds one switcher on its broker connection and serves no API: a command line that
+// asks for more is refused rather than carried out in part.
+bool BridgeAskedForMore(int argc, char** argv, std::string& what)
+{
+    int switchers = 0;
+    for (int k = 1; k < argc; ++k) {
+        const std::string a = argv[k];
+        for (const char* o : {"--host", "--port"})
+            switchers += a == o || a.rfind(std::string(o) + "=", 0) == 0;
+        for (const char* o : {"--web", "--hosts-file", "--token-file", "--web-name"}) {
+            if (a == o || a.rfind(std::string(o) + "=", 0) == 0)
+                what = o;
+        }
+    }
+    if (what.empty() && switchers > 1)
+        what = "a second switcher";
+    return !what.empty();
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (BridgeWanted(argc, argv))
+    if (BridgeWanted(argc, argv)) {
+        std::string what;
+        if (BridgeAskedForMore(argc, argv, what)) {
+            std::cerr << "corvaned: --broker holds one switcher and serves no API: " << what
+                      << " cannot go with it; run the bridge once per switcher (corvane-mqtt@.service)\n";
+            return 2;
+        }
         return corvane::mqtt::BridgeMain(argc, argv);
+    }
     return Serve(argc, argv);
 }

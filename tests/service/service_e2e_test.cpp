@@ -325,9 +325,10 @@ TEST_F(ServiceTest, ALostSwitcherDoesNotSlowTheOthers)
     waiting.join();
 }
 
-// Off loopback: no start without a token file only the service's user may read; every call then
-// needs the token. Inside a network namespace of the test's own, on an address of it.
-TEST(ServiceToken, NeededOffLoopback)
+// What the service refuses to start with. Off loopback: no start without a token file only the
+// service's user may read; every call then needs the token (inside a network namespace of the
+// test's own, on an address of it).
+TEST(ServiceStart, RefusalsAndTheTokenOffLoopback)
 {
     TempDir dir;
     const std::string token = dir.path + "/token";
@@ -340,6 +341,8 @@ TEST(ServiceToken, NeededOffLoopback)
         {{"--host", "127.0.0.1", "--web", "192.0.2.1:8080"}, "give --token-file FILE too"},
         {{"--host", "127.0.0.1", "--web", "192.0.2.1:8080", "--token-file", token}, "others may read or write it"},
         {{"--host", "127.0.0.1", "--host", "127.0.0.1:8000"}, "two switchers have the id '127_0_0_1_8000'"},
+        {{"--broker", "127.0.0.1:1", "--host", "127.0.0.1", "--web", "127.0.0.1:0"}, "--web cannot go with it"},
+        {{"--broker", "127.0.0.1:1", "--host", "127.0.0.1", "--port", "COM3"}, "a second switcher cannot go"},
     };
     for (const Refusal& r : refusals) {
         std::vector<std::string> words{CORVANED_PATH};
