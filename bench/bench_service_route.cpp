@@ -174,7 +174,7 @@ void BM_SiteOf64(benchmark::State& state)
     rlimit files{4096, 4096};
     setrlimit(RLIMIT_NOFILE, &files);
     std::vector<std::unique_ptr<SimProcess>> sims;
-    std::vector<std::string> args{"--web", "127.0.0.1:0", "--interval", "100"};
+    std::vector<std::string> args{"--web", "127.0.0.1:0", "--interval", "2000"};
     for (int k = 0; k < 64; ++k) {
         sims.push_back(std::make_unique<SimProcess>(std::vector<std::string>{"--tcp", "0", "--quiet"}, dir.path));
         args.insert(args.end(), {"--host", "127.0.0.1:" + sims.back()->Find("tcp: 127.0.0.1:(\\d+)") + "=s" + std::to_string(k)});
@@ -184,7 +184,7 @@ void BM_SiteOf64(benchmark::State& state)
         // The same switcher alone (read as often), then among the 63 others.
         std::vector<double> alone, among;
         {
-            Service one({"--host", first, "--web", "127.0.0.1:0", "--interval", "100"}, dir.path);
+            Service one({"--host", first, "--web", "127.0.0.1:0", "--interval", "2000"}, dir.path);
             one.LineWith("s0: switcher online");
             alone = ApiRoutes(one, "s0", 200);
         }
