@@ -17,12 +17,12 @@ const char kSceneUsage[] =
 namespace {
 
 const char kSceneHelp[] =
-    "\nA scene is a JSON file (see README): format version, when and from which switcher it was\n"
-    "saved, the routes of both outputs, beep, DVI compatibility and each input's EDID. An input\n"
-    "whose EDID is not a preset is saved as unknown, and left as it is by apply, unless\n"
-    "--edid INn=FILE names the EDID file it was loaded from: that file is checked as by\n"
-    "'edid load' and kept in the scene, and apply sends it (always: the switcher reports every\n"
-    "EDID that is not a preset alike).\n"
+    "\nA scene is a JSON file (docs/corvanectl.md in the source): format version, when and from\n"
+    "which switcher it was saved, the routes of both outputs, beep, DVI compatibility and each\n"
+    "input's EDID. An input whose EDID is not a preset is saved as unknown, and left as it is by\n"
+    "apply, unless --edid INn=FILE names the EDID file it was loaded from: that file is checked\n"
+    "as by 'edid load' and kept in the scene, and apply sends it (always: the switcher reports\n"
+    "every EDID that is not a preset alike).\n"
     "apply prints one line a setting that differs (\"output 1: IN 2 -> IN 3\"; for a file, which\n"
     "the switcher cannot report, \"EDID IN3: file lobby.bin, sent: the switcher cannot report it\")\n"
     "and one for each input it leaves as it is, changes only those (nothing with --dry-run),\n"

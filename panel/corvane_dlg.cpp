@@ -181,7 +181,7 @@ void CCorvaneDlg::WireControls()
 
     if (m_serial) {
         m_serial->onByte = [this](uint8_t b) { m_link->OnPortByte(b); };
-        m_serial->onLinkLost = [this] { OnPortLinkLost(); };
+        m_serial->onLinkLost = [this](const std::string& why) { OnPortLinkLost(why); };
     }
 }
 
@@ -354,17 +354,26 @@ void CCorvaneDlg::closeEvent(QCloseEvent* event)
     RequestClose();
 }
 
-void CCorvaneDlg::RequestClose()
+std::string CCorvaneDlg::CloseQuestion() const
 {
     std::string question;
     for (auto it = m_pages.begin(); question.empty() && it != m_pages.end(); ++it)
         question = it->second->CloseQuestion();
+    return question;
+}
+
+void CCorvaneDlg::RequestClose()
+{
+    const std::string question = CloseQuestion();
     if (question.empty()) {
         m_quit();
         return;
     }
-    // The transfer goes on while the question is open; only "Ok" ends it.
+    // The transfer goes on while the question is open; only "Ok" ends it. A transfer that ends
+    // meanwhile withdraws the question: the window stays, showing how it ended.
+    m_link->SetTimer(TIMER_CLOSE_QUESTION, kCloseQuestionPollMs);
     m_link->Notices().AskMessage(question, [this](int answer) {
+        m_link->KillTimer(TIMER_CLOSE_QUESTION);
         if (answer == IDOK)
             m_quit();
     });
@@ -511,6 +520,12 @@ void CCorvaneDlg::OnOtherTimer(unsigned id)
         break;
     case TIMER_TAB_IN_SIGHT:
         KeepCurrentTabInSight();
+        break;
+    case TIMER_CLOSE_QUESTION:
+        if (CloseQuestion().empty()) {
+            m_link->KillTimer(id);
+            m_link->Notices().WithdrawQuestion();
+        }
         break;
     default:
         break;

@@ -108,7 +108,11 @@ protected:
 private:
     // The window's own timers beside the link's: the check that the current page's tab is on
     // screen, repeated while a command holds the page.
-    enum : unsigned { TIMER_TAB_IN_SIGHT = 3 };
+    // The close question's check whether it still stands.
+    enum : unsigned { TIMER_TAB_IN_SIGHT = 3, TIMER_CLOSE_QUESTION = 4 };
+    static constexpr unsigned kCloseQuestionPollMs = 200;
+    // What closing now would cut off, as the question to ask first; "" when nothing.
+    std::string CloseQuestion() const;
     static constexpr unsigned kTabInSightPollMs = 100;
 
     void BuildWindow();
@@ -156,7 +160,7 @@ private:
     void ApplyControlMode();
     void OnConnectButton();
     void CloseSerialLink();
-    void OnPortLinkLost();
+    void OnPortLinkLost(const std::string& why);
     void ClearDeviceInfo();
     void OnStatusButton();
     void OnBeepClicked(bool checked);

@@ -102,11 +102,14 @@ void CCorvaneDlg::CloseSerialLink()
     Control(1020)->setEnabled(true);
 }
 
-void CCorvaneDlg::OnPortLinkLost()
+void CCorvaneDlg::OnPortLinkLost(const std::string& why)
 {
     // The worker may report a loss after the operator has already disconnected.
-    if (m_link->bComOpen)
-        CloseSerialLink();
+    if (!m_link->bComOpen)
+        return;
+    CloseSerialLink();
+    // Said once, as a lost TCP link is, after whatever the ended command showed.
+    m_link->Notices().ShowMessage(why.empty() ? std::string(kLinkLostText) : kLinkLostText + (" " + why));
 }
 
 void CCorvaneDlg::ClearDeviceInfo() { m_generalView->ClearDeviceInfo(); }

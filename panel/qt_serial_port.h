@@ -2,6 +2,8 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
+#include <string>
 
 #include "panel/serial_port.h"
 #include "transport/serial_link.h"
@@ -29,6 +31,8 @@ private:
 
     CQtSerialOwner m_owner;  // declared first: the link, and its worker, go before it
     std::atomic<unsigned> m_opening{0};
+    std::mutex m_failureLock;
+    std::string m_failure;  // the link's last failure in words (worker thread)
     CSerialLink m_link;
 };
 

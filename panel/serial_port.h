@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "core/link/transport.h"
 
@@ -12,9 +13,9 @@ namespace corvane {
 class ISerialPort : public ITransport {
 public:
     // Both called on the user-interface thread: one call per received byte, in order, and the
-    // loss of the link (waiting or writing failed).
+    // loss of the link (waiting or writing failed), with what failed in words (may be empty).
     std::function<void(uint8_t)> onByte;
-    std::function<void()> onLinkLost;
+    std::function<void(const std::string& why)> onLinkLost;
 
     // Opens COMn at 19200 8N2 with DTR and RTS on; false when the device cannot be opened.
     virtual bool OpenPort(unsigned portNumber) = 0;

@@ -11,6 +11,9 @@ namespace corvane {
 
 enum : int { IDOK = 1, IDCANCEL = 2 };
 
+// What the operator is told when the link to the switcher, serial or TCP, is lost.
+inline constexpr const char* kLinkLostText = "Connection to Matrix lost!";
+
 class INotices {
 public:
     virtual ~INotices() = default;
@@ -20,6 +23,8 @@ public:
     virtual void ShowTimeOut(std::function<void()> then = {}) { ShowMessage("Time out!", std::move(then)); }
     // The question form: "Ok", "Cancel" and "No longer remind"; then receives IDOK or IDCANCEL.
     virtual void AskMessage(const std::string& text, std::function<void(int)> then) = 0;
+    // An open question whose cause has gone is closed as if "Cancel" were pressed.
+    virtual void WithdrawQuestion() {}
     virtual void OpenStatus(const std::string& text) = 0;
     virtual void FinishStatus(const std::string& text) = 0;
     virtual void CloseStatus() = 0;

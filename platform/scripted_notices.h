@@ -22,6 +22,11 @@ public:
     void OpenStatus(const std::string& text) override;
     void FinishStatus(const std::string& text) override;
     void CloseStatus() override;
+    void WithdrawQuestion() override
+    {
+        if (m_boxQuestion)
+            CloseBox(IDCANCEL, m_noLongerRemind);
+    }
     bool NoLongerRemind() const override { return m_noLongerRemind; }
     void SetNoLongerRemind(bool on) { m_noLongerRemind = on; }
 

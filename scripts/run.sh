@@ -41,6 +41,9 @@ if start_sim --serial --tcp 127.0.0.1:8000 --udp 127.0.0.1:0,0 --udp-reply sourc
   if [ -n "$udp" ]; then
     export CORVANE_UDP_TO=$udp
     echo "corvane: Search and Config... go to the emulator at $udp (CORVANE_UDP_TO)"
+  else
+    echo "corvane: TCP 127.0.0.1:8000 (or a UDP port) could not be opened: the emulator answers on its serial port only," \
+      "and Search and Config... broadcast on the network as for real switchers" >&2
   fi
 else
   echo "corvane: the switcher emulator did not start:" >&2

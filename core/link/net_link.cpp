@@ -28,7 +28,7 @@ CNetLink::CNetLink(CLinkCore& link, ITcpControl& tcp, IDatagramSocket& udp, INet
         CloseTcp();
         if (m_warn)
             m_warn("corvane: the switcher closed the TCP control link");
-        m_link.Notices().ShowMessage("Connection to Matrix lost!");
+        m_link.Notices().ShowMessage(kLinkLostText);
     };
 }
 

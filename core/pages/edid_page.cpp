@@ -8,6 +8,7 @@
 #include "core/edid/edid_decode.h"
 #include "core/link/link_core.h"
 #include "core/link/queries.h"
+#include "core/text/text.h"
 #include "platform/notices.h"
 
 namespace corvane {
@@ -154,8 +155,9 @@ void CEdidPage::OnOpenFile()
         TakeFile(*path);
 }
 
-bool CEdidPage::TakeFile(const std::string& path)
+bool CEdidPage::TakeFile(const std::string& typed)
 {
+    const std::string path = TidyPath(typed);
     const EdidCheck check = CheckEdidFile(path);
     if (check.fault == EdidFault::CannotOpen) {
         m_log(EdidFileLogLine(path, check));

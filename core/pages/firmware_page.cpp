@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "core/link/link_core.h"
+#include "core/text/text.h"
 #include "platform/notices.h"
 
 namespace corvane {
@@ -65,8 +66,9 @@ void CFirmwarePage::OnOpenFile()
         LoadFile(*path);
 }
 
-void CFirmwarePage::LoadFile(const std::string& path)
+void CFirmwarePage::LoadFile(const std::string& typed)
 {
+    const std::string path = TidyPath(typed);
     // Only between transfers: the packets are cut from the loaded file.
     if (m_step != Step::Idle)
         return;

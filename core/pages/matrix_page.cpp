@@ -156,15 +156,29 @@ void CMatrixPage::OnRoutingReply(const Frame& r)
 bool CMatrixPage::OnLinkLost()
 {
     m_timers.KillTimer(TIMER_ROUTE_TIMEOUT);
+    m_timers.KillTimer(TIMER_ROUTE_READ_BACK);
     return false;
 }
 
 void CMatrixPage::OnTimer(unsigned id)
 {
+    if (id == TIMER_ROUTE_READ_BACK) {
+        if (m_link.CurrentPage() != PAGE_MATRIX || !m_link.LinkOpen()) {
+            m_timers.KillTimer(id);  // the page's next opening reads the routes anyway
+            return;
+        }
+        if (!m_link.bReady || m_link.Settling())
+            return;  // looks again at the next tick
+        m_timers.KillTimer(id);
+        m_link.SendOpeningQuery(PAGE_MATRIX);
+        return;
+    }
     if (id != TIMER_ROUTE_TIMEOUT)
         return;
     m_timers.KillTimer(id);
-    // The display keeps what the switcher last reported.
+    // The display keeps what the switcher last reported until the read-back.
+    if (m_readBack)
+        m_timers.SetTimer(TIMER_ROUTE_READ_BACK, kReadBackPollMs);
     m_link.ShowTimedOut();
 }
 

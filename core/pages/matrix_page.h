@@ -16,8 +16,10 @@ inline constexpr int kRouteInputs = 4;
 inline constexpr int kRouteOutputs = 2;
 
 // The page's own timer (its id equals the main window's page-opening timer, on another owner).
-enum : unsigned { TIMER_ROUTE_TIMEOUT = 1000 };
+enum : unsigned { TIMER_ROUTE_TIMEOUT = 1000, TIMER_ROUTE_READ_BACK = 1001 };
 inline constexpr unsigned kRouteTimeoutMs = kPageTimeoutMs;
+// How often a read-back owed after a time-out looks whether the line is free again.
+inline constexpr unsigned kReadBackPollMs = 250;
 
 class IMatrixView {
 public:
@@ -55,6 +57,12 @@ public:
     // True when the page still showed the busy indicator's finished view.
     bool OnLinkLost();
 
+    // After a route's "Time out!" the switcher may have taken the route all the same (or an
+    // earlier one): once the operator has read the message and the line has settled, both routes
+    // are read back while the page is still shown, so it shows the switcher's state. Off for
+    // front ends that read back themselves.
+    void SetReadBackAfterTimeOut(bool on) { m_readBack = on; }
+
     // The input last shown for the output (1 before any report); 0 for an unknown output.
     int ShownInput(int output) const;
     bool RouteTimerRunning() const { return m_timers.IsRunning(TIMER_ROUTE_TIMEOUT); }
@@ -71,6 +79,7 @@ private:
     IMatrixView& m_view;
     int m_nOutput1Input = 1;
     int m_nOutput2Input = 1;
+    bool m_readBack = false;
     CTimerOwner m_timers;
 };
 

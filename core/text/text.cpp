@@ -1,5 +1,7 @@
 #include "core/text/text.h"
 
+#include <filesystem>
+
 namespace corvane {
 
 namespace {
@@ -21,6 +23,16 @@ std::string Lower(std::string_view text)
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
     return s;
+}
+
+std::string TidyPath(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path tidy = fs::path(path).lexically_normal();
+    if (tidy.empty() || !fs::equivalent(tidy, fs::path(path), error) || error)
+        return path;
+    return tidy.string();
 }
 
 }  // namespace corvane

@@ -11,5 +11,9 @@ namespace corvane {
 std::string Trim(std::string_view text);
 // With the ASCII capitals A-Z made small.
 std::string Lower(std::string_view text);
+// A file path as typed ("dir.fw/../notes.txt"), tidied to name the same file: without "."
+// and ".." steps. As given when the tidy path would name another file (a step
+// through a symbolic link) or the file cannot be reached.
+std::string TidyPath(const std::string& path);
 
 }  // namespace corvane

@@ -146,7 +146,8 @@ void CEDIDDlg::ShowFile(const std::string& path, const std::vector<std::string>&
     m_acceptedTip = escaped.join(QStringLiteral("<br>"));
     FileEdit()->setToolTip(QStringLiteral("<p style='white-space:pre'>%1</p>").arg(m_acceptedTip));
     lines.removeFirst();
-    FileEdit()->setAccessibleDescription(QStringLiteral("Accepted EDID file. ") + lines.join(QStringLiteral("; ")));
+    m_acceptedDescription = QStringLiteral("Accepted EDID file. ") + lines.join(QStringLiteral("; "));
+    FileEdit()->setAccessibleDescription(m_acceptedDescription);
 }
 
 void CEDIDDlg::ShowRefusal(const std::string& reason)
@@ -157,7 +158,11 @@ void CEDIDDlg::ShowRefusal(const std::string& reason)
     if (!m_acceptedTip.isEmpty())
         tip += QStringLiteral("<br><br>") + m_acceptedTip;
     FileEdit()->setToolTip(QStringLiteral("<p style='white-space:pre'>%1</p>").arg(tip));
-    FileEdit()->setAccessibleDescription(text);
+    // The field still shows the accepted file: its description stays about that file, the
+    // refusal after it.
+    FileEdit()->setAccessibleDescription(m_acceptedDescription.isEmpty()
+                                             ? QStringLiteral("Not taken: ") + text
+                                             : m_acceptedDescription + QStringLiteral(" Not taken: ") + text);
 }
 
 void CEDIDDlg::SetDone() { Announce(window(), QStringLiteral("Set successfully!")); }

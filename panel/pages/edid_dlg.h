@@ -58,7 +58,8 @@ public:
 private:
     ControlMap m_controls;
     FileChooser m_chooser;
-    QString m_acceptedTip;  // the accepted file's tip, as rich text
+    QString m_acceptedTip;          // the accepted file's tip, as rich text
+    QString m_acceptedDescription;  // what a screen reader hears of the accepted file
     CEdidPage m_page;
 };
 

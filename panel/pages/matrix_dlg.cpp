@@ -26,6 +26,7 @@ constexpr int kNextIds[2] = {1118, 1123};
 CMatrixDlg::CMatrixDlg(CLinkCore& link, QWidget* parent) : QWidget(parent), m_page(link, *this)
 {
     m_controls = BuildDialog(134, this);
+    m_page.SetReadBackAfterTimeOut(true);
     setAccessibleName(QStringLiteral("Matrix"));
     SetPageGround(this);
 

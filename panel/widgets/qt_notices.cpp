@@ -62,6 +62,12 @@ void CQtNotices::AskMessage(const std::string& text, std::function<void(int)> th
         then(result);
 }
 
+void CQtNotices::WithdrawQuestion()
+{
+    if (g_bMessageAsk && m_message)
+        m_message->reject();
+}
+
 void CQtNotices::OpenStatus(const std::string& text)
 {
     g_strStatusText = text;

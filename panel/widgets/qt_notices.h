@@ -34,6 +34,7 @@ public:
     void FinishStatus(const std::string& text) override;
     // Clears g_bStatusOpen and ends an open busy indicator at once.
     void CloseStatus() override;
+    void WithdrawQuestion() override;
     bool NoLongerRemind() const override { return g_bNoLongerRemind; }
 
     // The open windows (nullptr when closed): the single message box and busy indicator.

@@ -504,6 +504,7 @@ TEST_F(EdidPage, OpenFileTakesOnlyGoodEdids)
     ASSERT_EQ(page->Page().FilePath(), *chosen);
     const std::string accepted = *chosen;
     const QString tip = page->FileEdit()->toolTip();
+    const QString described = page->FileEdit()->accessibleDescription();
     const Case cases[] = {
         {"cancelled", std::nullopt, "", ""},
         {"too short", WriteFile("short.bin", Bytes(100, 0)), "Bad EDID file!", "size 100 bytes, expected 128 or 256"},
@@ -541,7 +542,9 @@ TEST_F(EdidPage, OpenFileTakesOnlyGoodEdids)
         if (*c.logged) {
             EXPECT_TRUE(page->FileEdit()->toolTip().contains(QString::fromLatin1(c.logged)));
             EXPECT_TRUE(page->FileEdit()->toolTip().contains(tip.mid(tip.indexOf('>') + 1, 40)));
-            EXPECT_EQ(page->FileEdit()->accessibleDescription().toStdString(), logLines[0]);
+            // The field still shows the accepted file: so does its description, the refusal after.
+            EXPECT_EQ(page->FileEdit()->accessibleDescription(),
+                      described + " Not taken: " + QString::fromStdString(logLines[0]));
         } else {
             EXPECT_EQ(page->FileEdit()->toolTip(), tip);
         }
@@ -549,6 +552,11 @@ TEST_F(EdidPage, OpenFileTakesOnlyGoodEdids)
         EXPECT_TRUE(dlg->Link().bReady);
     }
     EXPECT_TRUE(port->writes.empty()) << "choosing a file sends nothing";
+    // A typed path is taken and shown tidied, naming the same file.
+    ASSERT_EQ(mkdir((dir.path() + "/sub").toStdString().c_str(), 0700), 0);
+    OpenFile((dir.path() + "/sub/../good.bin").toStdString());
+    EXPECT_EQ(page->FileEdit()->text().toStdString(), accepted);
+    EXPECT_EQ(page->Page().FilePath(), accepted);
 }
 
 TEST_F(EdidPage, TheTipNamesTheDisplayOfTheAcceptedFile)

@@ -265,7 +265,7 @@ TEST_F(FirmwarePage, ALostLinkEndsTheUpgradeAtOnce)
     EXPECT_TRUE(Pane().endsWith(QStringLiteral("->MCU upgrade failed\n")));
     EXPECT_EQ(PaneColour(), QColor(255, 0, 0));
     port->Run(30000);
-    EXPECT_TRUE(op.Messages().empty());
+    EXPECT_EQ(op.Messages(), std::vector<std::string>{"Connection to Matrix lost! COM1 (model): the line hung up"});
 }
 
 TEST_F(FirmwarePage, EveryFailureEndsRedAndReady)
@@ -534,7 +534,10 @@ TEST_F(FirmwarePage, ClosingDuringAnUpgradeAsksFirst)
         EXPECT_EQ(quits, 1);
         EXPECT_NE(page->Page().CurrentStep(), CFirmwarePage::Step::Idle);
     }
+    dlg->RequestClose();  // still open when the transfer ends: withdrawn, the window stays
     port->Run(30000);
+    EXPECT_FALSE(op.BoxOpen());
+    EXPECT_EQ(quits, 1);
     EXPECT_EQ(Pane(), kSuccess);
     const Bytes& got = port->device.FirmwareImage();
     EXPECT_TRUE(std::equal(image.begin(), image.end(), got.begin()));

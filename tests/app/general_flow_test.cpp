@@ -483,12 +483,12 @@ TEST_F(GeneralPage, LinkLostClosesTheLinkAndPollsAgain)
     EXPECT_EQ(Ctl<QPushButton>(1021)->text(), QStringLiteral("Connect"));
     EXPECT_TRUE(Ctl<QComboBox>(1020)->isEnabled());
     EXPECT_TRUE(dlg->Link().IsTimerRunning(TIMER_PORT_POLL));
-    // The status ends with the link: the busy indicator closes and the gate is free at once,
-    // and no "Time out!" follows.
+    // The status ends with the link: the busy indicator closes and the gate is free at once;
+    // the loss is said once, and no "Time out!" follows.
     EXPECT_FALSE(op.StatusOpen());
     EXPECT_TRUE(dlg->Link().bReady);
     port->Run(20000);
-    EXPECT_TRUE(op.Messages().empty());
+    EXPECT_EQ(op.Messages(), std::vector<std::string>{"Connection to Matrix lost! COM1 (model): the line hung up"});
     EXPECT_FALSE(op.StatusOpen());
 }
 

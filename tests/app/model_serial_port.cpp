@@ -44,7 +44,7 @@ std::size_t CModelSerialPort::Pump()
         ++delivered;
         if (e.hangUp) {
             if (onLinkLost)
-                onLinkLost();
+                onLinkLost("COM1 (model): the line hung up");
             break;
         }
         heard.emplace_back(writes.size(), e.bytes);

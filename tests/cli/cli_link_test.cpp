@@ -1493,7 +1493,7 @@ TEST(CliFleetOffline, RunnerKeepsEachJobApartWithinTheBound)
     const std::vector<std::vector<std::string>> bounded = {
         jobs[6],
         {"/bin/sh", "-c", "echo waits >&2; exec sleep 30"},
-        {"/bin/sh", "-c", "trap '' TERM; echo waits >&2; exec sleep 30"},
+        {"/bin/sh", "-c", "trap '' TERM; trap 'echo again >&2' USR1; echo waits >&2; while :; do sleep 0.05; done"},
     };
     struct SClockMover final : cli::IJobObserver {
         CVirtualTimers clock;
@@ -1512,14 +1512,23 @@ TEST(CliFleetOffline, RunnerKeepsEachJobApartWithinTheBound)
         void Ended(std::size_t k, const cli::SJobResult&) override
         {
             ended[k] = clock.Now();
+            if (k == 1) {  // a stop while the last one's grace runs does not lengthen it
+                clock.Advance(100);
+                const unsigned char sig = SIGUSR1;
+                EXPECT_EQ(write(stopFd, &sig, 1), 1);
+                return;
+            }
             Move();
         }
+        int stopFd = -1;
     } mover;
+    mover.stopFd = stop[1];
     cli::SRunLimits limits;
     limits.keepBytes = 100000;
     limits.deadlineMs = 1500;
     limits.graceMs = 300;
     limits.timers = &mover.clock;
+    limits.stopFd = stop[0];
     const auto results = cli::RunJobs(bounded, 3, mover, limits);
     EXPECT_EQ(mover.ended, (std::map<std::size_t, int64_t>{{0, 0}, {1, 1500}, {2, 1800}}));
     EXPECT_EQ(mover.clock.NextDue(), -1);  // no signal left for a process that has gone

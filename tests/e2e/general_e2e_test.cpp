@@ -80,6 +80,9 @@ TEST_F(GeneralEndToEnd, EmulatorHangingUpClosesTheLink)
     ASSERT_TRUE(WaitFor([&] { return dlg->Link().Log().RxFrames() >= 1; }));
     EXPECT_EQ(sim->Terminate(), 0);  // closes its end and removes the alias
     ASSERT_TRUE(WaitFor([&] { return !dlg->Link().bComOpen; }));
+    // Said once, with what failed on the line.
+    ASSERT_EQ(op.Messages().size(), 1u);
+    EXPECT_EQ(op.Messages()[0].rfind("Connection to Matrix lost! COM202: ", 0), 0u) << op.Messages()[0];
     EXPECT_EQ(Ctl<QPushButton>(1021)->text(), QStringLiteral("Connect"));
     EXPECT_TRUE(Ctl<QComboBox>(1020)->isEnabled());
     EXPECT_TRUE(dlg->Link().IsTimerRunning(TIMER_PORT_POLL));

@@ -196,6 +196,41 @@ TEST_F(MatrixPageCore, TimeOutShowsTheMessageAndFreesTheGateWhenClosed)
     EXPECT_EQ(serial.writes[0][12], NegatedSum(std::span(serial.writes[0]).first(12)));
 }
 
+// After a route's time-out the panel reads both routes back, once the message is closed and a
+// late answer could no longer come; a front end that reads back itself gets nothing extra.
+TEST_F(MatrixPageCore, AfterATimeOutTheRoutesAreReadBackOnceTheLineHasSettled)
+{
+    link->SetCurrentPage(PAGE_MATRIX);
+    for (bool readBack : {false, true}) {
+        SCOPED_TRACE(readBack);
+        serial.writes.clear();
+        page->SetReadBackAfterTimeOut(readBack);
+        page->OnInputButton(2, 3);
+        clock.Advance(kRouteTimeoutMs + kLateAfterTimeoutMs);  // the message still open
+        EXPECT_EQ(Sent().size(), 1u);
+        op.CloseBox();
+        clock.Advance(kReadBackPollMs);
+        EXPECT_EQ(Sent().size(), readBack ? 2u : 1u);
+        if (readBack) {
+            EXPECT_EQ(Sent()[1], (Bytes{2, 1, 1, 0, 0}));
+            clock.Advance(kPageTimeoutMs);  // that one unanswered too: no read-back of the read-back
+            op.CloseBox();
+        }
+        clock.Advance(kLateAfterTimeoutMs + kReadBackPollMs);
+        EXPECT_EQ(Sent().size(), readBack ? 2u : 1u);
+    }
+    // Closed at once: the late window still runs, and a page left meanwhile reads nothing.
+    serial.writes.clear();
+    page->OnInputButton(2, 3);
+    clock.Advance(kRouteTimeoutMs);
+    op.CloseBox();
+    clock.Advance(kLateAfterTimeoutMs - kReadBackPollMs);
+    EXPECT_EQ(Sent().size(), 1u);
+    link->SetCurrentPage(PAGE_EDID);
+    clock.Advance(kReadBackPollMs * 4);
+    EXPECT_EQ(Sent().size(), 1u);
+}
+
 TEST_F(MatrixPageCore, TimeOutWhileAMessageIsOpenFreesTheGateAtOnce)
 {
     op.ShowMessage("Open COM failed!", {});
