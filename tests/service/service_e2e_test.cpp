@@ -226,10 +226,18 @@ TEST_F(ServiceTest, WebSocketCarriesChangesAndCommands)
     pumpUntil([&] { return ws.state() == QAbstractSocket::ConnectedState && !closed.isEmpty(); });
     EXPECT_TRUE(closed.contains("403")) << closed.toStdString();
 
-    ws.sendTextMessage(R"({"id":"hall","command":"route","output":1,"input":4})");
+    // A burst on one connection: carried out in the order sent.
+    const char* burst[] = {R"("output":2,"input":1)", R"("output":2,"input":3)", R"("output":2,"input":2)",
+                           R"("output":1,"input":4)"};
+    for (const char* fields : burst)
+        ws.sendTextMessage(QString(R"({"id":"hall","command":"route",%1})").arg(fields));
     ws.sendTextMessage(R"({"id":"hall","command":"route","output":9,"input":4})");
     const auto has = [&](const char* text) { return got.filter(text).size() > 0; };
     pumpUntil([&] { return has(R"("command":"route","output":1,"input":4,"ok":true)") && has("from 1 to 2"); });
+    QStringList order;
+    for (const QString& t : got.filter(R"("command":"route")"))
+        order << t.mid(t.indexOf(R"("output")"), 20);
+    EXPECT_EQ(order.join(" ").toStdString(), R"("output":2,"input":1 "output":2,"input":3 "output":2,"input":2 "output":1,"input":4)");
     EXPECT_TRUE(has(R"({"id":"hall","time":")")) << got.join("\n").toStdString();
     EXPECT_TRUE(has(R"("output":1,"route":4,"was":1})")) << got.join("\n").toStdString();
     EXPECT_TRUE(has(R"("command":"route","output":1,"input":4,"ok":true)")) << got.join("\n").toStdString();
