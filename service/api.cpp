@@ -94,14 +94,17 @@ void CGuardedServer::OnBytes(QTcpSocket* socket)
     }
 }
 
-void CGuardedServer::RequestTaken(QTcpSocket* socket)
+bool CGuardedServer::RequestTaken(QTcpSocket* socket)
 {
     const auto it = m_watch.find(socket);
     if (it == m_watch.end())
-        return;
+        return true;
+    if (it->second->taken)
+        return false;
     it->second->taken = true;
     it->second->inRequest = false;
     it->second->timer.KillTimer(TIMER_REQUEST);
+    return true;
 }
 
 void CGuardedServer::Answered(QTcpSocket* socket)
@@ -243,7 +246,12 @@ void CApi::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket)
 
 bool CApi::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
 {
-    m_server->RequestTaken(socket);
+    // Answers go out in the order of the requests: a client that sends the next request before
+    // the answer to the last (pipelining) would get them mixed up, so its connection ends.
+    if (!m_server->RequestTaken(socket)) {
+        socket->abort();
+        return true;
+    }
     // A WebSocket: true lets the server upgrade the connection; false has missingHandler say
     // why not, and the server closes it.
     if (QByteArray::fromStdString(Header(request, "upgrade")).toLower() == "websocket") {

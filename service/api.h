@@ -39,8 +39,9 @@ public:
     CGuardedServer(ITimerService& timers, SApiLimits limits);
     ~CGuardedServer() override;
     std::size_t Clients() const { return m_clients; }
-    // A request was handed to the API whole: its timer stops until it is answered.
-    void RequestTaken(QTcpSocket* socket);
+    // A request was handed to the API whole: its timer stops until it is answered. False when
+    // the connection's last request is still unanswered.
+    bool RequestTaken(QTcpSocket* socket);
     // Its answer was written: the connection may idle, the byte count starts again.
     void Answered(QTcpSocket* socket);
     // The socket now carries a WebSocket: only the client count holds for it.

@@ -187,6 +187,8 @@ TEST_F(ServiceTest, BadRequestsAreRefusedWithTheReason)
         {Request("DELETE", "/api/switchers", ""), 405, "only GET"},
         {Request("GET", "/index.php", ""), 404, "no such resource"},
         {Request("GET", "/api/events", ""), 426, "WebSocket"},
+        // A second request before the first's answer: the connection ends, no answer is mixed up.
+        {Request("POST", "/api/switchers/lobby/route", R"({"output":1,"input":1})") + Request("GET", "/api/switchers"), 0, ""},
         {Request("GET", "/api/switchers", "", "", "evil.example:8080"), 421, "does not answer to the host"},
         {Request("GET", "/api/switchers", "", "", "127.0.0.1.nip.io"), 421, "does not answer to the host"},
         {Request("POST", "/api/switchers/lobby/beep", R"({"beep":false})", json + "Origin: http://evil.example\r\n"), 403, "another site"},
