@@ -11,6 +11,7 @@
 
 #include "cli/command_line.h"
 #include "cli/link_commands.h"
+#include "core/switcher/state_json.h"
 #include "core/switcher/switcher.h"
 #include "transport/port_list.h"
 
@@ -171,17 +172,7 @@ int RunStatus(Args args, std::ostream& out, std::ostream& err)
     const auto& names = v.edids;
     const SDeviceInfo& device = *v.device;
     if (c.json) {
-        out << "{\"inputs\":[";
-        for (int i = 0; i < 4; ++i)
-            out << (i ? "," : "") << "{\"input\":" << i + 1 << ",\"signal\":" << Bool(v.inputs[i]->connected)
-                << ",\"edid\":" << JsonString(names[i].value_or("")) << "}";
-        out << "],\"outputs\":[";
-        for (int o = 0; o < 2; ++o)
-            out << (o ? "," : "") << "{\"output\":" << o + 1 << ",\"signal\":" << Bool(v.outputs[o]->connected)
-                << ",\"input\":" << routes[o] << "}";
-        out << "],\"beep\":" << Bool(*v.beep) << ",\"dvi\":" << Bool(*v.dvi) << ",\"device\":";
-        PrintDeviceJson(out, device);
-        out << "}\n";
+        out << StatusJson(v) << '\n';
         return kExitOk;
     }
     for (const auto& line : v.inputs)

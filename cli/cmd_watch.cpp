@@ -10,6 +10,7 @@
 
 #include "cli/command_line.h"
 #include "cli/link_commands.h"
+#include "core/switcher/state_json.h"
 #include "core/switcher/switcher.h"
 
 namespace corvane::cli {
@@ -38,22 +39,7 @@ const char kWatchHelp[] =
     "stops answering: the line that says so carries a time stamp too, and with --json a last\n"
     "record {\"time\",\"error\"} says it on standard output.\n";
 
-// "2026-12-07T14:03:22.481+01:00", local time.
-std::string Timestamp()
-{
-    using namespace std::chrono;
-    const auto now = system_clock::now();
-    const std::time_t t = system_clock::to_time_t(now);
-    const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm local{};
-    localtime_r(&t, &local);
-    char date[32], zone[8];
-    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-    std::strftime(zone, sizeof zone, "%z", &local);
-    char text[48];
-    std::snprintf(text, sizeof text, "%s.%03d%.3s:%.2s", date, static_cast<int>(ms), zone, zone + 3);
-    return text;
-}
+std::string Timestamp() { return ChangeTimestamp(); }
 
 // Standard error of a watch: every line it gets carries the time stamp of the change lines;
 // the last one is kept for the JSON record that ends a watch that failed.
@@ -132,44 +118,9 @@ void PrintChanges(std::ostream& out, bool json, const SSwitcherState& now, const
 {
     const std::string time = Timestamp();
     const SSwitcherState* was = last ? &*last : nullptr;
-    for (const SStateChange& c : StateChanges(was, now)) {
-        std::string fields, wasJson, line;
-        const std::string n = std::to_string(c.number);
-        switch (c.item) {
-        case EStateItem::InputSignal:
-        case EStateItem::OutputSignal: {
-            const bool output = c.item == EStateItem::OutputSignal;
-            const SSignalLine& s = output ? *now.outputs[c.number - 1] : *now.inputs[c.number - 1];
-            fields = std::string(output ? "\"output\":" : "\"input\":") + n + ",\"signal\":" + Bool(s.connected);
-            if (was)
-                wasJson = Bool(!s.connected);
-            line = s.text;
-            break;
-        }
-        case EStateItem::Route:
-            fields = "\"output\":" + n + ",\"route\":" + std::to_string(now.routes[c.number - 1]);
-            if (was)
-                wasJson = std::to_string(was->routes[c.number - 1]);
-            line = "OUTPUT " + n + ": " + StateValueText(now, c);
-            break;
-        case EStateItem::Beep:
-        case EStateItem::Dvi: {
-            const bool beep = c.item == EStateItem::Beep;
-            const bool on = *(beep ? now.beep : now.dvi);
-            fields = std::string(beep ? "\"beep\":" : "\"dvi\":") + Bool(on);
-            if (was)
-                wasJson = Bool(!on);
-            line = std::string(beep ? "Beep: " : "DVI compatibility: ") + OnOff(on);
-            break;
-        }
-        case EStateItem::Edid:
-            fields = "\"input\":" + n + ",\"edid\":" + JsonString(*now.edids[c.number - 1]);
-            if (was)
-                wasJson = JsonString(was->edids[c.number - 1].value_or(""));
-            line = "EDID IN" + n + ": " + *now.edids[c.number - 1];
-            break;
-        case EStateItem::Device: continue;  // watch does not read it
-        }
+    for (const SChangeJson& j : ChangesJson(was, now)) {
+        const SStateChange& c = j.change;
+        const std::string &fields = j.fields, &wasJson = j.was, &line = j.line;
         if (json) {
             out << "{\"time\":\"" << time << "\"," << fields;
             if (!wasJson.empty())

@@ -1,5 +1,7 @@
 #include "cli/command_line.h"
 
+#include "core/switcher/state_json.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -98,12 +100,7 @@ std::optional<int> Preflight(const SCommandLine& c, std::ostream& out, std::ostr
 const char* Bool(bool b) { return b ? "true" : "false"; }
 const char* OnOff(bool b) { return b ? "on" : "off"; }
 
-void PrintDeviceJson(std::ostream& out, const SDeviceInfo& d)
-{
-    out << "{\"line\":" << JsonString(d.Line()) << ",\"type\":" << JsonString(d.TypeName()) << ",\"size\":"
-        << JsonString(d.Size()) << ",\"version\":" << JsonString(d.Version()) << ",\"build\":" << JsonString(d.build)
-        << "}";
-}
+void PrintDeviceJson(std::ostream& out, const SDeviceInfo& d) { out << DeviceJson(d); }
 
 std::optional<std::string> ParseMac(const std::string& text)
 {

@@ -7,7 +7,8 @@ set -euo pipefail
 deb=$(realpath "$1")
 work=$(mktemp -d)
 sim=
-trap '[ -n "$sim" ] && kill "$sim" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+svc=
+trap '[ -n "$svc" ] && kill "$svc" 2>/dev/null; [ -n "$sim" ] && kill "$sim" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 
 echo "-- contents of $(basename "$deb")"
 dpkg-deb -x "$deb" "$work/root"
@@ -19,6 +20,9 @@ expected=(
   usr/share/metainfo/org.corvane.Corvane.metainfo.xml
   usr/share/man/man1/corvane.1.gz usr/share/man/man1/corvane-sim.1.gz usr/share/man/man1/corvanectl.1.gz
   usr/share/bash-completion/completions/corvanectl
+  usr/bin/corvaned usr/share/man/man8/corvaned.8.gz usr/lib/systemd/system/corvaned@.service
+  usr/lib/systemd/system/corvaned.service usr/lib/sysusers.d/corvaned.conf
+  usr/share/doc/corvane/examples/corvaned.conf
 )
 for size in 16 22 24 32 48 64 128 256; do
   expected+=("usr/share/icons/hicolor/${size}x${size}/apps/corvane.png")
@@ -31,13 +35,15 @@ done
 compgen -G "$work/root/usr/lib*/corvane/corvane-net.so" >/dev/null ||
   compgen -G "$work/root/usr/lib/*/corvane/corvane-net.so" >/dev/null ||
   { echo "missing from the package: the network module corvane-net.so" >&2; missing=1; }
+# corvane-mqtt is corvaned by its older name.
+[ "$(readlink "$work/root/usr/bin/corvane-mqtt")" = corvaned ] || { echo "corvane-mqtt is no link to corvaned" >&2; missing=1; }
 [ "$missing" -eq 0 ]
 dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || { echo "no computed Qt dependency" >&2; exit 1; }
 
 echo "-- validators"
 desktop-file-validate "$work/root/usr/share/applications/org.corvane.Corvane.desktop"
 appstreamcli validate --no-net "$work/root/usr/share/metainfo/org.corvane.Corvane.metainfo.xml"
-for page in "$work"/root/usr/share/man/man1/*.gz; do
+for page in "$work"/root/usr/share/man/man[18]/*.gz; do
   # A manual page that groff cannot read gives warnings and no text.
   [ -n "$(MANWIDTH=80 man -l "$page" 2>/dev/null | head -n 3)" ] || { echo "unreadable: $page" >&2; exit 1; }
 done
@@ -61,7 +67,8 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null
 /usr/bin/corvanectl --version
 /usr/bin/corvane --version
 /usr/bin/corvane-sim --help >/dev/null
-/usr/bin/corvane-mqtt --version
+/usr/bin/corvane-mqtt --version | grep -q '^corvane-mqtt '
+/usr/bin/corvaned --version
 # An installed program loads modules only from where the package put them.
 if strings -a /usr/bin/corvane | grep -Eq '^/[^.].*corvane-net\.so$'; then
   echo "/usr/bin/corvane names a module in a build folder" >&2
@@ -69,6 +76,7 @@ if strings -a /usr/bin/corvane | grep -Eq '^/[^.].*corvane-net\.so$'; then
 fi
 getent passwd corvane-mqtt >/dev/null || { echo "no corvane-mqtt user" >&2; exit 1; }
 id -nG corvane-mqtt | grep -qw dialout || { echo "corvane-mqtt is not in dialout" >&2; exit 1; }
+getent passwd corvaned >/dev/null || { echo "no corvaned user" >&2; exit 1; }
 
 echo "-- installed corvanectl against the installed emulator"
 export CORVANE_PORT_DIR="$work/ports"
@@ -80,3 +88,18 @@ for _ in $(seq 50); do
 done
 grep '^serial:' "$work/sim.log"
 timeout 60 /usr/bin/corvanectl status --port COM201
+
+echo "-- installed corvaned against the installed emulator, its API called"
+/usr/bin/corvaned --port COM201=desk --web 127.0.0.1:0 >"$work/svc.log" 2>&1 &
+svc=$!
+for _ in $(seq 100); do
+  grep -q 'desk: switcher online' "$work/svc.log" && break
+  sleep 0.1
+done
+api_port=$(sed -n 's/^corvaned: API on 127.0.0.1:\([0-9]*\)$/\1/p' "$work/svc.log")
+[ -n "$api_port" ] || { cat "$work/svc.log" >&2; exit 1; }
+exec 3<>"/dev/tcp/127.0.0.1/$api_port"
+printf 'GET /api/switchers/desk HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n' >&3
+answer=$(timeout 10 cat <&3)
+exec 3<&-
+grep -q '"online":true' <<<"$answer" || { echo "corvaned: $answer" >&2; exit 1; }

@@ -1,4 +1,6 @@
-// corvane-mqtt: one switcher on an MQTT broker (see mqtt/bridge.h).
+// The bridge as a program of its own: one switcher on an MQTT broker (see mqtt/bridge.h).
+#include "mqtt/bridge_main.h"
+
 #include <signal.h>
 
 #include <QCoreApplication>
@@ -8,10 +10,10 @@
 #include "mqtt/options.h"
 #include "transport/linked_switcher.h"
 
-int main(int argc, char** argv)
+namespace corvane::mqtt {
+
+int BridgeMain(int argc, char** argv)
 {
-    using namespace corvane;
-    using namespace corvane::mqtt;
     const std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
     const auto options = ParseOptions(args, error);
@@ -51,3 +53,5 @@ int main(int argc, char** argv)
     signal(SIGPIPE, SIG_IGN);
     return bridge.Run(StopSignalFlag());
 }
+
+}  // namespace corvane::mqtt
