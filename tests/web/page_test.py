@@ -4,7 +4,7 @@ name as a screen reader would, against corvaned holding two emulators (one on TC
 pseudo-terminal). Checks what the switchers really did with corvanectl, runs an axe-core audit
 (WCAG 2 A and AA) and keeps screenshots at phone and desktop size.
   page_test.py CORVANED CORVANE_SIM CORVANECTL AXE_JS SHOT_DIR"""
-import json, os, re, shutil, socket, subprocess, sys, tempfile, time
+import json, os, re, shutil, socket, subprocess, sys, tempfile, threading, time
 
 daemon, sim, ctl, axe_js, shots = sys.argv[1:6]
 try:
@@ -74,7 +74,8 @@ def start(args, ready):
     procs.append(p)
     for line in p.stdout:
         m = re.search(ready, line)
-        if m:
+        if m:  # the rest is read away, so that no program waits on a full pipe
+            threading.Thread(target=p.stdout.read, daemon=True).start()
             return p, m
     raise RuntimeError('%s did not start' % args[0])
 
@@ -203,7 +204,7 @@ try:
     stage_sim.stdin.write('input 4 on\n')
     stage_sim.stdin.flush()
     check("a source appearing on the emulator's input shows",
-          wait(lambda: text('Stage', '.inputs li:nth-child(4)') == 'IN4signal'))
+          wait(lambda: text('Stage', '.inputs li:nth-child(4) .signal') == 'signal'))
 
     page.tap(control('Lobby', 'button', 'Movie'))
     check('a preset tap applies it and shows pressed',
