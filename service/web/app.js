@@ -44,7 +44,7 @@ function makeView(summary) {
   const heading = $(section, 'h2');
   heading.id = headingId;
   heading.textContent = summary.name || id;
-  const view = {id, section, radios: [], outputSignals: [], inputSignals: [], edids: [], state: null, busy: false};
+  const view = {id, section, radios: [], outputSignals: [], inputSignals: [], edids: [], state: null};
 
   const outputs = $(section, '.outputs');
   for (let o = 1; o <= OUTPUTS; ++o) {
@@ -204,11 +204,9 @@ function reportText(report) {
 
 // ---- commands ----------------------------------------------------------------------------
 
+// Commands to one switcher go to the service in the order tapped; it carries them out in turn.
 async function command(view, path, body, what) {
-  if (view.busy) return;
-  view.busy = true;
   const result = $(view.section, '.result');
-  view.section.setAttribute('aria-busy', 'true');
   result.textContent = what + '…';
   try {
     const {status, answer} = await api(`/api/switchers/${encodeURIComponent(view.id)}/${path}`, body);
@@ -227,8 +225,6 @@ async function command(view, path, body, what) {
     if (error instanceof Unauthorized) askToken(error.message);
     result.textContent = what + ': not done, ' + (error.message || 'the service did not answer') + '.';
   } finally {
-    view.busy = false;
-    view.section.removeAttribute('aria-busy');
     if (view.state) showState(view, view.state);
     refreshScenes();
   }
