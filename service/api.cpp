@@ -88,6 +88,8 @@ void CGuardedServer::incomingConnection(qintptr descriptor)
         delete socket;
         return;
     }
+    // Answers and events are small and wanted at once: no Nagle wait behind an unacknowledged one.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     ++m_clients;
     connect(socket, &QObject::destroyed, this, [this, socket] {
         --m_clients;

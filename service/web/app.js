@@ -230,6 +230,21 @@ async function command(view, path, body, what) {
   }
 }
 
+// A change the switcher reported, as the stream carries it, into the state shown.
+function apply(state, e) {
+  if ('command' in e) return false;  // a command's result: its reading follows as changes
+  const output = state.outputs[e.output - 1];
+  const input = state.inputs[e.input - 1];
+  if (output && 'route' in e) output.input = e.route;
+  else if (output && 'signal' in e) output.signal = e.signal;
+  else if (input && 'signal' in e) input.signal = e.signal;
+  else if (input && 'edid' in e) input.edid = e.edid;
+  else if ('beep' in e) state.beep = e.beep;
+  else if ('dvi' in e) state.dvi = e.dvi;
+  else return false;
+  return true;
+}
+
 // ---- reading and following the service ---------------------------------------------------
 
 const pending = new Map();  // id -> timer of a reading to come
@@ -277,6 +292,7 @@ function follow() {
     const view = switchers.get(event.id);
     if (!view) return;
     if (event.online === false) showAvailability(view, false, event.error || '');
+    if (view.state && apply(view.state, event)) showState(view, view.state);
     readSoon(event.id);
   };
   socket.onclose = () => {
