@@ -240,6 +240,8 @@ try:
     check('... while the other keeps working',
           wait(lambda: state('Lobby', 'radio', 'IN2', 'checked', 'Output 1') == 'true') and routes(lobby)[1] == 2)
 
+    page.d.set_window_size(820, 1180)
+    page.d.save_screenshot(os.path.join(shots, 'tablet.png'))
     page.d.set_window_size(1280, 900)
     page.d.save_screenshot(os.path.join(shots, 'desktop.png'))
     audit('1280x900')
