@@ -1,5 +1,6 @@
 #include "service/api.h"
 
+#include <QFile>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QNetworkRequest>
@@ -30,6 +31,35 @@ std::string Header(const QHttpServerRequest& r, const char* name, bool* present 
 }
 
 QHttpServerResponder::StatusCode Status(int code) { return static_cast<QHttpServerResponder::StatusCode>(code); }
+// The web page's files, compiled into the program.
+struct SPageFile {
+    std::string body;
+    const char* type;
+};
+
+std::optional<SPageFile> PageFile(const QString& path)
+{
+    static constexpr struct {
+        const char* path;
+        const char* resource;
+        const char* type;
+    } kFiles[] = {
+        {"/", ":/web/index.html", "text/html; charset=utf-8"},
+        {"/index.html", ":/web/index.html", "text/html; charset=utf-8"},
+        {"/app.js", ":/web/app.js", "text/javascript; charset=utf-8"},
+        {"/style.css", ":/web/style.css", "text/css; charset=utf-8"},
+    };
+    for (const auto& f : kFiles) {
+        if (path != QLatin1String(f.path))
+            continue;
+        QFile file(QString::fromLatin1(f.resource));
+        if (!file.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        return SPageFile{file.readAll().toStdString(), f.type};
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 // ---- the listening socket ----
@@ -58,6 +88,8 @@ void CGuardedServer::incomingConnection(qintptr descriptor)
         delete socket;
         return;
     }
+    // Answers and events are small and wanted at once: no Nagle wait behind an unacknowledged one.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     ++m_clients;
     connect(socket, &QObject::destroyed, this, [this, socket] {
         --m_clients;
@@ -225,6 +257,18 @@ std::optional<CApi::SAnswer> CApi::Refused(const std::string& host, const std::s
 void CApi::Reply(QTcpSocket* socket, const QHttpServerRequest& request, const SAnswer& a)
 {
     QHttpServerResponder responder = makeResponder(request, socket);
+    if (a.type) {
+        // The page's own files: nothing else may load into it or frame it.
+        responder.write(QByteArray::fromStdString(a.body),
+                        {{"Content-Type", a.type},
+                         {"Cache-Control", "no-cache"},
+                         {"X-Content-Type-Options", "nosniff"},
+                         {"Content-Security-Policy", "default-src 'self'; img-src 'self' data:; connect-src 'self'; frame-ancestors 'none'"},
+                         {"Referrer-Policy", "no-referrer"}},
+                        Status(a.status));
+        m_server->Answered(socket);
+        return;
+    }
     const QByteArray body = QByteArray::fromStdString(a.body + "\n");
     if (a.status == 401)
         responder.write(body, {{"Content-Type", "application/json"}, {"Cache-Control", "no-store"},
@@ -282,6 +326,14 @@ CApi::SAnswer CApi::Checked(const QHttpServerRequest& request, bool& later, QTcp
 {
     using M = QHttpServerRequest::Method;
     const bool post = request.method() == M::Post;
+    // The page asks for no token itself (it signs in through the API), only for the right host.
+    if (const auto file = PageFile(request.url().path(QUrl::FullyDecoded))) {
+        if (!m_hosts.Allows(Header(request, "host")))
+            return {421, ErrorJson("this service does not answer to the host " + JsonString(Header(request, "host")))};
+        if (request.method() != M::Get)
+            return {405, ErrorJson("only GET is allowed here")};
+        return {200, file->body, file->type};
+    }
     bool hasOrigin = false;
     const std::string origin = Header(request, "origin", &hasOrigin);
     if (auto refused = Refused(Header(request, "host"), Header(request, "authorization"), origin, hasOrigin, post))
@@ -300,7 +352,7 @@ CApi::SAnswer CApi::Checked(const QHttpServerRequest& request, bool& later, QTcp
     if (parts.size() == 3 && what == "openapi.json") {
         if (auto r = onlyGet())
             return *r;
-        return {200, kOpenApi};
+        return {200, OpenApiDocument()};
     }
     if (parts.size() == 3 && what == "events")
         return {426, ErrorJson("a WebSocket upgrade is needed here")};

@@ -92,6 +92,7 @@ private:
     struct SAnswer {
         int status = 200;
         std::string body;
+        const char* type = nullptr;  // a file of the page; JSON when null
     };
     SAnswer Checked(const QHttpServerRequest& request, bool& later, QTcpSocket* socket);
     void Reply(QTcpSocket* socket, const QHttpServerRequest& request, const SAnswer& answer);
@@ -119,5 +120,7 @@ private:
 
 // The API document (OpenAPI 3).
 extern const char kOpenApi[];
+// The document with the names of the built-in EDIDs filled in.
+std::string OpenApiDocument();
 
 }  // namespace corvane::service

@@ -1,6 +1,8 @@
 // The API document, served at /api/openapi.json; a test holds it against the real answers.
 #include "service/api.h"
 
+#include "core/edid/edid_names.h"
+
 namespace corvane::service {
 
 // What every command answers.
@@ -15,7 +17,7 @@ const char kOpenApi[] = R"JSON({
 "/api/switchers/{id}/route":{"parameters":[{"$ref":"#/components/parameters/Id"}],"post":{"summary":"an input to an output","requestBody":{"required":true,"content":{"application/json":{"schema":{"type":"object","additionalProperties":false,"required":["output","input"],"properties":{"output":{"type":"integer","minimum":1,"maximum":2},"input":{"type":"integer","minimum":1,"maximum":4}}}}}},"responses":)JSON" COMMAND_RESPONSES R"JSON(}},
 "/api/switchers/{id}/beep":{"parameters":[{"$ref":"#/components/parameters/Id"}],"post":{"summary":"the beeper","requestBody":{"required":true,"content":{"application/json":{"schema":{"type":"object","additionalProperties":false,"required":["beep"],"properties":{"beep":{"type":"boolean"}}}}}},"responses":)JSON" COMMAND_RESPONSES R"JSON(}},
 "/api/switchers/{id}/dvi":{"parameters":[{"$ref":"#/components/parameters/Id"}],"post":{"summary":"DVI compatibility","requestBody":{"required":true,"content":{"application/json":{"schema":{"type":"object","additionalProperties":false,"required":["dvi"],"properties":{"dvi":{"type":"boolean"}}}}}},"responses":)JSON" COMMAND_RESPONSES R"JSON(}},
-"/api/switchers/{id}/edid":{"parameters":[{"$ref":"#/components/parameters/Id"}],"post":{"summary":"a built-in EDID to an input","requestBody":{"required":true,"content":{"application/json":{"schema":{"type":"object","additionalProperties":false,"required":["input","edid"],"properties":{"input":{"type":"integer","minimum":1,"maximum":4},"edid":{"type":"string"}}}}}},"responses":)JSON" COMMAND_RESPONSES R"JSON(}},
+"/api/switchers/{id}/edid":{"parameters":[{"$ref":"#/components/parameters/Id"}],"post":{"summary":"a built-in EDID to an input","requestBody":{"required":true,"content":{"application/json":{"schema":{"type":"object","additionalProperties":false,"required":["input","edid"],"properties":{"input":{"type":"integer","minimum":1,"maximum":4},"edid":{"$ref":"#/components/schemas/EdidName"}}}}}},"responses":)JSON" COMMAND_RESPONSES R"JSON(}},
 "/api/switchers/{id}/scene":{"parameters":[{"$ref":"#/components/parameters/Id"}],"post":{"summary":"a scene of the scenes folder","requestBody":{"required":true,"content":{"application/json":{"schema":{"type":"object","additionalProperties":false,"required":["scene"],"properties":{"scene":{"type":"string"}}}}}},"responses":)JSON" COMMAND_RESPONSES R"JSON(}},
 "/api/switchers/{id}/refresh":{"parameters":[{"$ref":"#/components/parameters/Id"}],"post":{"summary":"read the switcher now","responses":)JSON" COMMAND_RESPONSES R"JSON(}},
 "/api/scenes":{"get":{"summary":"the scenes, and the one each switcher matches","responses":{"200":{"description":"the scenes","content":{"application/json":{"schema":{"$ref":"#/components/schemas/Scenes"}}}}}}},
@@ -26,6 +28,7 @@ const char kOpenApi[] = R"JSON({
 "parameters":{"Id":{"name":"id","in":"path","required":true,"schema":{"type":"string"}}},
 "responses":{"Error":{"description":"refused, with the reason","content":{"application/json":{"schema":{"$ref":"#/components/schemas/Error"}}}}},
 "schemas":{
+"EdidName":{"description":"a built-in EDID, as the switcher names it","type":"string","enum":["@EDID_NAMES@"]},
 "Error":{"type":"object","additionalProperties":false,"required":["error"],"properties":{"error":{"type":"string"}}},
 "Summary":{"type":"object","additionalProperties":false,"required":["id","name","link","online"],"properties":{"id":{"type":"string"},"name":{"type":"string"},"link":{"type":"string"},"online":{"type":"boolean"}}},
 "Input":{"type":"object","additionalProperties":false,"required":["input","signal","edid"],"properties":{"input":{"type":"integer"},"signal":{"type":"boolean"},"edid":{"type":"string"}}},
@@ -36,5 +39,16 @@ const char kOpenApi[] = R"JSON({
 "Scenes":{"type":"object","additionalProperties":false,"required":["scenes","switchers"],"properties":{"scenes":{"type":"array","items":{"type":"string"}},"switchers":{"type":"array","items":{"type":"object","additionalProperties":false,"required":["id","scene"],"properties":{"id":{"type":"string"},"scene":{"type":"string","nullable":true}}}}}}
 }}
 })JSON";
+
+std::string OpenApiDocument()
+{
+    std::string names;
+    for (int k = 0; k < kEdidNames; ++k)
+        names += (k ? "\",\"" : "") + std::string(EdidListName(k));
+    std::string doc = kOpenApi;
+    const std::string mark = "@EDID_NAMES@";
+    doc.replace(doc.find(mark), mark.size(), names);
+    return doc;
+}
 
 }  // namespace corvane::service

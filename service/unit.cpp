@@ -320,9 +320,11 @@ void CUnit::Carry(SQueued item)
     }
     SOperation op;
     switch (c.kind) {
-    case K::Route: op = m_switcher->Route(c.output, c.input); break;
-    case K::Beep: op = m_switcher->Switch(true, c.on); break;
-    case K::Dvi: op = m_switcher->Switch(false, c.on); break;
+    // What the switcher answered is told at once (as the bridge publishes it); the reading that
+    // follows decides the command's result.
+    case K::Route: op = m_switcher->Route(c.output, c.input, [this] { Publish(); }); break;
+    case K::Beep: op = m_switcher->Switch(true, c.on, [this] { Publish(); }); break;
+    case K::Dvi: op = m_switcher->Switch(false, c.on, [this] { Publish(); }); break;
     case K::Edid: op = m_switcher->EdidPreset(c.input, c.edid); break;
     case K::Scene:
     case K::Refresh: break;
