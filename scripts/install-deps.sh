@@ -12,7 +12,10 @@ packages=(
   dpkg-dev desktop-file-utils appstream man-db
   iproute2
   mosquitto libmosquitto-dev mosquitto-clients
+  chromium chromium-driver python3-selenium python3-paho-mqtt
 )
+# The web page's accessibility audit comes from the npm registry: npm where no Node.js is there.
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do

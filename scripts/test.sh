@@ -60,6 +60,8 @@ for b in build/release/bench/bench_*; do
   # The fleet's firmware benchmark with a small file here; by hand it sends the largest.
   CORVANE_BENCH_FLEET_BYTES=${CORVANE_BENCH_FLEET_BYTES:-8192} "$b" --benchmark_min_time=0.05 2>&1 | grep -v '^\*\*\*'
 done
+# A tap on the web page against the same route through MQTT (headless Chromium).
+/usr/bin/python3 bench/web_route.py build/release
 
 echo "== all tests passed"
 # The release suite's summary, repeated as the closing line.
