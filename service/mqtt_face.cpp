@@ -183,6 +183,8 @@ void CMqttFace::Take(SMessageIn in)
     if (refused.ok) {
         auto done = [this, &d, in, name](const SUnitResult& r) {
             const mqtt::SOutcome outcome{r.ok, r.error, r.report};
+            Sync(d);  // what the command changed before its result, as a watcher expects
+
             if (!r.ok)
                 Say(d.unit->Spec().id + ": " + name + " \"" + (name == "scene" ? "(scene)" : mqtt::Excerpt(in.payload)) +
                     "\": " + r.error);

@@ -341,8 +341,8 @@ TEST(ServiceStart, RefusalsAndTheTokenOffLoopback)
         {{"--host", "127.0.0.1", "--web", "192.0.2.1:8080"}, "give --token-file FILE too"},
         {{"--host", "127.0.0.1", "--web", "192.0.2.1:8080", "--token-file", token}, "others may read or write it"},
         {{"--host", "127.0.0.1", "--host", "127.0.0.1:8000"}, "two switchers have the id '127_0_0_1_8000'"},
-        {{"--broker", "127.0.0.1:1", "--host", "127.0.0.1", "--web", "127.0.0.1:0"}, "--web cannot go with it"},
-        {{"--broker", "127.0.0.1:1", "--host", "127.0.0.1", "--port", "COM3"}, "a second switcher cannot go"},
+        {{"--broker", "127.0.0.1:1", "--host", "127.0.0.1=a", "--username", "u", "--password-file", token},
+         "--password-file " + token + ": others may read or write it"},
     };
     for (const Refusal& r : refusals) {
         std::vector<std::string> words{CORVANED_PATH};
