@@ -42,7 +42,10 @@ CMqttFace::CMqttFace(mqtt::SOptions options, std::string password, const std::ve
                      const std::map<std::string, std::string>& prefixes, const std::vector<SNamedScene>& scenes)
     : m_options(std::move(options)), m_password(std::move(password)), m_scenes(scenes)
 {
-    m_clientId = m_options.clientId.empty() ? "corvaned-" + mqtt::MachineTag() : m_options.clientId;
+    // Two services of one machine (one per site) each keep their own session: the first switcher
+    // names it, as a bridge's id names its own.
+    const std::string first = units.empty() ? std::string("site") : units.front()->Spec().id;
+    m_clientId = m_options.clientId.empty() ? "corvaned-" + first + "-" + mqtt::MachineTag() : m_options.clientId;
     m_availability = "corvane/" + mqtt::SanitizeId(m_clientId) + "/availability";
     for (const auto& u : units) {
         auto d = std::make_unique<SDevice>();
@@ -94,6 +97,7 @@ bool CMqttFace::Start(std::string& error)
 
 void CMqttFace::Stop()
 {
+    m_stopping = true;
     if (!m_client)
         return;
     // A stop asked for: the process says so itself (the will is for one that vanishes).
@@ -182,6 +186,8 @@ void CMqttFace::Take(SMessageIn in)
         refused.ok = true;
     if (refused.ok) {
         auto done = [this, &d, in, name](const SUnitResult& r) {
+            if (m_stopping)
+                return;  // the units are going, and so is the connection
             const mqtt::SOutcome outcome{r.ok, r.error, r.report};
             Sync(d);  // what the command changed before its result, as a watcher expects
 

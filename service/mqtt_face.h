@@ -84,6 +84,7 @@ private:
     QObject m_context;  // queued calls onto the main thread
     std::atomic<std::size_t> m_inFlight{0};  // payload bytes on their way to the main thread
     bool m_brokerUp = false;  // main thread
+    bool m_stopping = false;
 };
 
 }  // namespace corvane::service
