@@ -79,8 +79,23 @@ TEST(ServiceMqtt, TwoSwitchersOnOneConnectionBesideTheApi)
     EXPECT_GE(w.Await("site/lobby/switcher/availability", "offline", from), 0) << service.log;
     EXPECT_LT(w.Await("corvane/hall/switcher/availability", "offline", from, 300), 0);
     EXPECT_LT(w.Await(availability, "offline", from, 0), 0);
-    // A stop says the connection is gone.
+    // The hall silent: a burst on its topics fills its queue, and what is beyond the bound is
+    // refused at once (one command may be on the link already, or a reading).
+    hall.Signal(SIGSTOP);
+    from = w.Count();
+    for (int k = 0; k < 40; ++k)
+        w.Publish("corvane/hall/beep/set", k % 2 ? "ON" : "OFF");
+    const std::string full = "commands wait already; this one is not carried out";
+    ASSERT_GE(w.Await([&](const Watcher::Msg& m) { return m.payload.find(full) != std::string::npos; }, from), 0);
+    w.AwaitCount("corvane/hall/result", 8, from, 300);
+    const auto refused = w.On("corvane/hall/result", from);
+    EXPECT_GE(refused.size(), 7u);
+    EXPECT_LE(refused.size(), 8u);
+    for (const auto& m : refused)
+        EXPECT_NE(m.payload.find(full), std::string::npos) << m.payload;
+    // A stop, with commands still waiting, says the connection is gone.
     EXPECT_EQ(service.Terminate(), 0) << service.log;
+    hall.Signal(SIGCONT);
     EXPECT_GE(w.Await(availability, "offline", from), 0);
 }
 
