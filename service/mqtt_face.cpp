@@ -21,7 +21,11 @@ bool ToUnitCommand(const mqtt::SCommand& c, const std::vector<SNamedScene>& scen
     case K::Beep: u.kind = U::Beep; u.on = c.on; return true;
     case K::Dvi: u.kind = U::Dvi; u.on = c.on; return true;
     case K::EdidPreset: u.kind = U::Edid; u.input = c.number; u.edid = c.edid; return true;
-    case K::Scene: u.kind = U::Scene; u.scene = {"", c.scene}; return static_cast<bool>(c.scene);
+    case K::Scene:
+        u.kind = U::Scene;
+        u.scene = {"", c.scene};
+        why = c.scene ? "" : "no scene";
+        return static_cast<bool>(c.scene);
     case K::Preset:
         for (const SNamedScene& s : scenes) {
             if (s.name == c.preset) {
@@ -185,14 +189,15 @@ void CMqttFace::Take(SMessageIn in)
     else if (ToUnitCommand(c.command, m_scenes, command, refused.error))
         refused.ok = true;
     if (refused.ok) {
-        auto done = [this, &d, in, name](const SUnitResult& r) {
+        const bool scene = c.command.kind == mqtt::SCommand::Kind::Scene;
+        auto done = [this, &d, in, name, scene](const SUnitResult& r) {
             if (m_stopping)
                 return;  // the units are going, and so is the connection
             const mqtt::SOutcome outcome{r.ok, r.error, r.report};
             Sync(d);  // what the command changed before its result, as a watcher expects
 
             if (!r.ok)
-                Say(d.unit->Spec().id + ": " + name + " \"" + (name == "scene" ? "(scene)" : mqtt::Excerpt(in.payload)) +
+                Say(d.unit->Spec().id + ": " + name + " \"" + (scene ? "(scene)" : mqtt::Excerpt(in.payload)) +
                     "\": " + r.error);
             PublishResult(d, in, name, outcome);
         };
