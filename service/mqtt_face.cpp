@@ -186,7 +186,12 @@ void CMqttFace::Take(SMessageIn in)
         refused.error = in.refused;  // never parsed
     else if (!c.ok)
         refused.error = c.error;
-    else if (ToUnitCommand(c.command, m_scenes, command, refused.error))
+    else if (!ToUnitCommand(c.command, m_scenes, command, refused.error))
+        ;  // a preset there is none of
+    else if (!d.unit->Online())
+        // Held until the link is back, it would be carried out long after it was asked for.
+        refused.error = "the switcher is offline" + (d.unit->OfflineWhy().empty() ? "" : ": " + d.unit->OfflineWhy());
+    else
         refused.ok = true;
     if (refused.ok) {
         const bool scene = c.command.kind == mqtt::SCommand::Kind::Scene;
