@@ -39,7 +39,7 @@ std::string Excerpt(std::string_view text, std::size_t max = 64);
 struct STopics {
     std::string prefix;
     // Where the connection's will is, when several devices share one connection; else under the prefix.
-    std::string connection;
+    std::string connection{};
     std::string Bridge() const { return connection.empty() ? prefix + "/availability" : connection; }  // online, offline (will)
     std::string Switcher() const { return prefix + "/switcher/availability"; }  // online, offline
     std::string Result() const { return prefix + "/result"; }
