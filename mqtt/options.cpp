@@ -73,8 +73,9 @@ std::optional<long> Number(const std::string& v, long min, long max)
     return n >= min && n <= max ? std::optional<long>(n) : std::nullopt;
 }
 
-// Applies one setting; false with error set.
-bool Set(SOptions& o, const std::string& key, const std::string& value, std::string& error)
+}  // namespace
+
+bool SetOption(SOptions& o, const std::string& key, const std::string& value, std::string& error)
 {
     auto bad = [&](const std::string& what) {
         error = key + ": " + what + ", not '" + value + "'";
@@ -167,6 +168,13 @@ bool Set(SOptions& o, const std::string& key, const std::string& value, std::str
         return false;
     }
     return true;
+}
+
+namespace {
+
+bool Set(SOptions& o, const std::string& key, const std::string& value, std::string& error)
+{
+    return SetOption(o, key, value, error);
 }
 
 bool ReadConfig(SOptions& o, const std::string& path, std::string& error)

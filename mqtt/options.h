@@ -42,6 +42,10 @@ struct SOptions {
 // Nothing, with error set to one line, when either is wrong.
 std::optional<SOptions> ParseOptions(const std::vector<std::string>& args, std::string& error);
 
+// Applies one setting by its name without dashes ("broker", "tls-ca", "prefix", "discovery"
+// with true or false, ...); false with error set to "KEY: why, not 'VALUE'".
+bool SetOption(SOptions& o, const std::string& key, const std::string& value, std::string& error);
+
 // The bridge's id: --id, else from the prefix, else from the switcher's address.
 std::string BridgeId(const SOptions& o);
 // This machine, for client ids that differ between machines: the start of /etc/machine-id,

@@ -82,6 +82,27 @@ std::vector<SPreset> ReadPresets(const std::string& dir, std::vector<std::string
     return presets;
 }
 
+SPublishedState PublishedState(const SSwitcherState& v)
+{
+    SPublishedState state;
+    for (int i = 0; i < 4; ++i)
+        state.inputSignal[i] = v.inputs[i] && v.inputs[i]->connected;
+    for (int o = 0; o < 2; ++o)
+        state.outputSignal[o] = v.outputs[o] && v.outputs[o]->connected;
+    state.routes = v.routes;
+    state.beep = v.beep.value_or(false);
+    state.dvi = v.dvi.value_or(false);
+    for (int i = 0; i < 4; ++i)
+        state.edids[i] = v.edids[i].value_or("");
+    if (!v.device)
+        return state;
+    const SDeviceInfo& d = *v.device;
+    state.device = d.Line();
+    state.model = d.TypeName() + " " + d.Size();
+    state.version = d.Version() + (d.build.empty() ? "" : "-" + d.build);
+    return state;
+}
+
 CSwitcherLink::CSwitcherLink(SLinkAddress address) : m_address(std::move(address)) {}
 
 SConnection CSwitcherLink::Connection() const
@@ -130,20 +151,7 @@ bool CSwitcherLink::Read(SPublishedState& state, const std::vector<SPreset>& pre
     if (!run.Run(run.ReadSettings(true)).Ok() || !run.Run(run.ReadDevice()).Ok())
         return Failed(error);
     const SSwitcherState& v = run.State();
-    for (int i = 0; i < 4; ++i)
-        state.inputSignal[i] = v.inputs[i] && v.inputs[i]->connected;
-    for (int o = 0; o < 2; ++o)
-        state.outputSignal[o] = v.outputs[o] && v.outputs[o]->connected;
-    state.routes = v.routes;
-    state.beep = v.beep.value_or(false);
-    state.dvi = v.dvi.value_or(false);
-    for (int i = 0; i < 4; ++i)
-        state.edids[i] = v.edids[i].value_or("");
-    const SDeviceInfo& d = *v.device;
-    state.device = d.Line();
-    state.model = d.TypeName() + " " + d.Size();
-    state.version = d.Version() + (d.build.empty() ? "" : "-" + d.build);
-    state.preset.clear();
+    state = PublishedState(v);
     for (const SPreset& p : presets) {
         if (SceneMismatches(*p.scene, v).empty()) {
             state.preset = p.name;

@@ -16,6 +16,7 @@
 
 namespace corvane {
 struct SConnection;
+struct SSwitcherState;
 class CLinkedSwitcher;
 }
 
@@ -37,6 +38,9 @@ struct SPublishedState {
     std::string preset;                // the first preset (--scenes) the switcher matches, if any
     bool operator==(const SPublishedState&) const = default;
 };
+
+// The state as its topics take it (without the preset) from the switcher's state as read whole.
+SPublishedState PublishedState(const SSwitcherState& state);
 
 // A command that passed its checks: what to change and to which value.
 struct SCommand {

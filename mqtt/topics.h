@@ -38,7 +38,9 @@ std::string Excerpt(std::string_view text, std::size_t max = 64);
 // The topics under a prefix ("corvane/127_0_0_1_8000").
 struct STopics {
     std::string prefix;
-    std::string Bridge() const { return prefix + "/availability"; }            // online, offline (will)
+    // Where the connection's will is, when several devices share one connection; else under the prefix.
+    std::string connection{};
+    std::string Bridge() const { return connection.empty() ? prefix + "/availability" : connection; }  // online, offline (will)
     std::string Switcher() const { return prefix + "/switcher/availability"; }  // online, offline
     std::string Result() const { return prefix + "/result"; }
     std::string Preset() const { return prefix + "/preset"; }  // --scenes: the preset matched, or None

@@ -1,5 +1,6 @@
-// corvaned: the switchers of a site in one process, on one event loop, with an HTTP API and a
-// WebSocket stream of changes. Called corvane-mqtt, or given --broker, it is the MQTT bridge.
+// corvaned: the switchers of a site in one process, on one event loop, with an HTTP API, a
+// WebSocket stream of changes and MQTT, each optional. Called corvane-mqtt, or given --broker for
+// one switcher and nothing of the service's, it is the one-switcher MQTT bridge.
 #include <signal.h>
 
 #include <QCoreApplication>
@@ -13,6 +14,7 @@
 #include "mqtt/bridge_main.h"
 #include "mqtt/options.h"
 #include "service/api.h"
+#include "service/mqtt_face.h"
 #include "service/options.h"
 #include "service/unit.h"
 #include "transport/linked_switcher.h"
@@ -23,30 +25,60 @@ namespace {
 using namespace corvane;
 using namespace corvane::service;
 
-// The bridge's own options: by the program's name, or --broker on the line or in --config.
-bool BridgeWanted(int argc, char** argv)
+// Every KEY and VALUE of the command line, a configuration file's lines first.
+std::vector<std::pair<std::string, std::string>> Settings(int argc, char** argv)
 {
-    const char* slash = std::strrchr(argv[0], '/');
-    if (std::strcmp(slash ? slash + 1 : argv[0], "corvane-mqtt") == 0)
-        return true;
+    std::vector<std::pair<std::string, std::string>> settings;
     for (int k = 1; k < argc; ++k) {
-        if (std::strcmp(argv[k], "--broker") == 0 || std::strncmp(argv[k], "--broker=", 9) == 0)
-            return true;
         const bool config = std::strcmp(argv[k], "--config") == 0 && k + 1 < argc;
         if (!config && std::strncmp(argv[k], "--config=", 9) != 0)
             continue;
-        // A configuration file that names a broker is the bridge's.
         std::vector<uint8_t> bytes;
         if (ReadRegularFile(config ? argv[k + 1] : argv[k] + 9, 64 * 1024, bytes) != RegularFileError::None)
             continue;
         std::istringstream in(std::string(bytes.begin(), bytes.end()));
         for (std::string line; std::getline(in, line);) {
             const auto eq = line.find('=');
-            if (eq != std::string::npos && Trim(line.substr(0, eq)) == "broker")
-                return true;
+            if (eq != std::string::npos)
+                settings.emplace_back(Trim(line.substr(0, eq)), Trim(line.substr(eq + 1)));
         }
     }
-    return false;
+    for (int k = 1; k < argc; ++k) {
+        const std::string a = argv[k];
+        if (a.rfind("--", 0) != 0)
+            continue;
+        const auto eq = a.find('=');
+        const bool valued = eq == std::string::npos && k + 1 < argc && std::strncmp(argv[k + 1], "--", 2) != 0;
+        settings.emplace_back(a.substr(2, eq == std::string::npos ? std::string::npos : eq - 2),
+                              eq != std::string::npos ? a.substr(eq + 1) : valued ? argv[k + 1] : "");
+    }
+    return settings;
+}
+
+// The one-switcher bridge: by the program's name, or --broker for a single switcher with nothing
+// of the service's (no API, no labels, no hosts file, no per-switcher prefix). Its command line
+// and topics are corvane-mqtt's, whichever name it is called by.
+bool BridgeWanted(int argc, char** argv)
+{
+    const char* slash = std::strrchr(argv[0], '/');
+    if (std::strcmp(slash ? slash + 1 : argv[0], "corvane-mqtt") == 0)
+        return true;
+    bool broker = false;
+    int switchers = 0;
+    for (const auto& [key, value] : Settings(argc, argv)) {
+        broker = broker || key == "broker";
+        if (key == "host" || key == "port") {
+            ++switchers;
+            if (value.find('=') != std::string::npos)
+                return false;  // a label: the service's
+        }
+        for (const char* k : {"web", "hosts-file", "token-file", "web-name"})
+            if (key == k)
+                return false;
+        if (key == "prefix" && value.find('=') != std::string::npos)
+            return false;
+    }
+    return broker && switchers <= 1;
 }
 
 void Log(const std::string& line) { mqtt::WriteErrorLine("corvaned: " + line); }
@@ -76,6 +108,15 @@ int Serve(int argc, char** argv)
             return 2;
         }
         token = *secret;
+    }
+    std::string password;
+    if (!options->mqtt.passwordFile.empty()) {
+        const auto secret = mqtt::ReadSecretFile(options->mqtt.passwordFile, error);
+        if (!secret) {
+            std::cerr << "corvaned: --password-file " << error << '\n';
+            return 2;
+        }
+        password = *secret;
     }
     std::vector<SNamedScene> scenes;
     if (!options->scenes.empty()) {
@@ -111,13 +152,23 @@ int Serve(int argc, char** argv)
         }
         Log("API on " + options->webAddress + ":" + std::to_string(api->Port()));
     }
+    std::unique_ptr<CMqttFace> mqttFace;
+    if (options->Broker()) {
+        mqttFace = std::make_unique<CMqttFace>(options->mqtt, password, units, options->prefixes, scenes);
+        if (!mqttFace->Start(error)) {
+            std::cerr << "corvaned: " << error << '\n';
+            return 1;
+        }
+    }
     for (auto& u : units) {
         CUnit* unit = u.get();
-        unit->onEvent = [unit, &api](const std::string& members) {
+        unit->onEvent = [unit, &api, &mqttFace](const std::string& members) {
             if (members.rfind("\"online\":", 0) == 0)
                 Log(unit->Spec().id + ": switcher " + (unit->Online() ? "online" : "offline: " + unit->OfflineWhy()));
             if (api)
                 api->Event(*unit, members);
+            if (mqttFace)
+                mqttFace->Event(*unit);
         };
         unit->Start();
     }
@@ -128,42 +179,19 @@ int Serve(int argc, char** argv)
     }
     signal(SIGPIPE, SIG_IGN);
     app.exec();
+    if (mqttFace)
+        mqttFace->Stop();
     api.reset();
     units.clear();
+    mqttFace.reset();
     return 0;
-}
-
-// The bridge holds one switcher on its broker connection and serves no API: a command line that
-// asks for more is refused rather than carried out in part.
-bool BridgeAskedForMore(int argc, char** argv, std::string& what)
-{
-    int switchers = 0;
-    for (int k = 1; k < argc; ++k) {
-        const std::string a = argv[k];
-        for (const char* o : {"--host", "--port"})
-            switchers += a == o || a.rfind(std::string(o) + "=", 0) == 0;
-        for (const char* o : {"--web", "--hosts-file", "--token-file", "--web-name"}) {
-            if (a == o || a.rfind(std::string(o) + "=", 0) == 0)
-                what = o;
-        }
-    }
-    if (what.empty() && switchers > 1)
-        what = "a second switcher";
-    return !what.empty();
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (BridgeWanted(argc, argv)) {
-        std::string what;
-        if (BridgeAskedForMore(argc, argv, what)) {
-            std::cerr << "corvaned: --broker holds one switcher and serves no API: " << what
-                      << " cannot go with it; run the bridge once per switcher (corvane-mqtt@.service)\n";
-            return 2;
-        }
+    if (BridgeWanted(argc, argv))
         return corvane::mqtt::BridgeMain(argc, argv);
-    }
     return Serve(argc, argv);
 }

@@ -18,7 +18,8 @@ const char kServiceUsage[] =
     "                [--hosts-file FILE] [--web ADDRESS:PORT] [options]\n"
     "       corvaned --config FILE [options]\n"
     "Holds the switchers of a site in one process and serves them over an HTTP API with a\n"
-    "WebSocket stream of changes.\n\n"
+    "WebSocket stream of changes, and over MQTT; each face optional. Called corvane-mqtt, or\n"
+    "given --broker for one unlabelled switcher alone, it is the one-switcher bridge.\n\n"
     "  --host ADDRESS[:PORT][=LABEL]  a switcher on TCP (port 8000 by default); repeatable\n"
     "  --port COMn|DEVICE[=LABEL]     a switcher on a serial port; repeatable\n"
     "  --hosts-file FILE          switchers a line: an address or serial port, then a label\n"
@@ -28,18 +29,31 @@ const char kServiceUsage[] =
     "  --scenes DIR               scene files (NAME.json), offered as presets\n"
     "  --interval MS              time between readings of each switcher (default 2000)\n"
     "  --config FILE              the same settings as KEY = VALUE lines\n"
-    "  --broker HOST[:PORT] ...   the MQTT bridge (as corvane-mqtt, one switcher)\n"
+    "  --broker HOST[:PORT]       serve every switcher over MQTT on this broker too, with\n"
+    "                             corvane-mqtt's --username, --password-file, --tls-ca, --tls-cert,\n"
+    "                             --tls-key, --discovery-prefix, --no-discovery, --client-id,\n"
+    "                             --keepalive, --mqtt-version\n"
+    "  --prefix ID=TOPIC          the MQTT topics' prefix of switcher ID (default corvane/ID)\n"
     "  --help, --version\n";
 
 namespace {
 constexpr std::size_t kConfigMaxBytes = 64 * 1024;
 constexpr std::size_t kHostsMaxBytes = 1 << 20;
 
-const char* const kValued[] = {"host", "port", "hosts-file", "web", "web-name", "token-file", "scenes", "interval", "config"};
+const char* const kValued[] = {"host",     "port",       "hosts-file", "web",           "web-name",
+                               "token-file", "scenes",   "interval",   "config",        "prefix"};
+// The MQTT connection's settings, as corvane-mqtt takes them.
+const char* const kBroker[] = {"broker",  "username",         "password-file", "tls-ca",       "tls-cert",
+                               "tls-key", "discovery-prefix", "client-id",     "keepalive",    "mqtt-version"};
+
+bool BrokerKey(const std::string& key)
+{
+    return std::any_of(std::begin(kBroker), std::end(kBroker), [&](const char* k) { return key == k; });
+}
 
 bool Valued(const std::string& key)
 {
-    return std::any_of(std::begin(kValued), std::end(kValued), [&](const char* k) { return key == k; });
+    return BrokerKey(key) || std::any_of(std::begin(kValued), std::end(kValued), [&](const char* k) { return key == k; });
 }
 
 bool ReadText(const std::string& what, const std::string& path, std::size_t max, std::string& text, std::string& error)
@@ -115,6 +129,24 @@ bool Set(SServiceOptions& o, const std::string& key, const std::string& value, s
         o.tokenFile = value;
     } else if (key == "scenes") {
         o.scenes = value;
+    } else if (BrokerKey(key) || key == "discovery") {
+        if (!mqtt::SetOption(o.mqtt, key, value, error)) {
+            error = "--" + error;
+            return false;
+        }
+    } else if (key == "prefix") {
+        // ID=TOPIC: the topics of the switcher with that id.
+        const auto eq = value.find('=');
+        mqtt::SOptions check;
+        if (eq == std::string::npos || eq == 0) {
+            error = "--prefix: ID=TOPIC, not '" + value + "'";
+            return false;
+        }
+        if (!mqtt::SetOption(check, "prefix", value.substr(eq + 1), error)) {
+            error = "--" + error;
+            return false;
+        }
+        o.prefixes[value.substr(0, eq)] = check.prefix;
     } else if (key == "interval") {
         const bool digits = !value.empty() && value.size() <= 9 && value.find_first_not_of("0123456789") == std::string::npos;
         const long ms = digits ? std::stol(value) : -1;
@@ -252,6 +284,10 @@ std::optional<SServiceOptions> ParseServiceOptions(const std::vector<std::string
             return std::nullopt;
         }
         std::string key = a.substr(2), value;
+        if (key == "no-discovery") {
+            o.mqtt.discovery = false;
+            continue;
+        }
         if (const auto eq = key.find('='); eq != std::string::npos) {
             value = key.substr(eq + 1);
             key = key.substr(0, eq);
@@ -284,6 +320,33 @@ std::optional<SServiceOptions> ParseServiceOptions(const std::vector<std::string
             error = "two switchers have the id '" + u.id + "': give each a label of its own (ADDRESS=LABEL)";
             return std::nullopt;
         }
+    }
+    if (!o.Broker() && (!o.prefixes.empty() || !o.mqtt.username.empty() || !o.mqtt.tlsCa.empty())) {
+        error = "MQTT settings without a broker: give --broker HOST[:PORT]";
+        return std::nullopt;
+    }
+    std::set<std::string> prefixes;
+    for (const auto& [id, prefix] : o.prefixes) {
+        if (!ids.count(id)) {
+            error = "--prefix " + id + "=" + prefix + ": no switcher has the id '" + id + "'";
+            return std::nullopt;
+        }
+    }
+    for (const SUnitSpec& u : o.units) {
+        // Two switchers on one prefix would each take the other's commands.
+        const std::string prefix = o.prefixes.count(u.id) ? o.prefixes.at(u.id) : "corvane/" + u.id;
+        if (!prefixes.insert(prefix).second) {
+            error = "two switchers have the MQTT prefix '" + prefix + "'";
+            return std::nullopt;
+        }
+    }
+    if (o.mqtt.tlsCert.empty() != o.mqtt.tlsKey.empty()) {
+        error = "--tls-cert and --tls-key go together";
+        return std::nullopt;
+    }
+    if (!o.mqtt.passwordFile.empty() && o.mqtt.username.empty()) {
+        error = "--password-file needs --username";
+        return std::nullopt;
     }
     if (!o.web.empty() && !IsLoopback(o.webAddress) && o.tokenFile.empty()) {
         error = "--web " + o.web + " is not a loopback address: give --token-file FILE too";

@@ -1,13 +1,15 @@
 // corvaned's settings: the switchers (--host, --port, --hosts-file), the API (--web, --web-name,
-// --token-file), scenes and the reading interval; the command line, or a configuration file of
+// --token-file), MQTT (--broker and the bridge's connection options, --prefix ID=TOPIC), scenes and the reading interval; the command line, or a configuration file of
 // KEY = VALUE lines with the same names (read first, so that the command line wins; host and
 // port lines add a switcher each).
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "mqtt/options.h"
 #include "service/unit.h"
 
 namespace corvane::service {
@@ -26,6 +28,11 @@ struct SServiceOptions {
     std::string tokenFile;
     std::string scenes;
     unsigned intervalMs = kDefaultIntervalMs;
+    // MQTT (with broker): the connection's settings as corvane-mqtt takes them; the topics'
+    // prefix per switcher id, where not corvane/<id>.
+    mqtt::SOptions mqtt;
+    std::map<std::string, std::string> prefixes;
+    bool Broker() const { return !mqtt.brokerHost.empty(); }
     bool help = false;
     bool version = false;
 };

@@ -66,7 +66,8 @@ CUnit::~CUnit()
 {
     m_timer.reset();
     for (auto& item : m_queue)
-        item.done({false, "the service is stopping", {}});
+        if (item.done)  // a WebSocket command waits for no answer
+            item.done({false, "the service is stopping", {}});
     m_queue.clear();
     CloseLink();
     m_switcher.reset();

@@ -81,7 +81,8 @@ TEST(ServiceOptions, SwitchersAndTheirIds)
     test::TempDir dir;
     std::ofstream(dir.path + "/site") << "# the site\n192.0.2.20  Lobby North\nCOM3 hall # by the stage\n\n/dev/ttyUSB1\n";
     std::ofstream(dir.path + "/bad") << "192.0.2.20\nnot/an address\n";
-    std::ofstream(dir.path + "/conf") << "host = 192.0.2.30=desk\ninterval = 500\n";
+    std::ofstream(dir.path + "/conf") << "host = 192.0.2.30=desk\ninterval = 500\nbroker = 192.0.2.9:1884\n"
+                                         "prefix = desk=site/desk\ndiscovery = false\n";
     struct Case {
         std::vector<std::string> args;
         std::string result;  // the ids and links, or the error
@@ -97,6 +98,12 @@ TEST(ServiceOptions, SwitchersAndTheirIds)
         {{"--host", "192.0.2.20", "--web", "127.0.0.1:99999"}, "--web: ADDRESS:PORT with a port from 0 to 65535"},
         {{"--host", "192.0.2.20", "--interval", "50"}, "--interval: milliseconds from 100"},
         {{"--host", "192.0.2.20", "--broker2", "x"}, "unknown option --broker2"},
+        {{"--host", "192.0.2.20=a", "--host", "192.0.2.21=b", "--broker", "127.0.0.1", "--prefix", "a=corvane/b"},
+         "two switchers have the MQTT prefix 'corvane/b'"},
+        {{"--host", "192.0.2.20=a", "--broker", "127.0.0.1", "--prefix", "c=site/c"}, "no switcher has the id 'c'"},
+        {{"--host", "192.0.2.20=a", "--broker", "127.0.0.1", "--prefix", "a=site/+"}, "--prefix: a topic without wildcards"},
+        {{"--host", "192.0.2.20=a", "--prefix", "a=site/a"}, "MQTT settings without a broker"},
+        {{"--host", "192.0.2.20=a", "--broker", "127.0.0.1:0"}, "--broker: HOST or HOST:PORT with a port from 1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0] + " " + c.args[1]);
@@ -110,7 +117,12 @@ TEST(ServiceOptions, SwitchersAndTheirIds)
             EXPECT_NE(error.find(c.result), std::string::npos) << error;
     }
     std::string error;
-    EXPECT_EQ(ParseServiceOptions({"--config", dir.path + "/conf", "--host", "192.0.2.1"}, error)->intervalMs, 500u);
+    const auto o = ParseServiceOptions({"--config", dir.path + "/conf", "--host", "192.0.2.1"}, error);
+    ASSERT_TRUE(o) << error;
+    EXPECT_EQ(o->intervalMs, 500u);
+    EXPECT_EQ(o->mqtt.brokerHost + ":" + std::to_string(o->mqtt.BrokerPort()), "192.0.2.9:1884");
+    EXPECT_EQ(o->prefixes, (std::map<std::string, std::string>{{"desk", "site/desk"}}));
+    EXPECT_FALSE(o->mqtt.discovery);
 }
 
 }  // namespace
