@@ -66,13 +66,14 @@ def page_times(com):
             # The page times itself: from the end of the tap (the finger lifted: before that a press
             # may still become a scroll) until the page sets the radio checked.
             d.execute_script("document.querySelector('.result').textContent = '';"
-                             "const r = %s; window.shown = null; let t = null;"
+                             "const r = %s, tap = window.tap = (window.tap || 0) + 1; window.shown = null; let t = null;"
                              "const native = Object.getOwnPropertyDescriptor(HTMLInputElement.prototype, 'checked');"
                              "r.addEventListener('pointerup', () => { t = performance.now(); }, {once: true});"
                              "Object.defineProperty(r, 'checked', {configurable: true,"
                              "  get() { return native.get.call(this); },"
                              "  set(v) { native.set.call(this, v);"
-                             "           if (v && t !== null && window.shown === null) window.shown = performance.now() - t; }});"
+                             "           if (v && t !== null && tap === window.tap && window.shown === null)"
+                             "             window.shown = performance.now() - t; }});"
                              % (radio % i))
             box = d.execute_script("const b = %s.getBoundingClientRect(); return [b.x + b.width / 2,"
                                    " b.y + b.height / 2]" % (radio % i))
