@@ -219,19 +219,25 @@ bool ReadConfig(SOptions& o, const std::string& path, std::string& error)
 
 }  // namespace
 
+std::vector<std::string> ConfigFiles(const std::vector<std::string>& args)
+{
+    std::vector<std::string> paths;
+    for (std::size_t k = 0; k < args.size(); ++k) {
+        if (args[k] == "--config" && k + 1 < args.size())
+            paths.push_back(args[k + 1]);
+        else if (args[k].rfind("--config=", 0) == 0)
+            paths.push_back(args[k].substr(9));
+    }
+    return paths;
+}
+
 std::optional<SOptions> ParseOptions(const std::vector<std::string>& args, std::string& error)
 {
     SOptions o;
     // The file first, wherever --config stands, so that the command line wins.
-    for (std::size_t k = 0; k < args.size(); ++k) {
-        std::optional<std::string> path;
-        if (args[k] == "--config" && k + 1 < args.size())
-            path = args[k + 1];
-        else if (args[k].rfind("--config=", 0) == 0)
-            path = args[k].substr(9);
-        if (path && !ReadConfig(o, *path, error))
+    for (const std::string& path : ConfigFiles(args))
+        if (!ReadConfig(o, path, error))
             return std::nullopt;
-    }
     for (std::size_t k = 0; k < args.size(); ++k) {
         const std::string& a = args[k];
         if (a == "-h" || a == "--help") {

@@ -38,6 +38,10 @@ struct SOptions {
     int BrokerPort() const { return brokerPort ? brokerPort : tlsCa.empty() ? 1883 : 8883; }
 };
 
+// The --config files a command line names, in order: read before its other options, so that
+// the command line wins.
+std::vector<std::string> ConfigFiles(const std::vector<std::string>& args);
+
 // The command line without the program's name; a --config file named on it is read first.
 // Nothing, with error set to one line, when either is wrong.
 std::optional<SOptions> ParseOptions(const std::vector<std::string>& args, std::string& error);

@@ -260,15 +260,9 @@ std::optional<std::vector<SUnitSpec>> ParseHostsText(const std::string& text, st
 std::optional<SServiceOptions> ParseServiceOptions(const std::vector<std::string>& args, std::string& error)
 {
     SServiceOptions o;
-    for (std::size_t k = 0; k < args.size(); ++k) {
-        std::optional<std::string> path;
-        if (args[k] == "--config" && k + 1 < args.size())
-            path = args[k + 1];
-        else if (args[k].rfind("--config=", 0) == 0)
-            path = args[k].substr(9);
-        if (path && !ReadConfig(o, *path, error))
+    for (const std::string& path : mqtt::ConfigFiles(args))
+        if (!ReadConfig(o, path, error))
             return std::nullopt;
-    }
     for (std::size_t k = 0; k < args.size(); ++k) {
         const std::string& a = args[k];
         if (a == "-h" || a == "--help") {
