@@ -1,6 +1,9 @@
 #include "service/unit.h"
 
 #include <algorithm>
+#include <thread>
+
+#include <QCoreApplication>
 
 #include "core/address/address.h"
 #include "core/scene/json.h"
@@ -75,34 +78,64 @@ CUnit::~CUnit()
 
 void CUnit::Start() { Connect(); }
 
+void CUnit::ConnectTcp(const SHostPort& target)
+{
+    m_tcp = std::make_unique<CSocketTcpControl>();
+    m_tcp->onConnected = [this](bool ok) {
+        m_timer->KillTimer(TIMER_CONNECT);
+        m_connecting = false;
+        if (!ok) {
+            // Told from the event loop: the socket that calls this goes with the link.
+            m_refusedWhy = m_tcp->LastError().empty() ? "cannot connect" : m_tcp->LastError();
+            m_timer->SetTimer(TIMER_REFUSED, 0);
+            return;
+        }
+        m_switcher->AttachTcp(m_tcp.get());
+        Connected();
+    };
+    m_tcp->onRead = [this](std::span<const uint8_t> bytes) { m_switcher->Link().OnTcpRead(bytes); };
+    m_tcp->onClosed = [this] { m_switcher->OnLinkLost("the switcher closed the connection"); };
+    m_connecting = true;
+    m_timer->SetTimer(TIMER_CONNECT, kConnectTimeoutMs);
+    m_tcp->Connect(target.ipv4, target.port);
+}
+
 void CUnit::Connect()
 {
     m_failure.clear();
     if (!m_spec.host.empty()) {
-        std::string why;
-        const auto target = ResolveHost(m_spec.host, why);
-        if (!target) {
-            LinkFailed(why);
+        if (const auto address = ParseHost(m_spec.host)) {
+            ConnectTcp(*address);
             return;
         }
-        m_tcp = std::make_unique<CSocketTcpControl>();
-        m_tcp->onConnected = [this](bool ok) {
-            m_timer->KillTimer(TIMER_CONNECT);
-            m_connecting = false;
-            if (!ok) {
-                // Told from the event loop: the socket that calls this goes with the link.
-                m_refusedWhy = m_tcp->LastError().empty() ? "cannot connect" : m_tcp->LastError();
-                m_timer->SetTimer(TIMER_REFUSED, 0);
-                return;
-            }
-            m_switcher->AttachTcp(m_tcp.get());
-            Connected();
-        };
-        m_tcp->onRead = [this](std::span<const uint8_t> bytes) { m_switcher->Link().OnTcpRead(bytes); };
-        m_tcp->onClosed = [this] { m_switcher->OnLinkLost("the switcher closed the connection"); };
+        // A host name is looked up off the event loop: a slow or dead resolver holds up this
+        // switcher only, within the connection's time. Its answer counts only while this attempt
+        // is still the one under way (the ticket goes with the link and with the unit).
+        auto ticket = std::make_shared<int>(0);
+        m_lookup = ticket;
         m_connecting = true;
         m_timer->SetTimer(TIMER_CONNECT, kConnectTimeoutMs);
-        m_tcp->Connect(target->ipv4, target->port);
+        std::thread([this, wanted = std::weak_ptr<int>(ticket), host = m_spec.host] {
+            std::string why;
+            const std::optional<SHostPort> target = ResolveHost(host, why);
+            QCoreApplication* app = QCoreApplication::instance();
+            if (!app)
+                return;  // the program is ending
+            QMetaObject::invokeMethod(
+                app,
+                [this, wanted, target, why] {
+                    if (wanted.expired())
+                        return;
+                    m_lookup.reset();
+                    m_timer->KillTimer(TIMER_CONNECT);
+                    m_connecting = false;
+                    if (target)
+                        ConnectTcp(*target);
+                    else
+                        LinkFailed(why);
+                },
+                Qt::QueuedConnection);
+        }).detach();
         return;
     }
     std::string why;
@@ -142,6 +175,7 @@ void CUnit::CloseLink()
 {
     m_open = false;
     m_connecting = false;
+    m_lookup.reset();  // a lookup still under way is for no link any more
     if (m_timer)
         m_timer->KillTimer(TIMER_CONNECT);
     if (m_switcher)

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/address/address.h"
 #include "core/edid/edid_names.h"
 #include "core/scene/scene.h"
 #include "core/switcher/switcher_state.h"
@@ -106,6 +107,7 @@ private:
         std::function<void(const SUnitResult&)> done;
     };
     void Connect();
+    void ConnectTcp(const SHostPort& target);
     void Connected();
     void LinkFailed(const std::string& why);
     void CloseLink();
@@ -126,6 +128,7 @@ private:
     std::unique_ptr<CQtSerialOwner> m_owner;
     std::unique_ptr<CSerialLink> m_serial;
     std::unique_ptr<CSocketTcpControl> m_tcp;
+    std::shared_ptr<int> m_lookup;  // the ticket of a host-name lookup under way
     std::unique_ptr<CTimerOwner> m_timer;
     std::deque<SQueued> m_queue;
     std::string m_failure;  // the last line the switcher reported
