@@ -31,6 +31,12 @@ std::string Header(const QHttpServerRequest& r, const char* name, bool* present 
 }
 
 QHttpServerResponder::StatusCode Status(int code) { return static_cast<QHttpServerResponder::StatusCode>(code); }
+// The client wants the connection closed after this answer.
+bool WantsClose(const QHttpServerRequest& r)
+{
+    return QByteArray::fromStdString(Header(r, "connection")).toLower().contains("close");
+}
+
 // The web page's files, compiled into the program.
 struct SPageFile {
     std::string body;
@@ -139,11 +145,15 @@ bool CGuardedServer::RequestTaken(QTcpSocket* socket)
     return true;
 }
 
-void CGuardedServer::Answered(QTcpSocket* socket)
+void CGuardedServer::Answered(QTcpSocket* socket, bool close)
 {
     const auto it = m_watch.find(socket);
     if (it == m_watch.end())
         return;
+    if (close) {
+        socket->disconnectFromHost();  // once the answer has left
+        return;
+    }
     SWatch& w = *it->second;
     w.taken = false;
     w.bytes = static_cast<std::size_t>(socket->bytesAvailable());  // a next request already under way
@@ -266,7 +276,7 @@ void CApi::Reply(QTcpSocket* socket, const QHttpServerRequest& request, const SA
                          {"Content-Security-Policy", "default-src 'self'; img-src 'self' data:; connect-src 'self'; frame-ancestors 'none'"},
                          {"Referrer-Policy", "no-referrer"}},
                         Status(a.status));
-        m_server->Answered(socket);
+        m_server->Answered(socket, WantsClose(request));
         return;
     }
     const QByteArray body = QByteArray::fromStdString(a.body + "\n");
@@ -276,7 +286,7 @@ void CApi::Reply(QTcpSocket* socket, const QHttpServerRequest& request, const SA
                         Status(a.status));
     else
         responder.write(body, {{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}}, Status(a.status));
-    m_server->Answered(socket);
+    m_server->Answered(socket, WantsClose(request));
 }
 
 void CApi::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket)
@@ -421,7 +431,8 @@ CApi::SAnswer CApi::Checked(const QHttpServerRequest& request, bool& later, QTcp
     auto responder = std::make_shared<QHttpServerResponder>(makeResponder(request, socket));
     QPointer<QTcpSocket> alive(socket);
     const std::string commandName = command->Name();
-    unit->Enqueue(std::move(*command), [this, responder, alive, unit, commandName](const SUnitResult& r) {
+    const bool close = WantsClose(request);
+    unit->Enqueue(std::move(*command), [this, responder, alive, unit, commandName, close](const SUnitResult& r) {
         if (!alive)
             return;  // the client went; the command was carried out all the same
         std::string answer = std::string("{\"ok\":") + JsonBool(r.ok) + ",\"command\":\"" + commandName + "\"";
@@ -432,7 +443,7 @@ CApi::SAnswer CApi::Checked(const QHttpServerRequest& request, bool& later, QTcp
         answer += ",\"switcher\":" + UnitDocument(*unit) + "}\n";
         responder->write(QByteArray::fromStdString(answer),
                          {{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}});
-        m_server->Answered(alive);
+        m_server->Answered(alive, close);
     });
     later = true;
     return {};

@@ -43,7 +43,8 @@ public:
     // the connection's last request is still unanswered.
     bool RequestTaken(QTcpSocket* socket);
     // Its answer was written: the connection may idle, the byte count starts again.
-    void Answered(QTcpSocket* socket);
+    // close: the client asked for the connection to end with this answer (Connection: close).
+    void Answered(QTcpSocket* socket, bool close = false);
     // The socket now carries a WebSocket: only the client count holds for it.
     void Upgraded(QTcpSocket* socket);
 
