@@ -63,7 +63,8 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 0
 fi
 echo "-- apt install"
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null
+# --reinstall: a run on a machine that has this version installed tries the package just built.
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --reinstall "$deb" >/dev/null
 /usr/bin/corvanectl --version
 /usr/bin/corvane --version
 /usr/bin/corvane-sim --help >/dev/null
