@@ -232,7 +232,7 @@ quint16 CApi::Port() const { return m_server->serverPort(); }
 CUnit* CApi::Find(const std::string& id) const
 {
     for (const auto& u : m_units) {
-        if (u->Spec().id == id)
+        if (u->Place().id == id)
             return u.get();
     }
     return nullptr;
@@ -241,7 +241,7 @@ CUnit* CApi::Find(const std::string& id) const
 std::string CApi::UnitDocument(const CUnit& u) const
 {
     const std::string status = StatusJson(u.State());
-    std::string doc = "{\"id\":" + JsonString(u.Spec().id) + ",\"online\":" + JsonBool(u.Online());
+    std::string doc = "{\"id\":" + JsonString(u.Place().id) + ",\"online\":" + JsonBool(u.Online());
     if (!u.Online())
         doc += ",\"error\":" + JsonString(u.OfflineWhy());
     return doc + "," + status.substr(1);
@@ -375,7 +375,7 @@ CApi::SAnswer CApi::Checked(const QHttpServerRequest& request, bool& later, QTcp
         body += "],\"switchers\":[";
         for (std::size_t i = 0; i < m_units.size(); ++i) {
             const std::string match = m_units[i]->MatchingScene();
-            body += std::string(i ? "," : "") + "{\"id\":" + JsonString(m_units[i]->Spec().id) +
+            body += std::string(i ? "," : "") + "{\"id\":" + JsonString(m_units[i]->Place().id) +
                     ",\"scene\":" + (match.empty() ? "null" : JsonString(match)) + "}";
         }
         return {200, body + "]}"};
@@ -388,10 +388,10 @@ CApi::SAnswer CApi::Checked(const QHttpServerRequest& request, bool& later, QTcp
         std::string body = "[";
         for (std::size_t i = 0; i < m_units.size(); ++i) {
             const CUnit& u = *m_units[i];
-            const std::string& label = u.Spec().label;
-            body += std::string(i ? "," : "") + "{\"id\":" + JsonString(u.Spec().id) +
-                    ",\"name\":" + JsonString(label.empty() ? u.Spec().id : label) +
-                    ",\"link\":" + JsonString(u.Spec().Link()) + ",\"online\":" + JsonBool(u.Online()) + "}";
+            const std::string& label = u.Place().label;
+            body += std::string(i ? "," : "") + "{\"id\":" + JsonString(u.Place().id) +
+                    ",\"name\":" + JsonString(label.empty() ? u.Place().id : label) +
+                    ",\"link\":" + JsonString(u.Place().Link()) + ",\"online\":" + JsonBool(u.Online()) + "}";
         }
         return {200, body + "]"};
     }
@@ -496,7 +496,7 @@ void CApi::Send(QWebSocket* ws, const std::string& text)
 void CApi::Event(const CUnit& unit, const std::string& members)
 {
     const std::string text =
-        "{\"id\":" + JsonString(unit.Spec().id) + ",\"time\":\"" + ChangeTimestamp() + "\"," + members + "}";
+        "{\"id\":" + JsonString(unit.Place().id) + ",\"time\":\"" + ChangeTimestamp() + "\"," + members + "}";
     std::vector<QWebSocket*> all;
     for (auto& [ws, client] : m_clients)
         all.push_back(ws);

@@ -130,8 +130,8 @@ int Serve(int argc, char** argv)
     QCoreApplication app(argc, argv);
     CQtTimers timers;
     std::vector<std::unique_ptr<CUnit>> units;
-    for (const SUnitSpec& spec : options->units)
-        units.push_back(std::make_unique<CUnit>(spec, timers, options->intervalMs, scenes));
+    for (const SUnitPlace& place : options->units)
+        units.push_back(std::make_unique<CUnit>(place, timers, options->intervalMs, scenes));
 
     std::unique_ptr<CApi> api;
     if (!options->web.empty()) {
@@ -164,7 +164,7 @@ int Serve(int argc, char** argv)
         CUnit* unit = u.get();
         unit->onEvent = [unit, &api, &mqttFace](const std::string& members) {
             if (members.rfind("\"online\":", 0) == 0)
-                Log(unit->Spec().id + ": switcher " + (unit->Online() ? "online" : "offline: " + unit->OfflineWhy()));
+                Log(unit->Place().id + ": switcher " + (unit->Online() ? "online" : "offline: " + unit->OfflineWhy()));
             if (api)
                 api->Event(*unit, members);
             if (mqttFace)

@@ -48,14 +48,14 @@ CMqttFace::CMqttFace(mqtt::SOptions options, std::string password, const std::ve
 {
     // Two services of one machine (one per site) each keep their own session: the first switcher
     // names it, as a bridge's id names its own.
-    const std::string first = units.empty() ? std::string("site") : units.front()->Spec().id;
+    const std::string first = units.empty() ? std::string("site") : units.front()->Place().id;
     m_clientId = m_options.clientId.empty() ? "corvaned-" + first + "-" + mqtt::MachineTag() : m_options.clientId;
     m_availability = "corvane/" + mqtt::SanitizeId(m_clientId) + "/availability";
     for (const auto& u : units) {
         auto d = std::make_unique<SDevice>();
         d->unit = u.get();
-        const auto p = prefixes.find(u->Spec().id);
-        d->topics.prefix = p != prefixes.end() ? p->second : "corvane/" + u->Spec().id;
+        const auto p = prefixes.find(u->Place().id);
+        d->topics.prefix = p != prefixes.end() ? p->second : "corvane/" + u->Place().id;
         d->topics.connection = m_availability;
         // Until a reading says otherwise: a switcher left online by an earlier run is not believed.
         d->published[d->topics.Switcher()] = "offline";
@@ -94,7 +94,7 @@ bool CMqttFace::Start(std::string& error)
     if (!m_client->Setup(m_options, m_clientId, m_password, m_availability, error) || !m_client->Start(m_options, error))
         return false;
     for (const auto& d : m_devices)
-        Say(d->unit->Spec().id + ": topics under " + d->topics.prefix);
+        Say(d->unit->Place().id + ": topics under " + d->topics.prefix);
     Say("MQTT client " + m_clientId + ", its availability on " + m_availability);
     return true;
 }
@@ -202,7 +202,7 @@ void CMqttFace::Take(SMessageIn in)
             Sync(d);  // what the command changed before its result, as a watcher expects
 
             if (!r.ok)
-                Say(d.unit->Spec().id + ": " + name + " \"" + (scene ? "(scene)" : mqtt::Excerpt(in.payload)) +
+                Say(d.unit->Place().id + ": " + name + " \"" + (scene ? "(scene)" : mqtt::Excerpt(in.payload)) +
                     "\": " + r.error);
             PublishResult(d, in, name, outcome);
         };
@@ -210,7 +210,7 @@ void CMqttFace::Take(SMessageIn in)
             return;
         refused = {false, std::to_string(kUnitQueueBound) + " commands wait already; this one is not carried out", {}};
     }
-    Say(d.unit->Spec().id + ": " + c.name + " \"" + mqtt::Excerpt(in.payload) + "\": " + refused.error);
+    Say(d.unit->Place().id + ": " + c.name + " \"" + mqtt::Excerpt(in.payload) + "\": " + refused.error);
     PublishResult(d, in, c.name.empty() ? name : c.name, refused);
 }
 
@@ -271,14 +271,14 @@ void CMqttFace::PublishDiscovery(SDevice& d, const mqtt::SPublishedState& state)
     for (const SNamedScene& s : m_scenes)
         presets.push_back(s.name);
     for (const mqtt::SMessage& m :
-         mqtt::DiscoveryMessages(d.topics, m_options.discoveryPrefix, d.unit->Spec().id, Where(d), state, presets))
+         mqtt::DiscoveryMessages(d.topics, m_options.discoveryPrefix, d.unit->Place().id, Where(d), state, presets))
         m_client->Publish(m.topic, m.payload, true);
     d.discoveredFor = state.model + state.version + state.mac;
 }
 
 std::string CMqttFace::Where(const SDevice& d) const
 {
-    const SUnitSpec& s = d.unit->Spec();
+    const SUnitPlace& s = d.unit->Place();
     return !s.label.empty() ? s.label : !s.host.empty() ? s.host : s.port;
 }
 

@@ -201,9 +201,9 @@ bool IsLoopback(const std::string& a)
     return h && (h->ipv4 >> 24) == 127;
 }
 
-std::optional<SUnitSpec> ParseUnit(const std::string& value, bool serial, std::string& error)
+std::optional<SUnitPlace> ParseUnit(const std::string& value, bool serial, std::string& error)
 {
-    SUnitSpec u;
+    SUnitPlace u;
     const auto eq = value.find('=');
     const std::string address = Trim(value.substr(0, eq));
     if (eq != std::string::npos) {
@@ -232,9 +232,9 @@ std::optional<SUnitSpec> ParseUnit(const std::string& value, bool serial, std::s
     return u;
 }
 
-std::optional<std::vector<SUnitSpec>> ParseHostsText(const std::string& text, std::string& error)
+std::optional<std::vector<SUnitPlace>> ParseHostsText(const std::string& text, std::string& error)
 {
-    std::vector<SUnitSpec> units;
+    std::vector<SUnitPlace> units;
     std::istringstream in(text);
     int number = 0;
     for (std::string line; std::getline(in, line);) {
@@ -309,7 +309,7 @@ std::optional<SServiceOptions> ParseServiceOptions(const std::vector<std::string
         return std::nullopt;
     }
     std::set<std::string> ids;
-    for (const SUnitSpec& u : o.units) {
+    for (const SUnitPlace& u : o.units) {
         if (!ids.insert(u.id).second) {
             error = "two switchers have the id '" + u.id + "': give each a label of its own (ADDRESS=LABEL)";
             return std::nullopt;
@@ -326,7 +326,7 @@ std::optional<SServiceOptions> ParseServiceOptions(const std::vector<std::string
             return std::nullopt;
         }
     }
-    for (const SUnitSpec& u : o.units) {
+    for (const SUnitPlace& u : o.units) {
         // Two switchers on one prefix would each take the other's commands.
         const std::string prefix = o.prefixes.count(u.id) ? o.prefixes.at(u.id) : "corvane/" + u.id;
         if (!prefixes.insert(prefix).second) {

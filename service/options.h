@@ -20,7 +20,7 @@ inline constexpr unsigned kMaxIntervalMs = 24 * 3600 * 1000;
 inline constexpr int kDefaultWebPort = 8080;
 
 struct SServiceOptions {
-    std::vector<SUnitSpec> units;
+    std::vector<SUnitPlace> units;
     std::string web;       // ADDRESS:PORT, or empty: no API
     std::string webAddress;
     int webPort = 0;
@@ -43,10 +43,10 @@ std::optional<SServiceOptions> ParseServiceOptions(const std::vector<std::string
 
 // "ADDRESS[:PORT][=LABEL]" or "COMn|DEVICE[=LABEL]" as one switcher; the id from the label, else
 // from the address as the MQTT bridge makes it.
-std::optional<SUnitSpec> ParseUnit(const std::string& value, bool serial, std::string& error);
+std::optional<SUnitPlace> ParseUnit(const std::string& value, bool serial, std::string& error);
 // A hosts file: an address or a serial port a line, optionally a label after blanks ("COM3  lobby"),
 // "#" to the end of a line a comment. The reason names the line.
-std::optional<std::vector<SUnitSpec>> ParseHostsText(const std::string& text, std::string& error);
+std::optional<std::vector<SUnitPlace>> ParseHostsText(const std::string& text, std::string& error);
 
 // Whether the API's address is a loopback one (127.0.0.0/8, ::1, localhost).
 bool IsLoopback(const std::string& address);

@@ -28,7 +28,7 @@ public:
 };
 }  // namespace
 
-std::string SUnitSpec::Link() const { return host.empty() ? "serial " + port : "tcp " + HostWithPort(host); }
+std::string SUnitPlace::Link() const { return host.empty() ? "serial " + port : "tcp " + HostWithPort(host); }
 
 const char* SUnitCommand::Name() const
 {
@@ -56,8 +56,8 @@ std::string SUnitCommand::Fields() const
     return {};
 }
 
-CUnit::CUnit(SUnitSpec spec, ITimerService& timers, unsigned intervalMs, const std::vector<SNamedScene>& scenes)
-    : m_spec(std::move(spec)), m_timers(timers), m_intervalMs(intervalMs), m_scenes(scenes),
+CUnit::CUnit(SUnitPlace place, ITimerService& timers, unsigned intervalMs, const std::vector<SNamedScene>& scenes)
+    : m_place(std::move(place)), m_timers(timers), m_intervalMs(intervalMs), m_scenes(scenes),
       m_tx(std::make_unique<CNullPane>()), m_rx(std::make_unique<CNullPane>())
 {
     m_switcher = std::make_unique<CSwitcher>(timers, *m_tx, *m_rx);
@@ -103,8 +103,8 @@ void CUnit::ConnectTcp(const SHostPort& target)
 void CUnit::Connect()
 {
     m_failure.clear();
-    if (!m_spec.host.empty()) {
-        if (const auto address = ParseHost(m_spec.host)) {
+    if (!m_place.host.empty()) {
+        if (const auto address = ParseHost(m_place.host)) {
             ConnectTcp(*address);
             return;
         }
@@ -115,7 +115,7 @@ void CUnit::Connect()
         m_lookup = ticket;
         m_connecting = true;
         m_timer->SetTimer(TIMER_CONNECT, kConnectTimeoutMs);
-        std::thread([this, wanted = std::weak_ptr<int>(ticket), host = m_spec.host] {
+        std::thread([this, wanted = std::weak_ptr<int>(ticket), host = m_place.host] {
             std::string why;
             const std::optional<SHostPort> target = ResolveHost(host, why);
             QCoreApplication* app = QCoreApplication::instance();
@@ -139,7 +139,7 @@ void CUnit::Connect()
         return;
     }
     std::string why;
-    const auto name = ParsePortName(m_spec.port, why);
+    const auto name = ParsePortName(m_place.port, why);
     if (!name) {
         LinkFailed(why);
         return;
@@ -152,7 +152,7 @@ void CUnit::Connect()
     const bool opened = name->number ? m_serial->OpenPort(m_owner.get(), name->number)
                                      : m_serial->OpenDevice(m_owner.get(), name->device);
     if (!opened) {
-        const std::string text = OpenFailureText(name->number ? "COM" + std::to_string(name->number) : m_spec.port,
+        const std::string text = OpenFailureText(name->number ? "COM" + std::to_string(name->number) : m_place.port,
                                                  m_serial->DevicePath(), m_serial->LastOpenFailure(),
                                                  m_serial->LastOpenError());
         m_serial.reset();

@@ -30,7 +30,7 @@ namespace corvane::service {
 
 // Where one switcher is and what it is called: a TCP address or a serial port, its label, and
 // the id that names it on every face (unique in the process).
-struct SUnitSpec {
+struct SUnitPlace {
     std::string id;
     std::string label;
     std::string host;  // ADDRESS[:PORT], or empty
@@ -74,7 +74,7 @@ inline constexpr unsigned kUnitLongestRetryMs = 10000;
 class CUnit {
 public:
     // timers: the clock of the link and of the readings; scenes: the presets, kept by the caller.
-    CUnit(SUnitSpec spec, ITimerService& timers, unsigned intervalMs, const std::vector<SNamedScene>& scenes);
+    CUnit(SUnitPlace place, ITimerService& timers, unsigned intervalMs, const std::vector<SNamedScene>& scenes);
     ~CUnit();
     CUnit(const CUnit&) = delete;
     CUnit& operator=(const CUnit&) = delete;
@@ -82,7 +82,7 @@ public:
     // Opens the link and starts the readings.
     void Start();
 
-    const SUnitSpec& Spec() const { return m_spec; }
+    const SUnitPlace& Place() const { return m_place; }
     bool Online() const { return m_online; }
     // Why the switcher is offline ("" while online or before the first attempt ended).
     const std::string& OfflineWhy() const { return m_offlineWhy; }
@@ -119,7 +119,7 @@ private:
     void SetOnline(bool online, const std::string& why);
     void OnTimer(unsigned id);
 
-    SUnitSpec m_spec;
+    SUnitPlace m_place;
     ITimerService& m_timers;
     unsigned m_intervalMs;
     const std::vector<SNamedScene>& m_scenes;

@@ -109,7 +109,7 @@ TEST(ServiceOptions, SwitchersAndTheirIds)
         SCOPED_TRACE(c.args[0] + " " + c.args[1]);
         std::string error, got;
         const auto o = ParseServiceOptions(c.args, error);
-        for (const SUnitSpec& u : o ? o->units : std::vector<SUnitSpec>{})
+        for (const SUnitPlace& u : o ? o->units : std::vector<SUnitPlace>{})
             got += u.id + "=" + u.Link() + " ";
         if (o)
             EXPECT_EQ(got, c.result);
