@@ -343,13 +343,7 @@ void CUnit::Carry(SQueued item)
                               if (!result.ok && result.error.empty())
                                   result.error = r.words.empty() ? "the switcher does not match the scene" : r.words;
                               Publish();
-                              const bool lost = r.outcome == EOutcome::LinkLost || r.outcome == EOutcome::TimedOut;
-                              Finish(*shared, result);
-                              if (lost) {
-                                  LinkFailed(r.words);
-                                  return;
-                              }
-                              Next();
+                              Ended(*shared, result, r);
                           });
         return;
     }
@@ -370,14 +364,20 @@ void CUnit::Carry(SQueued item)
         SUnitResult result{r.Ok(), r.Ok() ? "" : r.words, {}};
         if (!result.ok && result.error.empty())
             result.error = m_failure.empty() ? "the switcher did not do it" : m_failure;
-        const bool lost = r.outcome == EOutcome::LinkLost || r.outcome == EOutcome::TimedOut;
-        Finish(*shared, result);
-        if (lost) {
-            LinkFailed(r.words);
-            return;
-        }
-        Next();
+        Ended(*shared, result, r);
     });
+}
+
+void CUnit::Ended(const SQueued& item, SUnitResult result, const SResult& r)
+{
+    // A link lost or gone silent ends with the command: the next waits for a new link.
+    const bool lost = r.outcome == EOutcome::LinkLost || r.outcome == EOutcome::TimedOut;
+    Finish(item, std::move(result));
+    if (lost) {
+        LinkFailed(r.words);
+        return;
+    }
+    Next();
 }
 
 void CUnit::Finish(const SQueued& item, SUnitResult result)

@@ -20,6 +20,7 @@
 
 namespace corvane {
 class CSwitcher;
+struct SResult;
 class CSocketTcpControl;
 class CSerialLink;
 class CQtSerialOwner;
@@ -115,6 +116,8 @@ private:
     void Read(std::function<void(bool)> then);
     void Carry(SQueued item);
     void Finish(const SQueued& item, SUnitResult result);
+    // A command carried out: its result told, then the link dropped if lost, else the next one.
+    void Ended(const SQueued& item, SUnitResult result, const SResult& r);
     void Publish();
     void SetOnline(bool online, const std::string& why);
     void OnTimer(unsigned id);
