@@ -168,7 +168,6 @@ int RunStatus(Args args, std::ostream& out, std::ostream& err)
     if (!run.Run(run.ReadSettings(true)).Ok() || !run.Run(run.ReadDevice()).Ok())
         return kExitFailed;
     const SSwitcherState& v = run.State();
-    const auto& routes = v.routes;
     const auto& names = v.edids;
     const SDeviceInfo& device = *v.device;
     if (c.json) {

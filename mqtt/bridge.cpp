@@ -75,61 +75,80 @@ int CBridge::Run(const volatile std::sig_atomic_t* stop)
 
 int CBridge::RemoveDiscovery()
 {
-    m_client = std::make_unique<CMqttClient>();
+    return RemoveRetained(m_options, m_clientId, m_password, {{m_topics, m_id}}, "the bridge of " + m_topics.prefix,
+                          "corvane-mqtt");
+}
+
+int RemoveRetained(const SOptions& options, const std::string& clientId, const std::string& password,
+                   const std::vector<SRetainedDevice>& devices, const std::string& running, const std::string& program)
+{
+    const auto say = [&program](const std::string& line) { LogAs(program, line); };
+    CMqttClient client;
+    client.program = program;
     std::string error;
-    // A client id of its own: the running bridge's session is not taken over.
-    const std::string clientId = m_clientId + "-removal";
     std::mutex lock;
     std::condition_variable seen;
     std::optional<std::string> availability;
     bool synced = false;
-    const std::string sync = m_topics.prefix + "/removal/" + std::to_string(getpid());
-    m_client->onMessage = [&](const mosquitto_message& m, const SReply&) {
+    // Every device shares the one availability of the connection that publishes them.
+    const std::string connection = devices.empty() ? std::string() : devices.front().topics.Bridge();
+    const std::string sync = (devices.empty() ? std::string("corvane") : devices.front().topics.prefix) + "/removal/" +
+                             std::to_string(getpid());
+    client.onMessage = [&](const mosquitto_message& m, const SReply&) {
         std::lock_guard hold(lock);
         if (m.topic == sync)
             synced = true;
-        else if (m.topic == m_topics.Bridge())
+        else if (m.topic == connection)
             availability = std::string(static_cast<const char*>(m.payload), static_cast<std::size_t>(std::max(0, m.payloadlen)));
         seen.notify_all();
     };
-    if (!m_client->Setup(m_options, clientId, m_password, "", error) || !m_client->Start(m_options, error)) {
-        Log(error);
+    // A client id of its own: the running connection's session is not taken over.
+    if (!client.Setup(options, clientId + "-removal", password, "", error) || !client.Start(options, error)) {
+        say(error);
         return 1;
     }
-    if (!m_client->WaitConnected(std::chrono::seconds(10))) {
-        Log("the broker did not take the connection within 10 s; nothing removed");
+    if (!client.WaitConnected(std::chrono::seconds(10))) {
+        say("the broker did not take the connection within 10 s; nothing removed");
         return 1;
     }
-    if (!m_options.force) {
+    if (!options.force) {
         // The broker sends what it retained on a subscription before a message published after it.
-        m_client->Subscribe({m_topics.Bridge(), sync});
-        m_client->Publish(sync, "", false);
+        client.Subscribe({connection, sync});
+        client.Publish(sync, "", false);
         std::unique_lock hold(lock);
         if (!seen.wait_for(hold, std::chrono::seconds(10), [&] { return synced; })) {
-            Log("the broker did not say whether the bridge runs within 10 s; nothing removed");
+            say("the broker did not say whether " + running + " runs within 10 s; nothing removed");
             return 1;
         }
         if (availability == "online") {
-            Log("the bridge of " + m_topics.prefix + " is running (" + m_topics.Bridge() +
-                " is online): stop it first, or give --force; nothing removed");
+            say(running + " is running (" + connection + " is online): stop it first, or give --force; nothing removed");
             return 1;
         }
     }
-    std::vector<SMessage> gone = DiscoveryRemoval(m_topics, m_options.discoveryPrefix, m_id);
-    for (const SMessage& m : StateMessages(m_topics, {}))
-        gone.push_back({m.topic, ""});
-    gone.push_back({m_topics.Switcher(), ""});
-    gone.push_back({m_topics.Bridge(), ""});
-    gone.push_back({m_topics.Preset(), ""});
-    for (const SMessage& m : gone)
-        m_client->Publish(m.topic, "", true);
-    const bool done = m_client->WaitAcknowledged(std::chrono::seconds(10));
-    m_client->Disconnect();
+    std::vector<std::string> gone;
+    const auto add = [&gone](const std::string& topic) {
+        if (std::find(gone.begin(), gone.end(), topic) == gone.end())
+            gone.push_back(topic);
+    };
+    for (const SRetainedDevice& d : devices) {
+        for (const SMessage& m : DiscoveryRemoval(d.topics, options.discoveryPrefix, d.id))
+            add(m.topic);
+        for (const SMessage& m : StateMessages(d.topics, {}))
+            add(m.topic);
+        add(d.topics.Switcher());
+        add(d.topics.Preset());
+    }
+    add(connection);
+    for (const std::string& topic : gone)
+        client.Publish(topic, "", true);
+    const bool done = client.WaitAcknowledged(std::chrono::seconds(10));
+    client.Disconnect();
     if (!done) {
-        Log("the broker did not confirm every removal");
+        say("the broker did not confirm every removal");
         return 1;
     }
-    Log("removed " + std::to_string(gone.size()) + " retained topics of " + m_topics.prefix);
+    say("removed " + std::to_string(gone.size()) + " retained topics of " +
+        (devices.size() == 1 ? devices.front().topics.prefix : std::to_string(devices.size()) + " switchers"));
     return 0;
 }
 

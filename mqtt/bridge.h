@@ -73,6 +73,18 @@ struct SReply {
     std::string topic, correlation;
 };
 
+// The retained topics of one device: its prefix and its discovery id.
+struct SRetainedDevice {
+    STopics topics;
+    std::string id;
+};
+// Clears every retained topic of the devices (discovery documents, states, availabilities) and
+// of the connection that publishes them; 0 when the broker took every removal. Refused while
+// that connection is online (running: who it is, for the refusal) unless options.force.
+// program: the name the log lines start with.
+int RemoveRetained(const SOptions& options, const std::string& clientId, const std::string& password,
+                   const std::vector<SRetainedDevice>& devices, const std::string& running, const std::string& program);
+
 class CBridge {
 public:
     CBridge(SOptions options, std::string password);

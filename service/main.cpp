@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <sstream>
@@ -118,20 +119,34 @@ int Serve(int argc, char** argv)
         }
         password = *secret;
     }
+    if (options->mqtt.removeDiscovery) {
+        const SSiteTopics site = SiteTopics(options->mqtt, options->units, options->prefixes);
+        return mqtt::RemoveRetained(options->mqtt, site.clientId, password, site.devices, "the service " + site.clientId,
+                                    "corvaned");
+    }
+    // The presets, read at start and again at every refresh: true when their names changed.
     std::vector<SNamedScene> scenes;
-    if (!options->scenes.empty()) {
+    const auto readScenes = [&scenes, &options] {
+        if (options->scenes.empty())
+            return false;
         std::vector<std::string> problems;
+        std::vector<SNamedScene> now;
         for (auto& p : mqtt::ReadPresets(options->scenes, problems))
-            scenes.push_back({p.name, p.scene});
+            now.push_back({p.name, p.scene});
         for (const auto& p : problems)
             Log("--scenes: " + p);
-    }
+        const bool renamed = !std::equal(now.begin(), now.end(), scenes.begin(), scenes.end(),
+                                         [](const SNamedScene& a, const SNamedScene& b) { return a.name == b.name; });
+        scenes = std::move(now);
+        return renamed;
+    };
+    readScenes();
 
     QCoreApplication app(argc, argv);
     CQtTimers timers;
     std::vector<std::unique_ptr<CUnit>> units;
     for (const SUnitPlace& place : options->units)
-        units.push_back(std::make_unique<CUnit>(place, timers, options->intervalMs, scenes));
+        units.push_back(std::make_unique<CUnit>(place, timers, options->intervalMs, scenes, options->mqtt.link.trace));
 
     std::unique_ptr<CApi> api;
     if (!options->web.empty()) {
@@ -169,6 +184,10 @@ int Serve(int argc, char** argv)
                 api->Event(*unit, members);
             if (mqttFace)
                 mqttFace->Event(*unit);
+        };
+        unit->onRefresh = [&readScenes, &mqttFace] {
+            if (readScenes() && mqttFace)
+                mqttFace->PresetsChanged();
         };
         unit->Start();
     }

@@ -42,21 +42,40 @@ bool ToUnitCommand(const mqtt::SCommand& c, const std::vector<SNamedScene>& scen
 }
 }  // namespace
 
+SSiteTopics SiteTopics(const mqtt::SOptions& options, const std::vector<SUnitPlace>& places,
+                       const std::map<std::string, std::string>& prefixes)
+{
+    SSiteTopics site;
+    // Two services of one machine (one per site) each keep their own session: the first switcher
+    // names it, as a bridge's id names its own.
+    const std::string first = places.empty() ? std::string("site") : places.front().id;
+    site.clientId = options.clientId.empty() ? "corvaned-" + first + "-" + mqtt::MachineTag() : options.clientId;
+    site.availability = "corvane/" + mqtt::SanitizeId(site.clientId) + "/availability";
+    for (const SUnitPlace& place : places) {
+        mqtt::SRetainedDevice d;
+        d.id = place.id;
+        const auto p = prefixes.find(place.id);
+        d.topics.prefix = p != prefixes.end() ? p->second : "corvane/" + place.id;
+        d.topics.connection = site.availability;
+        site.devices.push_back(std::move(d));
+    }
+    return site;
+}
+
 CMqttFace::CMqttFace(mqtt::SOptions options, std::string password, const std::vector<std::unique_ptr<CUnit>>& units,
                      const std::map<std::string, std::string>& prefixes, const std::vector<SNamedScene>& scenes)
     : m_options(std::move(options)), m_password(std::move(password)), m_scenes(scenes)
 {
-    // Two services of one machine (one per site) each keep their own session: the first switcher
-    // names it, as a bridge's id names its own.
-    const std::string first = units.empty() ? std::string("site") : units.front()->Place().id;
-    m_clientId = m_options.clientId.empty() ? "corvaned-" + first + "-" + mqtt::MachineTag() : m_options.clientId;
-    m_availability = "corvane/" + mqtt::SanitizeId(m_clientId) + "/availability";
-    for (const auto& u : units) {
+    std::vector<SUnitPlace> places;
+    for (const auto& u : units)
+        places.push_back(u->Place());
+    SSiteTopics site = SiteTopics(m_options, places, prefixes);
+    m_clientId = site.clientId;
+    m_availability = site.availability;
+    for (std::size_t k = 0; k < units.size(); ++k) {
         auto d = std::make_unique<SDevice>();
-        d->unit = u.get();
-        const auto p = prefixes.find(u->Place().id);
-        d->topics.prefix = p != prefixes.end() ? p->second : "corvane/" + u->Place().id;
-        d->topics.connection = m_availability;
+        d->unit = units[k].get();
+        d->topics = std::move(site.devices[k].topics);
         // Until a reading says otherwise: a switcher left online by an earlier run is not believed.
         d->published[d->topics.Switcher()] = "offline";
         m_devices.push_back(std::move(d));
@@ -226,6 +245,14 @@ void CMqttFace::Event(const CUnit& unit)
             device->due = false;
             Sync(*device);
         }, Qt::QueuedConnection);
+    }
+}
+
+void CMqttFace::PresetsChanged()
+{
+    for (auto& d : m_devices) {
+        d->discoveredFor = "-";
+        Sync(*d);
     }
 }
 

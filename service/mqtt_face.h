@@ -17,6 +17,7 @@
 
 #include <QObject>
 
+#include "mqtt/bridge.h"
 #include "mqtt/options.h"
 #include "mqtt/topics.h"
 #include "service/unit.h"
@@ -30,9 +31,18 @@ struct SReply;
 
 namespace corvane::service {
 
+// The MQTT names of a site: its connection's client id and availability topic, and each
+// switcher's topics and discovery id, in the order of the places.
+struct SSiteTopics {
+    std::string clientId, availability;
+    std::vector<mqtt::SRetainedDevice> devices;
+};
+// prefixes: the prefix of a switcher id where not corvane/<id>.
+SSiteTopics SiteTopics(const mqtt::SOptions& options, const std::vector<SUnitPlace>& places,
+                       const std::map<std::string, std::string>& prefixes);
+
 class CMqttFace {
 public:
-    // prefixes: the prefix of a switcher id where not corvane/<id>.
     CMqttFace(mqtt::SOptions options, std::string password, const std::vector<std::unique_ptr<CUnit>>& units,
               const std::map<std::string, std::string>& prefixes, const std::vector<SNamedScene>& scenes);
     ~CMqttFace();
@@ -47,6 +57,8 @@ public:
     void Stop();
     // Something changed on a switcher (CUnit::onEvent): its topics follow once the change is in.
     void Event(const CUnit& unit);
+    // The presets were read again with other names: every device's discovery is made again.
+    void PresetsChanged();
 
     const std::string& ClientId() const { return m_clientId; }
     const std::string& Availability() const { return m_availability; }

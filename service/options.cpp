@@ -34,6 +34,11 @@ const char kServiceUsage[] =
     "                             --tls-key, --discovery-prefix, --no-discovery, --client-id,\n"
     "                             --keepalive, --mqtt-version\n"
     "  --prefix ID=TOPIC          the MQTT topics' prefix of switcher ID (default corvane/ID)\n"
+    "  --remove-discovery         remove every switcher's discovery documents and retained\n"
+    "                             topics from the broker, then end (refused while the service\n"
+    "                             runs, unless --force)\n"
+    "  --trace                    every frame to and from each switcher on standard error,\n"
+    "                             after the switcher's id\n"
     "  --help, --version\n";
 
 namespace {
@@ -55,6 +60,9 @@ bool Valued(const std::string& key)
 {
     return BrokerKey(key) || std::any_of(std::begin(kValued), std::end(kValued), [&](const char* k) { return key == k; });
 }
+
+// Switches: given alone on the command line, or KEY = true|false.
+bool Flag(const std::string& key) { return key == "remove-discovery" || key == "force" || key == "trace"; }
 
 bool ReadText(const std::string& what, const std::string& path, std::size_t max, std::string& text, std::string& error)
 {
@@ -129,7 +137,7 @@ bool Set(SServiceOptions& o, const std::string& key, const std::string& value, s
         o.tokenFile = value;
     } else if (key == "scenes") {
         o.scenes = value;
-    } else if (BrokerKey(key) || key == "discovery") {
+    } else if (BrokerKey(key) || key == "discovery" || Flag(key)) {
         if (!mqtt::SetOption(o.mqtt, key, value, error)) {
             error = "--" + error;
             return false;
@@ -291,8 +299,10 @@ std::optional<SServiceOptions> ParseServiceOptions(const std::vector<std::string
                 return std::nullopt;
             }
             value = args[++k];
+        } else if (Flag(key)) {
+            value = "true";
         }
-        if (!Valued(key)) {
+        if (!Valued(key) && !Flag(key)) {
             error = "unknown option --" + key;
             return std::nullopt;
         }
@@ -315,7 +325,7 @@ std::optional<SServiceOptions> ParseServiceOptions(const std::vector<std::string
             return std::nullopt;
         }
     }
-    if (!o.Broker() && (!o.prefixes.empty() || !o.mqtt.username.empty() || !o.mqtt.tlsCa.empty())) {
+    if (!o.Broker() && (!o.prefixes.empty() || !o.mqtt.username.empty() || !o.mqtt.tlsCa.empty() || o.mqtt.removeDiscovery)) {
         error = "MQTT settings without a broker: give --broker HOST[:PORT]";
         return std::nullopt;
     }

@@ -28,8 +28,9 @@ struct SServiceOptions {
     std::string tokenFile;
     std::string scenes;
     unsigned intervalMs = kDefaultIntervalMs;
-    // MQTT (with broker): the connection's settings as corvane-mqtt takes them; the topics'
-    // prefix per switcher id, where not corvane/<id>.
+    // MQTT (with broker): the connection's settings as corvane-mqtt takes them, --remove-discovery
+    // and --force among them; the topics' prefix per switcher id, where not corvane/<id>.
+    // mqtt.link.trace (--trace): every switcher's frames on standard error, with a broker or not.
     mqtt::SOptions mqtt;
     std::map<std::string, std::string> prefixes;
     bool Broker() const { return !mqtt.brokerHost.empty(); }

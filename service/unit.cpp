@@ -1,6 +1,7 @@
 #include "service/unit.h"
 
 #include <algorithm>
+#include <iostream>
 #include <thread>
 
 #include <QCoreApplication>
@@ -20,7 +21,7 @@ namespace corvane::service {
 namespace {
 enum : unsigned { TIMER_READ = 1, TIMER_CONNECT = 2, TIMER_REFUSED = 3 };
 
-// The service keeps no byte log: the panes take the frames and drop them.
+// Without --trace the service keeps no byte log: the panes take the frames and drop them.
 class CNullPane final : public ILogPane {
 public:
     void Insert(std::string_view) override {}
@@ -56,10 +57,17 @@ std::string SUnitCommand::Fields() const
     return {};
 }
 
-CUnit::CUnit(SUnitPlace place, ITimerService& timers, unsigned intervalMs, const std::vector<SNamedScene>& scenes)
-    : m_place(std::move(place)), m_timers(timers), m_intervalMs(intervalMs), m_scenes(scenes),
-      m_tx(std::make_unique<CNullPane>()), m_rx(std::make_unique<CNullPane>())
+CUnit::CUnit(SUnitPlace place, ITimerService& timers, unsigned intervalMs, const std::vector<SNamedScene>& scenes,
+             bool trace)
+    : m_place(std::move(place)), m_timers(timers), m_intervalMs(intervalMs), m_scenes(scenes)
 {
+    if (trace) {
+        m_tx = std::make_unique<detail::CTracePane>(&std::cerr, m_place.id + ": TX");
+        m_rx = std::make_unique<detail::CTracePane>(&std::cerr, m_place.id + ": RX");
+    } else {
+        m_tx = std::make_unique<CNullPane>();
+        m_rx = std::make_unique<CNullPane>();
+    }
     m_switcher = std::make_unique<CSwitcher>(timers, *m_tx, *m_rx);
     m_switcher->SetFailureReporter([this](const std::string& line) { m_failure = line; });
     m_timer = std::make_unique<CTimerOwner>(timers, [this](unsigned id) { OnTimer(id); });
@@ -323,6 +331,9 @@ void CUnit::Carry(SQueued item)
     auto shared = std::make_shared<SQueued>(std::move(item));
     const SUnitCommand& c = shared->command;
     if (c.kind == K::Refresh) {
+        if (onRefresh) {
+            onRefresh();
+        }
         Read([this, shared](bool ok) {
             Finish(*shared, ok ? SUnitResult{true, {}, {}} : SUnitResult{false, m_offlineWhy, {}});
         });

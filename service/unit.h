@@ -74,8 +74,10 @@ inline constexpr unsigned kUnitLongestRetryMs = 10000;
 
 class CUnit {
 public:
-    // timers: the clock of the link and of the readings; scenes: the presets, kept by the caller.
-    CUnit(SUnitPlace place, ITimerService& timers, unsigned intervalMs, const std::vector<SNamedScene>& scenes);
+    // timers: the clock of the link and of the readings; scenes: the presets, kept by the caller;
+    // trace: every frame on standard error, after the id ("hall: TX A5 5B ...").
+    CUnit(SUnitPlace place, ITimerService& timers, unsigned intervalMs, const std::vector<SNamedScene>& scenes,
+          bool trace = false);
     ~CUnit();
     CUnit(const CUnit&) = delete;
     CUnit& operator=(const CUnit&) = delete;
@@ -101,6 +103,8 @@ public:
     // Every change the service tells: a JSON object's members without braces, a change as
     // corvanectl watch --json gives it, "online", or a command's result.
     std::function<void(const std::string& members)> onEvent;
+    // A refresh is being carried out, before its reading (the presets are read again).
+    std::function<void()> onRefresh;
 
 private:
     struct SQueued {

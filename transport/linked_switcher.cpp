@@ -45,7 +45,7 @@ void detail::CTracePane::Insert(std::string_view text)
         while (!m_line.empty() && m_line.back() == ' ')
             m_line.pop_back();
         if (!m_line.empty())
-            *m_err << m_prefix << ' ' << m_line << '\n' << std::flush;
+            *m_err << (m_prefix + (' ' + m_line) + '\n') << std::flush;  // one write: lines of other threads stay whole
         m_line.clear();
     }
 }

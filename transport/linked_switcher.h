@@ -73,13 +73,14 @@ namespace detail {
 // A log pane as trace lines on the error stream: "TX A5 5B ...", one line per frame or block.
 class CTracePane final : public ILogPane {
 public:
-    CTracePane(std::ostream* err, const char* prefix) : m_err(err), m_prefix(prefix) {}
+    // prefix: "TX", "RX", or with the switcher's name before it ("hall: TX").
+    CTracePane(std::ostream* err, std::string prefix) : m_err(err), m_prefix(std::move(prefix)) {}
     void Insert(std::string_view text) override;
     void Clear() override {}
 
 private:
     std::ostream* m_err;
-    const char* m_prefix;
+    std::string m_prefix;
     std::string m_line;
 };
 // What the switcher runs on, made before it and gone after it: the event loop's application

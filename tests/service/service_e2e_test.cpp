@@ -157,6 +157,10 @@ TEST_F(ServiceTest, EveryEndpointMatchesTheDocument)
     }
     const HttpReply scenes = service->Get("/api/scenes");
     EXPECT_NE(scenes.body.find(R"({"id":"lobby","scene":"movie"})"), std::string::npos) << scenes.body;
+    // A refresh reads the presets again.
+    std::filesystem::copy_file(dir.path + "/scenes/movie.json", dir.path + "/scenes/show.json");
+    ASSERT_EQ(service->Post("/api/switchers/hall/refresh", "").status, 200);
+    EXPECT_NE(service->Get("/api/scenes").body.find(R"("show")"), std::string::npos);
     EXPECT_NE(service->Get("/api/switchers").body.find(R"({"id":"lobby","name":"Lobby","link":"tcp 127.0.0.1:)" + simPort + R"(","online":true})"), std::string::npos);
 }
 

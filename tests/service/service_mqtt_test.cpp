@@ -26,11 +26,13 @@ TEST(ServiceMqtt, TwoSwitchersOnOneConnectionBesideTheApi)
     SimProcess hall({"--tcp", "0", "--fault", "delay=1000:02 03 02 00 01:1"}, dir.path);
     SimProcess lobby({"--tcp", "0", "--quiet"}, dir.path);
     const std::string availability = "corvane/test-site/availability";
-    Service service({"--host", "127.0.0.1:" + hall.Find("tcp: 127.0.0.1:(\\d+)") + "=hall", "--host",
-                     "127.0.0.1:" + lobby.Find("tcp: 127.0.0.1:(\\d+)") + "=lobby", "--prefix", "lobby=site/lobby",
-                     "--web", "127.0.0.1:0", "--broker", "127.0.0.1:" + std::to_string(broker.port), "--client-id",
-                     "test-site", "--interval", "1000"},
-                    dir.path);
+    const std::vector<std::string> site{"--host", "127.0.0.1:" + hall.Find("tcp: 127.0.0.1:(\\d+)") + "=hall", "--host",
+                                       "127.0.0.1:" + lobby.Find("tcp: 127.0.0.1:(\\d+)") + "=lobby", "--prefix",
+                                       "lobby=site/lobby", "--broker", "127.0.0.1:" + std::to_string(broker.port),
+                                       "--client-id", "test-site"};
+    std::vector<std::string> args = site;
+    args.insert(args.end(), {"--web", "127.0.0.1:0", "--interval", "1000", "--trace"});
+    Service service(args, dir.path);
     ASSERT_NE(service.port, 0) << service.log;
     Watcher w(broker.port);
     ASSERT_GE(w.Await(availability, "online"), 0) << service.log;
@@ -55,6 +57,7 @@ TEST(ServiceMqtt, TwoSwitchersOnOneConnectionBesideTheApi)
     w.Publish("corvane/hall/output/1/input/set", "3");
     api.join();
     ASSERT_TRUE(held) << hall.first;
+    EXPECT_NE(service.LineWith("hall: TX A5 5B 02 03 02 00 01"), "") << "traced after the switcher's id";
     EXPECT_EQ(apiInput, 2) << "the MQTT command went ahead of the API's";
     ASSERT_GE(w.Await("corvane/hall/result", R"({"command":"output/1/input","value":"3","ok":true,"error":""})", from), 0);
     std::vector<std::string> seen;
@@ -93,10 +96,21 @@ TEST(ServiceMqtt, TwoSwitchersOnOneConnectionBesideTheApi)
     EXPECT_LE(refused.size(), 8u);
     for (const auto& m : refused)
         EXPECT_NE(m.payload.find(full), std::string::npos) << m.payload;
+    // Removing the site's topics is refused while it runs.
+    std::vector<std::string> removal = site;
+    removal.push_back("--remove-discovery");
+    Child early(CORVANED_PATH, removal, {});
+    EXPECT_NE(early.LineWith("the service test-site is running (" + availability + " is online)"), "") << early.log;
+    EXPECT_EQ(early.Wait(), 1);
     // A stop, with commands still waiting, says the connection is gone.
     EXPECT_EQ(service.Terminate(), 0) << service.log;
     hall.Signal(SIGCONT);
     EXPECT_GE(w.Await(availability, "offline", from), 0);
+    // Stopped, the removal leaves nothing of either switcher or of the connection retained.
+    Child remover(CORVANED_PATH, removal, {});
+    EXPECT_EQ(remover.Wait(), 0) << remover.log;
+    Watcher after(broker.port, {"homeassistant/#", "corvane/#", "site/#"});
+    EXPECT_EQ(after.Count(), 0u) << (after.Count() ? after.On("", 0).front().topic : "");
 }
 
 }  // namespace
