@@ -18,6 +18,7 @@
 #include "service/mqtt_face.h"
 #include "service/options.h"
 #include "service/unit.h"
+#include "transport/epoll_dispatcher.h"
 #include "transport/linked_switcher.h"
 #include "transport/qt_timers.h"
 
@@ -142,6 +143,8 @@ int Serve(int argc, char** argv)
     };
     readScenes();
 
+    // Every switcher's socket is on this one loop: it waits with epoll, not on all of them at once.
+    QCoreApplication::setEventDispatcher(new CEpollDispatcher);
     QCoreApplication app(argc, argv);
     CQtTimers timers;
     std::vector<std::unique_ptr<CUnit>> units;
