@@ -1,5 +1,7 @@
 #include "service/options.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -128,11 +130,18 @@ bool Set(SServiceOptions& o, const std::string& key, const std::string& value, s
         o.webAddress = address;
         o.webPort = port;
     } else if (key == "web-name") {
-        if (value.empty() || value.find_first_of(" \t/:@") != std::string::npos) {
-            error = "--web-name: a host name, not '" + value + "'";
+        // A host name, an IPv4 address, or an IPv6 address bare or in brackets.
+        const bool bracketed = value.size() > 2 && value.front() == '[' && value.back() == ']';
+        const std::string bare = bracketed ? value.substr(1, value.size() - 2) : value;
+        in6_addr v6{};
+        if (inet_pton(AF_INET6, bare.c_str(), &v6) == 1) {
+            o.webNames.push_back("[" + bare + "]");
+        } else if (value.empty() || value.find_first_of(" \t/:@[]") != std::string::npos) {
+            error = "--web-name: a host name or address, not '" + value + "'";
             return false;
+        } else {
+            o.webNames.push_back(value);
         }
-        o.webNames.push_back(value);
     } else if (key == "token-file") {
         o.tokenFile = value;
     } else if (key == "scenes") {

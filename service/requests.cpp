@@ -1,7 +1,12 @@
 #include "service/requests.h"
 
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 #include "core/scene/json.h"
 
@@ -92,6 +97,32 @@ std::string HostPart(std::string_view value, bool origin)
     return h;
 }
 
+namespace {
+// Whether an address literal ("192.0.2.1", "fe80::1") is one of the machine's interfaces' now.
+bool IsMachineAddress(const std::string& text)
+{
+    in_addr v4{};
+    in6_addr v6{};
+    const bool isV4 = inet_pton(AF_INET, text.c_str(), &v4) == 1;
+    if (!isV4 && inet_pton(AF_INET6, text.c_str(), &v6) != 1)
+        return false;
+    ifaddrs* all = nullptr;
+    if (getifaddrs(&all) != 0)
+        return false;
+    bool found = false;
+    for (const ifaddrs* a = all; a && !found; a = a->ifa_next) {
+        if (!a->ifa_addr)
+            continue;
+        if (isV4 && a->ifa_addr->sa_family == AF_INET)
+            found = std::memcmp(&reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr, &v4, sizeof v4) == 0;
+        else if (!isV4 && a->ifa_addr->sa_family == AF_INET6)
+            found = std::memcmp(&reinterpret_cast<const sockaddr_in6*>(a->ifa_addr)->sin6_addr, &v6, sizeof v6) == 0;
+    }
+    freeifaddrs(all);
+    return found;
+}
+}  // namespace
+
 SAllowedHosts AllowedHosts(const std::string& boundAddress, const std::vector<std::string>& webNames)
 {
     SAllowedHosts a{{"localhost", "127.0.0.1", "::1"}};
@@ -105,7 +136,7 @@ SAllowedHosts AllowedHosts(const std::string& boundAddress, const std::vector<st
 bool SAllowedHosts::Allows(std::string_view hostHeader) const
 {
     const std::string h = HostPart(hostHeader, false);
-    return !h.empty() && std::find(names.begin(), names.end(), h) != names.end();
+    return !h.empty() && (std::find(names.begin(), names.end(), h) != names.end() || (machine && IsMachineAddress(h)));
 }
 
 bool SAllowedHosts::AllowsOrigin(std::string_view origin, bool present) const
@@ -113,7 +144,7 @@ bool SAllowedHosts::AllowsOrigin(std::string_view origin, bool present) const
     if (!present)
         return true;
     const std::string h = HostPart(origin, true);
-    return !h.empty() && std::find(names.begin(), names.end(), h) != names.end();
+    return !h.empty() && (std::find(names.begin(), names.end(), h) != names.end() || (machine && IsMachineAddress(h)));
 }
 
 bool SameSecret(std::string_view a, std::string_view b)

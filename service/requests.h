@@ -23,6 +23,9 @@ std::string HostPart(std::string_view value, bool origin);
 // The names the service answers to: the loopback names, the bound address and --web-name.
 struct SAllowedHosts {
     std::vector<std::string> names;
+    // Bound to every address: the machine's own addresses too, as they are when a request comes
+    // (a page that reached the service by its address names nothing foreign).
+    bool machine = false;
     bool Allows(std::string_view hostHeader) const;
     // A missing Origin (not a browser) passes; "null" and any other site do not.
     bool AllowsOrigin(std::string_view origin, bool present) const;

@@ -397,7 +397,8 @@ TEST(ServiceStart, RefusalsAndTheTokenOffLoopback)
     }
     const std::vector<std::string> inside{ip, "netns", "exec", ns};
     SimProcess sim({"--tcp", "0", "--quiet"}, dir.path, inside);
-    Service service({"--host", "127.0.0.1:" + sim.Find("tcp: 127.0.0.1:(\\d+)") + "=desk", "--web", "192.0.2.1:0",
+    // Bound to every address: the namespace's own address is a name of it, as clients reach it.
+    Service service({"--host", "127.0.0.1:" + sim.Find("tcp: 127.0.0.1:(\\d+)") + "=desk", "--web", "0.0.0.0:0",
                      "--token-file", token},
                     dir.path, inside);
     ASSERT_NE(service.LineWith("desk: switcher online"), "");
