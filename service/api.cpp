@@ -209,6 +209,22 @@ CApi::CApi(SApiOptions options, std::vector<std::unique_ptr<CUnit>>& units, cons
     m_server = new CGuardedServer(timers, m_options.limits);
     m_server->setParent(this);
     connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &CApi::OnWebSocket);
+    m_pinger = std::make_unique<CTimerOwner>(timers, [this](unsigned) { Ping(); });
+}
+
+// A WebSocket whose client is gone without a word (a phone put away) would hold its place among
+// the clients for ever: each is pinged, and one that has answered nothing since is let go.
+void CApi::Ping()
+{
+    std::vector<QWebSocket*> silent;
+    for (auto& [ws, client] : m_clients) {
+        if (client.pinged)
+            silent.push_back(ws);
+        client.pinged = true;
+        ws->ping();
+    }
+    for (QWebSocket* ws : silent)
+        ws->abort();
 }
 
 CApi::~CApi()
@@ -461,7 +477,16 @@ void CApi::OnWebSocket()
         QWebSocket* raw = ws.get();
         raw->setMaxAllowedIncomingMessageSize(kBodyCap);
         raw->setMaxAllowedIncomingFrameSize(kBodyCap);
-        connect(raw, &QWebSocket::textMessageReceived, this, [this, raw](const QString& text) { OnWebSocketMessage(raw, text); });
+        const auto heard = [this, raw] {
+            const auto it = m_clients.find(raw);
+            if (it != m_clients.end())
+                it->second.pinged = false;
+        };
+        connect(raw, &QWebSocket::pong, this, heard);
+        connect(raw, &QWebSocket::textMessageReceived, this, [this, raw, heard](const QString& text) {
+            heard();
+            OnWebSocketMessage(raw, text);
+        });
         connect(raw, &QWebSocket::binaryMessageReceived, this, [raw] {
             raw->close(QWebSocketProtocol::CloseCodeDatatypeNotSupported, "text messages only");
         });
@@ -476,8 +501,12 @@ void CApi::OnWebSocket()
                 return;
             it->second.socket.release()->deleteLater();
             m_clients.erase(it);
+            if (m_clients.empty())
+                m_pinger->KillTimer(1);
         });
-        m_clients[raw] = SClient{std::move(ws), 0};
+        m_clients[raw] = SClient{std::move(ws), 0, false};
+        if (!m_pinger->IsRunning(1))
+            m_pinger->SetTimer(1, m_options.limits.pingMs);
     }
 }
 

@@ -29,6 +29,8 @@ struct SApiLimits {
     unsigned requestMs = 10000;             // from a request's first byte to its last
     unsigned idleMs = 60000;                // a connection with nothing to do
     std::size_t eventBacklog = 1 << 20;     // bytes a WebSocket reader may leave unread
+    unsigned pingMs = 30000;                // a WebSocket is pinged this often; one that said
+                                            // nothing since the last ping is let go
 };
 
 // The listening socket: counts its connections, refuses those over the bound, and watches each
@@ -111,11 +113,14 @@ private:
     std::vector<std::unique_ptr<CUnit>>& m_units;
     const std::vector<SNamedScene>& m_scenes;
     CGuardedServer* m_server;
+    void Ping();
     struct SClient {
         std::unique_ptr<QWebSocket> socket;
         qint64 unwritten = 0;
+        bool pinged = false;  // since it last said anything
     };
     std::map<QWebSocket*, SClient> m_clients;
+    std::unique_ptr<CTimerOwner> m_pinger;
     std::optional<SAnswer> m_refusedUpgrade;  // for missingHandler, called right after
 };
 

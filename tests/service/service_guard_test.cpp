@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QTcpSocket>
+#include <QWebSocket>
 
 #include "platform/timers.h"
 #include "service/api.h"
@@ -79,6 +80,29 @@ TEST_F(GuardTest, SlowAndIdleClientsAreLetGo)
     QByteArray none, alsoNone;
     EXPECT_EQ(Closed(*idle, none), "|closed");
     EXPECT_EQ(Closed(*served, alsoNone), "|closed");
+}
+
+// A WebSocket that answers nothing is let go after a ping goes unanswered; one that talks stays.
+TEST_F(GuardTest, SilentWebSocketsAreLetGo)
+{
+    auto silent = Connect("GET /api/events HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                          "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+    QByteArray got;
+    Pump([&] { return (got += silent->readAll()).contains("\r\n\r\n"); });
+    ASSERT_TRUE(got.startsWith("HTTP/1.1 101")) << got.toStdString();
+    QWebSocket talker;
+    QByteArray answers;
+    QObject::connect(&talker, &QWebSocket::textMessageReceived, [&](const QString& t) { answers += t.toUtf8(); });
+    QNetworkRequest request(QUrl("ws://localhost:" + QString::number(api->Port()) + "/api/events"));
+    talker.open(request);
+    Pump([&] { return talker.state() == QAbstractSocket::ConnectedState; });
+    clock.Advance(30000);  // both pinged
+    talker.sendTextMessage("{}");
+    Pump([&] { return answers.contains("error"); });
+    clock.Advance(30000);  // the silent one had a period to answer
+    QByteArray rest;
+    EXPECT_TRUE(Closed(*silent, rest).endsWith("|closed"));
+    EXPECT_EQ(talker.state(), QAbstractSocket::ConnectedState);
 }
 
 TEST_F(GuardTest, ClientsAndBytesBounded)
