@@ -452,18 +452,27 @@ CApi::SAnswer CApi::Checked(const QHttpServerRequest& request, bool& later, QTcp
     unit->Enqueue(std::move(*command), [this, responder, alive, unit, commandName, close](const SUnitResult& r) {
         if (!alive)
             return;  // the client went; the command was carried out all the same
-        std::string answer = std::string("{\"ok\":") + JsonBool(r.ok) + ",\"command\":\"" + commandName + "\"";
-        if (!r.ok)
-            answer += ",\"error\":" + JsonString(r.error);
-        if (!r.report.empty())
-            answer += ",\"report\":" + r.report;
-        answer += ",\"switcher\":" + UnitDocument(*unit) + "}\n";
+        const std::string answer = ResultDocument(*unit, commandName, r, {}) + "\n";
         responder->write(QByteArray::fromStdString(answer),
                          {{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}});
         m_server->Answered(alive, close);
     });
     later = true;
     return {};
+}
+
+// The answer to a command: its result and the switcher as the service holds it afterwards.
+// ref: the member that ties it to a stream command, or empty.
+std::string CApi::ResultDocument(const CUnit& unit, const std::string& commandName, const SUnitResult& r,
+                                 const std::string& ref) const
+{
+    std::string answer = "{" + (ref.empty() ? "" : "\"ref\":" + ref + ",") + "\"ok\":" + JsonBool(r.ok) +
+                         ",\"command\":\"" + commandName + "\"";
+    if (!r.ok)
+        answer += ",\"error\":" + JsonString(r.error);
+    if (!r.report.empty())
+        answer += ",\"report\":" + r.report;
+    return answer + ",\"switcher\":" + UnitDocument(unit) + "}";
 }
 
 // ---- the stream of changes ----
@@ -541,25 +550,40 @@ void CApi::OnWebSocketMessage(QWebSocket* ws, const QString& text)
     const auto doc = ParseJson(message, error);
     const SJson* id = doc ? doc->Find("id") : nullptr;
     const SJson* command = doc ? doc->Find("command") : nullptr;
+    const SJson* tag = doc ? doc->Find("ref") : nullptr;
+    // A ref asks for this command's own answer, as HTTP gives it, with the ref in front.
+    const bool refOk = tag && tag->type == SJson::Type::String && tag->text.size() <= kRefCap;
+    const std::string ref = refOk ? JsonString(tag->text) : "";
     CUnit* unit = nullptr;
     std::optional<SUnitCommand> parsed;
+    const auto answer = [&]() -> std::function<void(const SUnitResult&)> {
+        if (ref.empty())
+            return {};
+        return [this, alive = QPointer<QWebSocket>(ws), ref, unit, name = command->text](const SUnitResult& r) {
+            if (alive)  // else the client went; the command was carried out all the same
+                Send(alive, ResultDocument(*unit, name, r, ref));
+        };
+    };
     if (!doc)
         error = "not JSON: " + error;
+    else if (tag && !refOk)
+        error = "\"ref\" must be a string of at most " + std::to_string(kRefCap) + " bytes";
     else if (!id || id->type != SJson::Type::String || !command || command->type != SJson::Type::String)
         error = "a command names the switcher (\"id\") and the command (\"command\") as strings";
     else if (!(unit = Find(id->text)))
         error = "no switcher is called " + JsonString(id->text);
     else if (!IsCommandName(command->text))
         error = "no such command: " + JsonString(command->text);
-    else if (!(parsed = ParseCommandJson(command->text, *doc, m_scenes, error, {"id", "command"})))
+    else if (!(parsed = ParseCommandJson(command->text, *doc, m_scenes, error, {"id", "command", "ref"})))
         ;
     else if (!unit->Online())
         error = "the switcher is offline";
-    else if (!unit->Enqueue(std::move(*parsed), {}))
+    else if (!unit->Enqueue(std::move(*parsed), answer()))
         error = "the switcher has " + std::to_string(kUnitQueueBound) + " commands waiting already";
-    // The result reaches every client as the switcher's event; only a refusal is this client's.
+    // The result reaches every client as the switcher's event; a refusal, and with a ref the
+    // answer, are this client's alone.
     if (!error.empty())
-        Send(ws, ErrorJson(error));
+        Send(ws, ref.empty() ? ErrorJson(error) : "{\"ref\":" + ref + ",\"ok\":false,\"error\":" + JsonString(error) + "}");
 }
 
 }  // namespace corvane::service

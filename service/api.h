@@ -100,6 +100,8 @@ private:
     SAnswer Checked(const QHttpServerRequest& request, bool& later, QTcpSocket* socket);
     void Reply(QTcpSocket* socket, const QHttpServerRequest& request, const SAnswer& answer);
     std::string UnitDocument(const CUnit& unit) const;
+    std::string ResultDocument(const CUnit& unit, const std::string& commandName, const SUnitResult& r,
+                               const std::string& ref) const;
     CUnit* Find(const std::string& id) const;
     void OnWebSocket();
     void OnWebSocketMessage(QWebSocket* ws, const QString& text);

@@ -15,6 +15,8 @@ namespace corvane::service {
 
 // The largest body a request may carry; a scene is named, never sent.
 inline constexpr std::size_t kBodyCap = 4096;
+// The longest "ref" a stream command may carry for its answer.
+inline constexpr std::size_t kRefCap = 64;
 
 // The host part of a Host header or an Origin ("lobby.example:8080" -> "lobby.example",
 // "[::1]:80" -> "::1", "http://127.0.0.1:8080" with origin), lower case; empty when malformed.

@@ -77,7 +77,7 @@ CUnit::~CUnit()
 {
     m_timer.reset();
     for (auto& item : m_queue)
-        if (item.done)  // a WebSocket command waits for no answer
+        if (item.done)  // a stream command without a ref waits for no answer
             item.done({false, "the service is stopping", {}});
     m_queue.clear();
     CloseLink();

@@ -204,12 +204,41 @@ function reportText(report) {
 
 // ---- commands ----------------------------------------------------------------------------
 
+// Commands waiting for their answer on the stream: ref -> the promise's resolve.
+const answers = new Map();
+let lastRef = 0;
+
+// A command over the open stream: it reaches the service without a new request, and its answer
+// (the HTTP answer's fields) comes back on the stream, tied to it by a ref. A refusal there is
+// as the HTTP 503: the reading says why.
+function overStream(id, path, body) {
+  return new Promise((resolve) => {
+    const ref = String(++lastRef);
+    answers.set(ref, (answer) => resolve({status: answer.switcher ? 200 : 503, answer}));
+    socket.send(JSON.stringify(Object.assign({id, command: path}, body, {ref})));
+  });
+}
+
+// The stream ended: what waits for an answer over it will get none.
+function noAnswers() {
+  const waiting = [...answers.values()];
+  answers.clear();
+  for (const resolve of waiting) resolve({switcher: null, lost: true});
+}
+
 // Commands to one switcher go to the service in the order tapped; it carries them out in turn.
 async function command(view, path, body, what) {
   const result = $(view.section, '.result');
   result.textContent = what + '…';
   try {
-    const {status, answer} = await api(`/api/switchers/${encodeURIComponent(view.id)}/${path}`, body);
+    const {status, answer} = socket && socket.readyState === WebSocket.OPEN
+      ? await overStream(view.id, path, body)
+      : await api(`/api/switchers/${encodeURIComponent(view.id)}/${path}`, body);
+    if (answer.lost) {
+      // Carried out or not: the reading after the reconnection shows the switcher as it is.
+      result.textContent = what + ': not known, the connection to the service ended.';
+      return;
+    }
     if (answer.switcher) showState(view, answer.switcher);
     if (status === 503) {
       result.textContent = what + ': not done, ' + (answer.error || 'the service is busy') + '.';
@@ -289,6 +318,12 @@ function follow() {
   socket.onmessage = (message) => {
     let event;
     try { event = JSON.parse(message.data); } catch { return; }
+    if (typeof event.ref === 'string') {
+      const resolve = answers.get(event.ref);
+      answers.delete(event.ref);
+      if (resolve) resolve(event);
+      return;
+    }
     const view = switchers.get(event.id);
     if (!view) return;
     if (event.online === false) showAvailability(view, false, event.error || '');
@@ -296,6 +331,7 @@ function follow() {
     readSoon(event.id);
   };
   socket.onclose = () => {
+    noAnswers();
     say('Reconnecting to the service…');
     setTimeout(follow, retryMs);
     retryMs = Math.min(retryMs * 2, 10000);

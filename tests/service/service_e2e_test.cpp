@@ -248,6 +248,16 @@ TEST_F(ServiceTest, WebSocketCarriesChangesAndCommands)
     EXPECT_TRUE(has(R"("output":1,"route":4,"was":1})")) << got.join("\n").toStdString();
     EXPECT_TRUE(has(R"("command":"route","output":1,"input":4,"ok":true)")) << got.join("\n").toStdString();
     EXPECT_TRUE(has(R"({"error":"\"output\" must be a whole number from 1 to 2"})")) << got.join("\n").toStdString();
+    // With a ref the sender also gets the answer, with the state read back; a refusal says its ref.
+    ws.sendTextMessage(R"({"id":"hall","command":"route","output":2,"input":4,"ref":"a1"})");
+    ws.sendTextMessage(R"({"id":"hall","command":"route","output":0,"input":4,"ref":"a2"})");
+    for (const QString& bad : {QString("7"), '"' + QString(65, 'r') + '"'})
+        ws.sendTextMessage(R"({"id":"hall","command":"route","output":2,"input":4,"ref":)" + bad + "}");
+    pumpUntil([&] { return has(R"({"ref":"a1")"); });
+    EXPECT_TRUE(has(R"({"ref":"a1","ok":true,"command":"route","switcher":{"id":"hall","online":true,)")) << got.join("\n").toStdString();
+    EXPECT_TRUE(has(R"({"output":2,"signal":true,"input":4}])")) << got.join("\n").toStdString();
+    EXPECT_TRUE(has(R"({"ref":"a2","ok":false,"error":"\"output\" must be a whole number from 1 to 2"})")) << got.join("\n").toStdString();
+    EXPECT_EQ(got.filter(R"({"error":"\"ref\" must be a string of at most 64 bytes"})").size(), 2) << got.join("\n").toStdString();
     // A change made elsewhere (a source appears on input 3) reaches the stream by the reading.
     serial->Control("input 3 on");
     pumpUntil([&] { return has(R"("input":3,"signal":true,"was":false)"); });

@@ -4,7 +4,7 @@ name as a screen reader would, against corvaned holding two emulators (one on TC
 pseudo-terminal). Checks what the switchers really did with corvanectl, runs an axe-core audit
 (WCAG 2 A and AA) and keeps screenshots at phone and desktop size.
   page_test.py CORVANED CORVANE_SIM CORVANECTL AXE_JS SHOT_DIR"""
-import json, os, re, shutil, socket, subprocess, sys, tempfile, threading, time
+import json, os, re, shutil, signal, socket, subprocess, sys, tempfile, threading, time
 
 daemon, sim, ctl, axe_js, shots = sys.argv[1:6]
 try:
@@ -245,6 +245,14 @@ try:
     page.d.set_window_size(1280, 900)
     page.d.save_screenshot(os.path.join(shots, 'desktop.png'))
     audit('1280x900')
+
+    # The service ends while a command waits on a silent switcher: its outcome is not known.
+    lobby_sim.send_signal(signal.SIGSTOP)
+    page.tap(control('Lobby', 'radio', 'IN3', 'Output 1'))
+    wait(lambda: text('Lobby', '.result') == 'Output 1 to IN3…')
+    service.kill()
+    check('a command whose connection ends before its answer says its outcome is not known',
+          wait(lambda: text('Lobby', '.result') == 'Output 1 to IN3: not known, the connection to the service ended.'))
 finally:
     page.quit()
     for p in procs:
