@@ -44,13 +44,10 @@ public:
     void Detach(const void* owner) override
     {
         m_handlers.erase(owner);
-        for (auto it = m_timers.begin(); it != m_timers.end();) {
-            if (it->first.first == owner) {
-                Release(it->second);
-                it = m_timers.erase(it);
-            } else {
-                ++it;
-            }
+        // The owner's timers are together in the table: the others are not looked at.
+        for (auto it = m_timers.lower_bound({owner, 0}); it != m_timers.end() && it->first.first == owner;) {
+            Release(it->second);
+            it = m_timers.erase(it);
         }
     }
     void KillTimer(const void* owner, unsigned id) override

@@ -182,6 +182,7 @@ void CUnit::Connected()
 void CUnit::CloseLink()
 {
     m_open = false;
+    m_phased = false;
     m_connecting = false;
     m_lookup.reset();  // a lookup still under way is for no link any more
     if (m_timer)
@@ -288,7 +289,15 @@ void CUnit::Read(std::function<void(bool)> then)
             Publish();
             m_known = true;
             SetOnline(true, "");
-            m_timer->SetTimer(TIMER_READ, m_intervalMs);
+            // The first reading of a link is at its opening, and a site's links open together:
+            // the next comes at a point of the interval of this switcher's own, so that they are
+            // not all read at the same moments ever after.
+            unsigned next = m_intervalMs;
+            if (!m_phased) {
+                m_phased = true;
+                next = 1 + static_cast<unsigned>(std::hash<std::string>{}(m_place.id) % m_intervalMs);
+            }
+            m_timer->SetTimer(TIMER_READ, next);
             then(true);
             Next();
         });

@@ -148,6 +148,7 @@ private:
     bool m_connecting = false;
     bool m_busy = false;
     bool m_readingDue = false;
+    bool m_phased = false;  // the readings of this link keep their own point of the interval
     unsigned m_retryMs = kUnitFirstRetryMs;
 };
 

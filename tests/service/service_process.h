@@ -56,7 +56,8 @@ inline HttpReply Http(int port, const std::string& raw, const std::string& ip = 
         if (end != std::string::npos) {
             std::smatch m;
             const std::string head = all.substr(0, end);
-            const bool sized = std::regex_search(head, m, std::regex("Content-Length: (\\d+)", std::regex::icase));
+            static const std::regex length("Content-Length: (\\d+)", std::regex::icase);
+            const bool sized = std::regex_search(head, m, length);
             if (sized && all.size() >= end + 4 + std::stoul(m[1].str())) {
                 r.head = head;
                 r.body = all.substr(end + 4, std::stoul(m[1].str()));
