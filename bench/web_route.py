@@ -8,7 +8,7 @@ the bridge's (goal: at most 1.1). A Mosquitto broker on a loopback port of its o
 import os, re, shutil, socket, statistics, subprocess, sys, tempfile, threading, time
 
 build = sys.argv[1]
-changes = int(sys.argv[2]) if len(sys.argv) > 2 else 12
+changes = int(sys.argv[2]) if len(sys.argv) > 2 else 40
 try:
     import paho.mqtt.client as mqtt
     from selenium import webdriver
