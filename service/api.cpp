@@ -205,7 +205,6 @@ CApi::CApi(SApiOptions options, std::vector<std::unique_ptr<CUnit>>& units, cons
     const bool anyAddress = m_options.address == QHostAddress::Any || m_options.address == QHostAddress::AnyIPv4 ||
                             m_options.address == QHostAddress::AnyIPv6;
     m_hosts = AllowedHosts(anyAddress ? "" : m_options.address.toString().toStdString(), m_options.webNames);
-    m_hosts.machine = anyAddress;
     m_server = new CGuardedServer(timers, m_options.limits);
     m_server->setParent(this);
     connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &CApi::OnWebSocket);

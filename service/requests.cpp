@@ -126,6 +126,7 @@ bool IsMachineAddress(const std::string& text)
 SAllowedHosts AllowedHosts(const std::string& boundAddress, const std::vector<std::string>& webNames)
 {
     SAllowedHosts a{{"localhost", "127.0.0.1", "::1"}};
+    a.machine = boundAddress.empty();
     if (!boundAddress.empty())
         a.names.push_back(Lower(boundAddress));
     for (const auto& n : webNames)
@@ -133,18 +134,17 @@ SAllowedHosts AllowedHosts(const std::string& boundAddress, const std::vector<st
     return a;
 }
 
-bool SAllowedHosts::Allows(std::string_view hostHeader) const
+bool SAllowedHosts::Names(const std::string& host) const
 {
-    const std::string h = HostPart(hostHeader, false);
-    return !h.empty() && (std::find(names.begin(), names.end(), h) != names.end() || (machine && IsMachineAddress(h)));
+    return !host.empty() &&
+           (std::find(names.begin(), names.end(), host) != names.end() || (machine && IsMachineAddress(host)));
 }
+
+bool SAllowedHosts::Allows(std::string_view hostHeader) const { return Names(HostPart(hostHeader, false)); }
 
 bool SAllowedHosts::AllowsOrigin(std::string_view origin, bool present) const
 {
-    if (!present)
-        return true;
-    const std::string h = HostPart(origin, true);
-    return !h.empty() && (std::find(names.begin(), names.end(), h) != names.end() || (machine && IsMachineAddress(h)));
+    return !present || Names(HostPart(origin, true));
 }
 
 bool SameSecret(std::string_view a, std::string_view b)

@@ -22,7 +22,8 @@ inline constexpr std::size_t kRefCap = 64;
 // "[::1]:80" -> "::1", "http://127.0.0.1:8080" with origin), lower case; empty when malformed.
 std::string HostPart(std::string_view value, bool origin);
 
-// The names the service answers to: the loopback names, the bound address and --web-name.
+// The names the service answers to: the loopback names, the bound address (bound to every
+// address, "": the machine's addresses) and --web-name.
 struct SAllowedHosts {
     std::vector<std::string> names;
     // Bound to every address: the machine's own addresses too, as they are when a request comes
@@ -31,6 +32,9 @@ struct SAllowedHosts {
     bool Allows(std::string_view hostHeader) const;
     // A missing Origin (not a browser) passes; "null" and any other site do not.
     bool AllowsOrigin(std::string_view origin, bool present) const;
+
+private:
+    bool Names(const std::string& host) const;
 };
 SAllowedHosts AllowedHosts(const std::string& boundAddress, const std::vector<std::string>& webNames);
 
